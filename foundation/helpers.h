@@ -1,0 +1,43 @@
+#pragma once
+// Text, file, name and command-line helpers shared by both programs.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+/// The whole file as text; throws "Unable to open file: <name>" when nothing exists there.
+std::string read_file(const std::string& file_name);
+
+/// Writes `content` as the whole file (created or truncated). Failures are not reported.
+void write_file(const std::string& file_name, const std::string& content);
+
+/// `text` with every occurrence of `search` replaced, scanning on behind each replacement.
+/// An empty search text leaves the text unchanged.
+std::string replace_all(std::string text, const std::string& search, const std::string& replacement);
+
+/// `text` without leading and trailing blanks, line feeds, carriage returns and tabs.
+std::string trim(std::string text);
+
+/// Whether `text` ends with `suffix` (an empty suffix always matches).
+bool ends_with(const std::string& text, const std::string& suffix);
+
+/// Whether `text` begins with `prefix` (an empty prefix always matches).
+bool starts_with(const std::string& text, const std::string& prefix);
+
+/// Whether the whole name matches [a-zA-Z_][a-zA-Z_0-9]*.
+bool is_identifier(const std::string& name);
+
+/// Whether the extension is exactly one of .h .hpp .hh .H .HPP .HH.
+bool is_header_file(const std::filesystem::path& path);
+
+/// Whether the extension is exactly one of .c .cpp .cc .C .CPP .CC.
+bool is_source_file(const std::filesystem::path& path);
+
+/// Whether any argument after the program name equals one of `names`.
+bool has_option(int argc, const char* const* argv, const std::vector<std::string>& names);
+
+/// For the first of `names` (in list order) that appears with a following argument, stores
+/// that argument converted with std::stod, truncated toward zero, in its low 16 bits.
+/// Throws std::invalid_argument / std::out_of_range ("stod") for a bad value.
+void option_value(int argc, const char* const* argv, const std::vector<std::string>& names, uint16_t& value);

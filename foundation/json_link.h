@@ -1,0 +1,151 @@
+#pragma once
+// Binding of classes to vesk::json: a class lists its keys once, in key order, as
+// json_link_element bindings to its members; to_json and from_json walk that list.
+
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "foundation/json.h"
+
+/// Base of every record that is read from and written to JSON.
+class json_link {
+ public:
+  virtual ~json_link() = default;
+  /// Appends one binding per JSON key, in key order.
+  virtual void get_links(std::vector<class json_link_element>& links) = 0;
+
+  /// An object with one member per binding, in binding order; null when there is none.
+  vesk::json to_json();
+  /// Sets each bound member whose key is present, runs the missing-key action of the
+  /// others and ignores unknown keys. A null source becomes an empty object.
+  void from_json(vesk::json& source);
+};
+
+/// Saturating conversion used wherever a JSON number becomes an int: in-range values are
+/// truncated toward zero, NaN gives 0, values beyond the int range give its limits.
+int json_to_int(double d);
+
+/// One entry of a hash_vector.
+template <typename T>
+struct hash_vector_entry {
+  std::string key;
+  T value;
+};
+
+/// An ordered map from text keys to values: insertion order, linear lookup by exact key.
+template <typename T>
+class hash_vector : public std::vector<hash_vector_entry<T>> {
+ public:
+  virtual ~hash_vector() = default;
+
+  /// Removes the first entry with the key; later entries keep their order.
+  virtual void erase(const std::string& key) {
+    for (auto it = this->begin(); it != this->end(); ++it) {
+      if (it->key == key) {
+        std::vector<hash_vector_entry<T>>::erase(it);
+        return;
+      }
+    }
+  }
+
+  /// The value of the first entry with the key; a missing key appends a default entry.
+  T& operator[](const std::string& key) {
+    for (auto& e : *this)
+      if (e.key == key) return e.value;
+    this->push_back({key, default_value()});
+    return this->back().value;
+  }
+
+  /// The first entry with the key, or null; never inserts.
+  T* find(const std::string& key) {
+    for (auto& e : *this)
+      if (e.key == key) return &e.value;
+    return nullptr;
+  }
+  const T* find(const std::string& key) const {
+    for (auto& e : *this)
+      if (e.key == key) return &e.value;
+    return nullptr;
+  }
+  bool contains(const std::string& key) const { return find(key) != nullptr; }
+
+  /// The value a new entry starts with (specialised for the pin records).
+  static T default_value() { return T(); }
+};
+
+/// One key binding: key, get, set and missing-key action.
+class json_link_element {
+ public:
+  using getter = std::function<vesk::json()>;
+  using setter = std::function<void(vesk::json)>;
+  using action = std::function<void()>;
+
+  /// A binding with its own get and set functions.
+  json_link_element(std::string name, getter get, setter set, action on_missing = [] {})
+      : name(std::move(name)), get(std::move(get)), set(std::move(set)), on_missing(std::move(on_missing)) {}
+
+  /// A binding to a member of a supported type (int, double, bool, text, vesk::json,
+  /// json_link records, vectors of records or texts, hash_vector of records).
+  template <typename T>
+  json_link_element(std::string name, T& member, action on_missing = [] {})
+      : name(std::move(name)), on_missing(std::move(on_missing)) {
+    bind(member);
+  }
+
+  std::string name;
+  getter get;
+  setter set;
+  action on_missing;
+
+ private:
+  void bind(int& m);
+  void bind(double& m);
+  void bind(bool& m);
+  void bind(std::string& m);
+  void bind(vesk::json& m);
+  void bind(json_link& m);
+  void bind(std::vector<std::string>& m);
+
+  template <typename T>
+  void bind(std::vector<T>& m) {
+    static_assert(std::is_base_of<json_link, T>::value, "vector binding needs json_link records");
+    // A list of records: an array of objects, null when empty.
+    get = [&m] {
+      vesk::json out;
+      for (T& e : m) out.push_back(e.to_json());
+      return out;
+    };
+    set = [&m](vesk::json v) {
+      m.clear();
+      for (auto it = v.begin(); it != v.end(); ++it) {
+        T fresh;
+        vesk::json copy(*(*it).value);
+        fresh.from_json(copy);
+        m.push_back(std::move(fresh));
+      }
+    };
+  }
+
+  template <typename T>
+  void bind(hash_vector<T>& m) {
+    get = [&m] {
+      vesk::json out;
+      for (auto& e : m) out[e.key] = e.value.to_json();
+      return out;
+    };
+    set = [&m](vesk::json v) {
+      m.clear();
+      if (!v.is_object() && !v.is_array()) return;
+      for (auto it = v.begin(); it != v.end(); ++it) {
+        auto item = *it;
+        T fresh = hash_vector<T>::default_value();
+        vesk::json copy(*item.value);
+        fresh.from_json(copy);
+        m[item.key] = std::move(fresh);
+      }
+    };
+  }
+};

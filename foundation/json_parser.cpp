@@ -1,0 +1,321 @@
+// Parser of JSON text into vesk::json: iterative, with explicit stacks, forgiving of a few
+// errors (reported on log_err with line and column) and fatal on the rest (null result).
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "foundation/json.h"
+#include "foundation/log_stream.h"
+#include "foundation/memview.h"
+
+namespace vesk {
+
+namespace {
+
+void report_json_parse_error(uint64_t line, uint64_t column, const char* message) {
+  log_err << "json_parse_error in line: " << line << "," << column << "  " << message << std::endl;
+}
+
+const char* const expecting_value = "expecting object, array, string, number, true, false or null...";
+const char* const expecting_key = "expecting key (\"key\")";
+
+bool is_number_char(char c) {
+  return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
+}
+
+// std::stod of the run [p, p + n): the longest valid prefix, with stod's exceptions.
+// Plain decimals of up to 15 digits are converted exactly without strtod: an integer
+// mantissa below 2^53 divided by an exact power of ten rounds once, as strtod does.
+double convert_number(const char* p, size_t n) {
+  static const double pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t i = 0;
+  bool negative = false;
+  if (i < n && p[i] == '-') {
+    negative = true;
+    ++i;
+  }
+  uint64_t mantissa = 0;
+  size_t digits = 0, frac_digits = 0;
+  bool seen_dot = false, simple = true;
+  for (; i < n; ++i) {
+    char c = p[i];
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+      ++digits;
+      if (seen_dot) ++frac_digits;
+    } else if (c == '.' && !seen_dot) {
+      seen_dot = true;
+    } else {
+      simple = false;
+      break;
+    }
+  }
+  if (simple && digits > 0 && digits <= 15) {
+    double d = static_cast<double>(mantissa) / pow10[frac_digits];
+    return negative ? -d : d;
+  }
+  std::string run(p, n);
+  errno = 0;
+  char* end = nullptr;
+  double d = std::strtod(run.c_str(), &end);
+  if (end == run.c_str()) throw std::invalid_argument("stod");
+  if (errno == ERANGE) throw std::out_of_range("stod");
+  return d;
+}
+
+class parser {
+ public:
+  parser(const char* text, size_t len) : text_(text), len_(len) {}
+  json run();
+
+ private:
+  enum state_t { value_expected, object_opened, in_string, in_number, in_literal, after_element, after_member };
+
+  bool at_end() const { return pos_ >= len_; }
+  char peek() const { return text_[pos_]; }
+  void consume() {
+    ++pos_;
+    ++column_;
+  }
+  // Skips white space; false when the text ended.
+  bool skip_ws() {
+    while (pos_ < len_) {
+      if (!json::skip_whitespace(line_, column_, text_[pos_])) return true;
+      consume();
+    }
+    return false;
+  }
+  void report(const char* message) { report_json_parse_error(line_, column_, message); }
+
+  // Stores a completed value; true when it is the result (no container open).
+  bool store(json&& value);
+  bool close_container();
+  std::string read_string();
+
+  const char* text_;
+  size_t len_;
+  size_t pos_ = 0;
+  uint64_t line_ = 0;
+  uint64_t column_ = 0;
+  state_t state_ = value_expected;
+  bool key_flag_ = false;
+  json result_;
+  std::vector<json> containers_;
+  std::vector<std::string> keys_;
+};
+
+bool parser::store(json&& value) {
+  if (containers_.empty()) {
+    result_ = std::move(value);
+    return true;
+  }
+  json& top = containers_.back();
+  if (top.is_object()) {
+    top.object_members().emplace_back(std::move(keys_.back()), std::move(value));
+    state_ = after_member;
+  } else {
+    top.array_elements().push_back(std::move(value));
+    state_ = after_element;
+  }
+  return false;
+}
+
+bool parser::close_container() {
+  json done = std::move(containers_.back());
+  containers_.pop_back();
+  if (done.is_object()) keys_.pop_back();
+  consume();
+  return store(std::move(done));
+}
+
+// Reads from the opening quote up to the closing one (or the end of the text).
+std::string parser::read_string() {
+  consume();  // opening quote
+  std::string s;
+  size_t seg = pos_;
+  while (pos_ < len_) {
+    char c = text_[pos_];
+    if (c == '"') break;
+    if (c != '\\') {
+      consume();
+      continue;
+    }
+    s.append(text_ + seg, pos_ - seg);
+    consume();
+    char e = static_cast<char>(memview_get_u8(text_, len_, pos_));
+    switch (e) {
+      case 'n': s += '\n'; break;
+      case 'r': s += '\r'; break;
+      case '"': s += '"'; break;
+      case 't': s += '\t'; break;
+      case '\\': s += '\\'; break;
+      case '/': s += '/'; break;
+      case 'b': s += '\b'; break;
+      case 'f': s += '\f'; break;
+      case 'u': {
+        // The four hex digits are skipped, never past the end of the text.
+        size_t skip = std::min<size_t>(4, len_ - pos_ - 1);
+        pos_ += skip;
+        column_ += skip;
+        break;
+      }
+      default:
+        report("un allowed escape");
+        break;
+    }
+    consume();
+    seg = pos_;
+  }
+  s.append(text_ + seg, pos_ - seg);
+  if (pos_ < len_) consume();  // closing quote
+  return s;
+}
+
+json parser::run() {
+  for (;;) {
+    switch (state_) {
+      case value_expected: {
+        if (!skip_ws()) return json();
+        char c = peek();
+        if (c == '{') {
+          containers_.push_back(json::make_object());
+          keys_.emplace_back();
+          consume();
+          state_ = object_opened;
+        } else if (c == '[') {
+          containers_.push_back(json::make_array(nullptr, 0));
+          consume();
+        } else if (c == '"') {
+          state_ = in_string;
+        } else if ((c >= '0' && c <= '9') || c == '-') {
+          state_ = in_number;
+        } else if (c == 't' || c == 'f' || c == 'n') {
+          state_ = in_literal;
+        } else if (c == ']' && !containers_.empty()) {
+          if (close_container()) return std::move(result_);
+        } else {
+          report(expecting_value);
+          return json();
+        }
+        break;
+      }
+      case object_opened: {
+        if (!skip_ws()) return json();
+        char c = peek();
+        if (c == '"') {
+          key_flag_ = true;
+          state_ = in_string;
+        } else if (c == '}') {
+          if (close_container()) return std::move(result_);
+        } else {
+          report(expecting_key);
+          return json();
+        }
+        break;
+      }
+      case in_string: {
+        std::string s = read_string();
+        if (key_flag_) {
+          key_flag_ = false;
+          keys_.back() = std::move(s);
+          for (;;) {
+            if (at_end()) return json();
+            char c = peek();
+            if (json::skip_whitespace(line_, column_, c)) {
+              consume();
+            } else if (c == ':') {
+              consume();
+              break;
+            } else {
+              report("expecting : after key");
+              consume();
+            }
+          }
+          state_ = value_expected;
+        } else {
+          if (store(json(std::move(s)))) return std::move(result_);
+        }
+        break;
+      }
+      case in_number: {
+        size_t start = pos_;
+        consume();
+        while (!at_end() && is_number_char(peek())) consume();
+        if (store(json(convert_number(text_ + start, pos_ - start)))) return std::move(result_);
+        break;
+      }
+      case in_literal: {
+        char c = peek();
+        const char* word = c == 't' ? "true" : c == 'f' ? "false" : "null";
+        const char* message = c == 't'   ? "expecting object, array, string, number, true, false or null... 2"
+                              : c == 'f' ? "expecting object, array, string, number, true, false or null... 3"
+                                         : "expecting object, array, string, number, true, false or null... 4";
+        size_t n = std::strlen(word);
+        if (len_ - pos_ < n || std::memcmp(text_ + pos_, word, n) != 0) {
+          report(message);
+          return json();
+        }
+        pos_ += n;
+        column_ += n;
+        json v = c == 't' ? json(true) : c == 'f' ? json(false) : json();
+        if (store(std::move(v))) return std::move(result_);
+        break;
+      }
+      case after_member: {
+        if (!skip_ws()) return json();
+        char c = peek();
+        if (c == ',') {
+          consume();
+          if (!skip_ws()) return json();
+          if (peek() != '"') {
+            report(expecting_key);
+            return json();
+          }
+          key_flag_ = true;
+          state_ = in_string;
+        } else if (c == '}') {
+          if (close_container()) return std::move(result_);
+        } else {
+          report("expecting , or }");
+          consume();
+        }
+        break;
+      }
+      case after_element: {
+        if (!skip_ws()) return json();
+        char c = peek();
+        if (c == ',') {
+          consume();
+          state_ = value_expected;
+        } else if (c == ']') {
+          if (close_container()) return std::move(result_);
+        } else {
+          report("expecting , or ]");
+          consume();
+        }
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool json::skip_whitespace(uint64_t& line, uint64_t& column, char c) {
+  if (c == '\n') {
+    ++line;
+    column = 0;
+    return true;
+  }
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+json json::parse(const char* text, size_t len) {
+  if (len == 0) return json();
+  return parser(text, len).run();
+}
+
+}  // namespace vesk

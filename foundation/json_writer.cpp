@@ -1,0 +1,200 @@
+// The text form of vesk::json: compact or indented, numbers as "%f" of a float.
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "foundation/json.h"
+
+namespace vesk {
+
+namespace {
+
+// Writes `v` (at most 10^15) as decimal digits; returns the count.
+size_t write_digits(char* out, uint64_t v) {
+  char tmp[24];
+  size_t n = 0;
+  do {
+    tmp[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  for (size_t i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
+  return n;
+}
+
+// "%f" of the float `f`, at most 19 characters. For |f| < 1e9, f * 1e6 is exact in a
+// double (a 24-bit mantissa times 2^6 * 15625), so rounding it to an integer gives the
+// same digits as printf without the cost of printf.
+size_t format_float(float f, char* buf) {
+  double d = static_cast<double>(f);
+  if (std::fabs(d) < 1e9) {
+    double scaled = std::nearbyint(std::fabs(d) * 1e6);
+    uint64_t r = static_cast<uint64_t>(scaled);
+    size_t n = 0;
+    if (std::signbit(d)) buf[n++] = '-';
+    n += write_digits(buf + n, r / 1000000);
+    buf[n++] = '.';
+    uint64_t frac = r % 1000000;
+    for (int i = 5; i >= 0; --i) {
+      buf[n + i] = static_cast<char>('0' + frac % 10);
+      frac /= 10;
+    }
+    return n + 6;
+  }
+  int n = std::snprintf(buf, 20, "%f", d);
+  return n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), 19);
+}
+
+size_t format_number(double d, char* buf) {
+  // JSON has no NaN or infinity, and the parser would refuse the "%f" texts for them;
+  // null keeps the document readable.
+  if (!std::isfinite(d)) {
+    std::memcpy(buf, "null", 4);
+    return 4;
+  }
+  // Beyond single precision the narrowing itself is undefined; above 1e19 (below -1e18)
+  // the 19-character cut would drop integer digits. Exponent form keeps the value.
+  if (std::fabs(d) > FLT_MAX) {
+    int n = std::snprintf(buf, 32, "%.6e", d);
+    return n < 0 ? 0 : static_cast<size_t>(n);
+  }
+  float f = static_cast<float>(d);
+  if (f >= 1e19f || f <= -1e18f) {
+    int n = std::snprintf(buf, 32, "%.6e", static_cast<double>(f));
+    return n < 0 ? 0 : static_cast<size_t>(n);
+  }
+  return format_float(f, buf);
+}
+
+void write_string(std::string& out, const std::string& s) {
+  out += '"';
+  size_t seg = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char esc;
+    switch (s[i]) {
+      case '\\': esc = '\\'; break;
+      case '"': esc = '"'; break;
+      case '\b': esc = 'b'; break;
+      case '\f': esc = 'f'; break;
+      case '\n': esc = 'n'; break;
+      case '\r': esc = 'r'; break;
+      case '\t': esc = 't'; break;
+      default: continue;
+    }
+    out.append(s, seg, i - seg);
+    out += '\\';
+    out += esc;
+    seg = i + 1;
+  }
+  out.append(s, seg, std::string::npos);
+  out += '"';
+}
+
+void write_scalar(std::string& out, const json& v) {
+  switch (v.type()) {
+    case json::null_t:
+      out += "null";
+      break;
+    case json::bool_t:
+      out += v.get_bool() ? "true" : "false";
+      break;
+    case json::number_t: {
+      char buf[32];
+      out.append(buf, format_number(v.get_double(), buf));
+      break;
+    }
+    case json::string_t:
+      write_string(out, v.get_string_ref());
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::string json_number_text(double d) {
+  char buf[32];
+  return std::string(buf, format_number(d, buf));
+}
+
+// Iterative, with an explicit stack of open containers, so that any depth can be written.
+void json::write(std::string& out, std::string& indent, const std::string& unit, const json& value,
+                 bool compact) {
+  struct frame {
+    const json* container;
+    size_t next;
+  };
+  std::vector<frame> open;
+  const json* v = &value;
+  while (v) {
+    if (v->type_ == object_t || v->type_ == array_t) {
+      out += v->type_ == object_t ? '{' : '[';
+      if (!compact) indent += unit;
+      open.push_back({v, 0});
+    } else {
+      write_scalar(out, *v);
+    }
+    v = nullptr;
+    while (!open.empty()) {
+      frame& f = open.back();
+      bool is_object = f.container->type_ == object_t;
+      if (f.next < f.container->size()) {
+        if (f.next > 0) out += ',';
+        if (!compact) out += '\n';
+        out += indent;
+        if (is_object) {
+          const member& m = (*f.container->v_.o)[f.next];
+          out += '"';
+          out += m.first;  // keys are written as stored
+          out += "\":";
+          if (!compact) out += ' ';
+          v = &m.second;
+        } else {
+          v = &(*f.container->v_.a)[f.next];
+        }
+        ++f.next;
+        break;
+      }
+      if (!compact) {
+        out += '\n';
+        indent.resize(indent.size() >= unit.size() ? indent.size() - unit.size() : 0);
+      }
+      out += indent;
+      out += is_object ? '}' : ']';
+      open.pop_back();
+    }
+  }
+}
+
+std::string json::dump(const std::string& indent_unit) const {
+  std::string out;
+  std::string indent;
+  write(out, indent, indent_unit, *this, indent_unit.empty());
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& os, const json& value) {
+  switch (value.type()) {
+    case json::null_t:
+      break;
+    case json::bool_t:
+      os << value.get_bool();
+      break;
+    case json::number_t:
+      os << value.get_double();
+      break;
+    case json::string_t:
+      os << value.get_string_ref();
+      break;
+    default:
+      os << value.dump("  ") << std::endl;
+      break;
+  }
+  return os;
+}
+
+}  // namespace vesk
