@@ -40,6 +40,7 @@ template <typename T>
 class hash_vector : public std::vector<hash_vector_entry<T>> {
  public:
   virtual ~hash_vector() = default;
+  using std::vector<hash_vector_entry<T>>::operator[];  // entries by position
 
   /// Removes the first entry with the key; later entries keep their order.
   virtual void erase(const std::string& key) {

@@ -1,0 +1,175 @@
+#include "foundation/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+
+#include "foundation/bt_exception.h"
+
+using vesk::json;
+
+namespace {
+
+void expect_type_error(const std::function<void()>& f) {
+  try {
+    f();
+    FAIL() << "no exception";
+  } catch (const vesk::util::bt_exception& e) {
+    EXPECT_STREQ("vesk::json: Types do not match", e.what());
+  }
+}
+
+TEST(JsonValue, IndexingNullMakesObjectAndAppendsMissingKey) {
+  json j;
+  EXPECT_TRUE(j["k"].is_null());
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ("{\"k\":null}", j.dump());
+  j["a"] = 1.0;
+  j["k"] = "x";
+  EXPECT_EQ("{\"k\":\"x\",\"a\":1.000000}", j.dump());
+  json n(3.0);
+  expect_type_error([&] { n["x"]; });
+  EXPECT_TRUE(n.is_number());
+}
+
+TEST(JsonValue, ContainsTurnsNullIntoObject) {
+  json j;
+  EXPECT_FALSE(j.contains("a"));
+  EXPECT_TRUE(j.is_object());
+  j["a"];
+  EXPECT_TRUE(j.contains("a"));
+  json s("text");
+  EXPECT_FALSE(s.contains("a"));
+}
+
+TEST(JsonValue, Conversions) {
+  EXPECT_EQ("1.000000", json(1.0).get_string());
+  EXPECT_EQ("", json().get_string());
+  expect_type_error([] { json(true).get_string(); });
+  EXPECT_EQ(1, json(true).get_double());
+  EXPECT_EQ(0, json().get_double());
+  EXPECT_EQ(2.5, json("2.5").get_double());
+  EXPECT_EQ(12, json("12abc").get_double());
+  EXPECT_THROW(json("x").get_double(), std::invalid_argument);
+  EXPECT_THROW(json("1e999").get_double(), std::out_of_range);
+  expect_type_error([] { json::make_object().get_double(); });
+}
+
+TEST(JsonValue, ListConstruction) {
+  EXPECT_EQ("{\"a\":5.000000}", (json{"a", 5.0}).dump());
+  EXPECT_EQ("[\"a\"]", (json{"a"}).dump());
+  EXPECT_EQ("[\"a\",5.000000,6.000000]", (json{"a", 5.0, 6.0}).dump());
+  EXPECT_EQ("{}", (json(std::initializer_list<json>{})).dump());
+  json first{"a", 1.0};
+  first["b"];  // null member
+  json merged{first, json{"a", 2.0}};
+  EXPECT_EQ("{\"a\":2.000000}", merged.dump());
+  EXPECT_EQ("{\"x\":null}", (json{"x", json()}).dump());
+}
+
+TEST(JsonValue, EqualityWithTextIsFalseForNonStrings) {
+  EXPECT_FALSE(json(0.0) != "");
+  EXPECT_FALSE(json(0.0) == "");
+  EXPECT_TRUE(json("a") == "a");
+  EXPECT_TRUE(json("a") != "b");
+  EXPECT_FALSE(json() == "");
+}
+
+TEST(JsonValue, IterationYieldsKeysAndIndexes) {
+  json a = json::parse("[1,2,3]");
+  size_t n = 0;
+  for (auto it = a.begin(); it != a.end(); ++it) {
+    auto item = *it;
+    EXPECT_EQ("", item.key);
+    EXPECT_EQ(n, item.index);
+    EXPECT_EQ(static_cast<double>(n + 1), item.value->get_double());
+    ++n;
+  }
+  EXPECT_EQ(3u, n);
+  json o = json::parse("{\"x\":1,\"y\":2}");
+  std::string keys;
+  for (auto it = o.begin(); it != o.end(); ++it) keys += (*it).key;
+  EXPECT_EQ("xy", keys);
+  json num(4.0);
+  for (auto it = num.begin(); it != num.end(); ++it) ADD_FAILURE() << "scalar yielded an item";
+}
+
+TEST(JsonValue, CopyIsDeepAndMoveLeavesNull) {
+  json src = json::parse("{\"a\":{\"b\":[1,\"s\"]}}");
+  json copy(src);
+  copy["a"]["b"].push_back(json(2.0));
+  EXPECT_EQ("{\"a\":{\"b\":[1.000000,\"s\"]}}", src.dump());
+  json s("str");
+  json moved(std::move(s));
+  EXPECT_TRUE(s.is_null());
+  EXPECT_EQ("str", moved.get_string());
+  json assigned;
+  assigned = std::move(moved);
+  EXPECT_TRUE(moved.is_null());
+  // Assigning a value its own member must not free the member before it is copied.
+  json outer = json::parse("{\"in\":{\"x\":1}}");
+  outer = outer["in"];
+  EXPECT_EQ("{\"x\":1.000000}", outer.dump());
+  json outer2 = json::parse("{\"in\":[1]}");
+  outer2 = std::move(outer2["in"]);
+  EXPECT_EQ("[1.000000]", outer2.dump());
+}
+
+TEST(JsonValue, ClearKeepsTypeAndPushBackChecksType) {
+  json o = json::parse("{\"a\":[1]}");
+  o.clear();
+  EXPECT_TRUE(o.is_object());
+  EXPECT_EQ(0u, o.size());
+  json n;
+  n.clear();
+  EXPECT_TRUE(n.is_null());
+  json num(5.0);
+  expect_type_error([&] { num.push_back(json(1.0)); });
+  EXPECT_EQ(5, num.get_double());
+  json arr;
+  arr.push_back(json("x"));
+  EXPECT_EQ("[\"x\"]", arr.dump());
+}
+
+TEST(JsonValue, TrimInPlace) {
+  json s(" \t\r\n a b \n");
+  EXPECT_EQ("a b", s.trim().get_string());
+  json n;
+  EXPECT_EQ("", n.trim().get_string());
+  json only("\n\n");
+  EXPECT_EQ("", only.trim().get_string());
+}
+
+TEST(JsonValue, IndexByNumberIsBoundedAndDefinedForAnyDouble) {
+  json a = json::parse("[10,20]");
+  EXPECT_EQ(20, a[json(1.9)].get_double());
+  json o = json::parse("{\"x\":1,\"y\":2}");
+  EXPECT_EQ(2, o[json(1.0)].get_double());
+  EXPECT_EQ(1, o[json("x")].get_double());
+  for (double bad : {2.0, -1.0, 1e300, -1e300, std::nan(""), HUGE_VAL, -HUGE_VAL, 4294967296.0})
+    expect_type_error([&] { a[json(bad)]; });
+  expect_type_error([&] { a[json(true)]; });
+}
+
+TEST(JsonValue, DeepNestingIsCopiedWrittenAndDestroyedWithoutRecursion) {
+  const size_t depth = 200000;
+  std::string text(depth, '[');
+  text += std::string(depth, ']');
+  json deep = json::parse(text);
+  ASSERT_TRUE(deep.is_array());
+  json copy(deep);
+  EXPECT_EQ(text, copy.dump());
+  // Indented text grows with the square of the depth, so a smaller tree is written that way.
+  json medium = json::parse(std::string(3000, '[') + std::string(3000, ']'));
+  EXPECT_EQ(json::parse(medium.dump("  ")).dump(), medium.dump());
+  json objects;
+  json* cur = &objects;
+  for (size_t i = 0; i < depth; ++i) cur = &(*cur)["k"];
+  json moved(std::move(objects));
+  moved.clear();
+  EXPECT_EQ("{}", moved.dump());
+}
+
+}  // namespace
