@@ -26,37 +26,7 @@ bool is_number_char(char c) {
 }
 
 // std::stod of the run [p, p + n): the longest valid prefix, with stod's exceptions.
-// Plain decimals of up to 15 digits are converted exactly without strtod: an integer
-// mantissa below 2^53 divided by an exact power of ten rounds once, as strtod does.
-double convert_number(const char* p, size_t n) {
-  static const double pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  size_t i = 0;
-  bool negative = false;
-  if (i < n && p[i] == '-') {
-    negative = true;
-    ++i;
-  }
-  uint64_t mantissa = 0;
-  size_t digits = 0, frac_digits = 0;
-  bool seen_dot = false, simple = true;
-  for (; i < n; ++i) {
-    char c = p[i];
-    if (c >= '0' && c <= '9') {
-      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-      ++digits;
-      if (seen_dot) ++frac_digits;
-    } else if (c == '.' && !seen_dot) {
-      seen_dot = true;
-    } else {
-      simple = false;
-      break;
-    }
-  }
-  if (simple && digits > 0 && digits <= 15) {
-    double d = static_cast<double>(mantissa) / pow10[frac_digits];
-    return negative ? -d : d;
-  }
+double stod_of_run(const char* p, size_t n) {
   std::string run(p, n);
   errno = 0;
   char* end = nullptr;
@@ -64,6 +34,44 @@ double convert_number(const char* p, size_t n) {
   if (end == run.c_str()) throw std::invalid_argument("stod");
   if (errno == ERANGE) throw std::out_of_range("stod");
   return d;
+}
+
+// Scans the number run that starts at p[0] (a digit or '-'), sets `n` to its length and
+// returns its value as std::stod would. Plain decimals of up to 15 digits are converted
+// in the same pass without strtod: an integer mantissa below 2^53 divided by an exact
+// power of ten rounds once, exactly as strtod does.
+double scan_number(const char* p, size_t len, size_t& n) {
+  static const double pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t i = 0;
+  bool negative = p[0] == '-';
+  if (negative) ++i;
+  uint64_t mantissa = 0;
+  size_t digits = 0, frac_digits = 0;
+  bool seen_dot = false;
+  for (; i < len; ++i) {
+    char c = p[i];
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+      ++digits;
+      frac_digits += seen_dot;
+    } else if (c == '.' && !seen_dot) {
+      seen_dot = true;
+    } else {
+      break;
+    }
+  }
+  if (i >= len || !is_number_char(p[i])) {
+    n = i;
+    if (digits > 0 && digits <= 15) {
+      double d = static_cast<double>(mantissa) / pow10[frac_digits];
+      return negative ? -d : d;
+    }
+    return stod_of_run(p, n);
+  }
+  while (i < len && is_number_char(p[i])) ++i;  // exponent or a malformed run
+  n = i;
+  return stod_of_run(p, n);
 }
 
 class parser {
@@ -83,7 +91,8 @@ class parser {
   // Skips white space; false when the text ended.
   bool skip_ws() {
     while (pos_ < len_) {
-      if (!json::skip_whitespace(line_, column_, text_[pos_])) return true;
+      char c = text_[pos_];
+      if (c > ' ' || !json::skip_whitespace(line_, column_, c)) return true;
       consume();
     }
     return false;
@@ -103,8 +112,17 @@ class parser {
   state_t state_ = value_expected;
   bool key_flag_ = false;
   json result_;
-  std::vector<json> containers_;
+  // Open containers, innermost last. Their members and elements collect on two shared
+  // scratch stacks and move into an exactly sized vector when the container closes, so
+  // a container is allocated once instead of growing step by step.
+  struct open_container {
+    bool is_object;
+    size_t start;
+  };
+  std::vector<open_container> containers_;
   std::vector<std::string> keys_;
+  json::members member_scratch_;
+  json::elements element_scratch_;
 };
 
 bool parser::store(json&& value) {
@@ -112,21 +130,34 @@ bool parser::store(json&& value) {
     result_ = std::move(value);
     return true;
   }
-  json& top = containers_.back();
-  if (top.is_object()) {
-    top.object_members().emplace_back(std::move(keys_.back()), std::move(value));
+  if (containers_.back().is_object) {
+    member_scratch_.emplace_back(std::move(keys_.back()), std::move(value));
     state_ = after_member;
   } else {
-    top.array_elements().push_back(std::move(value));
+    element_scratch_.push_back(std::move(value));
     state_ = after_element;
   }
   return false;
 }
 
 bool parser::close_container() {
-  json done = std::move(containers_.back());
+  open_container top = containers_.back();
   containers_.pop_back();
-  if (done.is_object()) keys_.pop_back();
+  json done;
+  if (top.is_object) {
+    keys_.pop_back();
+    done = json::make_object();
+    json::members& m = done.object_members();
+    m.reserve(member_scratch_.size() - top.start);
+    for (size_t i = top.start; i < member_scratch_.size(); ++i) m.push_back(std::move(member_scratch_[i]));
+    member_scratch_.erase(member_scratch_.begin() + static_cast<std::ptrdiff_t>(top.start), member_scratch_.end());
+  } else {
+    done = json::make_array(nullptr, 0);
+    json::elements& e = done.array_elements();
+    e.reserve(element_scratch_.size() - top.start);
+    for (size_t i = top.start; i < element_scratch_.size(); ++i) e.push_back(std::move(element_scratch_[i]));
+    element_scratch_.erase(element_scratch_.begin() + static_cast<std::ptrdiff_t>(top.start), element_scratch_.end());
+  }
   consume();
   return store(std::move(done));
 }
@@ -137,12 +168,12 @@ std::string parser::read_string() {
   std::string s;
   size_t seg = pos_;
   while (pos_ < len_) {
-    char c = text_[pos_];
-    if (c == '"') break;
-    if (c != '\\') {
-      consume();
-      continue;
-    }
+    // Plain characters are skipped in one run and copied as one segment.
+    size_t run = pos_;
+    while (run < len_ && text_[run] != '"' && text_[run] != '\\') ++run;
+    column_ += run - pos_;
+    pos_ = run;
+    if (pos_ >= len_ || text_[pos_] == '"') break;
     s.append(text_ + seg, pos_ - seg);
     consume();
     char e = static_cast<char>(memview_get_u8(text_, len_, pos_));
@@ -181,12 +212,12 @@ json parser::run() {
         if (!skip_ws()) return json();
         char c = peek();
         if (c == '{') {
-          containers_.push_back(json::make_object());
+          containers_.push_back({true, member_scratch_.size()});
           keys_.emplace_back();
           consume();
           state_ = object_opened;
         } else if (c == '[') {
-          containers_.push_back(json::make_array(nullptr, 0));
+          containers_.push_back({false, element_scratch_.size()});
           consume();
         } else if (c == '"') {
           state_ = in_string;
@@ -241,10 +272,11 @@ json parser::run() {
         break;
       }
       case in_number: {
-        size_t start = pos_;
-        consume();
-        while (!at_end() && is_number_char(peek())) consume();
-        if (store(json(convert_number(text_ + start, pos_ - start)))) return std::move(result_);
+        size_t n = 0;
+        double d = scan_number(text_ + pos_, len_ - pos_, n);
+        pos_ += n;
+        column_ += n;
+        if (store(json(d))) return std::move(result_);
         break;
       }
       case in_literal: {

@@ -13,15 +13,28 @@ namespace vesk {
 
 namespace {
 
-// Writes `v` (at most 10^15) as decimal digits; returns the count.
+const char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes `v` as decimal digits, two at a time; returns the count.
 size_t write_digits(char* out, uint64_t v) {
   char tmp[24];
-  size_t n = 0;
-  do {
-    tmp[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  for (size_t i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
+  char* p = tmp + sizeof tmp;
+  while (v >= 100) {
+    p -= 2;
+    std::memcpy(p, digit_pairs + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    p -= 2;
+    std::memcpy(p, digit_pairs + 2 * v, 2);
+  } else {
+    *--p = static_cast<char>('0' + v);
+  }
+  size_t n = static_cast<size_t>(tmp + sizeof tmp - p);
+  std::memcpy(out, p, n);
   return n;
 }
 
@@ -37,11 +50,10 @@ size_t format_float(float f, char* buf) {
     if (std::signbit(d)) buf[n++] = '-';
     n += write_digits(buf + n, r / 1000000);
     buf[n++] = '.';
-    uint64_t frac = r % 1000000;
-    for (int i = 5; i >= 0; --i) {
-      buf[n + i] = static_cast<char>('0' + frac % 10);
-      frac /= 10;
-    }
+    uint32_t frac = static_cast<uint32_t>(r % 1000000);
+    std::memcpy(buf + n, digit_pairs + 2 * (frac / 10000), 2);
+    std::memcpy(buf + n + 2, digit_pairs + 2 * (frac / 100 % 100), 2);
+    std::memcpy(buf + n + 4, digit_pairs + 2 * (frac % 100), 2);
     return n + 6;
   }
   int n = std::snprintf(buf, 20, "%f", d);
@@ -69,10 +81,14 @@ size_t format_number(double d, char* buf) {
   return format_float(f, buf);
 }
 
+// Characters that the writer escapes: backslash, quote, \b, \f, \n, \r, \t.
+bool needs_escape(unsigned char c) { return c == '\\' || c == '"' || (c < 14 && c >= 8 && c != 11); }
+
 void write_string(std::string& out, const std::string& s) {
   out += '"';
   size_t seg = 0;
   for (size_t i = 0; i < s.size(); ++i) {
+    if (!needs_escape(static_cast<unsigned char>(s[i]))) continue;
     char esc;
     switch (s[i]) {
       case '\\': esc = '\\'; break;

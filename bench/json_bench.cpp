@@ -1,0 +1,227 @@
+// Parse and write speed of vesk::json on two generated ~1 MB documents, next to RapidJSON
+// and nlohmann/json on the same texts. Counters report MB/s; the summary prints ratios.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+
+#include <nlohmann/json.hpp>
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "foundation/json.h"
+
+namespace {
+
+// A model-like document: blocks with short keys, configuration, pins and links.
+std::string model_document() {
+  std::mt19937 rng(42);
+  vesk::json doc;
+  doc["name"] = "bench_model";
+  doc["version"] = 3.0;
+  vesk::json& nodes = doc["nodes"];
+  for (int i = 0; i % 100 != 0 || doc.dump("  ").size() < 1000000; ++i) {
+    std::string id = "node_" + std::to_string(i);
+    vesk::json& n = nodes[id];
+    n["type"] = (i % 3 == 0) ? "class" : "base";
+    n["x"] = static_cast<double>(rng() % 2000);
+    n["y"] = static_cast<double>(rng() % 2000);
+    n["cfg"]["class"] = "ctrl::pid";
+    n["cfg"]["prj"] = "demo";
+    n["cfg"]["kp"] = static_cast<double>(rng() % 1000) / 100.0;
+    n["cfg"]["enabled"] = (i % 2) == 0;
+    n["cfg"]["comment"] = "gain \"block\" of loop " + std::to_string(i);
+    for (int k = 0; k < 3; ++k) {
+      vesk::json& in = n["inputs"]["in" + std::to_string(k)];
+      in["node"] = "node_" + std::to_string(i > 0 ? i - 1 : 0);
+      in["pin"] = "out";
+    }
+  }
+  return doc.dump("  ");
+}
+
+std::string number_document() {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> d(-1000.0, 1000.0);
+  std::string text = "[";
+  while (text.size() < 1000000) {
+    if (text.size() > 1) text += ',';
+    text += vesk::json(d(rng)).dump();
+  }
+  text += "]";
+  return text;
+}
+
+const std::string& doc(int which) {
+  static const std::string model = model_document();
+  static const std::string numbers = number_document();
+  return which == 0 ? model : numbers;
+}
+
+std::map<std::string, double>& rates() {
+  static std::map<std::string, double> r;
+  return r;
+}
+
+void finish(benchmark::State& state, const std::string& key, size_t bytes) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+  state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * bytes) / 1e6,
+                                              benchmark::Counter::kIsRate);
+  rates()[key] = 0;  // filled from the reporter below
+}
+
+void BM_vesk_parse(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(vesk::json::parse(text));
+  finish(state, "vesk_parse", text.size());
+}
+void BM_vesk_write_compact(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  vesk::json v = vesk::json::parse(text);
+  size_t n = 0;
+  for (auto _ : state) {
+    std::string out = v.dump();
+    n = out.size();
+    benchmark::DoNotOptimize(out);
+  }
+  finish(state, "vesk_write", n);
+}
+void BM_vesk_write_indented(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  vesk::json v = vesk::json::parse(text);
+  size_t n = 0;
+  for (auto _ : state) {
+    std::string out = v.dump("  ");
+    n = out.size();
+    benchmark::DoNotOptimize(out);
+  }
+  finish(state, "vesk_write_indented", n);
+}
+
+void BM_rapidjson_parse(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(text.c_str(), text.size());
+    benchmark::DoNotOptimize(d);
+  }
+  finish(state, "rapidjson_parse", text.size());
+}
+void BM_rapidjson_write_compact(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  rapidjson::Document d;
+  d.Parse(text.c_str(), text.size());
+  size_t n = 0;
+  for (auto _ : state) {
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    d.Accept(w);
+    n = buf.GetSize();
+    benchmark::DoNotOptimize(buf.GetString());
+  }
+  finish(state, "rapidjson_write", n);
+}
+void BM_rapidjson_write_indented(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  rapidjson::Document d;
+  d.Parse(text.c_str(), text.size());
+  size_t n = 0;
+  for (auto _ : state) {
+    rapidjson::StringBuffer buf;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> w(buf);
+    w.SetIndent(' ', 2);
+    d.Accept(w);
+    n = buf.GetSize();
+    benchmark::DoNotOptimize(buf.GetString());
+  }
+  finish(state, "rapidjson_write_indented", n);
+}
+
+void BM_nlohmann_parse(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(nlohmann::json::parse(text));
+  finish(state, "nlohmann_parse", text.size());
+}
+void BM_nlohmann_write_compact(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  nlohmann::json v = nlohmann::json::parse(text);
+  size_t n = 0;
+  for (auto _ : state) {
+    std::string out = v.dump();
+    n = out.size();
+    benchmark::DoNotOptimize(out);
+  }
+  finish(state, "nlohmann_write", n);
+}
+void BM_nlohmann_write_indented(benchmark::State& state) {
+  const std::string& text = doc(static_cast<int>(state.range(0)));
+  nlohmann::json v = nlohmann::json::parse(text);
+  size_t n = 0;
+  for (auto _ : state) {
+    std::string out = v.dump(2);
+    n = out.size();
+    benchmark::DoNotOptimize(out);
+  }
+  finish(state, "nlohmann_write_indented", n);
+}
+
+// Arg 0: model-like document; arg 1: number array.
+#define DOCS ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_vesk_parse) DOCS;
+BENCHMARK(BM_rapidjson_parse) DOCS;
+BENCHMARK(BM_nlohmann_parse) DOCS;
+BENCHMARK(BM_vesk_write_compact) DOCS;
+BENCHMARK(BM_rapidjson_write_compact) DOCS;
+BENCHMARK(BM_nlohmann_write_compact) DOCS;
+BENCHMARK(BM_vesk_write_indented) DOCS;
+BENCHMARK(BM_rapidjson_write_indented) DOCS;
+BENCHMARK(BM_nlohmann_write_indented) DOCS;
+
+// Collects MB/s per benchmark run so that the ratios can be printed at the end.
+class ratio_reporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      auto it = r.counters.find("MB/s");
+      if (it != r.counters.end()) mbps[r.benchmark_name()] = it->second.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const char* ops[] = {"parse", "write_compact", "write_indented"};
+    const char* docs[] = {"model", "numbers"};
+    std::printf("\nvesk speed relative to the other libraries (>1 means vesk is faster):\n");
+    for (const char* op : ops) {
+      for (int d = 0; d < 2; ++d) {
+        std::string suffix = std::string(op) + "/" + std::to_string(d);
+        double v = get("BM_vesk_" + suffix), r = get("BM_rapidjson_" + suffix), n = get("BM_nlohmann_" + suffix);
+        if (v <= 0) continue;
+        std::printf("  %-15s %-8s vesk %8.1f MB/s   x%.2f RapidJSON   x%.2f nlohmann/json\n", op, docs[d], v,
+                    r > 0 ? v / r : 0.0, n > 0 ? v / n : 0.0);
+      }
+    }
+  }
+
+ private:
+  double get(const std::string& name) {
+    auto it = mbps.find(name);
+    return it == mbps.end() ? 0 : it->second;
+  }
+  std::map<std::string, double> mbps;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  ratio_reporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
