@@ -1,0 +1,45 @@
+#pragma once
+// The project configuration file (".vcfg"): which model of the project is built, for which
+// runtime, and one configuration object per runtime. Watched on disk; the owner hears about
+// every reload through on_update.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "foundation/fs_observer.h"
+#include "foundation/json.h"
+
+namespace vesk {
+
+class project_config_file {
+ public:
+  /// Checks the file name and loads the file (a missing file leaves everything empty).
+  /// Throws std::runtime_error when the name without extension is not an identifier.
+  explicit project_config_file(std::filesystem::path path);
+  project_config_file(const project_config_file&) = delete;
+  project_config_file& operator=(const project_config_file&) = delete;
+
+  /// Takes "model", "runtime", "runtime_configs" and the older "runtime_config" (stored
+  /// under the selected runtime) from `cfg`; absent keys leave their member as it is.
+  void read(json cfg);
+  /// Reload after the file's content changed: parse, read, then on_update.
+  void on_file_changed();
+  /// {"model", "runtime", "runtime_configs"}, the form the file is written in.
+  json to_json() const;
+
+  /// File name without extension; an identifier.
+  std::string name;
+  /// Name of the model to build.
+  std::string model;
+  /// Name of the selected runtime.
+  std::string runtime;
+  /// Runtime name -> that runtime's configuration object.
+  json runtime_configs;
+  /// The file on disk; its on_change runs on_file_changed.
+  single_observed_file file;
+  /// Called after every reload, changed values or not.
+  std::function<void()> on_update;
+};
+
+}  // namespace vesk

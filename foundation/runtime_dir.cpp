@@ -1,0 +1,55 @@
+#include "foundation/runtime_dir.h"
+
+#include <exception>
+#include <system_error>
+
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool allowed_in_name(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+}  // namespace
+
+runtime_dir::runtime_dir(const fs::path& p) : path(p) {
+  // "rt_x/" names the folder rt_x, not an empty component.
+  fs::path last = path.filename();
+  if (last.empty()) last = path.parent_path().filename();
+  name = last.string();
+  if (starts_with(name, "rt_")) name.erase(0, 3);
+  for (char c : name) {
+    if (!allowed_in_name(c)) {
+      throw_bt_exception("Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured for runtime " + name);
+    }
+  }
+
+  const fs::path def_file = path / "config_def.json";
+  std::error_code ec;
+  if (!fs::exists(fs::status(def_file, ec))) {
+    config_def = json::make_array(nullptr, 0);
+    return;
+  }
+  json parsed;
+  try {
+    parsed = json::parse(read_file(def_file.string()));
+  } catch (const std::exception& e) {
+    // A broken file must not make the runtime unusable; say why and go on without a form.
+    log_err << def_file.string() << ": " << e.what() << std::endl;
+  }
+  if (parsed.is_array()) {
+    config_def = std::move(parsed);
+    return;
+  }
+  log_err << "Error parsing " << def_file.string() << ". It must be an array." << std::endl;
+  config_def = json::make_array(nullptr, 0);
+}
+
+}  // namespace vesk

@@ -1,0 +1,28 @@
+#pragma once
+// The folders a program finds its parts and the user's settings in. Each program calls
+// setup_paths() once from its own start-up code; the library never does, so tests decide.
+
+#include <filesystem>
+#include <initializer_list>
+
+/// Folder of the running program file.
+extern std::filesystem::path exe_dir;
+/// Sources common to all builds: "./shared", exe_dir/"shared" or "/opt/vesk/shared".
+extern std::filesystem::path shared_dir;
+/// Folder of the "rt_" runtime folders: "./runtimes", exe_dir/"runtimes" or "/opt/vesk/runtimes".
+extern std::filesystem::path runtimes_dir;
+/// The user's home folder ($HOME).
+extern std::filesystem::path home_dir;
+/// home_dir/".config"/"vesk", created when missing.
+extern std::filesystem::path config_dir;
+
+/// Fills the five folders. Throws when "/proc/self/exe" cannot be read; prints a message
+/// and exits with status 1 when HOME is unset or the configuration folder cannot be made.
+void setup_paths();
+
+/// The first candidate under which anything exists (links followed), else the first one.
+std::filesystem::path first_existing_path(std::initializer_list<std::filesystem::path> candidates);
+
+/// The target of the symbolic link `link`, read whole however long it is. Throws
+/// vesk::util::bt_exception when the link cannot be read.
+std::filesystem::path read_link_target(const std::filesystem::path& link);
