@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -63,111 +64,72 @@ const std::string& doc(int which) {
   return which == 0 ? model : numbers;
 }
 
-std::map<std::string, double>& rates() {
-  static std::map<std::string, double> r;
-  return r;
-}
-
-void finish(benchmark::State& state, const std::string& key, size_t bytes) {
+void finish(benchmark::State& state, size_t bytes) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
   state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * bytes) / 1e6,
                                               benchmark::Counter::kIsRate);
-  rates()[key] = 0;  // filled from the reporter below
 }
 
-void BM_vesk_parse(benchmark::State& state) {
+// Times `parse` of the document; MB/s counts the input text.
+template <typename Parse>
+void run_parse(benchmark::State& state, Parse parse) {
   const std::string& text = doc(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(vesk::json::parse(text));
-  finish(state, "vesk_parse", text.size());
+  for (auto _ : state) benchmark::DoNotOptimize(parse(text));
+  finish(state, text.size());
 }
-void BM_vesk_write_compact(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  vesk::json v = vesk::json::parse(text);
+
+// Times `write` of the parsed document; MB/s counts the output text.
+template <typename Parse, typename Write>
+void run_write(benchmark::State& state, Parse parse, Write write) {
+  auto value = parse(doc(static_cast<int>(state.range(0))));
   size_t n = 0;
   for (auto _ : state) {
-    std::string out = v.dump();
+    std::string out = write(value);
     n = out.size();
     benchmark::DoNotOptimize(out);
   }
-  finish(state, "vesk_write", n);
-}
-void BM_vesk_write_indented(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  vesk::json v = vesk::json::parse(text);
-  size_t n = 0;
-  for (auto _ : state) {
-    std::string out = v.dump("  ");
-    n = out.size();
-    benchmark::DoNotOptimize(out);
-  }
-  finish(state, "vesk_write_indented", n);
+  finish(state, n);
 }
 
-void BM_rapidjson_parse(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    rapidjson::Document d;
-    d.Parse(text.c_str(), text.size());
-    benchmark::DoNotOptimize(d);
-  }
-  finish(state, "rapidjson_parse", text.size());
+vesk::json vesk_parse(const std::string& t) { return vesk::json::parse(t); }
+nlohmann::json nlohmann_parse(const std::string& t) { return nlohmann::json::parse(t); }
+std::shared_ptr<rapidjson::Document> rapidjson_parse(const std::string& t) {
+  auto d = std::make_shared<rapidjson::Document>();
+  d->Parse(t.c_str(), t.size());
+  return d;
 }
-void BM_rapidjson_write_compact(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  rapidjson::Document d;
-  d.Parse(text.c_str(), text.size());
-  size_t n = 0;
-  for (auto _ : state) {
+void BM_vesk_parse(benchmark::State& s) { run_parse(s, vesk_parse); }
+void BM_rapidjson_parse(benchmark::State& s) { run_parse(s, rapidjson_parse); }
+void BM_nlohmann_parse(benchmark::State& s) { run_parse(s, nlohmann_parse); }
+
+void BM_vesk_write_compact(benchmark::State& s) {
+  run_write(s, vesk_parse, [](const vesk::json& v) { return v.dump(); });
+}
+void BM_rapidjson_write_compact(benchmark::State& s) {
+  run_write(s, rapidjson_parse, [](const std::shared_ptr<rapidjson::Document>& d) {
     rapidjson::StringBuffer buf;
     rapidjson::Writer<rapidjson::StringBuffer> w(buf);
-    d.Accept(w);
-    n = buf.GetSize();
-    benchmark::DoNotOptimize(buf.GetString());
-  }
-  finish(state, "rapidjson_write", n);
+    d->Accept(w);
+    return std::string(buf.GetString(), buf.GetSize());
+  });
 }
-void BM_rapidjson_write_indented(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  rapidjson::Document d;
-  d.Parse(text.c_str(), text.size());
-  size_t n = 0;
-  for (auto _ : state) {
+void BM_nlohmann_write_compact(benchmark::State& s) {
+  run_write(s, nlohmann_parse, [](const nlohmann::json& v) { return v.dump(); });
+}
+void BM_vesk_write_indented(benchmark::State& s) {
+  run_write(s, vesk_parse, [](const vesk::json& v) { return v.dump("  "); });
+}
+void BM_rapidjson_write_indented(benchmark::State& s) {
+  run_write(s, rapidjson_parse, [](const std::shared_ptr<rapidjson::Document>& d) {
     rapidjson::StringBuffer buf;
     rapidjson::PrettyWriter<rapidjson::StringBuffer> w(buf);
     w.SetIndent(' ', 2);
-    d.Accept(w);
-    n = buf.GetSize();
-    benchmark::DoNotOptimize(buf.GetString());
-  }
-  finish(state, "rapidjson_write_indented", n);
+    d->Accept(w);
+    return std::string(buf.GetString(), buf.GetSize());
+  });
 }
-
-void BM_nlohmann_parse(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(nlohmann::json::parse(text));
-  finish(state, "nlohmann_parse", text.size());
-}
-void BM_nlohmann_write_compact(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  nlohmann::json v = nlohmann::json::parse(text);
-  size_t n = 0;
-  for (auto _ : state) {
-    std::string out = v.dump();
-    n = out.size();
-    benchmark::DoNotOptimize(out);
-  }
-  finish(state, "nlohmann_write", n);
-}
-void BM_nlohmann_write_indented(benchmark::State& state) {
-  const std::string& text = doc(static_cast<int>(state.range(0)));
-  nlohmann::json v = nlohmann::json::parse(text);
-  size_t n = 0;
-  for (auto _ : state) {
-    std::string out = v.dump(2);
-    n = out.size();
-    benchmark::DoNotOptimize(out);
-  }
-  finish(state, "nlohmann_write_indented", n);
+void BM_nlohmann_write_indented(benchmark::State& s) {
+  run_write(s, nlohmann_parse, [](const nlohmann::json& v) { return v.dump(2); });
 }
 
 // Arg 0: model-like document; arg 1: number array.
