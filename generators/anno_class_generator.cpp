@@ -1,0 +1,154 @@
+#include "generators/anno_class_generator.h"
+
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+#include "generators/code_text.h"
+
+namespace vesk {
+
+const vesk::annotations::block_lists& lists_or_empty(const vesk::annotations::block_lists* lists) {
+  static const vesk::annotations::block_lists empty;
+  return lists != nullptr ? *lists : empty;
+}
+
+std::vector<vesk::property> parameter_properties(const vesk::annotations::block_base& node) {
+  std::vector<vesk::property> props;
+  for (const auto& p : node.parameters)
+    props.emplace_back(p.name, p.form, vesk::json(p.default_val), vesk::json::parse(p.opts));
+  return props;
+}
+
+std::vector<std::string> node_headers(const vesk::annotations::block_base& node) {
+  if (node.header.empty()) return {};
+  return {node.header};
+}
+
+std::vector<std::string> node_sources(const vesk::annotations::block_base& node) {
+  std::vector<std::string> sources = node.additional_files;
+  if (node.header.empty()) return sources;
+  std::filesystem::path header(node.header);
+  if (!std::filesystem::exists(header)) return sources;
+  std::filesystem::path source = header;
+  source.replace_extension("cpp");
+  if (std::filesystem::exists(source)) sources.push_back(source.string());
+  return sources;
+}
+
+anno_class_generator::anno_class_generator(const vesk::annotations::block_lists* lists)
+    : blocks(lists) {}
+
+vesk::annotations::block_class anno_class_generator::lookup() {
+  return vesk::annotations::find_block_class(lists_or_empty(blocks), cfg);
+}
+
+std::vector<vesk::property> anno_class_generator::get_properties() {
+  return parameter_properties(lookup());
+}
+
+vesk::view_config anno_class_generator::get_view_config() {
+  vesk::annotations::block_class node = lookup();
+  vesk::view_config view("no name", "auto");
+  view.default_name = node.class_name;
+  view.raster = node.raster;
+  view.file_name = node.file_name;
+  view.line_nr = node.line_nr;
+  view.search_str = node.class_name + "::";
+  if (!node.tick_calls.empty()) view.search_str += node.tick_calls.front().method_name;
+
+  for (const auto& in : node.inputs) {
+    vesk::input_pin pin(in.type);
+    pin.default_value = in.default_val;
+    pin.is_member = in.is_member ? 1 : 0;
+    pin.var_name = in.var_name;
+    view.inputs[in.name] = pin;
+  }
+  for (const auto& out : node.outputs) {
+    vesk::output_pin pin(out.type, "block");
+    pin.is_member = out.is_member;
+    pin.var_name = out.var_name;
+    view.outputs[out.name] = pin;
+  }
+
+  // Constructor arguments name parameters or constants by their variable;
+  // a parameter's value is kept in the configuration under its form name.
+  std::string args;
+  for (size_t i = 0; i < node.construct.args.size(); ++i) {
+    const std::string& arg = node.construct.args[i].name;
+    if (i > 0) args += ", ";
+    if (const auto* p = find_item(node.parameters, &vesk::annotations::parameter::var_name, arg))
+      args += stream_text(cfg[p->name], std::ostringstream());
+    else if (const auto* c = find_item(node.constants, &vesk::annotations::constant::var_name, arg))
+      args += c->value;
+    else
+      throw std::runtime_error("Unable to get fetch constant: " + arg);
+  }
+  // The instance is declared with the C++ class, which may differ from the
+  // node's display name. A class that was not found has no type.
+  std::string type = node.not_found ? std::string() : node.nspace + node.class_name;
+  view.members["obj"] = vesk::data_member{type, "obj", args, ""};
+
+  if (node.not_found) {
+    view.error = true;
+    view.error_string = "Node not found. Class name: '" + cfg["class"].get_string() + "' prj: '" +
+                        cfg["prj"].get_string() + "'";
+  }
+  return view;
+}
+
+std::vector<std::string> anno_class_generator::get_sources() { return node_sources(lookup()); }
+
+std::vector<std::string> anno_class_generator::get_headers() { return node_headers(lookup()); }
+
+std::vector<std::string> anno_class_generator::get_libs() { return lookup().libs; }
+
+bool anno_class_generator::has_raster_interval() { return lookup().has_raster_interval_var; }
+
+void anno_class_generator::write_call(const vesk::annotations::call& c,
+                                      const vesk::annotations::block_class& node, std::ostream& os) {
+  if (!c.return_to.empty()) os << find_mapping(c.return_to) << " = ";
+  os << members["obj"] << "." << c.method_name << "(";
+  for (size_t i = 0; i < c.args.size(); ++i) {
+    if (i > 0) os << ", ";
+    const std::string& arg = c.args[i].name;
+    argument_ref ref = find_argument(node, arg);
+    if (ref.constant != nullptr)
+      os << ref.constant->value;
+    else if (ref.parameter != nullptr)
+      os << cfg[ref.parameter->name];
+    else
+      os << find_mapping(arg);
+  }
+  os << ");" << std::endl;
+}
+
+void anno_class_generator::write_init(std::ostream& os) {
+  vesk::annotations::block_class node = lookup();
+  const std::string& obj = members["obj"];
+  if (node.has_raster_interval_var) os << obj << ".raster_interval = this->interval;" << std::endl;
+  if (node.has_node_name_var)
+    os << obj << ".node_name = \"" << escape_cpp_string(name) << "\";" << std::endl;
+  for (auto& p : node.parameters)
+    os << obj << "." << p.var_name << " = " << parameter_value_text(p, cfg[p.name], os) << ";"
+       << std::endl;
+  for (const auto& c : node.init_calls) write_call(c, node, os);
+}
+
+void anno_class_generator::write_tick(std::ostream& os) {
+  vesk::annotations::block_class node = lookup();
+  for (const auto& in : node.inputs)
+    if (!in.is_member)
+      os << members["obj"] << "." << in.var_name << " = " << inputs[in.name] << ";" << std::endl;
+  for (const auto& c : node.tick_calls) write_call(c, node, os);
+  for (const auto& out : node.outputs)
+    if (!out.is_member)
+      os << outputs[out.name] << " = " << members["obj"] << "." << out.var_name << ";" << std::endl;
+}
+
+void anno_class_generator::write_final(std::ostream& os) {
+  vesk::annotations::block_class node = lookup();
+  for (const auto& c : node.final_calls) write_call(c, node, os);
+}
+
+}  // namespace vesk

@@ -1,0 +1,119 @@
+#include "generators/base_element_generator.h"
+
+#include <filesystem>
+#include <utility>
+
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "generators/code_text.h"
+
+namespace vesk {
+
+namespace {
+
+vesk::json behavior_options() {
+  return vesk::json{"options",
+                    {{"last", "keep last value"},
+                     {"fifo", "fifo: push_back() / clear()"},
+                     {"add", "add: += / start_value"}}};
+}
+
+}  // namespace
+
+base_element_generator::base_element_generator(std::string workspace)
+    : workspace_dir(std::move(workspace)) {}
+
+std::vector<vesk::property> base_element_generator::get_properties() {
+  const vesk::json& node = cfg["node"];
+  if (node == "delay") {
+    return {{"data_type", "text", "double"}, {"start_value", "text", "0"}};
+  }
+  if (node == "rt") {
+    return {{"data_type", "text", "double"},
+            {"start_value", "text", "0"},
+            {"type_header", "text", ""},
+            {"behavior", "select", "last", behavior_options(), "behavior"}};
+  }
+  if (node == "parameter") {
+    return {{"data_type", "text", "double"}, {"default", "text", "0"}, {"type_header", "text", ""}};
+  }
+  return {};
+}
+
+void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
+  for (auto it = nodes.begin(); it != nodes.end(); ++it) {
+    vesk::json& item = *(*it).value;
+    // Only objects can hold the members read below; other items are skipped
+    // rather than turned into objects or failing on the member access.
+    if (!item.is_object() || item["type"] != "base") continue;
+    vesk::json& cfg = item["cfg"];
+    if (!cfg.is_object() && !cfg.is_null()) continue;
+    const vesk::json& kind = cfg["node"];
+    if (kind == "input") v.inputs[item["name"].get_string()] = vesk::input_pin("auto");
+    if (kind == "output")
+      v.outputs[item["name"].get_string()] = vesk::output_pin("auto", "block");
+  }
+}
+
+vesk::view_config base_element_generator::get_view_config() {
+  vesk::view_config v("no name", "auto");
+  std::string kind = cfg["node"].is_string() ? cfg["node"].get_string() : std::string();
+  if (kind == "delay") {
+    v.default_name = "delay";
+    std::string type = cfg["data_type"].get_string();
+    std::string start = cfg["start_value"].get_string();
+    v.inputs["in"] = vesk::input_pin("auto");
+    v.outputs["out"] = vesk::output_pin(type, "block");
+    v.members["mem"] = vesk::data_member{type, "mem", start, ""};
+  } else if (kind == "subsystem") {
+    v.default_name = "subsystem";
+    v.raster = "";
+    add_port_pins(cfg["nodes"], v);
+  } else if (kind == "reference") {
+    v.default_name = cfg["mdl"].get_string();
+    v.raster = "";
+    std::string path =
+        workspace_dir + "/" + cfg["prj"].get_string() + "/models/" + cfg["mdl"].get_string() + ".vmdl";
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+      log_err << "Unable to open referenced model: " << path << std::endl;
+      return v;
+    }
+    vesk::json model = vesk::json::parse(read_file(path));
+    // A model file that is not an object has no ports to offer.
+    if (model.is_object()) add_port_pins(model["nodes"], v);
+  } else if (kind == "input") {
+    v.default_name = "in";
+    v.outputs["out"] = vesk::output_pin("auto", "block");
+  } else if (kind == "output") {
+    v.default_name = "out";
+    v.inputs["in"] = vesk::input_pin("auto");
+  } else if (kind == "parameter") {
+    v.default_name = "parameter";
+    v.outputs["value"] = vesk::output_pin(cfg["data_type"].get_string(), "block");
+  } else if (kind == "rt") {
+    v.default_name = "rt";
+    v.raster = "";
+    v.inputs["in"] = vesk::input_pin("auto");
+    v.outputs["out"] = vesk::output_pin(cfg["data_type"].get_string(), "block");
+    v.members["rt"] = vesk::data_member{"not needed", "rt", "not needed", ""};
+  }
+  return v;
+}
+
+std::vector<std::string> base_element_generator::get_headers() { return configured_header(cfg); }
+
+void base_element_generator::write_init(std::ostream& os) {
+  if (!(cfg["node"] == "delay")) return;
+  if (!cfg.contains("start_value")) return;
+  vesk::json& start = cfg["start_value"];
+  start.trim();
+  if (start.is_string() && start != "") os << members["mem"] << " = " << start << ";" << std::endl;
+}
+
+void base_element_generator::write_tick(std::ostream& os) {
+  if (!(cfg["node"] == "delay")) return;
+  os << outputs["out"] << " = " << members["mem"] << ";" << std::endl;
+}
+
+}  // namespace vesk

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "generators/generator.h"
+
+namespace vesk {
+
+/// Generator of "base" blocks, the elements every model needs: "delay",
+/// "rt" (rate transition), "parameter", "input", "output", "subsystem" and
+/// "reference"; the configuration's "node" says which.
+class base_element_generator : public generator {
+ public:
+  /// `workspace` is the folder that holds the projects (for references).
+  explicit base_element_generator(std::string workspace);
+
+  /// The form of the configured kind; empty for kinds without a form.
+  std::vector<vesk::property> get_properties() override;
+  /// Pins and data members of the configured kind.
+  vesk::view_config get_view_config() override;
+  /// The trimmed "type_header", else the trimmed "container_header".
+  std::vector<std::string> get_headers() override;
+  /// Delay: `mem = start_value;` when a start value is given.
+  void write_init(std::ostream& os) override;
+  /// Delay: `out = mem;`.
+  void write_tick(std::ostream& os) override;
+
+  /// The workspace folder, as given at construction.
+  std::string workspace_dir;
+};
+
+/// Adds to `v` one "auto" input pin per inner "input" base node and one
+/// output pin per inner "output" base node found in `nodes`.
+void add_port_pins(vesk::json& nodes, vesk::view_config& v);
+
+}  // namespace vesk

@@ -1,0 +1,200 @@
+#include "generators/sm_generator.h"
+
+#include <cctype>
+#include <memory>
+#include <sstream>
+
+#include "annotations/block.h"
+#include "annotations/declarations.h"
+#include "annotations/parser_state.h"
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "generators/code_text.h"
+#include "generators/sm_templates.h"
+#include "generators/template_filler.h"
+
+namespace vesk {
+
+namespace {
+
+// A member of a state or transition; a missing one reads as null. Works on a
+// copy so that reading adds nothing to the configuration. Anything that is not
+// an object (or null) fails with the JSON type error.
+vesk::json member_of(const vesk::json& entry, const char* key) {
+  vesk::json copy = entry;
+  return copy[key];
+}
+
+// Counts the states as the generated array does: every entry, excluded ones
+// included.
+size_t count_states(const vesk::json& states) {
+  if (states.is_array() || states.is_object()) return states.size();
+  if (states.is_string()) return states.get_string().size();
+  return 0;
+}
+
+std::string to_text(const vesk::json& value) {
+  std::ostringstream os;
+  os << value;
+  return os.str();
+}
+
+// The check body of one state: one if-block per transition whose target is
+// known, joined by " else ", followed by a line end.
+std::string check_text(const vesk::json& transitions, const std::map<std::string, int>& numbers) {
+  std::string text;
+  bool first = true;
+  vesk::json list = transitions;
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    const vesk::json& transition = *(*it).value;
+    vesk::json target = member_of(transition, "t");
+    auto found = numbers.find(target.get_string());
+    if (found == numbers.end()) continue;
+    if (!first) text += " else ";
+    text += "if ( " + to_text(member_of(transition, "c")) + " ){\n";
+    text += "      set_state(" + std::to_string(found->second) + "); // to " +
+            comment_text(to_text(target)) + "\n";
+    text += "    }";
+    first = false;
+  }
+  return text + "\n";
+}
+
+std::string lines_of(const vesk::json& list, const std::string& before, const std::string& after) {
+  std::string text;
+  vesk::json copy = list;
+  for (auto it = copy.begin(); it != copy.end(); ++it)
+    text += before + (*it).value->get_string() + after + "\n";
+  return text;
+}
+
+}  // namespace
+
+sm_generator::sm_generator(std::map<std::string, src_stream>* generated_files)
+    : files(generated_files) {}
+
+std::vector<vesk::property> sm_generator::get_properties() {
+  const vesk::json none;
+  const vesk::json empty_list = vesk::json::make_array(nullptr, 0);
+  return {
+      {"vars", "code", "", none, "State variables"},
+      {"includes", "array_text", empty_list, none, "Includes"},
+      {"namespaces", "array_text", empty_list, none, "Used namespaces"},
+  };
+}
+
+vesk::view_config sm_generator::get_view_config() {
+  vesk::view_config view("state_machine", "auto");
+  view.members["obj"] = vesk::data_member{"sm_" + name, "", "", ""};
+
+  std::vector<std::string> lines = split(cfg["vars"].get_string(), "\n");
+
+  // The declarations are read as the body of an automatic node class.
+  annotations::parser_state state;
+  auto block = std::make_shared<annotations::block_class>(vesk::json());
+  state.current_block = block;
+  state.ccb = block;
+  state.expect = annotations::expect_auto_reparse;
+  // A namespace line hooks into the innermost open block, so there must be one.
+  state.current_bracket = std::make_shared<annotations::bracket>();
+  {
+    log_silencer quiet(log_debug);
+    for (const auto& line : lines) annotations::parse_cpp_line(line, 0, state, "<no_file>");
+  }
+
+  for (const auto& in : block->inputs) {
+    vesk::input_pin pin(in.type);
+    pin.default_value = in.default_val;
+    pin.is_member = in.is_member ? 1 : 0;
+    pin.var_name = in.var_name;
+    view.inputs[in.name] = pin;
+  }
+  vesk::output_pin state_pin("std::string", "block");
+  state_pin.is_member = true;
+  state_pin.var_name = "_internal_variables.out_state";
+  view.outputs["state"] = state_pin;
+  for (const auto& out : block->outputs) {
+    vesk::output_pin pin(out.type, "block");
+    pin.is_member = out.is_member;
+    pin.var_name = out.var_name;
+    view.outputs[out.name] = pin;
+  }
+  return view;
+}
+
+std::vector<std::string> sm_generator::get_sources() { return {}; }
+
+std::vector<std::string> sm_generator::get_headers() { return {"model/sm_" + name + ".h"}; }
+
+void sm_generator::write_init(std::ostream& os) {
+  write_files();
+  os << members["obj"] << ".init();" << std::endl;
+}
+
+void sm_generator::write_tick(std::ostream& os) { os << members["obj"] << ".tick();" << std::endl; }
+
+void sm_generator::write_final(std::ostream& os) { os << members["obj"] << ".final();" << std::endl; }
+
+void sm_generator::write_files() {
+  if (files == nullptr) return;
+  std::string header = sm_header_template + "\n";
+  std::string source = sm_source_template + "\n";
+
+  vesk::json states = member_of(cfg, "states");
+
+  // Numbers are positions in the list, excluded states counted; a later
+  // state of the same name takes the name over.
+  std::map<std::string, int> numbers;
+  int pos = 0;
+  for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
+    const vesk::json& entry = *(*it).value;
+    if (member_of(entry, "comment_out").get_double() != 0) continue;
+    numbers[member_of(entry, "name").get_string()] = pos;
+  }
+
+  std::string construct;
+  pos = 0;
+  for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
+    const vesk::json& entry = *(*it).value;
+    if (member_of(entry, "comment_out").get_double() != 0) continue;
+    std::map<std::string, std::string> values;
+    values["num"] = std::to_string(pos);
+    // "#" is spelled as an octal escape: the name stays the same string, but
+    // a "#tick#" in it can no longer pull statements into the literal when
+    // the later keys are filled in.
+    values["name"] =
+        replace_all(escape_cpp_string(member_of(entry, "name").get_string()), "#", "\\043");
+    for (const char* key : {"init", "tick", "final"})
+      values[key] = replace_all(member_of(entry, key).get_string(), "\n", "\n    ");
+    values["check"] = check_text(member_of(entry, "transitions"), numbers);
+    construct += fill_template(sm_state_template, values);
+  }
+  construct += "\n";
+
+  auto init = numbers.find("init");
+  if (init == numbers.end())
+    throw_bt_exception("Error: Statemachine '" + name + "' has no init state!");
+
+  std::string node_upper = name;
+  for (char& c : node_upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+  std::map<std::string, std::string> values;
+  values["node_name"] = name;
+  values["NODE_NAME"] = node_upper;
+  values["class_name"] = "sm_" + name;
+  values["sname_t"] = "std::string";
+  values["state_vars"] = replace_all(member_of(cfg, "vars").get_string(), "\n", "\n  ");
+  values["n_states"] = std::to_string(count_states(states));
+  values["construct"] = construct;
+  values["init_num"] = std::to_string(init->second);
+  values["namespaces"] = lines_of(member_of(cfg, "namespaces"), "using namespace ", ";");
+  values["includes"] = lines_of(member_of(cfg, "includes"), "#include <", ">");
+
+  header = fill_template(header, values);
+  source = fill_template(source, values);
+  (*files)["sm_" + name + ".h"] << header << std::endl;
+  (*files)["sm_" + name + ".cpp"] << source << std::endl;
+}
+
+}  // namespace vesk
