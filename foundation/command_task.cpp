@@ -31,11 +31,15 @@ bool something_exists(const std::string& p) {
 std::string find_in_path(const std::string& command, const char* path_env) {
   if (something_exists(command)) return command;
   if (path_env == nullptr) return std::string();
-  std::istringstream pieces{std::string(path_env)};
-  std::string piece;
-  while (std::getline(pieces, piece, ':')) {
-    std::string candidate = piece + "/" + command;
+  // Pieces as consecutive reads up to ':' give them: a trailing ':' adds no empty piece.
+  std::string path(path_env);
+  size_t begin = 0;
+  while (begin < path.size()) {
+    size_t end = path.find(':', begin);
+    if (end == std::string::npos) end = path.size();
+    std::string candidate = path.substr(begin, end - begin) + "/" + command;
     if (something_exists(candidate)) return candidate;
+    begin = end + 1;
   }
   return std::string();
 }

@@ -306,5 +306,8 @@ void start_without_descriptors() {
 }
 
 TEST(CommandTask, FailedPipeStartsNothing) {
+#ifdef VESK_SANITIZE
+  GTEST_SKIP() << "the sanitizer runtime's own checks fail once every descriptor is taken";
+#endif
   EXPECT_EXIT(start_without_descriptors(), testing::ExitedWithCode(0), "unable to create a pipe");
 }
