@@ -34,30 +34,15 @@ void open_node(const std::string& option, const std::map<std::string, std::strin
     if (log_debug.enabled)
       log_debug << "added " << state.current_block->name << " to result list" << std::endl;
   }
+  std::shared_ptr<block_base> node;
   if (option == "class" || option == "auto") {
-    auto node = std::make_shared<block_class>();
-    state.ccb = node;
+    state.ccb = std::make_shared<block_class>();
     state.current_function.reset();
-    state.current_block = node;
-    node->file_name = file_name;
-    node->src_line = line_nr;
-    if (option == "class") assign_annotation_params(*node, params, file_name, line_nr);
-    node->nspace = namespace_prefix(state);
-    if (option == "auto")
-      state.expect = expect_auto;
-    else if (state.expect == expect_nothing && node->class_name.empty())
-      state.expect = expect_class;
+    node = state.ccb;
   } else if (option == "function") {
-    auto node = std::make_shared<block_function>();
     state.ccb.reset();
-    state.current_function = node;
-    state.current_block = node;
-    node->file_name = file_name;
-    node->src_line = line_nr;
-    assign_annotation_params(*node, params, file_name, line_nr);
-    node->nspace = namespace_prefix(state);
-    if (state.expect == expect_nothing && node->function.method_name.empty())
-      state.expect = expect_function;
+    state.current_function = std::make_shared<block_function>();
+    node = state.current_function;
   } else {
     state.current_block.reset();
     state.ccb.reset();
@@ -65,8 +50,21 @@ void open_node(const std::string& option, const std::map<std::string, std::strin
     log_err << location(file_name, line_nr)
             << "Unknown blocktype: Expect class or function. Example @node: auto" << option
             << std::endl;
+    return;
   }
-  if (state.current_block) state.current_block->line_nr = to_line_field(line_nr);
+  state.current_block = node;
+  node->file_name = file_name;
+  node->src_line = line_nr;
+  if (option != "auto") assign_annotation_params(*node, params, file_name, line_nr);
+  node->nspace = namespace_prefix(state);
+  node->line_nr = to_line_field(line_nr);
+  if (option == "auto") {
+    state.expect = expect_auto;
+  } else if (state.expect == expect_nothing) {
+    if (state.ccb && state.ccb->class_name.empty()) state.expect = expect_class;
+    if (state.current_function && state.current_function->function.method_name.empty())
+      state.expect = expect_function;
+  }
 }
 
 /// A new pin, parameter or constant: the option names its variable, the parameters
@@ -87,6 +85,14 @@ call new_call(const std::string& option, unsigned long line_nr, bool construct) 
   c.src_line = line_nr;
   parse_call_string(c, option, construct);
   return c;
+}
+
+/// Appends the call of an "@init" or "@final" to `calls`; without a method name
+/// the next method declaration completes it (`code`), if nothing else is pending.
+void add_call(std::vector<call>& calls, const std::string& option, unsigned long line_nr,
+              bool nothing_pending, uint32_t code, parser_state& state) {
+  calls.push_back(new_call(option, line_nr, false));
+  if (nothing_pending && calls.back().method_name.empty()) state.expect = code;
 }
 
 }  // namespace
@@ -148,9 +154,7 @@ void handle_annotation(std::string name, std::string option,
   } else if (n == "construct") {
     if (state.ccb) state.ccb->construct = new_call(option, line_nr, true);
   } else if (n == "init") {
-    if (!state.ccb) return;
-    state.ccb->init_calls.push_back(new_call(option, line_nr, false));
-    if (pending && state.ccb->init_calls.back().method_name.empty()) state.expect = expect_init;
+    if (state.ccb) add_call(state.ccb->init_calls, option, line_nr, pending, expect_init, state);
   } else if (n == "tick") {
     call c = new_call(option, line_nr, false);
     if (state.current_function) {
@@ -162,9 +166,7 @@ void handle_annotation(std::string name, std::string option,
       if (pending && c.method_name.empty()) state.expect = expect_tick;
     }
   } else if (n == "final") {
-    if (!state.ccb) return;
-    state.ccb->final_calls.push_back(new_call(option, line_nr, false));
-    if (pending && state.ccb->final_calls.back().method_name.empty()) state.expect = expect_final;
+    if (state.ccb) add_call(state.ccb->final_calls, option, line_nr, pending, expect_final, state);
   } else if (n == "raster") {
     node.raster = option;
     if (log_debug.enabled) log_debug << "set raster to " << node.raster << std::endl;

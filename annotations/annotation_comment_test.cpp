@@ -1,144 +1,134 @@
+// Annotation comments: the grammar (parse_annotations) and what each annotation does.
+
 #include "annotations/annotation_comment.h"
 
 #include <gtest/gtest.h>
 
+#include "annotations/test_util.h"
 #include "foundation/log_capture.h"
 
 using namespace vesk::annotations;
 
 namespace {
 
-/// A parser state holding an open class node.
-parser_state with_class_node() {
-  parser_state state;
-  handle_annotation("node", "class", {}, 1, state, "n.h");
-  state.expect = expect_nothing;
-  return state;
+using lines = std::vector<std::string>;
+
+struct anno_case {
+  const char* before;  ///< comment on line 1 that sets the scene, or null
+  const char* text;    ///< comment beginning on line 5
+  lines nodes;         ///< summaries of the result, then "now " and the current node
+  uint32_t expect;
+  lines messages;  ///< log_err lines, then log_warn lines
+};
+
+const std::string kSlip = "\". Most likely you forgot a ';' or a ':'?";
+const std::string kFail = "Nodeverification failed: ";
+const char* const kClass = "@node: class; class: K";
+
+TEST(ParseAnnotations, Cases) {
+  const anno_case cases[] = {
+      // Options are trimmed, values are not; the first incomplete pin waits for code.
+      {kClass,
+       "@input: x; type: double; default: 0\n* @output: y ; type: int ;\n"
+       "@parameter: k // the gain\n@constant: c; value: 3",
+       {"now class K@1 in /x:double=0 out /y:int  par /k const /c=3"}, expect_parameter, {}},
+      // Only a line that starts with "@" (after an optional "*" and blanks) counts.
+      {kClass, " * @input: a\nsome text @input: b\n*@input: c\n*\t@input: d",
+       {"now class K@1 in /c in /d"}, expect_input, {}},
+      {kClass, "@input x\n@tick step(a) -> y\n@output: o //\n@input: p; type: a; type: b",
+       {"now class K@1 in  in /p:a out /o tick ()"}, expect_input,
+       {"n.h:5 Something went wrong here: \"@input x" + kSlip,
+        "n.h:6 Something went wrong here: \"@tick step(a) -> y" + kSlip,
+        "n.h:7 Something went wrong here: \"@output: o //" + kSlip,
+        "n.h:8 Parameter \"type\" allready assigned!"}},
+      // The call form takes the rest of the comment.
+      {kClass, "@tick(a, b)\n@input: x\n@final: stop()", {"now class K@1 tick (a,b)"}, expect_tick,
+       {}},
+      {kClass, "@construct: a, b\n@init\n@final: stop\n@tick: step(u) -> v",
+       {"now class K@1 ctor (a,b) init () tick step(u)->v final stop()"}, expect_init, {}},
+      {kClass, "@raster:  r10ms \n@bogus\n@link: z", {"now class K@1 raster=r10ms"}, 0,
+       {"n.h:6 unknown annotation: bogus",
+        "For readability global annotations like @link should be declared at the beginning of "
+        "a file."}},
+      // "@node" closes the node before (verified) and opens the next.
+      {nullptr, "@node: class; name: A\n@node: class\n@node: foo\n@input: x", {"class A@5"},
+       expect_class,
+       {"n.h:6 " + kFail + "Name not set!", "n.h:6 " + kFail + "Class-Name not set!",
+        "n.h:7 Unknown blocktype: Expect class or function. Example @node: autofoo",
+        "n.h:8 no node defined yet; skip annotation: input"}},
+      {nullptr, "@node: class ; name: Adder; line_nr: 77", {"now class @5 name=Adder"},
+       expect_class, {}},
+      {nullptr, "@node: auto; name: ignored", {"now class @5"}, expect_auto, {}},
+      {nullptr, "@node: function; line_nr: abc; name: g\n@input: u", {"now func ()@5 name=g in /u"},
+       expect_function, {"n.h:5 Parameter \"line_nr\" needs a number, not \"abc\""}},
+      {nullptr,
+       "@construct: (a, b)\n@node: function; name: f\n@construct: (a, b)\n@init: go()\n"
+       "@final: stop()\n@tick: scale(x) -> y",
+       {"now func scale(x)->y@6 name=f"}, expect_function,
+       {"n.h:5 no node defined yet; skip annotation: construct"}},
+      // A pending code survives a new class node; "@node: auto" overrides it.
+      {kClass, "@input\n@node: class; class: L", {"now class L@6"}, expect_input,
+       {"n.h:1 " + kFail + "Input without name!", "n.h:1 " + kFail + "Input  has no type!"}},
+      {kClass, "@input\n@node: auto", {"now class @6"}, expect_auto,
+       {"n.h:1 " + kFail + "Input without name!", "n.h:1 " + kFail + "Input  has no type!"}},
+  };
+  for (const anno_case& c : cases) {
+    SCOPED_TRACE(c.text);
+    parser_state state;
+    log_capture debug(log_debug);
+    if (c.before) parse_annotations(c.before, 1, state, "n.h");
+    log_capture err(log_err);
+    log_capture warn(log_warn);
+    parse_annotations(c.text, 5, state, "n.h");
+    lines nodes = summaries(state.result);
+    if (state.current_block) nodes.push_back("now " + summary(*state.current_block));
+    EXPECT_EQ(nodes, c.nodes);
+    EXPECT_EQ(state.expect, c.expect);
+    lines messages = err.lines;
+    messages.insert(messages.end(), warn.lines.begin(), warn.lines.end());
+    EXPECT_EQ(messages, c.messages);
+  }
 }
 
-TEST(HandleAnnotation, NodeKinds) {
-  parser_state state;
-  state.namespaces = {"a", "b"};
-  handle_annotation("node", "class ", {{"name", "Adder"}, {"line_nr", "77"}}, 4, state, "n.h");
-  ASSERT_TRUE(state.ccb);
-  EXPECT_EQ(state.current_block, state.ccb);
-  EXPECT_EQ(state.ccb->name, "Adder");
-  EXPECT_EQ(state.ccb->nspace, "a::b::");
-  EXPECT_EQ(state.ccb->line_nr, 4);  // the comment line wins over the parameter
-  EXPECT_EQ(state.ccb->src_line, 4u);
-  EXPECT_EQ(state.ccb->file_name, "n.h");
-  EXPECT_EQ(state.expect, expect_class);
-
-  state.expect = expect_input;  // a second @node keeps a pending code
-  handle_annotation("node", "function", {}, 9, state, "n.h");
-  EXPECT_FALSE(state.ccb);
-  ASSERT_TRUE(state.current_function);
-  EXPECT_EQ(state.expect, expect_input);
-
-  handle_annotation("node", "auto", {{"name", "ignored"}}, 12, state, "n.h");
-  EXPECT_EQ(state.expect, expect_auto);
-  EXPECT_EQ(state.ccb->name, "");
-  EXPECT_FALSE(state.current_function);
-}
-
-TEST(HandleAnnotation, ClosingANodeVerifiesIt) {
-  parser_state state;
-  log_capture err(log_err);
-  handle_annotation("node", "class", {{"name", "A"}}, 1, state, "n.h");
-  handle_annotation("node", "class", {}, 5, state, "n.h");  // A passes, the unnamed fails
-  handle_annotation("node", "foo", {}, 9, state, "n.h");
-  handle_annotation("input", "x", {}, 10, state, "n.h");
-  ASSERT_EQ(state.result.size(), 1u);
-  EXPECT_EQ(state.result[0]->name, "A");
-  const std::vector<std::string> expected = {
-      "n.h:5 Nodeverification failed: Name not set!",
-      "n.h:5 Nodeverification failed: Class-Name not set!",
-      "n.h:9 Unknown blocktype: Expect class or function. Example @node: autofoo",
-      "n.h:10 no node defined yet; skip annotation: input"};
-  EXPECT_EQ(err.lines, expected);
-  EXPECT_FALSE(state.current_block);
-  EXPECT_FALSE(state.ccb);
-}
-
-TEST(HandleAnnotation, CallsByNodeKind) {
-  parser_state state;
-  log_capture err(log_err);
-  handle_annotation("construct", "(a, b)", {}, 1, state, "n.h");
-  handle_annotation("node", "function", {{"name", "f"}}, 2, state, "n.h");
-  handle_annotation("construct", "(a, b)", {}, 3, state, "n.h");  // ignored silently
-  handle_annotation("init", "go()", {}, 3, state, "n.h");
-  handle_annotation("final", "stop()", {}, 3, state, "n.h");
-  EXPECT_EQ(state.expect, expect_function);
-  handle_annotation("tick", "scale(x) -> y", {}, 4, state, "n.h");
-  EXPECT_EQ(state.current_function->function.method_name, "scale");
-  EXPECT_EQ(state.current_function->function.return_to, "y");
-  EXPECT_EQ(err.lines, std::vector<std::string>{"n.h:1 no node defined yet; skip annotation: construct"});
-
-  parser_state cls = with_class_node();
-  handle_annotation("construct", "a, b", {}, 2, cls, "n.h");
-  handle_annotation("init", "", {}, 3, cls, "n.h");
-  EXPECT_EQ(cls.expect, expect_init);
-  handle_annotation("final", "stop", {}, 4, cls, "n.h");
-  handle_annotation("tick", "step(u) -> v", {}, 5, cls, "n.h");
-  EXPECT_EQ(cls.ccb->construct.args.size(), 2u);
-  EXPECT_EQ(cls.ccb->init_calls.size(), 1u);
-  EXPECT_EQ(cls.ccb->final_calls[0].method_name, "stop");
-  EXPECT_EQ(cls.ccb->tick_calls[0].src_line, 5u);
-  EXPECT_EQ(cls.expect, expect_init);  // only raised from 0
-}
-
-TEST(HandleAnnotation, RasterUnknownAndGlobalAnnotations) {
-  parser_state state;
-  state.dir = "/prj/nodes";
-  log_capture err(log_err);
-  log_capture warn(log_warn);
-  handle_annotation("link", " m ", {}, 1, state, "n.h");
-  handle_annotation("compile", "impl.cpp", {}, 2, state, "n.h");
-  handle_annotation("compile", "/abs/x.cpp", {}, 3, state, "n.h");
-  EXPECT_TRUE(warn.lines.empty());
-  handle_annotation("node", "class", {{"class", "K"}}, 4, state, "n.h");
-  handle_annotation("raster", " r10ms ", {}, 5, state, "n.h");
-  handle_annotation("bogus", "", {}, 6, state, "n.h");
-  handle_annotation("link", "z", {}, 7, state, "n.h");
-  EXPECT_EQ(state.links, (std::vector<std::string>{"m", "z"}));
-  EXPECT_EQ(state.compile_files, (std::vector<std::string>{"/prj/nodes/impl.cpp", "/abs/x.cpp"}));
-  EXPECT_EQ(state.current_block->raster, "r10ms");
-  EXPECT_EQ(err.lines, std::vector<std::string>{"n.h:6 unknown annotation: bogus"});
-  EXPECT_EQ(warn.lines, std::vector<std::string>{"For readability global annotations like @link "
-                                                 "should be declared at the beginning of a file."});
+TEST(ParseAnnotations, InfoTakesTheRestOfTheComment) {
+  std::string many, many_lines = "line";  // a long documentation block is read in one pass
+  for (int i = 0; i < 300000; ++i) many += "\n* line";
+  for (int i = 1; i < 300000; ++i) many_lines += "\nline";
+  const std::pair<std::string, std::string> cases[] = {
+      {"@info: abc", " ab"},  // the last character of the comment is dropped
+      {"@info:\n* first\n* second\n", "first\nsecond"},
+      {"@infos", ""},
+      {"@ info x\n@input: y\n", "x\n@input: y"},
+      {"@info:", "unchanged"},
+      {"@info:" + many + "\n", many_lines},
+  };
+  for (const auto& [text, info] : cases) {
+    parser_state state;
+    parse_annotations(std::string(kClass) + "; info: unchanged", 1, state, "n.h");
+    parse_annotations(text, 2, state, "n.h");
+    EXPECT_EQ(state.current_block->info, info) << text.substr(0, 20);
+    EXPECT_TRUE(state.current_block->inputs.empty());
+  }
 }
 
 TEST(AssignAnnotationParams, NumbersBoolsAndUnknownKeys) {
   log_capture err(log_err);
   block_class node;
-  assign_annotation_params(node,
-                           {{"line_nr", "1e12"}, {"has_node_name_var", "1"}, {"nope", "x"},
-                            {"raster", "fast"}},
-                           "n.h", 3);
-  EXPECT_EQ(node.line_nr, 2147483647);  // saturated
-  EXPECT_TRUE(node.has_node_name_var);
-  EXPECT_EQ(node.raster, "fast");
-  EXPECT_EQ(err.lines, std::vector<std::string>{"Internal Error: Parameter 'nope' not found!!!!"});
-
-  err.lines.clear();
   node.line_nr = 5;
   assign_annotation_params(node,
-                           {{"line_nr", "abc"}, {"is_member", "true"}, {"has_raster_interval_var", "1e999"}},
+                           {{"line_nr", "abc"}, {"is_member", "1"}, {"has_node_name_var", "1"},
+                            {"has_raster_interval_var", "1e999"}, {"raster", "fast"}, {"inputs", "x"}},
                            "n.h", 4);
   EXPECT_EQ(node.line_nr, 5);
-  const std::vector<std::string> expected = {
-      "n.h:4 Parameter \"has_raster_interval_var\" needs a number, not \"1e999\"",
-      "Internal Error: Parameter 'is_member' not found!!!!",
-      "n.h:4 Parameter \"line_nr\" needs a number, not \"abc\""};
-  EXPECT_EQ(err.lines, expected);
-
-  input in;
-  assign_annotation_params(in, {{"is_member", "nan"}, {"inputs", "x"}});
-  EXPECT_TRUE(in.is_member);  // NaN counts as true for a bool
-  block_function f;
-  assign_annotation_params(f, {{"line_nr", "-nan"}, {"inputs", "x"}, {"function", "y"}});
-  EXPECT_EQ(f.line_nr, 0);
-  EXPECT_TRUE(f.inputs.empty());
+  EXPECT_TRUE(node.has_node_name_var && node.inputs.empty());
+  EXPECT_EQ(node.raster, "fast");
+  EXPECT_EQ(err.lines, (lines{"n.h:4 Parameter \"has_raster_interval_var\" needs a number, not \"1e999\"",
+                              "Internal Error: Parameter 'is_member' not found!!!!",
+                              "n.h:4 Parameter \"line_nr\" needs a number, not \"abc\""}));
+  assign_annotation_params(node, {{"line_nr", "1e12"}});
+  EXPECT_EQ(node.line_nr, 2147483647);  // saturated
+  assign_annotation_params(node, {{"line_nr", "-nan"}});
+  EXPECT_EQ(node.line_nr, 0);
 }
 
 }  // namespace

@@ -15,8 +15,6 @@ namespace vesk::annotations {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
 /// The info text without the "* " that begins it and each of its later lines. One
 /// pass, so a long comment costs linear time.
 std::string without_star_prefixes(const std::string& text) {
@@ -40,7 +38,7 @@ class comment_reader {
   /// One line: optional "* " prefix, elements, the action, the line feed. False when
   /// the text ends (the last line still got its action).
   bool parse_annotation_line() {
-    if (pos_ < t_.size() && t_[pos_] == '*') pos_ = skip_blanks(pos_ + 1);
+    if (pos_ < t_.size() && t_[pos_] == '*') pos_ = skip_blanks(t_, pos_ + 1);
     const size_t line_start = pos_;
     while (pos_ < t_.size() && t_[pos_] != '\n') parse_annotation_element();
     if (found_) {
@@ -63,11 +61,6 @@ class comment_reader {
   }
 
  private:
-  size_t skip_blanks(size_t p) const {
-    while (p < t_.size() && is_blank(t_[p])) ++p;
-    return p;
-  }
-  size_t identifier_end(size_t p) const { return vesk::annotations::identifier_end(t_, p); }
   /// End of an option or parameter value: up to ";", a line feed, "//" or the end.
   size_t value_end(size_t p) const {
     while (p < t_.size() && t_[p] != ';' && t_[p] != '\n' &&
@@ -94,9 +87,9 @@ class comment_reader {
 
   /// "@info": the rest of the whole comment is the node's documentation.
   bool parse_info() {
-    size_t p = skip_blanks(pos_ + 1);
+    size_t p = skip_blanks(t_, pos_ + 1);
     if (t_.compare(p, 4, "info") != 0) return false;
-    p = skip_blanks(p + 4);
+    p = skip_blanks(t_, p + 4);
     if (p < t_.size() && t_[p] == ':') ++p;
     if (p < t_.size() && t_[p] == '\n') ++p;
     pos_ = t_.size();
@@ -108,13 +101,13 @@ class comment_reader {
 
   /// "@name: option; key: value; ..." or the call form "@name(args) -> target".
   bool parse_annotation() {
-    size_t p = skip_blanks(pos_ + 1);
-    size_t end = identifier_end(p);
+    size_t p = skip_blanks(t_, pos_ + 1);
+    size_t end = identifier_end(t_, p);
     if (end == p) return false;
     name_ = t_.substr(p, end - p);
     p = end;
-    size_t q = skip_blanks(p);
-    size_t value = q < t_.size() && t_[q] == ':' ? skip_blanks(q + 1) : std::string::npos;
+    size_t q = skip_blanks(t_, p);
+    size_t value = q < t_.size() && t_[q] == ':' ? skip_blanks(t_, q + 1) : std::string::npos;
     if (value != std::string::npos && value_end(value) > value) {
       option_ = t_.substr(value, value_end(value) - value);
       p = value_end(value);
@@ -124,12 +117,12 @@ class comment_reader {
     }
     found_ = true;
     while (p < t_.size() && t_[p] == ';') {
-      size_t key = skip_blanks(p + 1);
-      size_t key_end = identifier_end(key);
+      size_t key = skip_blanks(t_, p + 1);
+      size_t key_end = identifier_end(t_, key);
       if (key_end == key) break;
-      size_t colon = skip_blanks(key_end);
+      size_t colon = skip_blanks(t_, key_end);
       if (colon >= t_.size() || t_[colon] != ':') break;
-      size_t v = skip_blanks(colon + 1);
+      size_t v = skip_blanks(t_, colon + 1);
       size_t v_end = value_end(v);
       if (v_end == v) break;
       std::string k = t_.substr(key, key_end - key);
@@ -140,7 +133,7 @@ class comment_reader {
         params_.emplace(std::move(k), t_.substr(v, v_end - v));
       p = v_end;
     }
-    if (p < t_.size() && t_[p] == ';') p = skip_blanks(p + 1);
+    if (p < t_.size() && t_[p] == ';') p = skip_blanks(t_, p + 1);
     pos_ = p;
     return true;
   }

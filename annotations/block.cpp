@@ -3,75 +3,11 @@
 
 #include "annotations/block.h"
 
-#include <functional>
 #include <utility>
 
 namespace vesk::annotations {
 
 namespace {
-
-/// A binding with its own conversions; a missing key leaves the field as it is.
-json_link_element make_element(const std::string& key, std::function<vesk::json()> get,
-                               std::function<void(vesk::json)> set) {
-  return json_link_element(key, std::move(get), std::move(set));
-}
-
-/// Calls `visit` for each element of an array, or each member value of an object (keys
-/// ignored); any other kind of value has nothing to visit.
-template <class Visit>
-void for_each_value(vesk::json& value, Visit visit) {
-  if (value.is_array()) {
-    for (vesk::json& v : value.array_elements()) visit(v);
-  } else if (value.is_object()) {
-    for (auto& m : value.object_members()) visit(m.second);
-  }
-}
-
-/// A list of descriptions: an array of objects, null when empty.
-template <class T>
-json_link_element link_list(const std::string& key, std::vector<T>& list) {
-  std::vector<T>* target = &list;
-  return make_element(
-      key,
-      [target] {
-        vesk::json result;
-        for (T& element : *target) result.push_back(element.to_json());
-        return result;
-      },
-      [target](vesk::json value) {
-        target->clear();
-        for_each_value(value, [target](vesk::json& v) {
-          T element;
-          vesk::json copy = v;
-          element.from_json(copy);
-          target->push_back(std::move(element));
-        });
-      });
-}
-
-/// A list of texts: an array of strings, [] when empty.
-json_link_element link_texts(const std::string& key, std::vector<std::string>& list) {
-  std::vector<std::string>* target = &list;
-  return make_element(
-      key,
-      [target] {
-        vesk::json result = vesk::json::make_array(nullptr, 0);
-        for (const std::string& text : *target) result.push_back(vesk::json(text));
-        return result;
-      },
-      [target](vesk::json value) {
-        target->clear();
-        for_each_value(value, [target](vesk::json& v) { target->push_back(v.get_string()); });
-      });
-}
-
-/// One embedded call: its object form; reading applies the keys to the existing call.
-json_link_element link_call(const std::string& key, call& c) {
-  call* target = &c;
-  return make_element(
-      key, [target] { return target->to_json(); },
-      [target](vesk::json value) { target->from_json(value); });
-}
 
 /// Applies `j` to a freshly built description; a null `j` leaves the defaults.
 void read_json(json_link& target, const vesk::json& j) {
@@ -95,7 +31,7 @@ call::call(const vesk::json& j) { read_json(*this, j); }
 
 void call::get_links(std::vector<json_link_element>& links) {
   links.emplace_back("method_name", method_name);
-  links.push_back(link_list("args", args));
+  links.emplace_back("args", args);
   links.emplace_back("return_to", return_to);
   links.emplace_back("return_type", return_type);
 }
@@ -169,22 +105,22 @@ void constant::get_links(std::vector<json_link_element>& links) {
 
 void block_base::get_links(std::vector<json_link_element>&) {}
 
-void block_base::link_base_field(std::vector<json_link_element>& links,
-                                 const std::string& key) {
-  if (key == "name") links.emplace_back(key, name);
-  else if (key == "project") links.emplace_back(key, project);
-  else if (key == "header") links.emplace_back(key, header);
-  else if (key == "nspace") links.emplace_back(key, nspace);
-  else if (key == "info") links.emplace_back(key, info);
-  else if (key == "raster") links.emplace_back(key, raster);
-  else if (key == "file_name") links.emplace_back(key, file_name);
-  else if (key == "line_nr") links.emplace_back(key, line_nr);
-  else if (key == "inputs") links.push_back(link_list(key, inputs));
-  else if (key == "outputs") links.push_back(link_list(key, outputs));
-  else if (key == "parameters") links.push_back(link_list(key, parameters));
-  else if (key == "constants") links.push_back(link_list(key, constants));
-  else if (key == "libs") links.push_back(link_texts(key, libs));
-  else if (key == "additional_files") links.push_back(link_texts(key, additional_files));
+void block_base::link_base_fields(std::vector<json_link_element>& links, bool project_first) {
+  if (project_first) links.emplace_back("project", project);
+  links.emplace_back("name", name);
+  if (!project_first) links.emplace_back("project", project);
+  links.emplace_back("header", header);
+  links.emplace_back("nspace", nspace);
+  links.emplace_back("info", info);
+  links.emplace_back("raster", raster);
+  links.emplace_back("file_name", file_name);
+  links.emplace_back("line_nr", line_nr);
+  links.emplace_back("inputs", inputs);
+  links.emplace_back("outputs", outputs);
+  links.emplace_back("parameters", parameters);
+  links.emplace_back("constants", constants);
+  links.emplace_back("libs", libs);
+  links.emplace_back("additional_files", additional_files);
 }
 
 std::string block_base::get_var_type(const std::string&) { return ""; }
@@ -195,14 +131,11 @@ void block_class::get_links(std::vector<json_link_element>& links) {
   links.emplace_back("class", class_name);
   links.emplace_back("has_raster_interval_var", has_raster_interval_var);
   links.emplace_back("has_node_name_var", has_node_name_var);
-  for (const char* key : {"project", "name", "header", "nspace", "info", "raster",
-                          "file_name", "line_nr", "inputs", "outputs", "parameters",
-                          "constants", "libs", "additional_files"})
-    link_base_field(links, key);
-  links.push_back(link_call("construct", construct));
-  links.push_back(link_list("init_calls", init_calls));
-  links.push_back(link_list("tick_calls", tick_calls));
-  links.push_back(link_list("final_calls", final_calls));
+  link_base_fields(links, true);
+  links.emplace_back("construct", construct);
+  links.emplace_back("init_calls", init_calls);
+  links.emplace_back("tick_calls", tick_calls);
+  links.emplace_back("final_calls", final_calls);
 }
 
 std::string block_class::get_var_type(const std::string& var_name) {
@@ -218,11 +151,8 @@ std::string block_class::get_var_type(const std::string& var_name) {
 block_function::block_function(const vesk::json& j) { read_json(*this, j); }
 
 void block_function::get_links(std::vector<json_link_element>& links) {
-  for (const char* key : {"name", "project", "header", "nspace", "info", "raster",
-                          "file_name", "line_nr", "inputs", "outputs", "parameters",
-                          "constants", "libs", "additional_files"})
-    link_base_field(links, key);
-  links.push_back(link_call("function", function));
+  link_base_fields(links, false);
+  links.emplace_back("function", function);
 }
 
 std::string block_function::get_var_type(const std::string& var_name) {

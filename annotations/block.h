@@ -142,9 +142,9 @@ class block_base : public param_helper {
   std::map<std::string, std::string> pin_names;
 
  protected:
-  /// Pushes the bindings of one base field by its JSON key (used by the derived
-  /// classes, which list the base keys in their own order).
-  void link_base_field(std::vector<json_link_element>& links, const std::string& key);
+  /// Pushes the bindings of the base fields in key order for the derived classes: a
+  /// class node lists "project" before "name", a function node after it.
+  void link_base_fields(std::vector<json_link_element>& links, bool project_first);
 };
 
 /// A class node: the model instantiates the class and calls its methods.

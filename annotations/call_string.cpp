@@ -4,31 +4,14 @@
 #include "annotations/call_string.h"
 
 #include <ostream>
+#include <utility>
 
+#include "annotations/text_scan.h"
 #include "foundation/log_stream.h"
 
 namespace vesk::annotations {
 
 namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool is_ident_start(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9'); }
-
-size_t skip_blanks(const std::string& s, size_t pos) {
-  while (pos < s.size() && is_blank(s[pos])) ++pos;
-  return pos;
-}
-
-/// End of the identifier at `pos`, or `pos` when there is none.
-size_t identifier_end(const std::string& s, size_t pos) {
-  if (pos >= s.size() || !is_ident_start(s[pos])) return pos;
-  ++pos;
-  while (pos < s.size() && is_ident_char(s[pos])) ++pos;
-  return pos;
-}
 
 /// Position after `c` when a blank run followed by `c` stands at `pos`, else npos.
 size_t blanks_then(const std::string& s, size_t pos, char c) {
@@ -38,8 +21,8 @@ size_t blanks_then(const std::string& s, size_t pos, char c) {
 
 void add_arg(call& c, const std::string& text, size_t begin, size_t end) {
   std::string name = text.substr(begin, end - begin);
-  log_debug << "       parsed_arg: " << name << std::endl;
-  c.args.emplace_back(name, "", "");
+  if (log_debug.enabled) log_debug << "       parsed_arg: " << name << std::endl;
+  c.args.emplace_back(std::move(name), "", "");
 }
 
 }  // namespace
@@ -62,7 +45,7 @@ size_t parse_call_args(call& c, const std::string& text, size_t pos) {
 }
 
 void parse_call_string(call& c, std::string call_str, bool construct) {
-  log_debug << "       parse call_str:" << call_str << std::endl;
+  if (log_debug.enabled) log_debug << "       parse call_str:" << call_str << std::endl;
   const std::string& s = call_str;
 
   if (construct) {

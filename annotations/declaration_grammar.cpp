@@ -20,17 +20,11 @@ constexpr int max_value_depth = 100;
 const char* const specifiers[] = {"virtual", "static", "const",        "explicit", "export",
                                   "extern",  "inline", "thread_local", "mutable",  "volatile"};
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\0'; }
 bool is_plain_char(char c) { return is_ident_char(c) || c == '.' || c == '-' || c == '+'; }
-
-size_t skip_blanks(const std::string& s, size_t p) {
-  while (p < s.size() && is_blank(s[p])) ++p;
-  return p;
-}
 
 /// Optional blanks, then `c`.
 size_t match_char(const std::string& s, size_t p, char c) {
-  p = skip_blanks(s, p);
+  p = skip_decl_blanks(s, p);
   return p < s.size() && s[p] == c ? p + 1 : npos;
 }
 
@@ -53,7 +47,7 @@ size_t match_value(const std::string& s, size_t p, int depth);
 
 /// A double-quoted literal in which \\ and \" count as one character.
 size_t match_string_literal(const std::string& s, size_t p) {
-  p = skip_blanks(s, p);
+  p = skip_decl_blanks(s, p);
   if (p >= s.size() || s[p] != '"') return npos;
   for (size_t i = p + 1; i < s.size(); ++i) {
     if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
@@ -69,7 +63,7 @@ size_t match_string_literal(const std::string& s, size_t p) {
 size_t match_template_value(const std::string& s, size_t p, int depth) {
   size_t q = identifier_end(s, p);
   if (q > p && literal_at(s, q, "::")) p = q + 2;
-  p = skip_blanks(s, p);
+  p = skip_decl_blanks(s, p);
   q = identifier_end(s, p);
   if (q == p) return npos;
   p = match_char(s, q, '<');
@@ -92,11 +86,11 @@ size_t match_braced_list(const std::string& s, size_t p, int depth) {
   if (p == npos) return npos;
   p = match_value(s, p, depth + 1);
   if (p == npos) return npos;
-  p = skip_blanks(s, p);
+  p = skip_decl_blanks(s, p);
   for (;;) {
     size_t comma = match_char(s, p, ',');
     if (comma == npos) break;
-    size_t next = match_value(s, skip_blanks(s, comma), depth + 1);
+    size_t next = match_value(s, skip_decl_blanks(s, comma), depth + 1);
     if (next == npos) break;
     p = next;
   }
@@ -123,7 +117,7 @@ size_t match_declarator(const std::string& s, size_t p, decl_part& out, bool arg
     more = false;
     for (const char* spec : specifiers) {
       if (literal_at(s, p, spec)) {
-        p = skip_blanks(s, p + std::char_traits<char>::length(spec));
+        p = skip_decl_blanks(s, p + std::char_traits<char>::length(spec));
         more = true;
         break;
       }
@@ -131,20 +125,20 @@ size_t match_declarator(const std::string& s, size_t p, decl_part& out, bool arg
   }
   const size_t type_start = argument ? start : p;
   for (;;) {  // qualifiers "a::", "::"
-    size_t q = skip_blanks(s, identifier_end(s, skip_blanks(s, p)));
+    size_t q = skip_decl_blanks(s, identifier_end(s, skip_decl_blanks(s, p)));
     if (!literal_at(s, q, "::")) break;
     p = q + 2;
   }
   for (;;) {
-    size_t q = skip_blanks(s, p);
+    size_t q = skip_decl_blanks(s, p);
     if (!literal_at(s, q, "unsigned")) break;
     p = q + 8;
   }
-  size_t q = skip_blanks(s, p);
+  size_t q = skip_decl_blanks(s, p);
   p = identifier_end(s, q);
   if (p == q) return npos;
   auto pointer_or_ref = [&s](size_t at) {
-    size_t r = skip_blanks(s, at);
+    size_t r = skip_decl_blanks(s, at);
     return r < s.size() && (s[r] == '*' || s[r] == '&') ? r + 1 : at;
   };
   p = pointer_or_ref(p);
@@ -153,14 +147,14 @@ size_t match_declarator(const std::string& s, size_t p, decl_part& out, bool arg
   p = pointer_or_ref(p);
   out.type = s.substr(type_start, p - type_start);
 
-  q = skip_blanks(s, p);
+  q = skip_decl_blanks(s, p);
   p = identifier_end(s, q);
   if (p == q) return npos;
   out.name = s.substr(q, p - q);
 
   q = match_char(s, p, '=');
   if (q != npos) {
-    q = skip_blanks(s, q);
+    q = skip_decl_blanks(s, q);
     size_t end = match_value(s, q, 0);
     if (end != npos) {
       out.default_val = s.substr(q, end - q);
@@ -188,7 +182,7 @@ declaration parse_declaration(const std::string& line) {
       if (at == npos) break;
     }
     decl_part arg;
-    size_t end = match_declarator(line, skip_blanks(line, at), arg, true);
+    size_t end = match_declarator(line, skip_decl_blanks(line, at), arg, true);
     if (end == npos) break;  // an argument without a name ends the list
     d.parts.push_back(std::move(arg));
     p = end;

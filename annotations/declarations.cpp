@@ -16,12 +16,6 @@ namespace {
 
 constexpr size_t npos = std::string::npos;
 
-/// Blanks of declarations; a NUL counts as one.
-size_t skip_blanks(const std::string& s, size_t p) {
-  while (p < s.size() && (s[p] == ' ' || s[p] == '\t' || s[p] == '\r' || s[p] == '\0')) ++p;
-  return p;
-}
-
 bool starts_with_text(const std::string& s, const char* prefix) { return literal_at(s, 0, prefix); }
 
 /// Pin role by the variable name of an automatic node.
@@ -81,49 +75,48 @@ void add_auto_method(const decl_part& d, unsigned long line_nr, parser_state& st
   }
 }
 
+/// A pin or parameter named `pin_name` for the declarator `d`.
+template <class Pin>
+Pin new_pin(const std::string& pin_name, const decl_part& d, unsigned long line_nr) {
+  Pin pin;
+  pin.name = pin_name;
+  pin.var_name = d.name;
+  pin.type = d.type;
+  pin.src_line = line_nr;
+  return pin;
+}
+
+/// Appends to `node` the pin, parameter or input that the declarator `d` makes in the
+/// role `kind` (anything but an output or parameter is an input).
+void add_pin(block_base& node, pin_kind kind, const std::string& pin_name, const decl_part& d,
+             unsigned long line_nr, bool is_member) {
+  if (kind == pin_kind::output) {
+    node.outputs.push_back(new_pin<output>(pin_name, d, line_nr));
+    node.outputs.back().is_member = is_member;
+  } else if (kind == pin_kind::parameter) {
+    node.parameters.push_back(new_pin<parameter>(pin_name, d, line_nr));
+    node.parameters.back().default_val = d.default_val;
+  } else {
+    node.inputs.push_back(new_pin<input>(pin_name, d, line_nr));
+    node.inputs.back().default_val = d.default_val;
+    node.inputs.back().is_member = is_member;
+  }
+}
+
 /// A member declared in the body of an automatic class becomes a pin by its name.
 void add_auto_member(const decl_part& d, unsigned long line_nr, parser_state& state) {
   block_class& node = *state.ccb;
   std::string pin_name;
-  switch (classify(d.name, pin_name)) {
-    case pin_kind::input: {
-      input in;
-      in.name = pin_name;
-      in.var_name = d.name;
-      in.type = d.type;
-      in.default_val = d.default_val;
-      in.is_member = true;
-      in.src_line = line_nr;
-      node.inputs.push_back(std::move(in));
-      if (log_debug.enabled) log_debug << "found input !!!" << d.name << std::endl;
-      return;
+  const pin_kind kind = classify(d.name, pin_name);
+  if (kind != pin_kind::other) {
+    add_pin(node, kind, pin_name, d, line_nr, true);
+    if (log_debug.enabled) {
+      log_debug << (kind == pin_kind::input    ? "found input !!!"
+                    : kind == pin_kind::output ? "found output !!!"
+                                               : "found parameter !!!")
+                << d.name << std::endl;
     }
-    case pin_kind::output: {
-      output out;
-      out.name = pin_name;
-      out.var_name = d.name;
-      out.type = d.type;
-      out.is_member = true;
-      out.src_line = line_nr;
-      node.outputs.push_back(std::move(out));
-      if (log_debug.enabled) log_debug << "found output !!!" << d.name << std::endl;
-      return;
-    }
-    case pin_kind::parameter: {
-      parameter par;
-      par.name = pin_name;
-      par.var_name = d.name;
-      par.type = d.type;
-      par.default_val = d.default_val;
-      par.src_line = line_nr;
-      node.parameters.push_back(std::move(par));
-      if (log_debug.enabled) log_debug << "found parameter !!!" << d.name << std::endl;
-      return;
-    }
-    case pin_kind::other:
-      break;
-  }
-  if (d.name == "raster_interval") {
+  } else if (d.name == "raster_interval") {
     node.has_raster_interval_var = true;
     if (log_debug.enabled) log_debug << "raster interval found" << std::endl;
   } else if (d.name == "node_name") {
@@ -135,18 +128,14 @@ void add_auto_member(const decl_part& d, unsigned long line_nr, parser_state& st
 /// The call that a pending @node: function, @init, @tick or @final waits for; null when
 /// that node or call no longer exists (a later @node replaced it).
 call* pending_call(parser_state& state) {
-  switch (state.expect) {
-    case expect_function:
-      return state.current_function ? &state.current_function->function : nullptr;
-    case expect_init:
-      return state.ccb && !state.ccb->init_calls.empty() ? &state.ccb->init_calls.back() : nullptr;
-    case expect_tick:
-      return state.ccb && !state.ccb->tick_calls.empty() ? &state.ccb->tick_calls.back() : nullptr;
-    case expect_final:
-      return state.ccb && !state.ccb->final_calls.empty() ? &state.ccb->final_calls.back() : nullptr;
-    default:
-      return nullptr;
-  }
+  if (state.expect == expect_function)
+    return state.current_function ? &state.current_function->function : nullptr;
+  if (!state.ccb) return nullptr;
+  std::vector<call>* calls = state.expect == expect_init    ? &state.ccb->init_calls
+                             : state.expect == expect_tick  ? &state.ccb->tick_calls
+                             : state.expect == expect_final ? &state.ccb->final_calls
+                                                            : nullptr;
+  return calls && !calls->empty() ? &calls->back() : nullptr;
 }
 
 /// "@node: auto" before a function: the whole function node comes from the signature.
@@ -169,41 +158,13 @@ void build_auto_function(const declaration& d, unsigned long line_nr, parser_sta
   f->function.return_type = fn.type;
   if (f->name.empty()) f->name = fn.name;
   if (fn.type != "void") {
-    output out;
-    out.var_name = "out";
-    out.type = fn.type;
-    out.src_line = line_nr;
-    f->outputs.push_back(std::move(out));
+    add_pin(*f, pin_kind::output, "", decl_part{fn.type, "out", ""}, line_nr, false);
     f->function.return_to = "out";
   }
   for (size_t i = 1; i < d.parts.size(); ++i) {
     const decl_part& a = d.parts[i];
     std::string pin_name;
-    pin_kind kind = classify(a.name, pin_name);
-    if (kind == pin_kind::output) {
-      output out;
-      out.name = pin_name;
-      out.var_name = a.name;
-      out.type = a.type;
-      out.src_line = line_nr;
-      f->outputs.push_back(std::move(out));
-    } else if (kind == pin_kind::parameter) {
-      parameter par;
-      par.name = pin_name;
-      par.var_name = a.name;
-      par.type = a.type;
-      par.default_val = a.default_val;
-      par.src_line = line_nr;
-      f->parameters.push_back(std::move(par));
-    } else {
-      input in;
-      in.name = pin_name;
-      in.var_name = a.name;
-      in.type = a.type;
-      in.default_val = a.default_val;
-      in.src_line = line_nr;
-      f->inputs.push_back(std::move(in));
-    }
+    add_pin(*f, classify(a.name, pin_name), pin_name, a, line_nr, false);
     // The call passes the pin by its name, which verification gives an unnamed pin
     // from its variable.
     f->function.args.emplace_back(pin_name.empty() ? a.name : pin_name, a.type, a.default_val);
@@ -275,10 +236,10 @@ void parse_cpp_line(std::string line, unsigned long line_nr, parser_state& state
   if (line.empty()) return;
 
   // Class line: "class Name" or "struct Name".
-  size_t p = skip_blanks(line, 0);
+  size_t p = skip_decl_blanks(line, 0);
   size_t keyword = literal_at(line, p, "class") ? p + 5 : literal_at(line, p, "struct") ? p + 6 : npos;
   if (keyword != npos) {
-    size_t begin = skip_blanks(line, keyword);
+    size_t begin = skip_decl_blanks(line, keyword);
     size_t end = identifier_end(line, begin);
     if (end > begin) {
       std::string name = line.substr(begin, end - begin);
@@ -298,7 +259,7 @@ void parse_cpp_line(std::string line, unsigned long line_nr, parser_state& state
 
   // Namespace line: the name lives until the current block closes.
   if (literal_at(line, p, "namespace")) {
-    size_t begin = skip_blanks(line, p + 9);
+    size_t begin = skip_decl_blanks(line, p + 9);
     size_t end = identifier_end(line, begin);
     if (end > begin) {
       state.namespaces.push_back(line.substr(begin, end - begin));

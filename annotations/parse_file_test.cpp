@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "annotations/scanner.h"
+#include "annotations/test_util.h"
 #include "foundation/bt_exception.h"
 #include "foundation/log_capture.h"
 
@@ -10,118 +11,64 @@ using namespace vesk::annotations;
 
 namespace {
 
-std::string seed(const std::string& name) { return std::string(VESK_SOURCE_DIR) + "/fuzz/corpus/" + name; }
+const std::string kDir = std::string(VESK_SOURCE_DIR) + "/fuzz/corpus/";
 
-std::vector<std::shared_ptr<block_base>> parse_quietly(const std::string& path,
-                                                       std::vector<std::string>* errors) {
+/// Parses a seed and expects no error line.
+std::shared_ptr<block_base> parse_seed(const std::string& name) {
   log_capture err(log_err);
   log_capture warn(log_warn);
-  auto nodes = parse_file(path, "prj");
-  if (errors) *errors = err.lines;
-  return nodes;
+  auto nodes = parse_file(kDir + name, "prj");
+  EXPECT_TRUE(err.lines.empty()) << err.lines[0];
+  EXPECT_EQ(nodes.size(), 1u);
+  return nodes.empty() ? std::make_shared<block_class>() : nodes[0];
 }
 
 TEST(ParseFile, ClassNodeInsideNamespaces) {
-  std::vector<std::string> errors;
-  auto nodes = parse_quietly(seed("pi_controller.h"), &errors);
-  EXPECT_TRUE(errors.empty());
-  ASSERT_EQ(nodes.size(), 1u);
-  auto* c = dynamic_cast<block_class*>(nodes[0].get());
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->class_name, "pi_controller");
-  EXPECT_EQ(c->name, "pi_controller");
-  EXPECT_EQ(c->nspace, "ctl::filters::");
-  EXPECT_EQ(c->info, "PI controller.\nLimits its integrator to the output range.");
-  EXPECT_EQ(c->line_nr, 12);
-  EXPECT_EQ(c->project, "prj");
-  EXPECT_EQ(c->file_name, seed("pi_controller.h"));
-  EXPECT_EQ(c->libs, std::vector<std::string>{"m"});
-
-  ASSERT_EQ(c->inputs.size(), 2u);
-  EXPECT_EQ(c->inputs[0].name, "e");
-  EXPECT_EQ(c->inputs[0].default_val, "0.0 ");  // the blank before "*/" stays
-  EXPECT_EQ(c->inputs[1].type, "bool");
-  EXPECT_TRUE(c->inputs[1].is_member);
-  ASSERT_EQ(c->outputs.size(), 1u);
-  ASSERT_EQ(c->parameters.size(), 3u);
-  EXPECT_EQ(c->parameters[2].form, "text");
-  EXPECT_EQ(c->parameters[2].default_val, "pi");  // quotes removed by update_form
-  ASSERT_EQ(c->constants.size(), 2u);
-  EXPECT_EQ(c->constants[1].value, "0.01");
-
-  ASSERT_EQ(c->construct.args.size(), 2u);
-  EXPECT_EQ(c->construct.args[0].name, "limit");
-  ASSERT_EQ(c->init_calls.size(), 1u);
-  EXPECT_EQ(c->init_calls[0].method_name, "start");
-  ASSERT_EQ(c->tick_calls.size(), 1u);
-  EXPECT_EQ(c->tick_calls[0].method_name, "step");
-  EXPECT_EQ(c->tick_calls[0].args.size(), 4u);
-  EXPECT_EQ(c->tick_calls[0].return_to, "u");
-  ASSERT_EQ(c->final_calls.size(), 1u);
-  EXPECT_EQ(c->final_calls[0].method_name, "stop");
+  auto node = parse_seed("pi_controller.h");
+  EXPECT_EQ(summary(*node),
+            "class pi_controller@12 ns=ctl::filters:: info=PI controller.\nLimits its integrator "
+            "to the output range. in e:double=0.0  in reset:bool=false out u:double "
+            "par kp:double=1.5 par ki:double=0.1 par name:std::string=pi const limit=10.0 "
+            "const dt=0.01 ctor (limit,dt) init start() tick step(e,reset,kp,ki)->u final stop()");
+  EXPECT_EQ(node->project, "prj");
+  EXPECT_EQ(node->file_name, kDir + "pi_controller.h");
+  EXPECT_EQ(node->libs, std::vector<std::string>{"m"});
+  EXPECT_TRUE(node->inputs[1].is_member && node->outputs[0].is_member);
 }
 
 TEST(ParseFile, FunctionNodeJsonByteForByte) {
-  auto nodes = parse_quietly(seed("scale_function.h"), nullptr);
-  ASSERT_EQ(nodes.size(), 1u);
-  const std::string path = seed("scale_function.h");
-  const std::string dir = std::string(VESK_SOURCE_DIR) + "/fuzz/corpus/";
-  EXPECT_EQ(nodes[0]->to_json().dump(),
+  auto node = parse_seed("scale_function.h");
+  EXPECT_EQ(node->to_json().dump(),
             "{\"name\":\"scale\",\"project\":\"prj\",\"header\":\"\",\"nspace\":\"\",\"info\":\"\","
-            "\"raster\":\"auto\",\"file_name\":\"" + path + "\",\"line_nr\":7.000000,"
+            "\"raster\":\"auto\",\"file_name\":\"" + kDir + "scale_function.h\",\"line_nr\":7.000000,"
             "\"inputs\":[{\"name\":\"x\",\"var_name\":\"x\",\"type\":\"double\",\"default\":\"0\","
             "\"is_member\":false}],"
             "\"outputs\":[{\"name\":\"y\",\"var_name\":\"y\",\"type\":\"double\",\"is_member\":false}],"
             "\"parameters\":[{\"name\":\"gain\",\"var_name\":\"gain\",\"form\":\"text\",\"type\":\"double\","
             "\"opts\":\"\",\"default\":\"2\"}],"
-            "\"constants\":null,\"libs\":[],\"additional_files\":[\"" + dir + "scale_impl.cpp\"],"
+            "\"constants\":null,\"libs\":[],\"additional_files\":[\"" + kDir + "scale_impl.cpp\"],"
             "\"function\":{\"method_name\":\"scale\",\"args\":[{\"name\":\"x\",\"type\":\"double\","
             "\"default_val\":\"\"},{\"name\":\"gain\",\"type\":\"double\",\"default_val\":\"\"}],"
             "\"return_to\":\"y\",\"return_type\":\"double\"}}");
 }
 
 TEST(ParseFile, AutomaticRasterSource) {
-  std::vector<std::string> errors;
-  auto nodes = parse_quietly(seed("clock_source.h"), &errors);
-  EXPECT_TRUE(errors.empty());
-  ASSERT_EQ(nodes.size(), 1u);
-  auto* c = dynamic_cast<block_class*>(nodes[0].get());
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->class_name, "clock_source");
-  EXPECT_EQ(c->raster, "source");
-  EXPECT_EQ(c->nspace, "io::");
-  EXPECT_EQ(c->info, " Wakes the model every period.");
-  EXPECT_TRUE(c->inputs.empty());
-  ASSERT_EQ(c->outputs.size(), 1u);
-  EXPECT_EQ(c->outputs[0].name, "ticks");
-  EXPECT_EQ(c->outputs[0].src_line, 12u);
-  ASSERT_EQ(c->parameters.size(), 1u);
-  EXPECT_EQ(c->parameters[0].default_val, "10");
-  EXPECT_TRUE(c->has_node_name_var);
-  EXPECT_TRUE(c->has_raster_interval_var);
-  ASSERT_EQ(c->poll_calls.size(), 1u);
-  EXPECT_EQ(c->poll_calls[0].return_type, "vesk::time");
-  EXPECT_TRUE(c->tick_calls.empty());
-  EXPECT_EQ(c->init_calls.size(), 1u);
-  EXPECT_EQ(c->final_calls.size(), 1u);
+  auto node = parse_seed("clock_source.h");
+  EXPECT_EQ(summary(*node),
+            "class clock_source@6 ns=io:: raster=source info= Wakes the model every period. "
+            "out ticks/out_ticks:double par period_ms/param_period_ms:int=10 init init():void "
+            "final final():void poll poll():vesk::time");
+  auto& c = dynamic_cast<block_class&>(*node);
+  EXPECT_TRUE(c.has_node_name_var && c.has_raster_interval_var);
+  EXPECT_EQ(c.outputs[0].src_line, 12u);
 }
 
 TEST(ParseFile, AutomaticFunction) {
-  std::vector<std::string> errors;
-  auto nodes = parse_quietly(seed("auto_function.h"), &errors);
-  EXPECT_TRUE(errors.empty());
-  ASSERT_EQ(nodes.size(), 1u);
-  auto* f = dynamic_cast<block_function*>(nodes[0].get());
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(f->name, "lowpass");
-  EXPECT_EQ(f->raster, "r10ms");
-  EXPECT_EQ(f->line_nr, 5);
-  ASSERT_EQ(f->inputs.size(), 2u);
-  EXPECT_EQ(f->inputs[1].name, "alpha");
-  EXPECT_EQ(f->inputs[1].default_val, "0.5");
-  ASSERT_EQ(f->outputs.size(), 2u);
-  EXPECT_EQ(f->outputs[0].name, "out");
-  EXPECT_EQ(f->function.args.size(), 4u);
+  // The node takes the line of the declaration; every argument is a pin and passes it.
+  EXPECT_EQ(summary(*parse_seed("auto_function.h")),
+            "func lowpass(x:double,y:double&,n:int=3,alpha:double=0.5)->out:double@5 raster=r10ms "
+            "in x/in_x:double in alpha/in_alpha:double=0.5 out out:double out y/out_y:double& "
+            "par n/param_n:int=3");
 }
 
 TEST(ParseFile, UnreadablePaths) {
@@ -132,8 +79,7 @@ TEST(ParseFile, UnreadablePaths) {
   } catch (const vesk::util::bt_exception& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to open file: " + missing);
   }
-  // A folder reads as an empty text.
-  EXPECT_TRUE(parse_quietly(std::string(VESK_SOURCE_DIR) + "/fuzz/corpus", nullptr).empty());
+  EXPECT_TRUE(parse_file(kDir, "prj").empty());  // a folder reads as an empty text
 }
 
 }  // namespace

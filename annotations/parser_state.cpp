@@ -4,13 +4,6 @@
 
 namespace vesk::annotations {
 
-bracket::bracket(uint64_t line_nr, uint64_t line_ends)
-    : line_nr(line_nr), on_close([] {}), line_ends_seen(line_ends) {}
-
-void bracket::catch_up(uint64_t line_ends) {
-  if (line_ends <= line_ends_seen) return;
-  text << std::string(line_ends - line_ends_seen, '\n');
-  line_ends_seen = line_ends;
-}
+bracket::bracket(uint64_t line_nr) : line_nr(line_nr), on_close([] {}) {}
 
 }  // namespace vesk::annotations

@@ -4,7 +4,6 @@
 // which reads its variable text with a state of its own).
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -31,50 +30,16 @@ enum expect_code : uint32_t {
   expect_auto_reparse = 12 ///< the collected body is being re-parsed
 };
 
-/// Text of an open block. Appends like a stream and reads back with str(); a plain
-/// string keeps a block small, since deeply nested sources hold one block per level.
-class block_text {
- public:
-  block_text& operator<<(const std::string& s) {
-    text_ += s;
-    return *this;
-  }
-  block_text& operator<<(const char* s) {
-    text_ += s;
-    return *this;
-  }
-  block_text& operator<<(char c) {
-    text_ += c;
-    return *this;
-  }
-  /// Everything written so far.
-  const std::string& str() const { return text_; }
-
- private:
-  std::string text_;
-};
-
-/// One open {} block of the source.
+/// One open {} block as the declaration grammar sees it. The texts of the blocks are
+/// kept by the scanner (block_text.h), which reads them back itself.
 struct bracket {
   /// Makes a block opened on `line_nr` with an on_close that does nothing.
-  explicit bracket(uint64_t line_nr = 0, uint64_t line_ends = 0);
+  explicit bracket(uint64_t line_nr = 0);
 
-  /// The block's text as collected by the scanner.
-  block_text text;
   /// Line of its "{"; 0 for the root block.
   uint64_t line_nr = 0;
   /// Run when the block closes (a namespace line makes it pop the namespace).
   std::function<void()> on_close;
-
-  /// Line ends are owed to every open block, one per source line. Writing them
-  /// eagerly costs time proportional to the nesting depth on every line, so the
-  /// scanner only counts them (`parser_state::line_ends`) and a block catches up
-  /// before its text is written or read. `line_ends_seen` is the count it has caught
-  /// up to. Only blocks on the bracket stack are owed line ends: the unstacked block
-  /// that stands in after a surplus "}" never catches up.
-  uint64_t line_ends_seen = 0;
-  /// Writes the line ends owed up to `line_ends` into `text`.
-  void catch_up(uint64_t line_ends);
 };
 
 /// The state of one parse.
@@ -91,9 +56,6 @@ struct parser_state {
   std::vector<std::shared_ptr<block_base>> result;  ///< verified nodes, source order
   std::filesystem::path dir;               ///< parent folder of the parsed file
   std::vector<std::string> namespaces;     ///< open namespaces, innermost last
-
-  /// Number of line ends that every open block is owed so far (see bracket::catch_up).
-  uint64_t line_ends = 0;
 };
 
 }  // namespace vesk::annotations

@@ -22,6 +22,7 @@
 #include "annotations/block_text.h"
 #include "annotations/declarations.h"
 #include "annotations/parser_state.h"
+#include "annotations/text_scan.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 
@@ -36,8 +37,6 @@ struct block {
   block_texts::text_ref text;
 };
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
 class scanner {
  public:
   explicit scanner(const std::string& path) : path_(path), proxy_(std::make_shared<bracket>()) {
@@ -51,7 +50,7 @@ class scanner {
     t_ = text;
     size_t pos = 0;
     for (;;) {
-      pos = skip_blanks(pos);
+      pos = skip_blanks(t_, pos);
       const size_t line_start = pos;
       while (pos < t_.size() && t_[pos] != '\n') pos = scan_source(pos);
       end_of_line(t_.substr(line_start, pos - line_start));
@@ -71,11 +70,6 @@ class scanner {
   uint64_t line_nr() const { return line_nr_; }
 
  private:
-  size_t skip_blanks(size_t p) const {
-    while (p < t_.size() && is_blank(t_[p])) ++p;
-    return p;
-  }
-
   /// Where a text run stops: a line feed, "{", "}", "//", "/*" or "*/".
   bool is_stop(size_t p) const {
     char c = t_[p];
@@ -101,7 +95,7 @@ class scanner {
   /// after what it consumed (always at least one character).
   size_t scan_source(size_t pos) {
     const char c = t_[pos];
-    if (is_blank(c)) return skip_blanks(pos);
+    if (is_blank(c)) return skip_blanks(t_, pos);
     if (!is_stop(pos)) {
       size_t end = run_end(pos + 1);
       code_line_.assign(t_, pos, end - pos);
@@ -200,7 +194,7 @@ class scanner {
                 << "  bc: " << bracket_counter_ << " buac:" << state_.auto_depth << std::endl;
     if (state_.expect == expect_auto_body && state_.auto_depth == 0) reparse_auto_class(current());
     --bracket_counter_;
-    if (on_stray_ || stack_.size() < 2) {
+    if (stack_.size() < 2) {
       // A "}" without its "{": the root stays, later text goes to a block of its own.
       stray_ = block{};
       stray_closer_ = nullptr;

@@ -13,23 +13,16 @@
 #include <sstream>
 #include <system_error>
 
+#include "foundation/helpers.h"
+
 extern char** environ;
 
 namespace vesk {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool something_exists(const std::string& p) {
-  std::error_code ec;
-  return fs::exists(fs::status(p, ec));
-}
-
-}  // namespace
-
 std::string find_in_path(const std::string& command, const char* path_env) {
-  if (something_exists(command)) return command;
+  if (path_exists(command)) return command;
   if (path_env == nullptr) return std::string();
   // Pieces as consecutive reads up to ':' give them: a trailing ':' adds no empty piece.
   std::string path(path_env);
@@ -38,7 +31,7 @@ std::string find_in_path(const std::string& command, const char* path_env) {
     size_t end = path.find(':', begin);
     if (end == std::string::npos) end = path.size();
     std::string candidate = path.substr(begin, end - begin) + "/" + command;
-    if (something_exists(candidate)) return candidate;
+    if (path_exists(candidate)) return candidate;
     begin = end + 1;
   }
   return std::string();

@@ -1,6 +1,5 @@
 #include "foundation/command_task.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,13 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
+#include <iterator>
 #include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "foundation/test_util.h"
 
 namespace fs = std::filesystem;
 using vesk::command_task;
@@ -25,46 +23,8 @@ using vesk::find_in_path;
 
 namespace {
 
-/// A fresh folder under the system's temporary folder, removed with everything in it.
-struct temp_dir {
-  fs::path path;
-  temp_dir() {
-    std::random_device rd;
-    path = fs::temp_directory_path() / ("vesk_task_" + std::to_string(::getpid()) + "_" + std::to_string(rd()));
-    fs::create_directories(path);
-  }
-  ~temp_dir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-/// Changes the working folder for one scope.
-struct scoped_cwd {
-  fs::path saved = fs::current_path();
-  explicit scoped_cwd(const fs::path& p) { fs::current_path(p); }
-  ~scoped_cwd() { fs::current_path(saved); }
-};
-
-/// Sets or unsets an environment variable for one scope.
-struct scoped_env {
-  std::string name;
-  bool had;
-  std::string old;
-  scoped_env(const char* n, const char* value) : name(n) {
-    const char* v = std::getenv(n);
-    had = v != nullptr;
-    if (had) old = v;
-    if (value) ::setenv(n, value, 1); else ::unsetenv(n);
-  }
-  ~scoped_env() {
-    if (had) ::setenv(name.c_str(), old.c_str(), 1); else ::unsetenv(name.c_str());
-  }
-};
-
-void write_script(const fs::path& p, const std::string& body) {
-  std::ofstream(p) << "#!/bin/sh\n" << body << "\n";
-  fs::permissions(p, fs::perms::owner_all);
+void write_script(const temp_dir& t, const fs::path& rel, const std::string& body) {
+  fs::permissions(t.put(rel, "#!/bin/sh\n" + body + "\n"), fs::perms::owner_all);
 }
 
 /// Reads the pipe until end of file (or until `until` appears); a generous poll bound
@@ -78,35 +38,55 @@ std::string read_output(int fd, const std::string& until = std::string()) {
     if (::poll(&p, 1, 20000) <= 0) { ADD_FAILURE() << "no output from child"; return out; }
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n > 0) out.append(buf, n);
-    else if (n == 0) return out;
-    else if (errno != EAGAIN && errno != EINTR) return out;
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR)) return out;
   }
 }
 
-int reap(int pid) {
-  int st = 0;
-  EXPECT_EQ(::waitpid(pid, &st, 0), pid);
-  return st;
+/// How a wait status says the child ended: "exit N" or "signal N".
+std::string how(int st) {
+  return WIFEXITED(st) ? "exit " + std::to_string(WEXITSTATUS(st)) : "signal " + std::to_string(WTERMSIG(st));
 }
 
-size_t open_fd_count() {
-  size_t n = 0;
-  for (auto& e : fs::directory_iterator("/proc/self/fd")) { (void)e; ++n; }
-  return n;
+/// Waits for the child; how it ended.
+std::string reap(int pid) {
+  int st = 0;
+  EXPECT_EQ(::waitpid(pid, &st, 0), pid);
+  return how(st);
 }
+
+/// Reaps the members of process group `group` until none is left, for at most ~10 s (a
+/// survivor then fails the test instead of hanging it); how each ended.
+std::vector<std::string> reap_group(int group) {
+  std::vector<std::string> ended;
+  int st = 0;
+  for (int tries = 0; tries < 2000; ++tries) {
+    pid_t got = ::waitpid(-group, &st, WNOHANG);
+    if (got < 0) return ended;  // none left
+    if (got > 0) ended.push_back(how(st)); else ::usleep(5000);
+  }
+  ADD_FAILURE() << "process group " << group << " still runs";
+  ::kill(-group, SIGKILL);
+  return ended;
+}
+
+/// The child's whole output, then how it ended.
+std::string outcome(command_task& task) {
+  std::string out = read_output(task.pipe_fd[0]);
+  return out + "|" + reap(task.pid);
+}
+
+long open_fd_count() { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); }
 
 }  // namespace
 
 TEST(FindInPath, LookupOrderAndPieces) {
   temp_dir t;
   fs::create_directories(t.path / "a");
-  fs::create_directories(t.path / "b");
-  write_script(t.path / "b" / "tool", "true");
+  write_script(t, "b/tool", "true");
   const std::string a = (t.path / "a").string(), b = (t.path / "b").string();
-  // Found in the second entry only.
   EXPECT_EQ(find_in_path("tool", (a + ":" + b).c_str()), b + "/tool");
   // An existing path is used unchanged, PATH is not consulted.
-  EXPECT_EQ(find_in_path((t.path / "b" / "tool").string(), nullptr), (t.path / "b" / "tool").string());
+  EXPECT_EQ(find_in_path(b + "/tool", nullptr), b + "/tool");
   // PATH unset, or no entry holds it.
   EXPECT_EQ(find_in_path("tool", nullptr), "");
   EXPECT_EQ(find_in_path("tool", a.c_str()), "");
@@ -117,178 +97,42 @@ TEST(FindInPath, LookupOrderAndPieces) {
   EXPECT_EQ(find_in_path("etc", ""), "");
 }
 
-TEST(CommandTask, JoinsOutputAndErrorAndReportsExitStatus) {
-  command_task task("sh", {"-c", "echo out; echo err 1>&2; echo more; exit 3"}, "");
-  ASSERT_GT(task.pid, 0);
-  EXPECT_EQ(task.command, find_in_path("sh", std::getenv("PATH")));
-  EXPECT_EQ(std::string(task.argv[0]), task.command);
-  EXPECT_STREQ(task.argv[1], "-c");
-  EXPECT_EQ(task.argv[3], nullptr);
-  EXPECT_EQ(read_output(task.pipe_fd[0]), "out\nerr\nmore\n");
-  int st = reap(task.pid);
-  ASSERT_TRUE(WIFEXITED(st));
-  EXPECT_EQ(WEXITSTATUS(st), 3);
-  // The child leads its own session and group.
-  command_task leader("sh", {"-c", "cut -d' ' -f5,6 /proc/$$/stat"}, "");
-  std::string out = read_output(leader.pipe_fd[0]);
-  reap(leader.pid);
-  EXPECT_EQ(out, std::to_string(leader.pid) + " " + std::to_string(leader.pid) + "\n");
-}
-
-TEST(CommandTask, WorkingFolderAndRelativeCommand) {
+TEST(CommandTask, OutputExitStatusArgumentsAndWorkingFolder) {
   temp_dir t;
-  fs::create_directories(t.path / "sub");
-  write_script(t.path / "run.sh", "echo right; pwd");
-  write_script(t.path / "sub" / "run.sh", "echo wrong; pwd");
+  write_script(t, "run.sh", "echo right; pwd");
+  write_script(t, "sub/run.sh", "echo wrong; pwd");
+  t.put("plain", "echo not run\n");  // not executable
+  std::vector<std::string> most = {"-c", "echo $#; echo \"$1\" \"$17\"", "zero"};
+  for (int i = 1; i <= 17; ++i) most.push_back("a" + std::to_string(i));
+  ASSERT_EQ(most.size(), command_task::max_args);
   scoped_cwd cwd(t.path);
-  {
-    // Found relative to our folder; that program runs, inside the working folder.
-    command_task task("./run.sh", {}, "sub");
-    ASSERT_GT(task.pid, 0);
-    EXPECT_EQ(task.command, "./run.sh");
-    EXPECT_STREQ(task.argv[0], "./run.sh");
-    std::string out = read_output(task.pipe_fd[0]);
-    EXPECT_EQ(out, "right\n" + fs::canonical(t.path / "sub").string() + "\n");
-    EXPECT_EQ(reap(task.pid), 0);
+  const std::string here = t.path.string();
+  struct run_case {
+    std::string command;
+    std::vector<std::string> args;
+    std::string dir, outcome;
+  };
+  const run_case cases[] = {
+      // Standard output and error joined in one pipe, in order.
+      {"sh", {"-c", "echo out; echo err 1>&2; echo more; exit 3"}, "", "out\nerr\nmore\n|exit 3"},
+      {"sh", most, "", "17\na1 a17\n|exit 0"},
+      // A relative command is found from our folder; that program runs, in the working folder.
+      {"./run.sh", {}, "sub", "right\n" + here + "/sub\n|exit 0"},
+      {"./run.sh", {}, "", "right\n" + here + "\n|exit 0"},
+      // A working folder that cannot be entered, a program that cannot run: nothing runs.
+      {"./run.sh", {}, "no_such_folder", "|exit 127"},
+      {"./plain", {}, "", "|exit 127"},
+      {here, {}, "", "|exit 127"},
+  };
+  for (const run_case& c : cases) {
+    command_task task(c.command, c.args, c.dir);
+    ASSERT_GT(task.pid, 0) << c.command;
+    // `command` and argv[0] are the name as found, not the absolute form that runs.
+    EXPECT_EQ(task.command, find_in_path(c.command, std::getenv("PATH")));
+    EXPECT_STREQ(task.argv[0], task.command.c_str());
+    EXPECT_EQ(task.argv[c.args.size() + 1], nullptr);
+    EXPECT_EQ(outcome(task), c.outcome) << c.command << " " << c.dir;
   }
-  {
-    // Empty working folder: the child stays in ours.
-    command_task task("./run.sh", {}, "");
-    EXPECT_EQ(read_output(task.pipe_fd[0]), "right\n" + fs::canonical(t.path).string() + "\n");
-    EXPECT_EQ(reap(task.pid), 0);
-  }
-  {
-    // A working folder that cannot be entered runs nothing.
-    command_task task("./run.sh", {}, "no_such_folder");
-    ASSERT_GT(task.pid, 0);
-    EXPECT_EQ(read_output(task.pipe_fd[0]), "");
-    int st = reap(task.pid);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 127);
-  }
-}
-
-TEST(CommandTask, NotFoundStartsNothing) {
-  scoped_env path("PATH", nullptr);
-  testing::internal::CaptureStderr();
-  {
-    command_task task("sh", {"-c", "true"}, "");
-    EXPECT_EQ(task.pid, 0);
-    EXPECT_EQ(task.pipe_fd[0], -1);
-    EXPECT_EQ(task.pipe_fd[1], -1);
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "command_task: command not found (sh)\n");
-}
-
-TEST(CommandTask, ArgumentLimit) {
-  std::vector<std::string> args = {"-c", "echo $#; echo \"$1\" \"$17\"", "zero"};
-  for (int i = 1; i <= 17; ++i) args.push_back("a" + std::to_string(i));
-  ASSERT_EQ(args.size(), 20u);
-  {
-    command_task task("sh", args, "");
-    ASSERT_GT(task.pid, 0);
-    EXPECT_EQ(read_output(task.pipe_fd[0]), "17\na1 a17\n");
-    EXPECT_EQ(task.argv[21], nullptr);
-    reap(task.pid);
-  }
-  args.push_back("a18");
-  size_t fds = open_fd_count();
-  testing::internal::CaptureStderr();
-  {
-    command_task task("sh", args, "");
-    EXPECT_EQ(task.pid, 0);
-    EXPECT_EQ(task.pipe_fd[0], -1);
-    for (char* slot : task.argv) EXPECT_EQ(slot, nullptr);
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: For command_task only 20 argumends are allowed\n");
-  EXPECT_EQ(open_fd_count(), fds);
-}
-
-TEST(CommandTask, FailedExecEndsChildWithError) {
-  temp_dir t;
-  std::ofstream(t.path / "plain") << "echo not run\n";
-  fs::permissions(t.path / "plain", fs::perms::owner_read | fs::perms::owner_write);
-  for (const fs::path& p : {t.path / "plain", t.path}) {
-    command_task task(p.string(), {}, "");
-    ASSERT_GT(task.pid, 0) << p;
-    EXPECT_EQ(read_output(task.pipe_fd[0]), "");
-    int st = reap(task.pid);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_NE(WEXITSTATUS(st), 0);
-  }
-}
-
-TEST(CommandTask, SilentChildWouldBlockAndDropEndsWholeGroup) {
-  // Orphaned grandchildren come to us, so we can see that every member of the group ends.
-  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  size_t fds = open_fd_count();
-  int pid = 0;
-  {
-    command_task task("sh", {"-c", "sleep 1000 & sleep 1000 & echo started; wait"}, "");
-    pid = task.pid;
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(read_output(task.pipe_fd[0], "started"), "started\n");
-    char c;
-    EXPECT_EQ(::read(task.pipe_fd[0], &c, 1), -1);
-    EXPECT_EQ(errno, EAGAIN);
-    EXPECT_EQ(::getpgid(pid), pid);
-  }
-  int st = reap(pid);
-  ASSERT_TRUE(WIFSIGNALED(st));
-  EXPECT_EQ(WTERMSIG(st), SIGTERM);
-  int reaped = 0;
-  while (::waitpid(-pid, &st, 0) > 0) {
-    ++reaped;
-    EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGTERM);
-  }
-  EXPECT_EQ(errno, ECHILD);
-  EXPECT_LE(reaped, 2);
-  EXPECT_EQ(::kill(-pid, 0), -1);
-  EXPECT_EQ(errno, ESRCH);
-  EXPECT_EQ(open_fd_count(), fds);
-}
-
-TEST(CommandTask, DropAfterEndReapsTheChild) {
-  int pid = 0;
-  {
-    command_task task("sh", {"-c", "exit 5"}, "");
-    pid = task.pid;
-    EXPECT_EQ(read_output(task.pipe_fd[0]), "");
-    // Wait until it is a zombie without reaping it.
-    siginfo_t info{};
-    ASSERT_EQ(::waitid(P_PID, pid, &info, WEXITED | WNOWAIT), 0);
-  }
-  // The release collected it: nothing is left to wait for.
-  EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
-}
-
-TEST(CommandTask, PipeEndsDoNotLeakIntoChildren) {
-  command_task first("sh", {"-c", "true"}, "");  // its read end stays open in us meanwhile
-  ASSERT_GT(first.pid, 0);
-  struct stat st_first {};
-  ASSERT_EQ(::fstat(first.pipe_fd[0], &st_first), 0);
-  command_task task("sh", {"-c", "for f in /proc/$$/fd/*; do echo \"${f##*/} $(readlink $f)\"; done"}, "");
-  ASSERT_GT(task.pid, 0);
-  struct stat st_own {};
-  ASSERT_EQ(::fstat(task.pipe_fd[0], &st_own), 0);
-  std::istringstream lines(read_output(task.pipe_fd[0]));
-  reap(task.pid);
-  std::string own = "pipe:[" + std::to_string(st_own.st_ino) + "]";
-  std::string other = "pipe:[" + std::to_string(st_first.st_ino) + "]";
-  int fd;
-  std::string target;
-  int seen = 0;
-  while (lines >> fd >> target) {
-    ++seen;
-    if (fd == 1 || fd == 2) EXPECT_EQ(target, own);
-    else {
-      EXPECT_NE(target, own) << "descriptor " << fd;
-      EXPECT_NE(target, other) << "descriptor " << fd;
-    }
-  }
-  EXPECT_GE(seen, 2);
-  reap(first.pid);
 }
 
 /// Runs in a forked child: with every descriptor taken, the pipe fails and nothing starts.
@@ -297,17 +141,84 @@ void start_without_descriptors() {
   ::setrlimit(RLIMIT_NOFILE, &lim);
   while (::open("/dev/null", O_RDONLY) >= 0) {
   }
-  bool ok = false;
-  {
-    command_task task("sh", {"-c", "true"}, "");
-    ok = task.pid == 0 && task.pipe_fd[0] == -1 && task.pipe_fd[1] == -1;
-  }
-  ::_exit(ok ? 0 : 1);
+  command_task task("sh", {"-c", "true"}, "");
+  ::_exit(task.pid == 0 && task.pipe_fd[0] == -1 && task.pipe_fd[1] == -1 ? 0 : 1);
 }
 
-TEST(CommandTask, FailedPipeStartsNothing) {
-#ifdef VESK_SANITIZE
-  GTEST_SKIP() << "the sanitizer runtime's own checks fail once every descriptor is taken";
-#endif
+TEST(CommandTask, NotFoundTooManyArgumentsOrNoPipeStartsNothing) {
+  long fds = open_fd_count();
+  testing::internal::CaptureStderr();
+  {
+    command_task many("sh", std::vector<std::string>(command_task::max_args + 1, "a"), "");
+    EXPECT_EQ(many.pid, 0);
+    EXPECT_EQ(many.pipe_fd[0], -1);
+    for (char* slot : many.argv) EXPECT_EQ(slot, nullptr);
+    scoped_env path("PATH", nullptr);
+    command_task missing("sh", {"-c", "true"}, "");
+    EXPECT_EQ(missing.pid, 0);
+    EXPECT_EQ(missing.pipe_fd[0], -1);
+    EXPECT_EQ(missing.pipe_fd[1], -1);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: For command_task only 20 argumends are allowed\ncommand_task: command not found (sh)\n");
+  EXPECT_EQ(open_fd_count(), fds);
   EXPECT_EXIT(start_without_descriptors(), testing::ExitedWithCode(0), "unable to create a pipe");
+}
+
+TEST(CommandTask, DropEndsWholeGroupOrReapsTheEndedChild) {
+  // Orphaned grandchildren come to us, so we can see that every member of the group ends.
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  long fds = open_fd_count();
+  int pid = 0;
+  {
+    command_task task("sh", {"-c", "sleep 1000 & sleep 1000 & echo started; wait"}, "");
+    pid = task.pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(read_output(task.pipe_fd[0], "started"), "started\n");
+    ASSERT_TRUE(::fcntl(task.pipe_fd[0], F_GETFL) & O_NONBLOCK);  // a silent child never blocks us
+    // The child leads its own session and group.
+    ASSERT_EQ(::getpgid(pid), pid);
+    ASSERT_EQ(::getsid(pid), pid);
+  }
+  // The child and the sleeps it left to us: all ended by SIGTERM, none left.
+  std::vector<std::string> ended = reap_group(pid);
+  EXPECT_GE(ended.size(), 1u);
+  EXPECT_LE(ended.size(), 3u);
+  for (const std::string& e : ended) EXPECT_EQ(e, "signal " + std::to_string(SIGTERM));
+  EXPECT_EQ(::kill(-pid, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+  EXPECT_EQ(open_fd_count(), fds);
+  {
+    // Ended (a zombie, not yet reaped) when dropped: the release collects it.
+    command_task task("sh", {"-c", "exit 5"}, "");
+    pid = task.pid;
+    EXPECT_EQ(read_output(task.pipe_fd[0]), "");
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, pid, &info, WEXITED | WNOWAIT), 0);
+  }
+  EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(CommandTask, PipeEndsDoNotLeakIntoChildren) {
+  command_task first("sh", {"-c", "true"}, "");  // its read end stays open in us meanwhile
+  command_task task("sh", {"-c", "for f in /proc/$$/fd/*; do echo \"${f##*/} $(readlink $f)\"; done"}, "");
+  ASSERT_GT(first.pid, 0);
+  ASSERT_GT(task.pid, 0);
+  struct stat st_first {}, st_own {};
+  ASSERT_EQ(::fstat(first.pipe_fd[0], &st_first), 0);
+  ASSERT_EQ(::fstat(task.pipe_fd[0], &st_own), 0);
+  std::istringstream lines(read_output(task.pipe_fd[0]));
+  const std::string own = "pipe:[" + std::to_string(st_own.st_ino) + "]";
+  const std::string other = "pipe:[" + std::to_string(st_first.st_ino) + "]";
+  int fd, seen = 0;
+  std::string target;
+  while (lines >> fd >> target) {
+    ++seen;
+    if (fd == 1 || fd == 2) EXPECT_EQ(target, own);
+    else EXPECT_TRUE(target != own && target != other) << "descriptor " << fd << " " << target;
+  }
+  EXPECT_GE(seen, 2);
+  reap(task.pid);
+  reap(first.pid);
 }

@@ -17,14 +17,32 @@ fs::path normal_or_given(const fs::path& p) {
   return ec ? p : c.lexically_normal();
 }
 
-/// The write time of `p`, or false when nothing is there. Other errors throw, so a file
-/// that exists but cannot be queried reaches the caller.
+/// Stores the write time of `p` in `t`, or returns false (`t` untouched) when nothing is
+/// there. Other errors throw, so a file that exists but cannot be queried reaches the caller.
 bool write_time_if_present(const fs::path& p, fs::file_time_type& t) {
   std::error_code ec;
-  t = fs::last_write_time(p, ec);
-  if (!ec) return true;
+  fs::file_time_type got = fs::last_write_time(p, ec);
+  if (!ec) {
+    t = got;
+    return true;
+  }
   if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return false;
   throw fs::filesystem_error("cannot read the write time", p, ec);
+}
+
+/// Drops the children that the last listing did not mark present, reporting each through
+/// `report`; whether any was dropped.
+template <class Child, class Report>
+bool drop_absent(std::map<std::string, std::shared_ptr<Child>>& children, Report report) {
+  bool dropped = false;
+  for (auto it = children.begin(); it != children.end();) {
+    if (it->second->present) { ++it; continue; }
+    std::shared_ptr<Child> gone = it->second;
+    it = children.erase(it);
+    dropped = true;
+    report(*gone);
+  }
+  return dropped;
 }
 
 }  // namespace
@@ -51,16 +69,7 @@ obs_dir::obs_dir(const fs::path& p, fs_observer* o, std::vector<fs::path> ancest
     disabled = true;
     return;
   }
-  if (!fs::is_directory(path)) return;
-  for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
-    std::string key = entry.path().filename().string();
-    if (entry.is_directory()) {
-      dirs[key] = std::make_shared<obs_dir>(entry.path(), observer, descent());
-    } else {
-      files[key] = std::make_shared<obs_file>(entry.path(), observer);
-      if (observer->report_existing) observer->on_file_added(entry.path());
-    }
-  }
+  if (fs::is_directory(path)) list(true);
 }
 
 std::vector<fs::path> obs_dir::descent() const {
@@ -69,53 +78,43 @@ std::vector<fs::path> obs_dir::descent() const {
   return d;
 }
 
+bool obs_dir::list(bool initial) {
+  bool added = false;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+    std::string key = entry.path().filename().string();
+    if (entry.is_directory()) {
+      auto it = dirs.find(key);
+      if (it != dirs.end()) {
+        it->second->poll();
+        it->second->present = true;
+        continue;
+      }
+      dirs.emplace(key, std::make_shared<obs_dir>(entry.path(), observer, descent()));
+      if (!initial) observer->on_dir_added(entry.path());
+    } else {
+      auto it = files.find(key);
+      if (it != files.end()) {
+        it->second->present = true;
+        it->second->poll();
+        continue;
+      }
+      files.emplace(key, std::make_shared<obs_file>(entry.path(), observer));
+      if (!initial || observer->report_existing) observer->on_file_added(entry.path());
+    }
+    added = true;
+  }
+  return added;
+}
+
 void obs_dir::poll() {
   if (disabled) return;
   // Gone (its parent reports that) or not a folder at all: nothing to list.
   if (!fs::is_directory(path)) return;
   for (auto& f : files) f.second->present = false;
   for (auto& d : dirs) d.second->present = false;
-
-  bool changed = false;
-  for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
-    std::string key = entry.path().filename().string();
-    if (entry.is_directory()) {
-      auto it = dirs.find(key);
-      if (it == dirs.end()) {
-        dirs.emplace(key, std::make_shared<obs_dir>(entry.path(), observer, descent()));
-        observer->on_dir_added(entry.path());
-        changed = true;
-      } else {
-        it->second->poll();
-        it->second->present = true;
-      }
-    } else {
-      auto it = files.find(key);
-      if (it == files.end()) {
-        files.emplace(key, std::make_shared<obs_file>(entry.path(), observer));
-        observer->on_file_added(entry.path());
-        changed = true;
-      } else {
-        it->second->present = true;
-        it->second->poll();
-      }
-    }
-  }
-
-  for (auto it = files.begin(); it != files.end();) {
-    if (it->second->present) { ++it; continue; }
-    std::shared_ptr<obs_file> gone = it->second;
-    it = files.erase(it);
-    changed = true;
-    observer->on_file_removed(gone->path);
-  }
-  for (auto it = dirs.begin(); it != dirs.end();) {
-    if (it->second->present) { ++it; continue; }
-    std::shared_ptr<obs_dir> gone = it->second;
-    it = dirs.erase(it);
-    changed = true;
-    gone->report_removed();
-  }
+  bool changed = list(false);
+  changed |= drop_absent(files, [this](obs_file& f) { observer->on_file_removed(f.path); });
+  changed |= drop_absent(dirs, [](obs_dir& d) { d.report_removed(); });
   if (changed) observer->on_dir_changed(path);
 }
 
@@ -126,9 +125,7 @@ void obs_dir::report_removed() {
 }
 
 single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
-  if (!fs::exists(path)) return;
-  last_write_time = fs::last_write_time(path);
-  content = read_file(path.string());
+  if (write_time_if_present(path, last_write_time)) content = read_file(path.string());
 }
 
 void single_observed_file::save() {
@@ -137,9 +134,8 @@ void single_observed_file::save() {
 }
 
 void single_observed_file::check() {
-  if (!fs::exists(path)) return;
-  fs::file_time_type t = fs::last_write_time(path);
-  if (t == last_write_time) return;
+  fs::file_time_type t;
+  if (!write_time_if_present(path, t) || t == last_write_time) return;
   content = read_file(path.string());
   on_change();
   last_write_time = t;

@@ -82,6 +82,10 @@ class obs_dir : public obs_base {
   std::map<std::string, std::shared_ptr<obs_dir>> dirs;
 
  private:
+  /// One listing: known children are polled and marked present, new ones added (and
+  /// reported unless `initial`, where only files are, and only with report_existing).
+  /// Whether anything was added.
+  bool list(bool initial);
   /// Paths of this folder and those above it, for the children's cycle check.
   std::vector<std::filesystem::path> descent() const;
   /// Reports a subtree that vanished, as it was at the last poll.

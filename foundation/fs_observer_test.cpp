@@ -1,298 +1,168 @@
 #include "foundation/fs_observer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <fstream>
 #include <functional>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "foundation/helpers.h"
+#include "foundation/test_util.h"
 
 namespace fs = std::filesystem;
-using strings = std::vector<std::string>;
 
 namespace {
 
-/// Writes down every report as "kind path".
+/// Writes down every report as "<code> <path below the root>" ("." for the root itself):
+/// +f ~f -f a file added, changed, removed; +d ~d -d the same for a folder.
 class recorder : public fs_observer {
  public:
-  explicit recorder(bool existing = true) { report_existing = existing; }
-  void on_file_added(const fs::path& p) override { log.push_back("file_added " + p.string()); }
-  void on_file_changed(const fs::path& p) override { log.push_back("file_changed " + p.string()); }
-  void on_file_removed(const fs::path& p) override { log.push_back("file_removed " + p.string()); }
-  void on_dir_added(const fs::path& p) override { log.push_back("dir_added " + p.string()); }
-  void on_dir_changed(const fs::path& p) override { log.push_back("dir_changed " + p.string()); }
-  void on_dir_removed(const fs::path& p) override { log.push_back("dir_removed " + p.string()); }
-  /// The reports so far, which are then forgotten.
-  strings take() { strings r; r.swap(log); return r; }
-  strings log;
+  explicit recorder(const fs::path& root) : root_(root.string()) {}
+  void on_file_added(const fs::path& p) override { add("+f", p); }
+  void on_file_changed(const fs::path& p) override { add("~f", p); }
+  void on_file_removed(const fs::path& p) override { add("-f", p); }
+  void on_dir_added(const fs::path& p) override { add("+d", p); }
+  void on_dir_changed(const fs::path& p) override { add("~d", p); }
+  void on_dir_removed(const fs::path& p) override { add("-d", p); }
+  /// The reports so far joined by ", " (sorted where their order is not defined); then
+  /// they are forgotten.
+  std::string take(bool sort = false) {
+    if (sort) std::sort(log_.begin(), log_.end());
+    std::string r;
+    for (const std::string& s : log_) r += (r.empty() ? "" : ", ") + s;
+    log_.clear();
+    return r;
+  }
+
+ private:
+  void add(const char* code, const fs::path& p) {
+    std::string s = p.string();
+    if (s == root_) s = ".";
+    else if (s.compare(0, root_.size() + 1, root_ + "/") == 0) s.erase(0, root_.size() + 1);
+    log_.push_back(std::string(code) + " " + s);
+  }
+  std::string root_;
+  std::vector<std::string> log_;
 };
 
 class FsObserver : public testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    root = fs::temp_directory_path() / ("vesk_obs_" + std::to_string(::getpid()) + "_" + std::to_string(rd()));
-    fs::create_directories(root);
-    root = fs::canonical(root);
+  using step = std::pair<std::function<void()>, const char*>;
+  /// Per step: change the disk, poll `d`, expect exactly these reports.
+  void expect_polls(obs_dir& d, const std::vector<step>& steps) {
+    for (const step& s : steps) {
+      s.first();
+      d.poll();
+      EXPECT_EQ(r.take(), s.second);
+    }
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  void put(const fs::path& rel, const std::string& text = "x") {
-    fs::create_directories((root / rel).parent_path());
-    std::ofstream(root / rel) << text;
-  }
-  /// Moves a file's write time on by one second: a change without waiting.
-  void touch(const fs::path& rel) {
-    fs::last_write_time(root / rel, fs::last_write_time(root / rel) + std::chrono::seconds(1));
-  }
-  std::string p(const fs::path& rel) const { return rel.empty() ? root.string() : (root / rel).string(); }
-  fs::path root;
+  void touch(const fs::path& rel) { shift_write_time(root / rel); }
+  temp_dir t;
+  fs::path root = t.path;
+  recorder r{root};
 };
-
-strings sorted(strings v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
 
 }  // namespace
 
-TEST_F(FsObserver, ConstructionReportsExistingFilesOnlyWhenAsked) {
-  put("a.txt");
-  put("s/b.txt");
-  recorder yes, no(false);
-  obs_dir d1(root, &yes), d2(root, &no);
-  EXPECT_EQ(sorted(yes.take()), (strings{"file_added " + p("a.txt"), "file_added " + p("s/b.txt")}));
-  EXPECT_TRUE(no.take().empty());
-  EXPECT_EQ(d1.files.count("a.txt"), 1u);
-  EXPECT_EQ(d1.dirs.count("s"), 1u);
-  // Given in a roundabout way, the path is canonical and lexically normal.
-  obs_dir d3(root / "s" / ".." / "s" / ".", &no);
-  EXPECT_EQ(d3.path, root / "s");
-  // Nothing changed: nothing reported, however often polled.
-  d1.poll();
-  d1.poll();
-  EXPECT_TRUE(yes.take().empty());
-}
-
-TEST_F(FsObserver, AddedChangedRemovedInOrder) {
-  put("a.txt");
-  put("s/b.txt");
-  recorder r;
+TEST_F(FsObserver, ReportsInOrderWithExactPaths) {
+  for (const char* f : {"a.txt", "s/b.txt", "x", "y/inner.txt", "d/b.txt", "d/a.txt", "d/s/z.txt", "d/s/y.txt", "d/r/q.txt"})
+    t.put(f);
   obs_dir d(root, &r);
-  r.take();
-
-  put("new.txt");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_added " + p("new.txt"), "dir_changed " + p("")}));
-  d.poll();
-  EXPECT_TRUE(r.take().empty());
-
-  // A changed file is no change of its folder; an older time counts as well.
-  touch("a.txt");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_changed " + p("a.txt")}));
-  fs::last_write_time(root / "s/b.txt", fs::last_write_time(root / "s/b.txt") - std::chrono::hours(5));
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_changed " + p("s/b.txt")}));
-
-  // A change below is reported by the subfolder only.
-  put("s/c.txt");
-  fs::remove(root / "new.txt");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_added " + p("s/c.txt"), "dir_changed " + p("s"),
-                               "file_removed " + p("new.txt"), "dir_changed " + p("")}));
+  EXPECT_EQ(r.take(true), "+f a.txt, +f d/a.txt, +f d/b.txt, +f d/r/q.txt, +f d/s/y.txt, +f d/s/z.txt, +f s/b.txt, "
+                          "+f x, +f y/inner.txt");
+  expect_polls(d, {
+      {[] {}, ""},
+      {[&] { t.put("new.txt"); }, "+f new.txt, ~d ."},
+      {[&] { t.put("n/one.txt"); }, "+f n/one.txt, +d n, ~d ."},
+      // A changed file is no change of its folder; an older time counts as well.
+      {[&] { touch("a.txt"); }, "~f a.txt"},
+      {[&] { shift_write_time(root / "s/b.txt", -5 * 3600); }, "~f s/b.txt"},
+      // A change below is reported by the subfolder only.
+      {[&] { t.put("s/c.txt"); fs::remove(root / "new.txt"); }, "+f s/c.txt, ~d s, -f new.txt, ~d ."},
+      // A vanished subtree: depth first in name order, each folder after what was in it.
+      {[&] { fs::remove_all(root / "d"); },
+       "-f d/a.txt, -f d/b.txt, -f d/r/q.txt, -d d/r, -f d/s/y.txt, -f d/s/z.txt, -d d/s, -d d, ~d ."},
+      {[] {}, ""},
+      // A file and a folder swap places.
+      {[&] { fs::remove(root / "x"); fs::create_directory(root / "x"); }, "+d x, -f x, ~d ."},
+      {[&] { fs::remove_all(root / "y"); t.put("y"); }, "+f y, -f y/inner.txt, -d y, ~d ."},
+  });
 }
 
-TEST_F(FsObserver, VanishedSubtreeReportedDepthFirstInNameOrder) {
-  put("d/b.txt");
-  put("d/a.txt");
-  put("d/s/z.txt");
-  put("d/s/y.txt");
-  put("d/r/q.txt");
-  put("keep.txt");
-  recorder r;
+TEST_F(FsObserver, WithoutReportExistingFilesAreOnlyKnown) {
+  t.put("a.txt");
+  r.report_existing = false;
   obs_dir d(root, &r);
+  expect_polls(d, {
+      {[&] { t.put("m/one.txt"); }, "+d m, ~d ."},
+      {[&] { touch("m/one.txt"); }, "~f m/one.txt"},
+      {[&] { fs::remove(root / "m/one.txt"); t.put("m/two.txt"); }, "+f m/two.txt, -f m/one.txt, ~d m"},
+  });
+}
+
+TEST_F(FsObserver, PathFormsAndObservedFolderGone) {
+  t.put("s/a.txt");
+  // The path is canonical and lexically normal; a missing one is kept as given.
+  obs_dir sub(root / "s" / ".." / "s" / ".", &r);
+  EXPECT_EQ(sub.path, root / "s");
+  EXPECT_EQ(obs_dir(root / "none" / "..", &r).path, root / "none" / "..");
   r.take();
-  fs::remove_all(root / "d");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_removed " + p("d/a.txt"), "file_removed " + p("d/b.txt"),
-                               "file_removed " + p("d/r/q.txt"), "dir_removed " + p("d/r"),
-                               "file_removed " + p("d/s/y.txt"), "file_removed " + p("d/s/z.txt"),
-                               "dir_removed " + p("d/s"), "dir_removed " + p("d"),
-                               "dir_changed " + p("")}));
-  EXPECT_TRUE(d.dirs.empty());
-  d.poll();
-  EXPECT_TRUE(r.take().empty());
+  // The observed folder itself gone, then a file in its place: nothing to report.
+  expect_polls(sub, {{[&] { fs::remove_all(root / "s"); }, ""}, {[&] { t.put("s"); }, ""}});
+  obs_dir file(root / "s", &r);
+  expect_polls(file, {{[] {}, ""}});
 }
 
-TEST_F(FsObserver, NewSubfolderWithFiles) {
-  recorder r;
-  obs_dir d(root, &r);
-  put("n/one.txt");
-  put("n/two.txt");
-  d.poll();
-  strings got = r.take();
-  ASSERT_EQ(got.size(), 4u);
-  EXPECT_EQ(sorted({got[0], got[1]}), (strings{"file_added " + p("n/one.txt"), "file_added " + p("n/two.txt")}));
-  EXPECT_EQ(got[2], "dir_added " + p("n"));
-  EXPECT_EQ(got[3], "dir_changed " + p(""));
-
-  // Without report_existing the files are only known, and reported when they change.
-  recorder quiet(false);
-  fs::remove_all(root / "n");
-  obs_dir q(root, &quiet);
-  put("m/one.txt");
-  q.poll();
-  EXPECT_EQ(quiet.take(), (strings{"dir_added " + p("m"), "dir_changed " + p("")}));
-  touch("m/one.txt");
-  fs::remove(root / "m/one.txt");
-  put("m/two.txt");
-  q.poll();
-  EXPECT_EQ(quiet.take(), (strings{"file_added " + p("m/two.txt"), "file_removed " + p("m/one.txt"),
-                                   "dir_changed " + p("m")}));
-}
-
-TEST_F(FsObserver, FileAndFolderSwapPlaces) {
-  put("x");
-  put("y/inner.txt");
-  recorder r;
-  obs_dir d(root, &r);
-  r.take();
-  fs::remove(root / "x");
-  fs::create_directory(root / "x");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"dir_added " + p("x"), "file_removed " + p("x"), "dir_changed " + p("")}));
-  fs::remove_all(root / "y");
-  put("y");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_added " + p("y"), "file_removed " + p("y/inner.txt"),
-                               "dir_removed " + p("y"), "dir_changed " + p("")}));
-}
-
-TEST_F(FsObserver, MissingOrNonFolderRootReportsNothing) {
-  put("sub/a.txt");
-  recorder r;
-  obs_dir d(root / "sub", &r);
-  r.take();
-  fs::remove_all(root / "sub");
-  d.poll();
-  EXPECT_TRUE(r.take().empty());
-  put("sub");  // now a file where the folder was
-  d.poll();
-  EXPECT_TRUE(r.take().empty());
-  obs_dir f(root / "sub", &r);
-  f.poll();
-  EXPECT_TRUE(r.take().empty());
-  EXPECT_TRUE(f.files.empty());
-  // Missing at construction: kept as given, empty.
-  obs_dir m(root / "none" / "..", &r);
-  EXPECT_EQ(m.path, root / "none" / "..");
-  EXPECT_TRUE(r.take().empty());
-}
-
-TEST_F(FsObserver, LinksReportTheirTargetAfterAdding) {
-  put("target/t.txt");
-  fs::create_directory(root / "watched");
-  recorder r;
-  obs_dir d(root / "watched", &r);
-  fs::create_symlink(root / "target/t.txt", root / "watched/link.txt");
-  fs::create_symlink(root / "nowhere", root / "watched/dangling");
-  d.poll();
-  EXPECT_EQ(sorted(r.take()), sorted({"file_added " + p("watched/link.txt"), "file_added " + p("watched/dangling"),
-                                      "dir_changed " + p("watched")}));
-  touch("target/t.txt");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_changed " + p("target/t.txt")}));
-  // A dangling link is listed but never changes; its removal is reported.
-  fs::remove(root / "watched/dangling");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_removed " + p("watched/dangling"), "dir_changed " + p("watched")}));
-}
-
-TEST_F(FsObserver, LinkCyclesAreNotDescended) {
-  put("a.txt");
-  put("s/b.txt");
+TEST_F(FsObserver, LinksReportTheirTargetAndCyclesAreNotDescended) {
+  t.put("s/b.txt");
   fs::create_directory_symlink(root, root / "s" / "loop");
   fs::create_directory_symlink(root / "s", root / "s" / "self");
-  recorder r;
   obs_dir d(root, &r);
-  EXPECT_EQ(sorted(r.take()), (strings{"file_added " + p("a.txt"), "file_added " + p("s/b.txt")}));
+  EXPECT_EQ(r.take(), "+f s/b.txt");
   ASSERT_EQ(d.dirs.at("s")->dirs.count("loop"), 1u);
   EXPECT_TRUE(d.dirs.at("s")->dirs.at("loop")->files.empty());
-  d.poll();
-  EXPECT_TRUE(r.take().empty());
-  // A cycle that appears later is added once and then stays quiet.
-  fs::create_directory_symlink(root / "s", root / "s" / "again");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"dir_added " + p("s/again"), "dir_changed " + p("s")}));
-  d.poll();
-  EXPECT_TRUE(r.take().empty());
-  // Polled without descending: no endless recursion, no reports.
-  touch("s/b.txt");
-  d.poll();
-  EXPECT_EQ(r.take(), (strings{"file_changed " + p("s/b.txt")}));
+  expect_polls(d, {
+      {[] {}, ""},
+      {[&] { fs::create_symlink(root / "s/b.txt", root / "link.txt"); }, "+f link.txt, ~d ."},
+      {[&] { fs::create_symlink(root / "nowhere", root / "dangling"); }, "+f dangling, ~d ."},
+      {[&] { touch("s/b.txt"); }, "~f s/b.txt, ~f s/b.txt"},
+      // A dangling link is listed but never changes; its removal is reported.
+      {[&] { fs::remove(root / "dangling"); }, "-f dangling, ~d ."},
+      // A cycle that appears later is added once, then stays quiet.
+      {[&] { fs::create_directory_symlink(root / "s", root / "s" / "again"); }, "+d s/again, ~d s"},
+      {[] {}, ""},
+  });
 }
 
-TEST_F(FsObserver, SingleFileKeepsContentAndIgnoresOwnSave) {
-  put("cfg.json", "one");
+TEST_F(FsObserver, SingleFileKeepsContentIgnoresOwnSaveAndRetriesFailedCallbacks) {
   single_observed_file f(root / "cfg.json");
-  EXPECT_EQ(f.content, "one");
-  int calls = 0;
-  f.on_change = [&] { ++calls; };
-  f.check();
-  EXPECT_EQ(calls, 0);
-
-  f.content = "two";
-  f.save();
-  EXPECT_EQ(read_file(p("cfg.json")), "two");
-  f.check();
-  EXPECT_EQ(calls, 0);
-
-  // An outside edit: reloaded once, then quiet.
-  put("cfg.json", "three");
-  touch("cfg.json");
-  f.check();
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(f.content, "three");
-  f.check();
-  EXPECT_EQ(calls, 1);
-
-  // Deleted: the last content stays, nothing is called.
-  fs::remove(root / "cfg.json");
-  f.check();
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(f.content, "three");
-}
-
-TEST_F(FsObserver, SingleFileAppearingLaterAndFailingCallbacks) {
-  single_observed_file f(root / "late.json");
-  EXPECT_EQ(f.content, "");
   f.check();  // default callback, no file: nothing
-  put("late.json", "here");
   int calls = 0;
   f.on_change = [&] {
-    ++calls;
-    if (calls == 1) throw std::runtime_error("owner failed");
+    if (++calls == 1) throw std::runtime_error("owner failed");
   };
+  // Checks, then tells how often the owner was called and the content.
+  auto check = [&] { f.check(); return std::to_string(calls) + " " + f.content; };
+  t.put("cfg.json", "one");
   EXPECT_THROW(f.check(), std::runtime_error);
-  EXPECT_EQ(f.content, "here");
-  // The time was not taken, so the next check tries again.
-  f.check();
-  EXPECT_EQ(calls, 2);
-  f.check();
-  EXPECT_EQ(calls, 2);
-
+  // The time was not taken, so the next check tries again, once.
+  EXPECT_EQ(check(), "2 one");
+  EXPECT_EQ(check(), "2 one");
+  // Its own save is no change.
+  f.content = "two";
+  f.save();
+  EXPECT_EQ(check(), "2 two");
+  EXPECT_EQ(single_observed_file(root / "cfg.json").content, "two");
+  // An outside edit: reloaded once, then quiet.
+  t.put("cfg.json", "three");
+  touch("cfg.json");
+  EXPECT_EQ(check(), "3 three");
+  EXPECT_EQ(check(), "3 three");
+  // Deleted: the last content stays, nothing is called.
+  fs::remove(root / "cfg.json");
+  EXPECT_EQ(check(), "3 three");
   f.on_change = nullptr;
-  touch("late.json");
+  t.put("cfg.json", "four");
   EXPECT_THROW(f.check(), std::bad_function_call);
 }

@@ -16,6 +16,11 @@ std::string read_file(const std::string& file_name) {
   return text.str();
 }
 
+bool path_exists(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::status(path, ec));
+}
+
 void write_file(const std::string& file_name, const std::string& content) {
   std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
   if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));

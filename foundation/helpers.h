@@ -9,6 +9,9 @@
 /// The whole file as text; throws "Unable to open file: <name>" when nothing exists there.
 std::string read_file(const std::string& file_name);
 
+/// Whether anything is at `path` (links followed); an error in asking counts as nothing.
+bool path_exists(const std::filesystem::path& path);
+
 /// Writes `content` as the whole file (created or truncated). Failures are not reported.
 void write_file(const std::string& file_name, const std::string& content);
 

@@ -21,6 +21,14 @@ void report_json_parse_error(uint64_t line, uint64_t column, const char* message
 const char* const expecting_value = "expecting object, array, string, number, true, false or null...";
 const char* const expecting_key = "expecting key (\"key\")";
 
+// Moves scratch[start..] to the end of `out` and drops it from the scratch stack.
+template <class T>
+void move_tail(std::vector<T>& scratch, size_t start, std::vector<T>& out) {
+  out.reserve(out.size() + scratch.size() - start);
+  for (size_t i = start; i < scratch.size(); ++i) out.push_back(std::move(scratch[i]));
+  scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(start), scratch.end());
+}
+
 bool is_number_char(char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
 }
@@ -147,16 +155,10 @@ bool parser::close_container() {
   if (top.is_object) {
     keys_.pop_back();
     done = json::make_object();
-    json::members& m = done.object_members();
-    m.reserve(member_scratch_.size() - top.start);
-    for (size_t i = top.start; i < member_scratch_.size(); ++i) m.push_back(std::move(member_scratch_[i]));
-    member_scratch_.erase(member_scratch_.begin() + static_cast<std::ptrdiff_t>(top.start), member_scratch_.end());
+    move_tail(member_scratch_, top.start, done.object_members());
   } else {
     done = json::make_array(nullptr, 0);
-    json::elements& e = done.array_elements();
-    e.reserve(element_scratch_.size() - top.start);
-    for (size_t i = top.start; i < element_scratch_.size(); ++i) e.push_back(std::move(element_scratch_[i]));
-    element_scratch_.erase(element_scratch_.begin() + static_cast<std::ptrdiff_t>(top.start), element_scratch_.end());
+    move_tail(element_scratch_, top.start, done.array_elements());
   }
   consume();
   return store(std::move(done));

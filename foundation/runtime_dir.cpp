@@ -1,7 +1,6 @@
 #include "foundation/runtime_dir.h"
 
 #include <exception>
-#include <system_error>
 
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
@@ -32,8 +31,7 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
   }
 
   const fs::path def_file = path / "config_def.json";
-  std::error_code ec;
-  if (!fs::exists(fs::status(def_file, ec))) {
+  if (!path_exists(def_file)) {
     config_def = json::make_array(nullptr, 0);
     return;
   }

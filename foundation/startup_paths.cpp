@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
 
 namespace fs = std::filesystem;
 
@@ -22,18 +23,9 @@ fs::path runtimes_dir __attribute__((init_priority(101)));
 fs::path home_dir __attribute__((init_priority(101)));
 fs::path config_dir __attribute__((init_priority(101)));
 
-namespace {
-
-bool something_exists(const fs::path& p) {
-  std::error_code ec;
-  return fs::exists(fs::status(p, ec));
-}
-
-}  // namespace
-
 fs::path first_existing_path(std::initializer_list<fs::path> candidates) {
   for (const fs::path& p : candidates) {
-    if (something_exists(p)) return p;
+    if (path_exists(p)) return p;
   }
   return candidates.size() ? *candidates.begin() : fs::path();
 }
@@ -53,7 +45,7 @@ fs::path read_link_target(const fs::path& link) {
 
 void setup_paths() {
   const fs::path self = "/proc/self/exe";
-  if (!something_exists(self)) throw_bt_exception("unable to open /proc/self/exe");
+  if (!path_exists(self)) throw_bt_exception("unable to open /proc/self/exe");
   exe_dir = read_link_target(self).parent_path();
 
   shared_dir = first_existing_path({"./shared", exe_dir / "shared", "/opt/vesk/shared"});
@@ -68,11 +60,10 @@ void setup_paths() {
   }
   home_dir = home;
 
-  std::error_code ec;
-  if (!something_exists(home_dir / ".config")) fs::create_directories(home_dir / ".config", ec);
-  if (!something_exists(home_dir / ".config" / "vesk")) fs::create_directories(home_dir / ".config" / "vesk", ec);
   config_dir = home_dir / ".config" / "vesk";
-  if (something_exists(config_dir)) return;
+  std::error_code ec;
+  if (!path_exists(config_dir)) fs::create_directories(config_dir, ec);
+  if (path_exists(config_dir)) return;
   std::cout << "Error creating config-directory in \"" << config_dir.string() << "\"." << std::endl;
   std::exit(1);
 }
