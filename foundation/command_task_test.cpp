@@ -162,7 +162,9 @@ TEST(CommandTask, NotFoundTooManyArgumentsOrNoPipeStartsNothing) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error: For command_task only 20 argumends are allowed\ncommand_task: command not found (sh)\n");
   EXPECT_EQ(open_fd_count(), fds);
+#ifndef VESK_SANITIZE  // the sanitizer runtime's own checks fail once every descriptor is taken
   EXPECT_EXIT(start_without_descriptors(), testing::ExitedWithCode(0), "unable to create a pipe");
+#endif
 }
 
 TEST(CommandTask, DropEndsWholeGroupOrReapsTheEndedChild) {
