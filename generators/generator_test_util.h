@@ -1,15 +1,23 @@
 #pragma once
-// Small helpers shared by the generator tests: pin names of a view, the text a
-// writer produces, and configurations built member by member.
+// Small helpers shared by the generator tests: pin names and JSON of a view, the
+// text a writer produces, configurations built member by member, thrown messages
+// and scratch directories. The generator helpers take temporaries too.
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <exception>
+#include <filesystem>
 #include <initializer_list>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "foundation/bt_exception.h"
 #include "foundation/json.h"
 #include "foundation/json_link.h"
+#include "foundation/log_capture.h"
 #include "generators/generator.h"
 
 namespace gen_test {
@@ -24,22 +32,48 @@ names keys(const hash_vector<T>& list) {
   return out;
 }
 
+/// The view as the editor receives it, as compact JSON text, less the members that
+/// hold their empty value ("", 0, false, null): any other value still shows.
+template <typename G>
+std::string view_json(G&& g) {
+  vesk::json full = g.get_view_config().to_json();
+  vesk::json shown = vesk::json::make_object();
+  for (const auto& m : full.object_members()) {
+    const vesk::json& v = m.second;
+    bool empty = v.is_null() || v == "" || (v.is_bool() && !v.get_bool()) ||
+                 (v.is_number() && v.get_double() == 0);
+    if (!empty) shown[m.first] = v;
+  }
+  return shown.dump();
+}
+
+/// The property form as the editor receives it: one JSON object per field.
+template <typename G>
+std::string properties_json(G&& g) {
+  std::string out;
+  for (auto& p : g.get_properties()) out += p.to_json().dump() + "\n";
+  return out;
+}
+
 /// What `g.write_init` writes, as one text.
-inline std::string init_text(vesk::generator& g) {
+template <typename G>
+std::string init_text(G&& g) {
   std::ostringstream os;
   g.write_init(os);
   return os.str();
 }
 
 /// What `g.write_tick` writes, as one text.
-inline std::string tick_text(vesk::generator& g) {
+template <typename G>
+std::string tick_text(G&& g) {
   std::ostringstream os;
   g.write_tick(os);
   return os.str();
 }
 
 /// What `g.write_final` writes, as one text.
-inline std::string final_text(vesk::generator& g) {
+template <typename G>
+std::string final_text(G&& g) {
   std::ostringstream os;
   g.write_final(os);
   return os.str();
@@ -51,5 +85,29 @@ inline vesk::json object(std::initializer_list<std::pair<const char*, vesk::json
   for (const auto& m : members) c[m.first] = m.second;
   return c;
 }
+
+/// The message of the exception `f` throws, or "no exception".
+template <typename F>
+std::string thrown(F f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+/// A directory of its own under the temp directory, removed with the object.
+struct scratch_dir {
+  std::filesystem::path path;
+  explicit scratch_dir(const std::string& name)
+      : path(std::filesystem::temp_directory_path() / (name + "_" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(path);
+  }
+  ~scratch_dir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
 
 }  // namespace gen_test

@@ -3,58 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <tuple>
 
 using strings = std::vector<std::string>;
 
-TEST(Split, TrimsPieces) {
-  EXPECT_EQ(split("a, b ,c", ","), (strings{"a", "b", "c"}));
-  EXPECT_EQ(split("  solo  ", ","), (strings{"solo"}));
-}
-
-TEST(Split, EmptyPiecesKeepTheirPlaceExceptATrailingOne) {
-  EXPECT_EQ(split("a,,b", ","), (strings{"a", "", "b"}));
-  EXPECT_EQ(split(",a", ","), (strings{"", "a"}));
-  EXPECT_EQ(split("a,b,", ","), (strings{"a", "b"}));
-  EXPECT_EQ(split("", ","), (strings{""}));
-  EXPECT_EQ(split(",", ","), (strings{""}));
-}
-
-TEST(Split, LinesLoseCarriageReturns) {
-  EXPECT_EQ(split("int a;\r\nint b;\n", "\n"), (strings{"int a;", "int b;"}));
-}
-
-TEST(Split, EachCallUsesItsOwnDelimiter) {
-  std::string text = "a,b\nc,d";
-  EXPECT_EQ(split(text, ","), (strings{"a", "b\nc", "d"}));
-  EXPECT_EQ(split(text, "\n"), (strings{"a,b", "c,d"}));
-  EXPECT_EQ(split(text, ","), (strings{"a", "b\nc", "d"}));
-}
-
-TEST(Split, DelimiterIsARegularExpression) {
-  EXPECT_EQ(split("ab", "."), (strings{"", ""}));
-  EXPECT_EQ(split("a1b22c", "[0-9]+"), (strings{"a", "b", "c"}));
+TEST(TemplateFiller, SplitGivesTrimmedPiecesByRegularExpression) {
+  const std::tuple<const char*, const char*, strings> cases[] = {
+      {" a, b ,,c", ",", {"a", "b", "", "c"}}, {"a,b,", ",", {"a", "b"}}, {",", ",", {""}}, {"", ",", {""}},
+      {"int a;\r\nint b;\n", "\n", {"int a;", "int b;"}}, {"a,b\nc,d", ",", {"a", "b\nc", "d"}},
+      {"a,b\nc,d", "\n", {"a,b", "c,d"}}, {"a,b\nc,d", ",", {"a", "b\nc", "d"}},  // own delimiter per call
+      {"ab", ".", {"", ""}}, {"a1b22c", "[0-9]+", {"a", "b", "c"}}};
+  for (const auto& [text, delimiter, pieces] : cases) EXPECT_EQ(split(text, delimiter), pieces) << text;
   EXPECT_THROW(split("a", "("), std::regex_error);
 }
 
-TEST(FillTemplate, ReplacesEveryPlaceholder) {
-  EXPECT_EQ(fill_template("#a##b#", {{"a", "1"}, {"b", "2"}}), "12");
-  EXPECT_EQ(fill_template("#a# and #a#", {{"a", "x"}}), "x and x");
-}
-
-TEST(FillTemplate, LaterKeysSeeEarlierValuesButNotBack) {
+TEST(TemplateFiller, FillReplacesEveryPlaceholderInKeyOrder) {
+  EXPECT_EQ(fill_template("#a##b# #a#", {{"a", "1"}, {"b", "2"}}), "12 1");
+  // Later keys see earlier values but not back; "B" sorts before "a".
   EXPECT_EQ(fill_template("#a#", {{"a", "#b#"}, {"b", "x"}}), "x");
-  EXPECT_EQ(fill_template("#b#", {{"a", "x"}, {"b", "#a#"}}), "#a#");
-  // Upper case sorts before lower case, so "B" is applied before "a".
-  EXPECT_EQ(fill_template("#a#", {{"a", "#B#"}, {"B", "x"}}), "#B#");
-}
-
-TEST(FillTemplate, UnknownHashesStay) {
-  std::string header = "#pragma once\n#include <x>\n#ifndef #name#\n";
-  EXPECT_EQ(fill_template(header, {}), header);
-  EXPECT_EQ(fill_template(header, {{"name", "N"}, {"unused", "u"}}),
-            "#pragma once\n#include <x>\n#ifndef N\n");
-}
-
-TEST(FillTemplate, ValuesAreInsertedUnchanged) {
-  EXPECT_EQ(fill_template("  #v#;", {{"v", " a\n b "}}), "   a\n b ;");
+  EXPECT_EQ(fill_template("#b# #a#", {{"a", "#B#"}, {"b", "#a#"}, {"B", "x"}}), "#a# #B#");
+  // Unknown hashes stay; values go in unchanged.
+  EXPECT_EQ(fill_template("#pragma once\n#ifndef #name#\n#v#;", {{"name", "N"}, {"v", " a\n b "}}),
+            "#pragma once\n#ifndef N\n a\n b ;");
 }
