@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -181,6 +182,10 @@ class ratio_reporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Megabyte buffers would otherwise be mapped and returned to the system on every
+  // iteration, and the page faults, not the libraries, would set the pace.
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
   benchmark::Initialize(&argc, argv);
   ratio_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

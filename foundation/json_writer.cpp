@@ -84,8 +84,42 @@ size_t format_number(double d, char* buf) {
 // Characters that the writer escapes: backslash, quote, \b, \f, \n, \r, \t.
 bool needs_escape(unsigned char c) { return c == '\\' || c == '"' || (c < 14 && c >= 8 && c != 11); }
 
-void write_string(std::string& out, const std::string& s) {
-  out += '"';
+// Appends to a std::string without a library call per piece: the string is grown ahead
+// (doubling) and cut to the written length when the writer is done.
+class text_out {
+ public:
+  explicit text_out(std::string& out) : out_(out), len_(out.size()) {}
+  ~text_out() { out_.resize(len_); }
+  text_out(const text_out&) = delete;
+  text_out& operator=(const text_out&) = delete;
+
+  void put(char c) {
+    reserve(1);
+    out_[len_++] = c;
+  }
+  void put(const char* p, size_t n) {
+    reserve(n);
+    std::memcpy(&out_[len_], p, n);
+    len_ += n;
+  }
+  void put(const std::string& s) { put(s.data(), s.size()); }
+  // Room for `n` more bytes that the caller writes through `tail`, then `commit`s.
+  char* tail(size_t n) {
+    reserve(n);
+    return &out_[len_];
+  }
+  void commit(size_t n) { len_ += n; }
+
+ private:
+  void reserve(size_t n) {
+    if (len_ + n > out_.size()) out_.resize(std::max(2 * out_.size(), len_ + n + 256));
+  }
+  std::string& out_;
+  size_t len_;
+};
+
+void write_string(text_out& out, const std::string& s) {
+  out.put('"');
   size_t seg = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     if (!needs_escape(static_cast<unsigned char>(s[i]))) continue;
@@ -100,28 +134,29 @@ void write_string(std::string& out, const std::string& s) {
       case '\t': esc = 't'; break;
       default: continue;
     }
-    out.append(s, seg, i - seg);
-    out += '\\';
-    out += esc;
+    out.put(s.data() + seg, i - seg);
+    out.put('\\');
+    out.put(esc);
     seg = i + 1;
   }
-  out.append(s, seg, std::string::npos);
-  out += '"';
+  out.put(s.data() + seg, s.size() - seg);
+  out.put('"');
 }
 
-void write_scalar(std::string& out, const json& v) {
+void write_scalar(text_out& out, const json& v) {
   switch (v.type()) {
     case json::null_t:
-      out += "null";
+      out.put("null", 4);
       break;
     case json::bool_t:
-      out += v.get_bool() ? "true" : "false";
+      if (v.get_bool())
+        out.put("true", 4);
+      else
+        out.put("false", 5);
       break;
-    case json::number_t: {
-      char buf[32];
-      out.append(buf, format_number(v.get_double(), buf));
+    case json::number_t:
+      out.commit(format_number(v.get_double(), out.tail(32)));
       break;
-    }
     case json::string_t:
       write_string(out, v.get_string_ref());
       break;
@@ -138,19 +173,21 @@ std::string json_number_text(double d) {
 }
 
 // Iterative, with an explicit stack of open containers, so that any depth can be written.
-void json::write(std::string& out, std::string& indent, const std::string& unit, const json& value,
+void json::write(std::string& out_text, std::string& indent, const std::string& unit, const json& value,
                  bool compact) {
   struct frame {
     const json* container;
     size_t next;
+    size_t count;
   };
+  text_out out(out_text);
   std::vector<frame> open;
   const json* v = &value;
   while (v) {
     if (v->type_ == object_t || v->type_ == array_t) {
-      out += v->type_ == object_t ? '{' : '[';
+      out.put(v->type_ == object_t ? '{' : '[');
       if (!compact) indent += unit;
-      open.push_back({v, 0});
+      open.push_back({v, 0, v->size()});
     } else {
       write_scalar(out, *v);
     }
@@ -158,16 +195,18 @@ void json::write(std::string& out, std::string& indent, const std::string& unit,
     while (!open.empty()) {
       frame& f = open.back();
       bool is_object = f.container->type_ == object_t;
-      if (f.next < f.container->size()) {
-        if (f.next > 0) out += ',';
-        if (!compact) out += '\n';
-        out += indent;
+      if (f.next < f.count) {
+        if (f.next > 0) out.put(',');
+        if (!compact) out.put('\n');
+        out.put(indent);
         if (is_object) {
           const member& m = (*f.container->v_.o)[f.next];
-          out += '"';
-          out += m.first;  // keys are written as stored
-          out += "\":";
-          if (!compact) out += ' ';
+          out.put('"');
+          out.put(m.first);  // keys are written as stored
+          if (compact)
+            out.put("\":", 2);
+          else
+            out.put("\": ", 3);
           v = &m.second;
         } else {
           v = &(*f.container->v_.a)[f.next];
@@ -176,11 +215,11 @@ void json::write(std::string& out, std::string& indent, const std::string& unit,
         break;
       }
       if (!compact) {
-        out += '\n';
+        out.put('\n');
         indent.resize(indent.size() >= unit.size() ? indent.size() - unit.size() : 0);
       }
-      out += indent;
-      out += is_object ? '}' : ']';
+      out.put(indent);
+      out.put(is_object ? '}' : ']');
       open.pop_back();
     }
   }
