@@ -108,9 +108,10 @@ class comment_reader {
     p = end;
     size_t q = skip_blanks(t_, p);
     size_t value = q < t_.size() && t_[q] == ':' ? skip_blanks(t_, q + 1) : std::string::npos;
-    if (value != std::string::npos && value_end(value) > value) {
-      option_ = t_.substr(value, value_end(value) - value);
-      p = value_end(value);
+    size_t option_end = value != std::string::npos ? value_end(value) : value;
+    if (value != std::string::npos && option_end > value) {
+      option_ = t_.substr(value, option_end - value);
+      p = option_end;
     } else if (q < t_.size() && (t_[q] == '(' || t_.compare(q, 2, "->") == 0)) {
       option_ = t_.substr(p);
       p = t_.size();

@@ -2,7 +2,7 @@
 // The texts of the open {} blocks of a scan. Every open block owes one line of text
 // per source line that ends while it is open. Writing those line feeds into every open
 // block at every line end would cost time proportional to the nesting depth on each
-// line, so each block's text is a chain of pieces tagged with the source line they
+// line, so each block's text is a chain of segments tagged with the source line they
 // were written on, and the lines are rebuilt from the tags when the text is read.
 // Chains are joined in constant time when a one-line block is folded into its parent.
 
@@ -17,9 +17,10 @@ namespace vesk::annotations {
 /// Storage for the texts of many blocks; a block refers to its text by `text_ref`.
 class block_texts {
  public:
+  /// End of a chain: no segment.
   static constexpr size_t none = std::numeric_limits<size_t>::max();
 
-  /// One block's text: the first and last piece of its chain.
+  /// One block's text: the first and last segment of its chain.
   struct text_ref {
     size_t head = none;
     size_t tail = none;
@@ -29,7 +30,7 @@ class block_texts {
   void write(text_ref& ref, uint64_t line, std::string_view text);
 
   /// Appends "{", the text of `child` and "}" on source line `line` to `parent`; the
-  /// child's pieces move over, so `child` must not be used afterwards.
+  /// child's segments move over, so `child` must not be used afterwards.
   void fold(text_ref& parent, const text_ref& child, uint64_t line);
 
   /// Calls `visit(k, text)` for every non-empty line k of the text of `ref`, where
@@ -39,8 +40,8 @@ class block_texts {
   void for_each_line(const text_ref& ref, uint64_t first_line, Visit visit) const {
     std::string text;
     uint64_t index = 0;
-    for (size_t i = ref.head; i != none; i = pieces_[i].next) {
-      const piece& p = pieces_[i];
+    for (size_t i = ref.head; i != none; i = segments_[i].next) {
+      const segment& p = segments_[i];
       const uint64_t k = first_line ? p.line - first_line : 0;
       if (!text.empty() && k != index) {
         visit(index, text);
@@ -54,14 +55,14 @@ class block_texts {
 
  private:
   /// One write: a range of `bytes_` and its source line.
-  struct piece {
+  struct segment {
     uint64_t line;
     size_t offset;
     size_t size;
     size_t next;
   };
 
-  std::vector<piece> pieces_;
+  std::vector<segment> segments_;
   std::string bytes_;
 };
 

@@ -115,9 +115,9 @@ size_t match_declarator(const std::string& s, size_t p, decl_part& out, bool arg
   const size_t start = p;
   for (bool more = true; more;) {
     more = false;
-    for (const char* spec : specifiers) {
-      if (literal_at(s, p, spec)) {
-        p = skip_decl_blanks(s, p + std::char_traits<char>::length(spec));
+    for (const char* word : specifiers) {
+      if (literal_at(s, p, word)) {
+        p = skip_decl_blanks(s, p + std::char_traits<char>::length(word));
         more = true;
         break;
       }

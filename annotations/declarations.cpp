@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "annotations/text_scan.h"
+#include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 
 namespace vesk::annotations {
@@ -16,23 +17,21 @@ namespace {
 
 constexpr size_t npos = std::string::npos;
 
-bool starts_with_text(const std::string& s, const char* prefix) { return literal_at(s, 0, prefix); }
-
 /// Pin role by the variable name of an automatic node.
 enum class pin_kind { input, output, parameter, other };
 
 /// The role and pin name of a member or argument: in_x, out_y, param_n, in, out.
 /// Names of no role keep themselves as pin name (arguments are inputs then).
 pin_kind classify(const std::string& n, std::string& pin_name) {
-  if ((n.size() > 2 && starts_with_text(n, "in_")) || n == "in") {
+  if ((n.size() > 2 && starts_with(n, "in_")) || n == "in") {
     pin_name = n == "in" ? n : n.substr(3);
     return pin_kind::input;
   }
-  if ((n.size() > 3 && starts_with_text(n, "out_")) || n == "out") {
+  if ((n.size() > 3 && starts_with(n, "out_")) || n == "out") {
     pin_name = n == "out" ? n : n.substr(4);
     return pin_kind::output;
   }
-  if (starts_with_text(n, "param_")) {
+  if (starts_with(n, "param_")) {
     pin_name = n.substr(6);
     return pin_kind::parameter;
   }
@@ -48,7 +47,7 @@ void add_auto_method(const decl_part& d, unsigned long line_nr, parser_state& st
   c.method_name = d.name;
   c.return_type = d.type;
   c.src_line = line_nr;
-  if (d.name == "tick" || starts_with_text(d.name, "tick_")) {
+  if (d.name == "tick" || starts_with(d.name, "tick_")) {
     if (d.name.size() > 5)
       log_err << "Ticks of different type/rasters for auto_blocks are not supported yet" << std::endl;
     node.tick_calls.push_back(std::move(c));

@@ -139,7 +139,7 @@ class scanner {
       code_line_.clear();
     } else if (!rest.empty() && rest[0] == '@') {
       if (log_debug.enabled)
-        log_debug << path_ << ":" << line_nr_ << " " << "ilc content: " << rest << "  pre: '"
+        log_debug << location(path_, line_nr_) << "ilc content: " << rest << "  pre: '"
                   << code_line_ << "'" << std::endl;
       parse_annotations(std::string(rest), line_nr_, state_, path_);
     }
@@ -190,7 +190,7 @@ class scanner {
     write(current(), code_line_);
     if (state_.expect == expect_auto_body) --state_.auto_depth;
     if (log_debug.enabled)
-      log_debug << path_ << ":" << line_nr_ << " " << " block_end: " << code_line_
+      log_debug << location(path_, line_nr_) << " block_end: " << code_line_
                 << "  bc: " << bracket_counter_ << " buac:" << state_.auto_depth << std::endl;
     if (state_.expect == expect_auto_body && state_.auto_depth == 0) reparse_auto_class(current());
     --bracket_counter_;
@@ -290,7 +290,7 @@ class scanner {
 
 void report_abort(const std::string& path, uint64_t line_nr, const char* what) {
   try {
-    log_err << path << ":" << line_nr << " " << "Parsing stopped: " << what << std::endl;
+    log_err << location(path, line_nr) << "Parsing stopped: " << what << std::endl;
   } catch (...) {
   }
 }

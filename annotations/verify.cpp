@@ -5,6 +5,7 @@
 
 #include <ostream>
 
+#include "annotations/text_scan.h"
 #include "foundation/log_stream.h"
 
 namespace vesk::annotations {
@@ -62,7 +63,7 @@ bool names_a_member(const block_base& node, const std::string& arg) {
 }  // namespace
 
 void report_verify_failure(const block_base& node, const std::string& text) {
-  log_err << node.file_name << ":" << node.src_line << " " << text << std::endl;
+  log_err << location(node.file_name, node.src_line) << text << std::endl;
 }
 
 bool block_base::verify() {

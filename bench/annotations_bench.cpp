@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "annotations/scanner.h"
+#include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 
 namespace {
@@ -140,10 +140,7 @@ void compare_with_compiler() {
     parse_best = std::min(parse_best, seconds_since(start));
   }
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "vesk_annotations_bench.h";
-  {
-    std::ofstream out(file, std::ios::binary);
-    out << text;
-  }
+  write_file(file.string(), text);
   const std::string command = "g++ -std=c++17 -fsyntax-only -x c++ '" + file.string() + "' 2>/dev/null";
   auto start = std::chrono::steady_clock::now();
   const int status = std::system(command.c_str());

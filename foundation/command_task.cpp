@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 std::string find_in_path(const std::string& command, const char* path_env) {
   if (path_exists(command)) return command;
   if (path_env == nullptr) return std::string();
-  // Pieces as consecutive reads up to ':' give them: a trailing ':' adds no empty piece.
+  // Entries as consecutive reads up to ':' give them: a trailing ':' adds no empty entry.
   std::string path(path_env);
   size_t begin = 0;
   while (begin < path.size()) {

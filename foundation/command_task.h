@@ -8,6 +8,7 @@
 
 namespace vesk {
 
+/// A started child process and the pipe its output arrives on.
 class command_task {
  public:
   /// Most arguments a task takes; more start no child.
@@ -51,7 +52,7 @@ class command_task {
 
 /// Where `command` is found: itself when something exists there, else the first PATH
 /// entry + "/" + command that exists; empty when not found. `path_env` null means PATH is
-/// unset. Split like consecutive reads up to ':' (an empty piece names the root folder).
+/// unset. Split like consecutive reads up to ':' (an empty entry names the root folder).
 std::string find_in_path(const std::string& command, const char* path_env);
 
 }  // namespace vesk

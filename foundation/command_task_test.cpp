@@ -91,7 +91,7 @@ TEST(FindInPath, LookupOrderAndPieces) {
   EXPECT_EQ(find_in_path("tool", nullptr), "");
   EXPECT_EQ(find_in_path("tool", a.c_str()), "");
   scoped_cwd cwd(t.path / "a");
-  // An empty piece names the root folder, a final ':' adds no piece.
+  // An empty entry names the root folder, a final ':' adds no entry.
   EXPECT_EQ(find_in_path("etc", ":"), "/etc");
   EXPECT_EQ(find_in_path("etc", (a + ":").c_str()), "");
   EXPECT_EQ(find_in_path("etc", ""), "");

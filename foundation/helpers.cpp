@@ -2,14 +2,13 @@
 
 #include <cmath>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "foundation/bt_exception.h"
 
 std::string read_file(const std::string& file_name) {
   std::string message = "Unable to open file: " + file_name;
-  if (!std::filesystem::exists(std::filesystem::status(file_name))) throw_bt_exception(message);
+  if (!path_exists(file_name)) throw_bt_exception(message);
   std::ifstream in(file_name, std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
@@ -54,8 +53,11 @@ bool starts_with(const std::string& text, const std::string& prefix) {
 }
 
 bool is_identifier(const std::string& name) {
-  static const std::regex identifier("[a-zA-Z_][a-zA-Z_0-9]*");
-  return std::regex_match(name, identifier);
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+  if (name.empty() || !letter(name[0])) return false;
+  for (char c : name)
+    if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+  return true;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
 
 namespace vesk {
 
@@ -297,16 +298,7 @@ void json::push_back(json&& value) {
 
 json& json::trim() {
   if (type_ == null_t) *this = json(std::string());
-  if (type_ != string_t) return *this;
-  std::string& s = *v_.s;
-  static const char* ws = " \n\r\t";
-  size_t b = s.find_first_not_of(ws);
-  if (b == std::string::npos) {
-    s.clear();
-  } else {
-    s.erase(0, b);
-    s.erase(s.find_last_not_of(ws) + 1);
-  }
+  if (type_ == string_t) *v_.s = ::trim(std::move(*v_.s));
   return *this;
 }
 

@@ -13,6 +13,7 @@
 
 namespace vesk {
 
+/// One JSON value: null, bool, number, text, object or array.
 class json {
  public:
   enum type_t : uint32_t { null_t = 0, bool_t = 1, number_t = 2, string_t = 3, object_t = 4, array_t = 5 };

@@ -104,8 +104,8 @@ TEST(JsonParser, ForgivingAndFatalCases) {
     log_capture errors(log_err);
     EXPECT_EQ(c[1], json::parse(c[0]).dump()) << c[0];
     std::vector<std::string> want;
-    std::string piece;
-    for (std::istringstream in(c[2]); std::getline(in, piece, '|');) want.push_back("json_parse_error in line: " + piece);
+    std::string where;
+    for (std::istringstream in(c[2]); std::getline(in, where, '|');) want.push_back("json_parse_error in line: " + where);
     EXPECT_EQ(want, errors.lines) << c[0];
   }
 }

@@ -84,7 +84,7 @@ size_t format_number(double d, char* buf) {
 // Characters that the writer escapes: backslash, quote, \b, \f, \n, \r, \t.
 bool needs_escape(unsigned char c) { return c == '\\' || c == '"' || (c < 14 && c >= 8 && c != 11); }
 
-// Appends to a std::string without a library call per piece: the string is grown ahead
+// Appends to a std::string without a library call per fragment: the string is grown ahead
 // (doubling) and cut to the written length when the writer is done.
 class text_out {
  public:

@@ -12,6 +12,7 @@
 
 namespace vesk {
 
+/// The loaded project configuration file, reloaded when it changes on disk.
 class project_config_file {
  public:
   /// Checks the file name and loads the file (a missing file leaves everything empty).

@@ -9,6 +9,7 @@
 
 namespace vesk {
 
+/// What one runtime folder declares about itself.
 class runtime_dir {
  public:
   /// Reads the folder. Throws vesk::util::bt_exception when the name holds anything but

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "foundation/helpers.h"
 #include "generators/code_text.h"
 
 namespace vesk {
@@ -29,10 +30,10 @@ std::vector<std::string> node_sources(const vesk::annotations::block_base& node)
   std::vector<std::string> sources = node.additional_files;
   if (node.header.empty()) return sources;
   std::filesystem::path header(node.header);
-  if (!std::filesystem::exists(header)) return sources;
+  if (!path_exists(header)) return sources;
   std::filesystem::path source = header;
   source.replace_extension("cpp");
-  if (std::filesystem::exists(source)) sources.push_back(source.string());
+  if (path_exists(source)) sources.push_back(source.string());
   return sources;
 }
 

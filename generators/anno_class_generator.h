@@ -42,6 +42,7 @@ class anno_class_generator : public generator {
   void write_call(const vesk::annotations::call& c, const vesk::annotations::block_class& node,
                   std::ostream& os);
 
+  /// The parsed node descriptions to look in; not owned, null reads as none.
   const vesk::annotations::block_lists* blocks;
 
  private:

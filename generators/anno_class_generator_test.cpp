@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "foundation/test_util.h"
 #include "generators/generator_test_util.h"
 
 using namespace gen_test;
@@ -56,7 +57,7 @@ TEST_F(class_fixture, init_tick_and_final_code) {
 }
 
 TEST_F(class_fixture, form_view_and_files_of_found_class) {
-  scratch_dir dir("vesk_class_test");
+  temp_dir dir;
   pid().header = (dir.path / "pid.h").string();
   configure(R"({"class": "pid", "prj": "p1", "on": true})");
   EXPECT_EQ(properties_json(gen),

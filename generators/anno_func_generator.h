@@ -30,6 +30,7 @@ class anno_func_generator : public generator {
   /// The call of the function, its result stored in the return target.
   void write_tick(std::ostream& os) override;
 
+  /// The parsed node descriptions to look in; not owned, null reads as none.
   const vesk::annotations::block_lists* blocks;
 
  private:

@@ -1,6 +1,5 @@
 #include "generators/base_element_generator.h"
 
-#include <filesystem>
 #include <utility>
 
 #include "foundation/helpers.h"
@@ -74,8 +73,7 @@ vesk::view_config base_element_generator::get_view_config() {
     v.raster = "";
     std::string path =
         workspace_dir + "/" + cfg["prj"].get_string() + "/models/" + cfg["mdl"].get_string() + ".vmdl";
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
+    if (!path_exists(path)) {
       log_err << "Unable to open referenced model: " << path << std::endl;
       return v;
     }

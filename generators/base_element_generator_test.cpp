@@ -1,6 +1,7 @@
 #include "generators/base_element_generator.h"
 
 #include "foundation/helpers.h"
+#include "foundation/test_util.h"
 #include "generators/generator_test_util.h"
 
 using namespace gen_test;
@@ -71,7 +72,7 @@ TEST(BaseElementGenerator, ReferenceReadsPortsOfTheModelOrLogs) {
   log_capture cap(log_err);
   EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"m"})")), R"({"default_name":"m"})");
   EXPECT_EQ(cap.lines, names{"Unable to open referenced model: /no-ws/p/models/m.vmdl"});
-  scratch_dir ws("vesk_ref_ws");
+  temp_dir ws;
   std::filesystem::create_directories(ws.path / "p" / "models");
   write_file((ws.path / "p/models/m.vmdl").string(), R"({"nodes":{"n1":{"type":"base","name":"a",)"
              R"("cfg":{"node":"input"}},"n2":{"type":"base","name":"b","cfg":{"node":"output"}}}})");

@@ -32,7 +32,7 @@ class expression_generator : public generator {
   bool output_on();
 };
 
-/// A piece of an expression text: [begin, end) byte positions.
+/// A stretch of an expression text: [begin, end) byte positions.
 struct text_span {
   size_t begin;
   size_t end;

@@ -39,9 +39,9 @@ std::vector<vesk::property> function_generator::get_properties() {
 std::vector<std::string> function_generator::input_names() {
   std::vector<std::string> names;
   std::unordered_set<std::string> seen;
-  for (auto& piece : split(cfg["inputs"].get_string(), ",")) {
-    if (piece.empty() || !seen.insert(piece).second) continue;
-    names.push_back(piece);
+  for (auto& entry : split(cfg["inputs"].get_string(), ",")) {
+    if (entry.empty() || !seen.insert(entry).second) continue;
+    names.push_back(entry);
   }
   return names;
 }

@@ -1,13 +1,11 @@
 #pragma once
 // Small helpers shared by the generator tests: pin names and JSON of a view, the
-// text a writer produces, configurations built member by member, thrown messages
-// and scratch directories. The generator helpers take temporaries too.
+// text a writer produces, configurations built member by member and thrown
+// messages. The generator helpers take temporaries too.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <exception>
-#include <filesystem>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -96,18 +94,5 @@ std::string thrown(F f) {
   }
   return "no exception";
 }
-
-/// A directory of its own under the temp directory, removed with the object.
-struct scratch_dir {
-  std::filesystem::path path;
-  explicit scratch_dir(const std::string& name)
-      : path(std::filesystem::temp_directory_path() / (name + "_" + std::to_string(getpid()))) {
-    std::filesystem::create_directories(path);
-  }
-  ~scratch_dir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
 
 }  // namespace gen_test

@@ -37,6 +37,7 @@ class sm_generator : public generator {
   /// is not commented out is named "init"; nothing is stored then.
   void write_files();
 
+  /// Where the generated files go, by name; not owned, may be null.
   std::map<std::string, src_stream>* files;
 };
 

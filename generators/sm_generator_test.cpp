@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "foundation/test_util.h"
 #include "generators/generator_test_util.h"
 #include "generators/src_stream.h"
 
@@ -258,7 +259,7 @@ TEST_F(sm_fixture, generated_files_compile_and_run) {
   cfg["states"].push_back(vesk::json::parse(R"({"tick": "count--; (void)\"t\";", "name": )" + odd + "}"));
   cfg["states"][vesk::json(0)]["transitions"].push_back(vesk::json::parse(R"({"c": "count < 0", "t": )" + odd + "}"));
   generate(cfg.dump());
-  scratch_dir dir("vesk_sm_test");
+  temp_dir dir;
   for (const auto& f : files) std::ofstream(dir.path / f.first) << f.second.text.str();
   std::ofstream(dir.path / "main.cpp") << R"(#include "sm_blink.h"
 int main() {

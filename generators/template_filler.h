@@ -9,7 +9,7 @@
 std::string fill_template(std::string tmpl, std::map<std::string, std::string> values);
 
 /// Cuts `text` at every match of the regular expression `delimiter` and trims
-/// each piece; empty pieces keep their place, a trailing empty one is dropped.
+/// each field; empty fields keep their place, a trailing empty one is dropped.
 std::vector<std::string> split(std::string text, std::string delimiter);
 
 /// Cuts `text` at every match of `delimiter` (ECMAScript) without trimming.

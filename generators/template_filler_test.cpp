@@ -13,7 +13,7 @@ TEST(TemplateFiller, SplitGivesTrimmedPiecesByRegularExpression) {
       {"int a;\r\nint b;\n", "\n", {"int a;", "int b;"}}, {"a,b\nc,d", ",", {"a", "b\nc", "d"}},
       {"a,b\nc,d", "\n", {"a,b", "c,d"}}, {"a,b\nc,d", ",", {"a", "b\nc", "d"}},  // own delimiter per call
       {"ab", ".", {"", ""}}, {"a1b22c", "[0-9]+", {"a", "b", "c"}}};
-  for (const auto& [text, delimiter, pieces] : cases) EXPECT_EQ(split(text, delimiter), pieces) << text;
+  for (const auto& [text, delimiter, fields] : cases) EXPECT_EQ(split(text, delimiter), fields) << text;
   EXPECT_THROW(split("a", "("), std::regex_error);
 }
 
