@@ -1,0 +1,83 @@
+#pragma once
+// The model compiler: one ".vmdl" model becomes the model's C++ sources (held in memory,
+// file name -> src_stream) and the compile information that tells the build what to
+// compile and link. One object per build: set it up, call compile once, read the results.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "compiler/compiler_node.h"
+#include "foundation/json.h"
+#include "generators/generator.h"
+#include "generators/src_stream.h"
+
+namespace vesk {
+
+class compiler {
+ public:
+  using node_map = std::map<std::string, std::shared_ptr<compiler_node>>;
+  using node_list = std::vector<std::shared_ptr<compiler_node>>;
+
+  /// Runs the whole pipeline on a parsed model. Model faults are reported through the
+  /// log streams and send_to_all and set `error`; step failures throw.
+  void compile(const vesk::json& model_json);
+
+  /// The generator registered under a block type keyword; throws when there is none.
+  std::shared_ptr<vesk::generator> find_generator(const std::string& type);
+  /// Position of a raster in `raster_names`; throws when it is not there.
+  size_t find_raster_index(const std::string& raster) const;
+
+  /// Rebuilds every output pin's consumers from the "inputs" maps.
+  void link_output_connections();
+  /// Warns about and drops connections to missing blocks or pins.
+  void build_connections();
+  /// Flattens references and subsystems into the node map.
+  void resolve_subsystems();
+  /// Gives every block its final raster, "auto" inherited along connections.
+  void resolve_rasters();
+  /// Reports cross-raster connections, names every variable, builds the parameter entries.
+  void check_raster_connections();
+  /// Writes "parameters_and_shared_data.h" and the compile information's block files.
+  void write_parameters_header();
+  /// Writes the class of one raster (header and source) from its ordered blocks.
+  void write_raster_class(const std::string& raster, const node_list& ordered);
+  /// Writes the init_tick (init set) or tick body of a raster into its source.
+  void write_tick_body(const std::string& raster, const node_list& ordered, bool init);
+
+  node_map nodes;
+  std::vector<std::string> signal_entries;
+  std::vector<std::string> parameter_entries;
+  vesk::json model;
+  std::string header_file_name;
+  std::string source_file_name;
+  std::vector<std::string> raster_names;
+  /// Subsystem port aliases: display name -> feeding "block.pin", or "." when unfed.
+  std::map<std::string, std::string> signal_names;
+  std::string base_name = "model";
+  std::map<std::string, src_stream> files;
+  bool error = false;
+  vesk::json compile_info;
+  /// The open project's folder; references start from it, its parent is the workspace.
+  std::string reference_base;
+  std::string default_raster = "r10ms";
+  /// Receiver of the messages for the editor ("mdl_error", "set_text_left", ...).
+  std::function<void(vesk::json)> send_to_all = [](vesk::json) {};
+  std::map<std::string, std::shared_ptr<vesk::generator>> generators;
+
+ private:
+  /// Orders one raster's blocks; false (after the loop report) when they hold a loop.
+  bool order_raster(const node_list& group, node_list& ordered);
+  /// Sets a generator up for writing the code of `n`.
+  std::shared_ptr<vesk::generator> configured_generator(compiler_node& n);
+  void write_model_header_head();
+  void write_model_tail();
+  void write_global_getter();
+};
+
+/// Current CLOCK_REALTIME time in nanoseconds.
+int64_t now_ns();
+
+}  // namespace vesk

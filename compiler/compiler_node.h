@@ -1,0 +1,73 @@
+#pragma once
+// A block of a model: as the ".vmdl" file stores it (vesk::node) and as the compiler
+// works on it (vesk::compiler_node), enriched with what its generator reports.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "foundation/json.h"
+#include "foundation/json_link.h"
+#include "foundation/view_config.h"
+#include "generators/generator.h"
+
+namespace vesk {
+
+class compiler;
+
+/// Position of a block in the editor's drawing; the compiler never reads it.
+class node_pos : public json_link {
+ public:
+  void get_links(std::vector<json_link_element>& links) override;
+  double x = 0;  ///< "x"
+  double y = 0;  ///< "y"
+};
+
+/// One node object of a model file, bound key by key in file order.
+class node : public json_link {
+ public:
+  void get_links(std::vector<json_link_element>& links) override;
+  std::string name;                                  ///< "name"
+  std::string type;                                  ///< "type": the generator keyword
+  vesk::json cfg;                                    ///< "cfg"
+  node_pos pos;                                      ///< "pos"
+  std::string raster;                                ///< "raster"
+  bool rotate = false;                               ///< "rotate"
+  bool comment_out = false;                          ///< "comment_out"
+  std::map<std::string, node_connection> inputs;     ///< "inputs": pin -> source block and pin
+  std::map<std::string, std::string> default_values; ///< "default_values": pin -> value text
+};
+
+/// A node plus its generator's view (pins, members, raster, error) and the work marks
+/// of the compile steps. Held by shared pointer in the compiler's node map.
+class compiler_node : public node {
+ public:
+  /// Reads `node_object`, fills the cfg defaults of the block's properties and takes the
+  /// pins, members, raster and error state from its generator's view.
+  compiler_node(vesk::json node_object, vesk::compiler* owner);
+
+  /// The three name maps (inputs, members, outputs: name -> mapped_name) for a generator.
+  vesk::generator_mappings get_mappings() const;
+
+  /// The cfg "node" text of a "base" block, "" for other blocks or a non-text value.
+  std::string base_kind() const;
+  /// Whether this is a "base" block of the given element kind ("delay", "rt", ...).
+  bool is_base(const char* kind) const { return base_kind() == kind; }
+
+  vesk::compiler* compiler = nullptr;
+  uint64_t order_number = 0;
+  hash_vector<data_member> member_copy;
+  bool placed = false;
+  bool raster_source = false;
+  hash_vector<input_pin> input_pins;
+  hash_vector<output_pin> output_pins;
+  hash_vector<data_member> members;
+  bool has_error = false;
+  std::string error_text;
+  int32_t read_count = 0;
+};
+
+/// Whether a block is a rate transition: a "base" block whose cfg "node" is "rt" or "fifo".
+bool is_rate_transition(const compiler_node& n);
+
+}  // namespace vesk
