@@ -18,6 +18,15 @@ int64_t now_ns() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+compiler::~compiler() {
+  for (auto& [name, n] : nodes) {
+    for (auto& [pin, c] : n->inputs) c.bound.reset();
+    for (auto& in : n->input_pins) in.value.attachment.reset();
+    for (auto& out : n->output_pins)
+      for (auto& c : out.value.consumers) c.bound.reset();
+  }
+}
+
 std::shared_ptr<vesk::generator> compiler::find_generator(const std::string& type) {
   auto it = generators.find(type);
   if (it != generators.end()) return it->second;

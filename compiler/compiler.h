@@ -21,6 +21,12 @@ class compiler {
   using node_map = std::map<std::string, std::shared_ptr<compiler_node>>;
   using node_list = std::vector<std::shared_ptr<compiler_node>>;
 
+  compiler() = default;
+  /// Unbinds the connections: bound blocks point at each other (loops through delays).
+  ~compiler();
+  compiler(const compiler&) = delete;
+  compiler& operator=(const compiler&) = delete;
+
   /// Runs the whole pipeline on a parsed model. Model faults are reported through the
   /// log streams and send_to_all and set `error`; step failures throw.
   void compile(const vesk::json& model_json);

@@ -30,7 +30,9 @@ TEST(Rasters, IntervalsAreReadAndNamedCanonically) {
   };
   for (const row& r : rows) {
     EXPECT_EQ(vesk::parse_interval(r.text), r.ns) << r.text;
-    if (r.ns != 0) EXPECT_EQ(vesk::raster_name(r.ns), r.name) << r.text;
+    if (r.ns != 0) {
+      EXPECT_EQ(vesk::raster_name(r.ns), r.name) << r.text;
+    }
   }
 }
 
