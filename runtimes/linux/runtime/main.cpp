@@ -68,6 +68,7 @@ class run {
   void print_samples(const std::string& head);
   void stop_all();
   bool all_ended();
+  bool any_failed();
   /// Reports the rasters that were asked to stop (all, or only the asynchronous ones)
   /// and have not ended; true when there is one.
   bool stuck_rasters(bool all);
@@ -76,6 +77,7 @@ class run {
   run_config cfg_;
   std::vector<size_t> chosen_;
   std::vector<std::string> names_;
+  tick_order order_;
   std::vector<std::unique_ptr<raster_runner>> runners_;
 };
 
@@ -148,6 +150,12 @@ bool run::stuck_rasters(bool all) {
   return stuck;
 }
 
+bool run::any_failed() {
+  for (auto& r : runners_)
+    if (r->ended() && !r->failure().empty()) return true;
+  return false;
+}
+
 bool run::all_ended() {
   for (auto& r : runners_)
     if (!r->ended()) return false;
@@ -171,7 +179,9 @@ int run::execute() {
   const sigset_t set = control_signals();
   const pid_t self = getpid();
   const vesk::time start = vesk::time::now();
-  for (auto& r : runners_) r->start(start, cfg_.run_ns, [self] { kill(self, SIGUSR1); });
+  for (auto& r : runners_)
+    if (r->is_periodic()) r->join_order(order_);
+  for (auto& r : runners_) r->start(start, cfg_.run_ns, &order_, [self] { kill(self, SIGUSR1); });
 
   vesk::time next_print = start + vesk::time::ns(cfg_.print_interval_ns);
   const bool limited = cfg_.run_ns > 0;
@@ -183,6 +193,13 @@ int run::execute() {
 
   while (!all_ended()) {
     vesk::time now = vesk::time::now();
+    if (!signalled && any_failed()) {
+      // A raster that failed leaves the model half-run: the others stop too.
+      stop_all();
+      order_.cancel();
+      signalled = true;
+      stop_deadline = now + vesk::time::ns(stop_grace_ns);
+    }
     if (limited && !end_reached && now >= end) {
       // Periodic rasters end by their count of runs (a late one finishes its runs);
       // asynchronous ones are told to stop.
@@ -218,6 +235,7 @@ int run::execute() {
       }
       print_line(std::cout, std::string("vesk-model: stopping on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
       stop_all();
+      order_.cancel();
       signalled = true;
       stop_deadline = vesk::time::now() + vesk::time::ns(stop_grace_ns);
     }

@@ -15,6 +15,53 @@ std::chrono::steady_clock::time_point steady(vesk::time t) {
 
 }  // namespace
 
+size_t tick_order::add(int64_t interval_ns) {
+  std::lock_guard<std::mutex> g(lock_);
+  entries_.push_back(entry{interval_ns});
+  return entries_.size() - 1;
+}
+
+void tick_order::wait_turn(size_t slot, int64_t due_offset_ns) {
+  std::unique_lock<std::mutex> l(lock_);
+  const entry& me = entries_[slot];
+  changed_.wait(l, [&] {
+    if (cancelled_) return true;
+    for (size_t j = 0; j < entries_.size(); ++j) {
+      const entry& other = entries_[j];
+      bool faster = other.interval_ns < me.interval_ns || (other.interval_ns == me.interval_ns && j < slot);
+      if (!faster || other.ended) continue;
+      // The other raster's last tick time at or before ours.
+      int64_t need = due_offset_ns / other.interval_ns * other.interval_ns;
+      if (other.done_upto < need) return false;
+    }
+    return true;
+  });
+}
+
+void tick_order::done(size_t slot, int64_t due_offset_ns) {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    entries_[slot].done_upto = due_offset_ns;
+  }
+  changed_.notify_all();
+}
+
+void tick_order::ended(size_t slot) {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    entries_[slot].ended = true;
+  }
+  changed_.notify_all();
+}
+
+void tick_order::cancel() {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    cancelled_ = true;
+  }
+  changed_.notify_all();
+}
+
 uint64_t runs_within(int64_t run_ns, int64_t interval_ns) {
   if (run_ns <= 0 || interval_ns <= 0) return 0;
   uint64_t run = static_cast<uint64_t>(run_ns);
@@ -34,11 +81,13 @@ raster_runner::~raster_runner() {
   }
 }
 
-void raster_runner::start(vesk::time start, int64_t run_ns, std::function<void()> on_end) {
-  thread_ = std::thread([this, start, run_ns, on_end = std::move(on_end)] {
+void raster_runner::join_order(tick_order& order) { order_slot_ = order.add(raster_.interval.ns()); }
+
+void raster_runner::start(vesk::time start, int64_t run_ns, tick_order* order, std::function<void()> on_end) {
+  thread_ = std::thread([this, start, run_ns, order, on_end = std::move(on_end)] {
     try {
       if (raster_.is_sync)
-        run_periodic(start, run_ns);
+        run_periodic(start, run_ns, order);
       else
         run_async();
     } catch (const std::exception& e) {
@@ -58,6 +107,7 @@ void raster_runner::start(vesk::time start, int64_t run_ns, std::function<void()
       std::lock_guard<std::mutex> g(lock_);
       if (failure_.empty()) failure_ = "final(): an unknown exception";
     }
+    if (order != nullptr && raster_.is_sync) order->ended(order_slot_);
     {
       std::lock_guard<std::mutex> g(lock_);
       ended_ = true;
@@ -66,7 +116,7 @@ void raster_runner::start(vesk::time start, int64_t run_ns, std::function<void()
   });
 }
 
-void raster_runner::run_periodic(vesk::time start, int64_t run_ns) {
+void raster_runner::run_periodic(vesk::time start, int64_t run_ns, tick_order* order) {
   const int64_t interval = raster_.interval.ns();
   const uint64_t limit = run_ns > 0 ? runs_within(run_ns, interval) : std::numeric_limits<uint64_t>::max();
   for (uint64_t k = 0; k < limit; ++k) {
@@ -81,7 +131,13 @@ void raster_runner::run_periodic(vesk::time start, int64_t run_ns) {
       std::lock_guard<std::mutex> g(lock_);
       ++late_;
     }
+    const int64_t offset = (due - start).ns();
+    if (order != nullptr) {
+      order->wait_turn(order_slot_, offset);
+      if (stop_requested()) return;
+    }
     run_once(k == 0);
+    if (order != nullptr) order->done(order_slot_, offset);
   }
 }
 
