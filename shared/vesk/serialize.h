@@ -6,9 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 namespace vesk {
 namespace serialize {
+
+class type;
+
+/// Whether T hands out a handle to its value itself (a parameter does).
+template <typename T, typename = void>
+struct has_serialized : std::false_type {};
+template <typename T>
+struct has_serialized<T, std::void_t<decltype(std::declval<T&>().serialized())>> : std::true_type {};
 
 /// A non-owning handle to one value of the model.
 class type {
@@ -20,7 +29,9 @@ class type {
   template <typename T, typename = std::enable_if_t<!std::is_same<std::decay_t<T>, type>::value>>
   type(T& value) : ptr_(const_cast<void*>(static_cast<const void*>(&value))), size_(sizeof(T)) {
     using plain = std::remove_cv_t<T>;
-    if constexpr (std::is_arithmetic<plain>::value) {
+    if constexpr (has_serialized<plain>::value) {
+      *this = const_cast<plain&>(value).serialized();
+    } else if constexpr (std::is_arithmetic<plain>::value) {
       read_ = [](const void* p) { return static_cast<double>(*static_cast<const plain*>(p)); };
       if constexpr (!std::is_const<T>::value)
         write_ = [](void* p, double v) { *static_cast<plain*>(p) = static_cast<plain>(v); };

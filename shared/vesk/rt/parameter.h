@@ -39,6 +39,8 @@ class parameter : public parameter_base {
   }
 
   vesk::serialize::type value() override { return vesk::serialize::type(value_); }
+  /// The handle a signal entry takes when a subsystem port shows a parameter.
+  vesk::serialize::type serialized() { return vesk::serialize::type(value_); }
   bool set_number(double v) override {
     std::lock_guard<std::mutex> guard(lock_);
     return vesk::serialize::type(value_).set(v);
