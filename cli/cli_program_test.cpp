@@ -198,3 +198,29 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliProgram, InstalledProgramFindsItsFoldersFromAnyWorkingFolder) {
+  workspace w;
+  const fs::path prefix = w.tmp.path / "opt";
+  const std::string install = vesk::shell_quote(VESK_CMAKE) + " --install " + vesk::shell_quote(VESK_BINARY_DIR) +
+                              " --prefix " + vesk::shell_quote(prefix.string()) + " >/dev/null";
+  ASSERT_EQ(0, std::system(install.c_str()));
+  ASSERT_TRUE(fs::is_regular_file(prefix / "vesk-cli"));
+  ASSERT_TRUE(fs::is_regular_file(prefix / "shared" / "vesk" / "rt" / "model.h"));
+  // The global runtimes folder must exist to be listed; a tree without runtimes installs none.
+  fs::create_directories(prefix / "runtimes");
+
+  // A working folder without shared/ or runtimes/: the ones beside the program count.
+  const fs::path elsewhere = w.tmp.path / "elsewhere";
+  fs::create_directories(elsewhere);
+  const std::string cmd = "cd " + vesk::shell_quote(elsewhere.string()) + " && HOME=" +
+                          vesk::shell_quote(w.home.string()) + " " + vesk::shell_quote((prefix / "vesk-cli").string()) +
+                          " -b " + vesk::shell_quote(w.vcfg.string()) + " >/dev/null 2>&1";
+  EXPECT_EQ(0, std::system(cmd.c_str()));
+  EXPECT_EQ(read_file((fs::path(VESK_SOURCE_DIR) / "shared" / "vesk" / "rt" / "model.h").string()),
+            read_file((w.build_dir / "shared" / "vesk" / "rt" / "model.h").string()));
+}
+
+}  // namespace
