@@ -56,6 +56,8 @@ class compiler {
   std::vector<std::string> raster_names;
   /// Subsystem port aliases: display name -> feeding "block.pin", or "." when unfed.
   std::map<std::string, std::string> signal_names;
+  /// The same aliases with the feeding "block.pin" as the block is named in `nodes`.
+  std::map<std::string, std::string> signal_sources;
   std::string base_name = "model";
   std::map<std::string, src_stream> files;
   bool error = false;

@@ -1,0 +1,191 @@
+#include "compiler/compiler.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "compiler/rasters.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+int64_t now_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+std::shared_ptr<vesk::generator> compiler::find_generator(const std::string& type) {
+  auto it = generators.find(type);
+  if (it != generators.end()) return it->second;
+  log_debug << "find generator: " << type << std::endl;
+  throw std::runtime_error("generator '" + type + "' not found");
+}
+
+size_t compiler::find_raster_index(const std::string& raster) const {
+  auto it = std::find(raster_names.begin(), raster_names.end(), raster);
+  if (it == raster_names.end()) throw std::runtime_error("Raster with name " + raster + " not found");
+  return static_cast<size_t>(it - raster_names.begin());
+}
+
+std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n) {
+  std::shared_ptr<vesk::generator> gen = find_generator(n.type);
+  gen->set_name(n.name);
+  gen->set_config(n.cfg);
+  gen->set_mappings(n.get_mappings());
+  return gen;
+}
+
+// Blocks are placed in passes over the remaining blocks, walked from the last name to
+// the first; a block is placed once every source inside the raster is placed (a delay
+// at once). Simulated here without the passes: a block's pass is the latest of its
+// sources' passes, one later for a source that the walk visits after it (a smaller
+// name). Placed order is by pass, then by descending name, as the walk would place them.
+bool compiler::order_raster(const node_list& group, node_list& ordered) {
+  for (auto& [name, n] : nodes) n->placed = false;
+  const size_t count = group.size();
+  std::unordered_map<std::string, size_t> index;
+  index.reserve(count);
+  for (size_t i = 0; i < count; ++i) index.emplace(group[i]->name, i);
+
+  std::vector<std::vector<size_t>> readers(count);  // group-internal edges source -> reader
+  std::vector<size_t> waiting(count, 0);
+  for (size_t i = 0; i < count; ++i) {
+    if (group[i]->is_base("delay")) continue;
+    for (const auto& [pin, c] : group[i]->inputs) {
+      auto src = index.find(c.node);
+      if (src == index.end()) continue;
+      readers[src->second].push_back(i);
+      ++waiting[i];
+    }
+  }
+  std::vector<size_t> pass(count, 0);
+  std::vector<size_t> ready;
+  for (size_t i = 0; i < count; ++i)
+    if (waiting[i] == 0) {
+      pass[i] = 1;
+      ready.push_back(i);
+    }
+  std::vector<size_t> placed_order;
+  while (!ready.empty()) {
+    size_t s = ready.back();
+    ready.pop_back();
+    placed_order.push_back(s);
+    for (size_t r : readers[s]) {
+      pass[r] = std::max(pass[r], s > r ? pass[s] : pass[s] + 1);
+      if (--waiting[r] == 0) ready.push_back(r);
+    }
+  }
+  std::sort(placed_order.begin(), placed_order.end(), [&](size_t a, size_t b) {
+    return pass[a] != pass[b] ? pass[a] < pass[b] : a > b;
+  });
+
+  if (placed_order.size() < count) {
+    error = true;
+    log_err << "There is a Loop. Use a delay-node to resolve it. Nodes in Loop:" << std::endl;
+    std::vector<bool> is_placed(count, false);
+    for (size_t i : placed_order) is_placed[i] = true;
+    for (size_t i = 0; i < count; ++i) {
+      if (is_placed[i]) continue;
+      log_info << group[i]->name << std::endl;
+      send_to_all(vesk::json{{"cmd", "set_text_left"}, {"name", group[i]->name}, {"text", "Loop"}});
+    }
+  }
+  ordered.clear();
+  uint64_t number = 0;
+  for (size_t i : placed_order) {
+    group[i]->order_number = ++number;
+    ordered.push_back(group[i]);
+  }
+  return !error;
+}
+
+void compiler::compile(const vesk::json& model_json) {
+  files.clear();
+  signal_names.clear();
+  signal_sources.clear();
+  header_file_name = base_name + ".h";
+  source_file_name = base_name + ".cpp";
+  model = model_json;
+
+  compile_info = vesk::json::make_object();
+  compile_info["libs"] = vesk::json::make_array(nullptr, 0);
+  compile_info["headers"] = vesk::json::make_array(nullptr, 0);
+  compile_info["sources"] = vesk::json::make_array(nullptr, 0);
+
+  const int64_t start = now_ns();
+
+  vesk::json node_list_json = model.is_object() ? model["nodes"] : vesk::json();
+  for (auto it = node_list_json.begin(); it != node_list_json.end(); ++it) {
+    auto n = std::make_shared<compiler_node>(*(*it).value, this);
+    nodes[n->name] = n;
+  }
+
+  resolve_subsystems();
+
+  for (auto& [name, n] : nodes) {
+    if (!n->has_error) continue;
+    log_err << "Node " << name << " has an error: " << n->error_text << std::endl;
+    send_to_all(vesk::json{{"cmd", "mdl_error"}, {"node", name}});
+    error = true;
+  }
+
+  build_connections();
+
+  // Bind connections to their node objects.
+  for (auto& [name, n] : nodes) {
+    for (auto& [pin, c] : n->inputs) {
+      if (c.node.empty()) continue;
+      auto src = nodes.find(c.node);
+      std::shared_ptr<compiler_node> bound = src != nodes.end() ? src->second : nullptr;
+      n->input_pins[pin].attachment = bound;
+      c.bound = bound;
+    }
+    for (auto& out : n->output_pins) {
+      for (auto& c : out.value.consumers) {
+        auto dst = nodes.find(c.node);
+        c.bound = dst != nodes.end() ? dst->second : nullptr;
+      }
+    }
+  }
+
+  resolve_rasters();
+  if (error) return;
+  check_raster_connections();
+  if (error) return;
+
+  std::map<std::string, node_list> groups;
+  for (auto& [name, n] : nodes)
+    if (!is_rate_transition(*n)) groups[n->raster].push_back(n);
+  for (auto& [raster, group] : groups) raster_names.push_back(raster);
+
+  std::map<std::string, node_list> ordered;
+  for (auto& [raster, group] : groups)
+    if (!order_raster(group, ordered[raster])) return;
+
+  src_stream& source = files[source_file_name];
+  reset_stream(source);
+  source << "#include \"model.h\"" << std::endl << std::endl;
+  write_model_header_head();
+  write_parameters_header();
+  src_stream& header = files[header_file_name];
+  for (const std::string& raster : raster_names) {
+    write_raster_class(raster, ordered[raster]);
+    header << std::endl;
+  }
+  write_model_tail();
+
+  log_debug << "finished: " << static_cast<double>(now_ns() - start) / 1000000000.0 << std::endl;
+
+  write_global_getter();
+
+  for (auto& [file, text] : files) {
+    if (ends_with(file, ".h")) compile_info["headers"].push_back("model/" + file);
+    if (ends_with(file, ".cpp")) compile_info["sources"].push_back("model/" + file);
+  }
+}
+
+}  // namespace vesk

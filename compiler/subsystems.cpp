@@ -1,0 +1,257 @@
+// Flattening of subsystems and referenced models: every reference becomes a subsystem,
+// every subsystem is replaced by its inner blocks (named subsystem + "__" + inner), and
+// the connections across its border are rewired to the inner blocks.
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+
+#include "compiler/compiler.h"
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+namespace {
+
+/// The port blocks of one expanded subsystem: port name -> inner block name.
+struct ports {
+  std::map<std::string, std::string> in;
+  std::map<std::string, std::string> out;
+};
+
+/// Port blocks of every expanded subsystem, in expansion order.
+class port_table {
+ public:
+  void set(const std::string& subsystem, ports p) {
+    auto it = index_.find(subsystem);
+    if (it != index_.end()) {
+      entries_[it->second].second = std::move(p);
+      return;
+    }
+    index_.emplace(subsystem, entries_.size());
+    entries_.emplace_back(subsystem, std::move(p));
+  }
+  const ports* find(const std::string& subsystem) const {
+    auto it = index_.find(subsystem);
+    return it == index_.end() ? nullptr : &entries_[it->second].second;
+  }
+  const std::vector<std::pair<std::string, ports>>& entries() const { return entries_; }
+
+  /// Inner input block of port `port`; throws when the subsystem has none.
+  const std::string& input(const std::string& subsystem, const std::string& port) const {
+    const ports* p = find(subsystem);
+    auto it = p != nullptr ? p->in.find(port) : std::map<std::string, std::string>::const_iterator();
+    if (p == nullptr || it == p->in.end())
+      throw_bt_exception("Subsystem " + subsystem + " has no input with name " + port);
+    return it->second;
+  }
+  /// Inner output block of port `port`; throws when the subsystem has none.
+  const std::string& output(const std::string& subsystem, const std::string& port) const {
+    const ports* p = find(subsystem);
+    auto it = p != nullptr ? p->out.find(port) : std::map<std::string, std::string>::const_iterator();
+    if (p == nullptr || it == p->out.end())
+      throw_bt_exception("Subsystem " + subsystem + " has no output with name " + port);
+    return it->second;
+  }
+
+ private:
+  std::vector<std::pair<std::string, ports>> entries_;
+  std::unordered_map<std::string, size_t> index_;
+};
+
+bool is_expandable(const compiler_node& n) { return n.is_base("reference") || n.is_base("subsystem"); }
+
+bool is_subsystem(const compiler_node* n) {
+  return n != nullptr && (n->is_base("subsystem") || n->is_base("subsystem_ready_to_delete"));
+}
+
+void set_input(compiler_node& n, const std::string& pin, const node_connection& source) {
+  node_connection& c = n.inputs[pin];
+  c.node = source.node;
+  c.pin = source.pin;
+  c.bound.reset();
+  c.is_ignored = false;
+}
+
+node_connection input_or_empty(const compiler_node* n, const std::string& pin) {
+  if (n == nullptr) return node_connection();
+  auto it = n->inputs.find(pin);
+  return it == n->inputs.end() ? node_connection() : node_connection(it->second.node, it->second.pin);
+}
+
+bool consumer_less(const node_connection& a, const std::string& node, const std::string& pin) {
+  return a.node != node ? a.node < node : a.pin < pin;
+}
+
+}  // namespace
+
+void compiler::resolve_subsystems() {
+  log_debug << "resolve subsystems..." << std::endl;
+  port_table table;
+  std::vector<std::string> inner_inputs;
+  std::map<std::string, std::string> aliases;
+  std::string last_reference;
+
+  auto lookup = [this](const std::string& name) -> compiler_node* {
+    auto it = nodes.find(name);
+    return it == nodes.end() ? nullptr : it->second.get();
+  };
+
+  // Names of the blocks still to expand, so that each pass finds the first at once.
+  std::set<std::string> pending;
+  for (auto& [name, n] : nodes)
+    if (is_expandable(*n)) pending.insert(name);
+
+  for (int32_t budget = 10000;;) {
+    --budget;
+    if (pending.empty()) {
+      if (budget != 0) break;
+      throw_bt_exception("Resolve subsystems timeout... There may be a recursion. Last referenced model that was resolved: " + last_reference);
+    }
+    compiler_node& s = *nodes.at(*pending.begin());
+    pending.erase(pending.begin());
+    const std::string sname = s.name;
+
+    if (s.is_base("reference")) {
+      const std::string prj = s.cfg["prj"].get_string();
+      const std::string mdl = s.cfg["mdl"].get_string();
+      last_reference = prj + "/models/" + mdl;
+      s.cfg["node"] = "subsystem";
+      vesk::json referenced =
+          vesk::json::parse(read_file(reference_base + "/../" + prj + "/models/" + mdl + ".vmdl"));
+      s.cfg["nodes"] = referenced["nodes"];
+    }
+
+    s.cfg["node"] = "subsystem_ready_to_delete";
+    ports p;
+    std::vector<std::shared_ptr<compiler_node>> fresh;
+    vesk::json& inner_nodes = s.cfg["nodes"];
+    for (auto it = inner_nodes.begin(); it != inner_nodes.end(); ++it) {
+      vesk::json& e = *(*it).value;
+      const std::string inner = e["name"].get_string();
+      e["name"] = sname + "__" + inner;
+      auto x = std::make_shared<compiler_node>(e, this);
+      for (auto& [pin, c] : x->inputs) c.node = sname + "__" + c.node;
+      if (x->is_base("output")) {
+        p.out[inner] = x->name;
+        aliases[sname + "." + inner] = x->name + ".out";
+      }
+      if (x->is_base("input")) {
+        p.in[inner] = x->name;
+        inner_inputs.push_back(x->name);
+        aliases[sname + "." + inner] = x->name + ".in";
+      }
+      if (s.comment_out) x->comment_out = true;
+      fresh.push_back(x);
+    }
+    table.set(sname, std::move(p));
+    s.cfg["nodes"] = "resolved";
+
+    for (auto& x : fresh) {
+      nodes[x->name] = x;
+      if (is_expandable(*x))
+        pending.insert(x->name);
+      else
+        pending.erase(x->name);
+    }
+    if (budget == 0)
+      throw_bt_exception("Resolve subsystems timeout... There may be a recursion. Last referenced model that was resolved: " + last_reference);
+  }
+
+  // Border stage: connections across subsystem borders go to the inner blocks.
+  link_output_connections();
+  for (const auto& [sname, p] : table.entries()) {
+    compiler_node* s = lookup(sname);
+    if (s == nullptr) continue;
+    for (auto& out : s->output_pins) {
+      const std::string& inner_out = table.output(sname, out.key);
+      for (const node_connection& c : out.value.consumers) {
+        compiler_node* reader = lookup(c.node);
+        if (is_subsystem(reader)) {
+          if (compiler_node* port = lookup(table.input(c.node, c.pin)))
+            set_input(*port, "in", node_connection(inner_out, "out"));
+        } else if (reader != nullptr) {
+          set_input(*reader, c.pin, node_connection(inner_out, "out"));
+        }
+      }
+    }
+    for (auto& [port_name, c] : s->inputs) {
+      const std::string& inner_in = table.input(sname, port_name);
+      node_connection source = is_subsystem(lookup(c.node))
+                                   ? node_connection(table.output(c.node, c.pin), "out")
+                                   : node_connection(c.node, c.pin);
+      if (compiler_node* x = lookup(inner_in)) set_input(*x, "in", source);
+    }
+  }
+  for (const auto& entry : table.entries()) nodes.erase(entry.first);
+  link_output_connections();
+
+  auto redirect_aliases = [&aliases](const std::string& from, const node_connection& to) {
+    for (auto& [key, value] : aliases)
+      if (value == from) value = to.node + "." + to.pin;
+  };
+
+  // Inner input blocks: their readers read the port's source directly.
+  for (const std::string& name : inner_inputs) {
+    compiler_node* x = lookup(name);
+    node_connection source = input_or_empty(x, "in");
+    redirect_aliases(name + ".in", source);
+    if (x == nullptr) continue;
+    if (output_pin* out = x->output_pins.find("out"))
+      for (const node_connection& c : out->consumers)
+        if (compiler_node* reader = lookup(c.node)) set_input(*reader, c.pin, source);
+  }
+
+  // Output blocks, the top level's too: their readers read the block's source. The
+  // consumers lists are kept up to date edge by edge rather than relinked per block.
+  link_output_connections();
+  std::vector<std::string> output_blocks;
+  for (auto& [name, n] : nodes)
+    if (n->is_base("output")) output_blocks.push_back(name);
+  for (const std::string& name : output_blocks) {
+    std::shared_ptr<compiler_node> o = nodes.at(name);
+    node_connection source = input_or_empty(o.get(), "in");
+    compiler_node* feeder = lookup(source.node);
+    std::vector<node_connection> readers;
+    if (output_pin* out = o->output_pins.find("out")) readers = out->consumers;
+    for (const node_connection& c : readers) {
+      compiler_node* reader = lookup(c.node);
+      if (reader == nullptr) continue;
+      set_input(*reader, c.pin, source);
+      if (feeder == nullptr) continue;
+      std::vector<node_connection>& list = feeder->output_pins[source.pin].consumers;
+      auto at = std::lower_bound(list.begin(), list.end(), c, [](const node_connection& a, const node_connection& b) {
+        return consumer_less(a, b.node, b.pin);
+      });
+      list.insert(at, node_connection(c.node, c.pin));
+    }
+    redirect_aliases(name + ".out", source);
+    nodes.erase(name);
+    // The erased block no longer reads anything.
+    for (auto& [pin, c] : o->inputs) {
+      compiler_node* src = lookup(c.node);
+      output_pin* out = src != nullptr ? src->output_pins.find(c.pin) : nullptr;
+      if (out == nullptr) continue;
+      auto& list = out->consumers;
+      list.erase(std::remove_if(list.begin(), list.end(),
+                                [&](const node_connection& k) { return k.node == name && k.pin == pin; }),
+                 list.end());
+    }
+  }
+
+  link_output_connections();
+  std::vector<std::string> doomed = inner_inputs;
+  for (auto& [name, n] : nodes)
+    if (n->comment_out) doomed.push_back(name);
+  for (const std::string& name : doomed) nodes.erase(name);
+  link_output_connections();
+
+  for (const auto& [key, value] : aliases) {
+    const std::string display = replace_all(key, "__", ".");
+    signal_names[display] = replace_all(value, "__", ".");
+    signal_sources[display] = value;
+  }
+}
+
+}  // namespace vesk
