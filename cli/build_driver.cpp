@@ -1,0 +1,154 @@
+#include "cli/build_driver.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <regex>
+#include <set>
+
+#include "annotations/scanner.h"
+#include "cli/build_dir_sync.h"
+#include "cli/cli_output.h"
+#include "cli/file_write.h"
+#include "cli/runtime_scripts.h"
+#include "compiler/compiler.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/project_config.h"
+#include "foundation/startup_paths.h"
+#include "generators/generator_registry.h"
+
+namespace vesk {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> find_files(const std::string& base, const std::string& pattern) {
+  const std::regex re(replace_all(replace_all(pattern, ".", "\\."), "*", ".*"));
+  std::vector<std::string> found;
+  std::vector<fs::path> stack{fs::is_directory(base) ? fs::path(base) : fs::path(base).parent_path()};
+  std::set<fs::path> visited;
+  while (!stack.empty()) {
+    const fs::path folder = stack.back();
+    stack.pop_back();
+    if (!visited.insert(fs::canonical(folder)).second) continue;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
+      if (e.is_directory()) {
+        stack.push_back(e.path());
+      } else if (e.is_regular_file() && std::regex_match(e.path().string(), re)) {
+        found.push_back(e.path().string());
+      }
+    }
+  }
+  return found;
+}
+
+void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog) {
+  std::map<std::string, std::vector<std::string>> headers;
+  for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {
+    const std::string name = e.path().filename().string();
+    if (!e.is_directory() || !is_identifier(name) || !path_exists(e.path() / "nodes")) continue;
+    headers[name] = find_files((e.path() / "nodes").string(), "*.h");
+  }
+  for (const auto& [project, paths] : headers) {
+    for (const std::string& path : paths) {
+      for (const auto& block : annotations::parse_file(path, project)) {
+        block->header = path;
+        // The lists hold descriptions by value; JSON is their common, complete form.
+        json j = block->to_json();
+        if (j.contains("class")) {
+          catalog.classes.emplace_back(j);
+        } else {
+          catalog.functions.emplace_back(j);
+        }
+      }
+    }
+  }
+}
+
+runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir) {
+  runtime_map runtimes;
+  for (const fs::directory_entry& e : fs::directory_iterator(global_dir)) {
+    if (!e.is_directory()) continue;
+    auto rt = std::make_shared<runtime_dir>(e.path());
+    runtimes[rt->name] = rt;
+  }
+  for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {
+    if (!e.is_directory() || !starts_with(e.path().filename().string(), "rt_")) continue;
+    auto rt = std::make_shared<runtime_dir>(e.path());
+    runtimes[rt->name] = rt;
+  }
+  return runtimes;
+}
+
+void write_generated_files(const fs::path& model_dir, std::map<std::string, src_stream>& files) {
+  for (const fs::directory_entry& e : fs::directory_iterator(model_dir)) {
+    const fs::path& p = e.path();
+    if ((is_source_file(p) || is_header_file(p)) && files.count(p.filename().string()) == 0) fs::remove_all(p);
+  }
+  for (auto& [name, stream] : files) write_if_changed(model_dir / name, stream.text.str());
+}
+
+namespace {
+
+[[noreturn]] void end_build(const std::string& message) {
+  log_err << message << std::endl;
+  std::cout.flush();
+  std::exit(1);
+}
+
+}  // namespace
+
+int build_model(const build_context& context) {
+  log_printf(log_info, "Build model...");
+  compiler comp;
+  comp.base_name = "model";
+  comp.default_raster = "r10ms";
+  comp.send_to_all = ignore_json_message;
+
+  project_config_file config(context.config_path);
+  const fs::path project_dir = project_folder_of(context.config_path);
+  const fs::path workspace_dir = project_dir.parent_path();
+
+  const fs::path model_file = project_dir / "models" / (config.model + ".vmdl");
+  if (!path_exists(model_file)) {
+    if (config.model.empty()) end_build("No model to execute selected in your project configuration.");
+    end_build("The selected modelfile '" + config.model +
+              "' does not exist. Select another model to execute in your configuration.");
+  }
+  const json model = json::parse(read_file(model_file.string()));
+
+  node_catalog catalog;
+  collect_node_catalog(workspace_dir, catalog);
+  const generator_registry registry = make_generator_registry(&catalog, workspace_dir.string(), &comp.files);
+
+  const runtime_map runtimes = collect_runtimes(runtimes_dir, workspace_dir);
+  // Only a plain name may go into a path and a command; the empty name of an "rt_"
+  // folder is let through here and refused after the compile.
+  const auto rt = runtimes.find(config.runtime);
+  if (rt == runtimes.end() || (!config.runtime.empty() && !is_plain_runtime_name(config.runtime))) {
+    log_err << "Selected runtime '" << config.runtime << "' does not exists." << std::endl;
+    return -1;
+  }
+  const fs::path build_dir = build_dir_of(project_dir, config.name, config.runtime);
+  const fs::path model_dir = build_dir / "model";
+  fs::create_directories(build_dir);
+  fs::create_directories(model_dir);
+  fs::create_directories(build_dir / "resources");
+
+  log_info << "Start compiling..." << std::endl;
+  comp.base_name = "model";
+  comp.reference_base = project_dir.string();
+  comp.generators = registry;
+  if (context.gui_output) comp.send_to_all = print_json_message;
+  comp.compile(model);
+  if (comp.error) return -1;
+
+  write_generated_files(model_dir, comp.files);
+  write_text_file(model_dir / "compile_info.json", comp.compile_info.dump("  "));
+
+  sync_runtime_files(rt->second->path, config.runtime, build_dir, shared_dir);
+  sync_workspace_nodes(ws_sync_context{comp.compile_info, build_dir}, workspace_dir);
+  write_runtime_config(build_dir, config, config.runtime);
+  return run_build_script(build_dir);
+}
+
+}  // namespace vesk

@@ -1,0 +1,52 @@
+#pragma once
+// The build step of vesk-cli: from a project configuration to a prepared build directory
+// and a finished run of the runtime's ./build script.
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "annotations/block_lists.h"
+#include "foundation/runtime_dir.h"
+#include "generators/src_stream.h"
+
+namespace vesk {
+
+/// What main hands to the build step; both referents are main's and outlive the call.
+struct build_context {
+  const std::filesystem::path& config_path;
+  const bool& gui_output;
+};
+
+/// The node descriptions of all workspace projects, read by the "class" and "func"
+/// generators.
+using node_catalog = vesk::annotations::block_lists;
+
+/// Runtime name -> runtime folder.
+using runtime_map = std::map<std::string, std::shared_ptr<runtime_dir>>;
+
+/// Compiles the project's model and prepares the build directory, then runs ./build.
+/// Returns -1 for an unknown runtime or a model fault, else the raw status of ./build.
+/// Ends the process with status 1 when no model file is selected or found, or when the
+/// runtime folder is gone. Other failures are thrown.
+int build_model(const build_context& context);
+
+/// The regular files below `base` whose whole path matches the shell-style `pattern`
+/// ('*' any text). Each folder is entered once, so folder-link cycles end.
+std::vector<std::string> find_files(const std::string& base, const std::string& pattern);
+
+/// Parses the "*.h" node headers of every workspace project folder (identifier name with
+/// a "nodes" entry) in ascending name order into `catalog`.
+void collect_node_catalog(const std::filesystem::path& workspace_dir, node_catalog& catalog);
+
+/// The global runtime folders (every folder in `global_dir`), then the workspace's
+/// "rt_" folders over them; each keyed by its runtime name.
+runtime_map collect_runtimes(const std::filesystem::path& global_dir, const std::filesystem::path& workspace_dir);
+
+/// Brings the model folder in line with the generated files: removes source and header
+/// files the compile no longer produced and writes each file whose text changed.
+void write_generated_files(const std::filesystem::path& model_dir, std::map<std::string, src_stream>& files);
+
+}  // namespace vesk

@@ -1,0 +1,62 @@
+#include "cli/cli_main.h"
+
+#include <clocale>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/build_driver.h"
+#include "cli/cli_output.h"
+#include "cli/runtime_scripts.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+namespace fs = std::filesystem;
+
+int cli_main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "C.UTF-8");
+  if (argc < 2 || has_option(argc, argv, {"-h", "--help"})) {
+    std::cout << usage_text << std::endl;
+    return 0;
+  }
+  const bool build_opt = has_option(argc, argv, {"-b", "--build"});
+  const bool start_opt = has_option(argc, argv, {"-s", "--start"});
+  const bool build = build_opt || !start_opt;
+  const bool start = start_opt || !build_opt;
+  const bool gui_output = has_option(argc, argv, {"-go", "--gui-output"});
+
+  const fs::path config_path = argv[argc - 1];
+  std::error_code ec;
+  if (!fs::exists(config_path, ec)) {
+    std::cout << "modelfile " << quote_path(config_path.string()) << " does not exist" << std::endl;
+    return -1;
+  }
+
+  install_cli_sinks();
+  const build_context context{config_path, gui_output};
+
+  if (has_option(argc, argv, {"-nt", "--no-try"})) {
+    build_model(context);
+    start_runtime(config_path);
+    return 0;
+  }
+
+  // A failure that ends the run must reach the caller as a failure, so an exception
+  // gives status 1 after its report.
+  try {
+    if (build && build_model(context) != 0) return -1;
+    if (start && start_runtime(config_path) != 0) return -1;
+    return 0;
+  } catch (const std::exception& e) {
+    log_err << "An exception occured: " << e.what() << std::endl;
+  } catch (const char* s) {
+    log_err << "An exception occured: " << s << std::endl;
+  } catch (...) {
+    log_err << "An unknown exception thrown... " << std::endl;
+  }
+  return 1;
+}
+
+}  // namespace vesk

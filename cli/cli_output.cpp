@@ -1,0 +1,53 @@
+#include "cli/cli_output.h"
+
+#include <iostream>
+
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+const char* const usage_text =
+    "\nUsage:\nvesk-cli [options] <vcfg-file>\n\nOptions:\n    -h, --help\n    -b, --build\n"
+    "    -s, --start\n\nvesk-cli <vcfg-file> is the same as vesk-cli -b -s <vcfg-file>\n\n";
+
+namespace {
+
+void write_line(const char* prefix, const char* text, size_t len) {
+  std::cout << prefix;
+  std::cout.write(text, static_cast<std::streamsize>(len));
+  std::cout << '\n';
+  std::cout.flush();
+}
+
+}  // namespace
+
+void cli_sink_debug(const char* text, size_t len) { write_line("d: ", text, len); }
+void cli_sink_info(const char* text, size_t len) { write_line("i: ", text, len); }
+void cli_sink_warn(const char* text, size_t len) { write_line("w: ", text, len); }
+void cli_sink_err(const char* text, size_t len) { write_line("e: ", text, len); }
+
+void install_cli_sinks() {
+  log_debug.sink = cli_sink_debug;
+  log_info.sink = cli_sink_info;
+  log_warn.sink = cli_sink_warn;
+  log_err.sink = cli_sink_err;
+}
+
+void print_json_message(vesk::json message) {
+  const std::string text = message.dump();
+  write_line("j: ", text.data(), text.size());
+}
+
+void ignore_json_message(vesk::json) {}
+
+std::string quote_path(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace vesk

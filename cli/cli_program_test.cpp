@@ -1,0 +1,226 @@
+// vesk-cli as its callers see it: the real program, run in throw-away workspaces with
+// their own HOME; statuses, output lines and the files of the build directory.
+
+#include <gtest/gtest.h>
+
+#include "cli/cli_output.h"
+#include "cli/cli_test_util.h"
+#include "foundation/helpers.h"
+
+namespace {
+
+using cli_test::lines_with;
+using cli_test::workspace;
+namespace fs = std::filesystem;
+
+const std::string usage = std::string(vesk::usage_text) + "\n";
+
+TEST(CliProgram, CommandLineWithoutABuild) {
+  struct row {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+  } rows[] = {
+      {{}, usage, 0},
+      {{"-b", "-h", "demo.vcfg"}, usage, 0},
+      {{"--help"}, usage, 0},
+      // The path is always the last argument, an option included.
+      {{"demo.vcfg", "-b"}, "modelfile \"-b\" does not exist\n", 255},
+      {{"missing.vcfg"}, "modelfile \"missing.vcfg\" does not exist\n", 255},
+      {{"-s", "a\"b\\c.vcfg"}, "modelfile \"a\\\"b\\\\c.vcfg\" does not exist\n", 255},
+  };
+  workspace w;
+  for (const row& r : rows) {
+    const auto res = w.run(r.args, w.project);
+    EXPECT_EQ(r.out, res.out) << ::testing::PrintToString(r.args);
+    EXPECT_EQ(r.status, res.status) << ::testing::PrintToString(r.args);
+    EXPECT_EQ("", res.err);
+    EXPECT_FALSE(fs::exists(w.build_dir));
+  }
+}
+
+TEST(CliProgram, OptionsChooseTheSteps) {
+  struct row {
+    std::vector<std::string> opts;
+    int build_exit;  // status of the runtime's build script
+    std::string trace;
+    int status;
+  } rows[] = {
+      {{}, 0, "build\nstart\n", 0},
+      {{"-b", "-s"}, 0, "build\nstart\n", 0},
+      {{"-s", "--build"}, 0, "build\nstart\n", 0},
+      {{"-b"}, 0, "build\n", 0},
+      {{"--start"}, 0, "start\n", 0},
+      {{}, 3, "build\n", 255},
+      // Without checks both steps run and the status is 0 whatever they gave.
+      {{"-nt", "-b"}, 3, "build\nstart\n", 0},
+      {{"--no-try", "-s"}, 0, "build\nstart\n", 0},
+  };
+  for (const row& r : rows) {
+    workspace w;
+    w.script("ws/rt_sim/build", "echo build >> " + vesk::shell_quote(w.trace.string()) + "\nexit " +
+                                    std::to_string(r.build_exit));
+    if (r.opts == std::vector<std::string>{"--start"}) {
+      // A start alone needs the directory of an earlier build.
+      ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
+      fs::remove(w.trace);
+    }
+    auto args = r.opts;
+    args.push_back(w.vcfg.string());
+    const auto res = w.run(args);
+    const std::string what = ::testing::PrintToString(r.opts) + "\n" + res.out;
+    EXPECT_EQ(r.trace, w.trace_text()) << what;
+    EXPECT_EQ(r.status, res.status) << what;
+    EXPECT_EQ("", res.err) << what;
+  }
+}
+
+TEST(CliProgram, OutputLinesOfABuildAndStart) {
+  workspace w;
+  const auto res = w.run({w.vcfg.string()});
+  ASSERT_EQ(0, res.status) << res.out;
+  // Every line is prefixed, except what the scripts print themselves.
+  std::istringstream in(res.out);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) {
+    if (l.compare(0, 3, "d: ") != 0) lines.push_back(l);
+  }
+  const std::vector<std::string> expected = {
+      "i: Build model...", "i: Start compiling...", "i: Updating build-directory...", "i: Build runtime...",
+      "built",             "i: Start runtime...",   "started"};
+  EXPECT_EQ(expected, lines);
+  EXPECT_TRUE(lines_with(res.out, "j: ").empty());
+}
+
+TEST(CliProgram, FailuresAndTheirStatus) {
+  struct row {
+    const char* name;
+    std::string config;  // project configuration; empty: the default one
+    std::string setup;   // what else to do, by keyword
+    std::vector<std::string> errors;
+    int status;
+    bool build_dir_made;
+  } rows[] = {
+      {"no model", R"({"model":"","runtime":"sim"})", "",
+       {"e: No model to execute selected in your project configuration."}, 1, false},
+      {"missing model", R"({"model":"nope","runtime":"sim"})", "",
+       {"e: The selected modelfile 'nope' does not exist. Select another model to execute in your configuration."},
+       1, false},
+      {"unknown runtime", R"({"model":"m","runtime":"other"})", "",
+       {"e: Selected runtime 'other' does not exists."}, 255, false},
+      {"runtime name with a path", R"({"model":"m","runtime":"../rt_sim"})", "",
+       {"e: Selected runtime '../rt_sim' does not exists."}, 255, false},
+      {"failing build script", "", "build exits 2", {"e: Error compiling model..."}, 255, true},
+      {"failing start script", "", "start exits 2", {"e: Error running model... Return code: 512"}, 255, true},
+      // An exception is a failure: the caller must see it as one.
+      {"exception", "", "bad runtime folder",
+       {"e: An exception occured: Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured "
+        "for runtime bad name"},
+       1, false},
+      {"empty runtime name", R"({"model":"m","runtime":""})", "empty runtime",
+       {"e: The selected runtime in your project configuration does not exist."}, 1, false},
+  };
+  for (const row& r : rows) {
+    workspace w;
+    if (!r.config.empty()) w.config(r.config);
+    const std::string setup = r.setup;
+    if (setup == "build exits 2") w.script("ws/rt_sim/build", "exit 2");
+    if (setup == "start exits 2") w.script("ws/rt_sim/start", "exit 2");
+    if (setup == "bad runtime folder") fs::create_directories(w.ws / "rt_bad name");
+    if (setup == "empty runtime") fs::create_directories(w.ws / "rt_");
+    const auto res = w.run({w.vcfg.string()});
+    EXPECT_EQ(r.errors, lines_with(res.out, "e: ")) << r.name << "\n" << res.out;
+    EXPECT_EQ(r.status, res.status) << r.name;
+    EXPECT_EQ(r.build_dir_made, fs::exists(w.build_dir)) << r.name;
+    EXPECT_FALSE(fs::exists(w.project / "build-demo-../rt_sim")) << r.name;
+  }
+}
+
+TEST(CliProgram, StartRefusesARuntimeNameThatIsNoPlainName) {
+  workspace w;
+  w.config(R"({"model":"m","runtime":"x; touch pwned"})");
+  const auto res = w.run({"-s", w.vcfg.string()});
+  EXPECT_EQ(std::vector<std::string>{"e: Selected runtime 'x; touch pwned' does not exists."},
+            lines_with(res.out, "e: "));
+  EXPECT_EQ(255, res.status);
+  EXPECT_FALSE(fs::exists(w.cwd / "pwned"));
+}
+
+TEST(CliProgram, ModelFaultKeepsThePreviousBuild) {
+  workspace w;
+  ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
+  const fs::path header = w.build_dir / "model" / "model.h";
+  const std::string before = read_file(header.string());
+  // A block whose class no node source declares is a model fault.
+  w.model({cli_test::counter_block("a", "r10ms"), cli_test::counter_block("z", "r1s", "nothing")});
+  const auto res = w.run({"-b", "-go", w.vcfg.string()});
+  EXPECT_EQ(255, res.status) << res.out;
+  EXPECT_FALSE(lines_with(res.out, "e: Node z has an error").empty()) << res.out;
+  EXPECT_EQ(std::vector<std::string>{R"(j: {"cmd":"mdl_error","node":"z"})"}, lines_with(res.out, "j: {\"cmd\":\"mdl"));
+  EXPECT_EQ(before, read_file(header.string()));
+  EXPECT_FALSE(fs::exists(w.build_dir / "model" / "r1s.h"));
+}
+
+TEST(CliProgram, RelativeConfigurationPathsFindTheProject) {
+  for (const char* arg : {"demo.vcfg", "./demo.vcfg", "../demo/demo.vcfg"}) {
+    workspace w;
+    // Run inside the project folder, which then also holds the global folders.
+    fs::create_directories(w.project / "runtimes");
+    fs::create_directories(w.project / "shared");
+    const auto res = w.run({"-b", arg}, w.project);
+    EXPECT_EQ(0, res.status) << arg << "\n" << res.out;
+    EXPECT_TRUE(fs::exists(w.build_dir / "model" / "model.h")) << arg;
+    // The workspace is the project's parent, so its node sources were found and copied.
+    EXPECT_TRUE(fs::exists(w.build_dir / "ws" / "demo" / "nodes" / "counter.h")) << arg;
+  }
+}
+
+TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
+  workspace w;
+  // A project folder whose path the shell would split or unquote.
+  const fs::path odd = w.ws / "it's a $HOME dir";
+  fs::create_directories(odd / "models");
+  fs::copy_file(w.project / "models" / "m.vmdl", odd / "models" / "m.vmdl");
+  w.put("ws/it's a $HOME dir/demo.vcfg", R"({"model":"m","runtime":"sim"})");
+  w.script("ws/rt_sim/build", "pwd > " + vesk::shell_quote(w.trace.string()));
+  auto res = w.run({"-b", (odd / "demo.vcfg").string()});
+  ASSERT_EQ(0, res.status) << res.out;
+  EXPECT_EQ((odd / "build-demo-sim").string() + "\n", w.trace_text());
+
+  // Starting before any build: the folder is missing, and a start script in the working
+  // folder must not run in its place.
+  workspace fresh;
+  fresh.script("cwd/start", "touch ran");
+  res = fresh.run({"-s", fresh.vcfg.string()});
+  EXPECT_EQ(255, res.status);
+  EXPECT_FALSE(fs::exists(fresh.cwd / "ran"));
+  EXPECT_EQ(1u, lines_with(res.out, "e: Error running model... Return code: ").size()) << res.out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliProgram, InstalledProgramFindsItsFoldersFromAnyWorkingFolder) {
+  workspace w;
+  const fs::path prefix = w.tmp.path / "opt";
+  const std::string install = vesk::shell_quote(VESK_CMAKE) + " --install " + vesk::shell_quote(VESK_BINARY_DIR) +
+                              " --prefix " + vesk::shell_quote(prefix.string()) + " >/dev/null";
+  ASSERT_EQ(0, std::system(install.c_str()));
+  ASSERT_TRUE(fs::is_regular_file(prefix / "vesk-cli"));
+  ASSERT_TRUE(fs::is_regular_file(prefix / "shared" / "vesk" / "rt" / "model.h"));
+  // The global runtimes folder must exist to be listed; a tree without runtimes installs none.
+  fs::create_directories(prefix / "runtimes");
+
+  // A working folder without shared/ or runtimes/: the ones beside the program count.
+  const fs::path elsewhere = w.tmp.path / "elsewhere";
+  fs::create_directories(elsewhere);
+  const std::string cmd = "cd " + vesk::shell_quote(elsewhere.string()) + " && HOME=" +
+                          vesk::shell_quote(w.home.string()) + " " + vesk::shell_quote((prefix / "vesk-cli").string()) +
+                          " -b " + vesk::shell_quote(w.vcfg.string()) + " >/dev/null 2>&1";
+  EXPECT_EQ(0, std::system(cmd.c_str()));
+  EXPECT_EQ(read_file((fs::path(VESK_SOURCE_DIR) / "shared" / "vesk" / "rt" / "model.h").string()),
+            read_file((w.build_dir / "shared" / "vesk" / "rt" / "model.h").string()));
+}
+
+}  // namespace

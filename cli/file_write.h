@@ -1,0 +1,19 @@
+#pragma once
+// Writing build outputs so that a failure is seen and nothing is left half-written: the
+// text goes to a temporary file beside the target, which then replaces the target.
+
+#include <filesystem>
+#include <string>
+
+namespace vesk {
+
+/// Writes `text` as the whole file at `path`. Throws vesk::util::bt_exception
+/// "Unable to write file: " + path when it cannot; the old file then stays as it was.
+void write_text_file(const std::filesystem::path& path, const std::string& text);
+
+/// Writes `text` only when nothing is at `path` or its content differs byte for byte,
+/// so an unchanged file keeps its time stamp. True when it wrote. Throws as above, and
+/// read_file's exception when the existing file cannot be read.
+bool write_if_changed(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace vesk

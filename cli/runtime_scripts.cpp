@@ -1,0 +1,95 @@
+#include "cli/runtime_scripts.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "cli/file_write.h"
+#include "foundation/log_stream.h"
+#include "foundation/runtime_dir.h"
+
+namespace vesk {
+
+namespace fs = std::filesystem;
+
+bool is_plain_runtime_name(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string shell_quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  out += '\'';
+  return out;
+}
+
+std::string script_command(const fs::path& build_dir, const std::string& script) {
+  return "cd " + shell_quote(build_dir.string()) + " && ./" + script;
+}
+
+fs::path build_dir_of(const fs::path& project_folder, const std::string& project_name,
+                      const std::string& runtime_name) {
+  return project_folder / ("build-" + project_name + "-" + runtime_name);
+}
+
+fs::path project_folder_of(const fs::path& config_path) {
+  return fs::absolute(config_path).lexically_normal().parent_path();
+}
+
+void write_runtime_config(const fs::path& build_dir, const project_config_file& config,
+                          const std::string& runtime_name) {
+  runtime_dir rt(build_dir);
+  json cfg;
+  json configs = config.runtime_configs;
+  if (configs.is_object() && configs.contains(runtime_name)) cfg = configs[runtime_name];
+  if (!cfg.is_object()) cfg = json::make_object();
+  for (auto item : rt.config_def) {
+    json& entry = *item.value;
+    if (!entry.is_object() || !entry.contains("key") || !entry.contains("default")) continue;
+    const std::string key = entry["key"].get_string();
+    if (!cfg.contains(key)) cfg[key] = entry["default"];
+  }
+  write_text_file(build_dir / "config.json", cfg.dump("  "));
+}
+
+namespace {
+
+int run_script(const fs::path& build_dir, const std::string& script) {
+  // The children write to the same stdout; what we printed must come first.
+  std::cout.flush();
+  return std::system(script_command(build_dir, script).c_str());
+}
+
+}  // namespace
+
+int run_build_script(const fs::path& build_dir) {
+  log_info << "Build runtime..." << std::endl;
+  const int status = run_script(build_dir, "build");
+  if (status != 0) log_err << "Error compiling model..." << std::endl;
+  return status;
+}
+
+int start_runtime(const fs::path& config_path) {
+  project_config_file config(config_path);
+  if (!is_plain_runtime_name(config.runtime)) {
+    log_err << "Selected runtime '" << config.runtime << "' does not exists." << std::endl;
+    return -1;
+  }
+  const fs::path build_dir = build_dir_of(project_folder_of(config_path), config.name, config.runtime);
+  log_info << "Start runtime..." << std::endl;
+  const int status = run_script(build_dir, "start");
+  if (status != 0) log_err << "Error running model... Return code: " << status << std::endl;
+  return status;
+}
+
+}  // namespace vesk

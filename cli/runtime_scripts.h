@@ -1,0 +1,45 @@
+#pragma once
+// Handing over to the runtime: its configuration file "config.json" in the build
+// directory, and its scripts ./build and ./start, run through the shell with the build
+// directory as working folder and the tool's own standard output and error.
+
+#include <filesystem>
+#include <string>
+
+#include "foundation/project_config.h"
+
+namespace vesk {
+
+/// Whether a runtime name from a project configuration can go into a path and a command:
+/// not empty, only ASCII letters, digits, '-' and '_' (what a runtime folder may be named).
+bool is_plain_runtime_name(const std::string& name);
+
+/// `text` as one shell word: between single quotes, each single quote written as '\''.
+std::string shell_quote(const std::string& text);
+
+/// The command that runs `script` ("build" or "start") in `build_dir`; the script runs
+/// only when the change of folder succeeded.
+std::string script_command(const std::filesystem::path& build_dir, const std::string& script);
+
+/// The build directory of a project: project folder / ("build-" + project + "-" + runtime).
+std::filesystem::path build_dir_of(const std::filesystem::path& project_folder, const std::string& project_name,
+                                   const std::string& runtime_name);
+
+/// The folder of a project configuration file: the parent of its absolute, lexically
+/// normal path, so "p.vcfg" and "./p.vcfg" both name the working folder.
+std::filesystem::path project_folder_of(const std::filesystem::path& config_path);
+
+/// Writes build_dir/"config.json": the project's configuration for the runtime (an object,
+/// else {}), completed by the defaults of the build directory's "config_def.json".
+void write_runtime_config(const std::filesystem::path& build_dir, const project_config_file& config,
+                          const std::string& runtime_name);
+
+/// Logs "Build runtime...", runs ./build; returns the raw wait status from system().
+int run_build_script(const std::filesystem::path& build_dir);
+
+/// The start step: derives the build directory from the configuration file alone, logs
+/// "Start runtime..." and runs ./start; returns its raw wait status (-1 for a runtime
+/// name that is not plain).
+int start_runtime(const std::filesystem::path& config_path);
+
+}  // namespace vesk
