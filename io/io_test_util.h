@@ -53,3 +53,42 @@ struct pipe_event : event {
 };
 
 }  // namespace vesk::io::test_util
+
+#include <sys/socket.h>
+
+#include <memory>
+
+#include "io/tcp.h"
+
+namespace vesk::io::test_util {
+
+/// A connection object over one end of a socket pair; `peer` is the other end, blocking.
+struct paired {
+  std::shared_ptr<tcp> connection;
+  int peer = -1;
+  explicit paired(event_list& loop) : connection(std::make_shared<tcp>(loop)) {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    connection->adopt(ends[0]);
+    peer = ends[1];
+  }
+  ~paired() {
+    if (peer > 0) ::close(peer);
+  }
+  void write(const std::string& bytes) {
+    ssize_t n = ::write(peer, bytes.data(), bytes.size());
+    (void)n;
+  }
+  /// Everything the connection sent so far.
+  std::string read_all() {
+    std::string out;
+    char buffer[65536];
+    for (;;) {
+      ssize_t n = ::recv(peer, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n <= 0) return out;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+  }
+};
+
+}  // namespace vesk::io::test_util
