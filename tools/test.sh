@@ -7,6 +7,14 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 jobs=$(nproc)
 
+# A second, independent WebSocket client for the WebSocket tests, installed beside the
+# builds (never committed); without node or the registry that test skips itself.
+if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 && [ ! -f build-npm/node_modules/ws/package.json ]; then
+  mkdir -p build-npm
+  (cd build-npm && timeout 300 npm install --no-audit --no-fund --silent --prefix . ws@8 >/dev/null 2>&1) ||
+    echo "npm: the ws package could not be installed; its WebSocket test will be skipped"
+fi
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")

@@ -1,0 +1,79 @@
+#pragma once
+// The back end's end of the model link: writes frames to the connected model and turns
+// each received packet into a call of a virtual handler.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "io/blob.h"
+#include "io/s2p.h"
+#include "io/tcp.h"
+
+namespace vesk::rt {
+
+/// Packet types of the model link (docs/model-link-frames.md).
+namespace packet {
+constexpr uint8_t connect = 0;
+constexpr uint8_t request_signal_defs = 1;
+constexpr uint8_t request_parameter_defs = 2;
+constexpr uint8_t set_daq_list = 3;
+constexpr uint8_t set_paq_list = 4;
+constexpr uint8_t parameter_values = 5;
+constexpr uint8_t command = 6;
+constexpr uint8_t model_online = 16;
+constexpr uint8_t signal_defs = 17;
+constexpr uint8_t parameter_defs = 18;
+constexpr uint8_t daq_list_ack = 19;
+constexpr uint8_t paq_list_ack = 20;
+constexpr uint8_t daq_data = 32;
+constexpr uint8_t paq_data = 33;
+constexpr uint8_t model_cout = 48;
+constexpr uint8_t model_cerr = 49;
+}  // namespace packet
+
+/// Base of the model gateway. Unconnected it writes into a null sink; set_connection
+/// plugs it into a TCP connection and the connection's loss unplugs it again.
+class observer_adapter {
+ public:
+  observer_adapter();
+  virtual ~observer_adapter();
+  observer_adapter(const observer_adapter&) = delete;
+  observer_adapter& operator=(const observer_adapter&) = delete;
+
+  virtual void on_model_online(blob& payload);       ///< packet 16
+  virtual void on_ack_signal_def(blob& payload);     ///< packet 17
+  virtual void on_ack_parameter_def(blob& payload);  ///< packet 18
+  virtual void on_ack_set_daq_list(const void* data, size_t length);  ///< packet 19
+  virtual void on_ack_set_paq_list(const void* data, size_t length);  ///< packet 20
+  virtual void on_daq_data(blob& payload);           ///< packet 32
+  virtual void on_paq_data(blob& payload);           ///< packet 33
+  virtual void on_model_cout(std::string text);      ///< packet 48; base: one line on log_info
+  virtual void on_model_cerr(std::string text);      ///< packet 49; base: one line on log_err
+  virtual void send_connect();                       ///< packet 0 with the u16 17
+  virtual void request_signal_defs();                ///< packet 1
+  virtual void request_parameter_defs();             ///< packet 2
+  /// The connection was lost: puts the null sink and source back (releasing the
+  /// connection) and restarts the decoder.
+  virtual void on_disconnect();
+  /// Writes one frame (header, payload, checksum as three writes).
+  virtual void send_packet(uint8_t type, const void* data, uint32_t length);
+  /// The same with the blob's bytes.
+  virtual void send_packet(uint8_t type, blob& payload);
+
+  /// Plugs the link into `connection`; a previous connection is released.
+  void set_connection(std::shared_ptr<io::tcp> connection);
+
+  io::s2p link;  ///< the frame writer and decoder
+
+ protected:
+  /// The decoder's packet handler: calls the handler of the packet's type.
+  void dispatch_packet(unsigned long type, void* data, unsigned long length);
+
+ private:
+  void detach();
+  std::weak_ptr<io::tcp> connection_;
+};
+
+}  // namespace vesk::rt

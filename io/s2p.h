@@ -1,0 +1,62 @@
+#pragma once
+// Model-link frames: writing them to a sink and cutting them out of a received byte
+// stream, however it is chunked. The layout is described in docs/model-link-frames.md.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "io/blob.h"
+#include "io/byte_stream.h"
+
+namespace vesk::io {
+
+/// Fixed parts of a frame.
+namespace frame {
+constexpr uint8_t sync1 = 0x55;                      ///< 'U'
+constexpr uint8_t sync2 = 0x41;                      ///< 'A'
+constexpr size_t header_size = 9;                    ///< sync, type, 0, length, header check
+constexpr size_t trailer_size = 2;                   ///< Fletcher-16
+constexpr size_t overhead = header_size + trailer_size;
+/// Larger announced payloads count as a bad header: a corrupt length would otherwise
+/// hold every later frame back while up to 4 GiB are collected.
+constexpr uint32_t max_payload = 64u << 20;
+
+/// Fletcher-16 of the payload: sum1 in the low byte (sent first), sum2 in the high byte.
+uint16_t fletcher16(const void* data, size_t length);
+/// Writes the 9-byte header of a frame into `out`.
+void write_header(uint8_t out[header_size], uint8_t type, uint32_t length);
+}  // namespace frame
+
+/// Stream to packet: writes frames to its sink and decodes the bytes of its source.
+class s2p {
+ public:
+  /// Gets one valid frame: its type, its payload (in the receive buffer) and length.
+  using packet_handler = std::function<void(unsigned long type, void* data, unsigned long length)>;
+  enum class decode_state { hunting, header, payload };
+
+  s2p();
+
+  /// Keeps the source and installs the decoder as its handler.
+  void set_source(const source& from);
+  /// Writes one frame in three writes: header, payload (also when empty), checksum.
+  void send_packet(uint8_t type, const void* data, uint32_t length);
+  /// The decoder: consumes what it can of the unconsumed received bytes and returns the
+  /// count. An incomplete frame is left in place and examined again, extended, next time.
+  size_t decode(blob& bytes);
+  /// Abandons a decode in progress: back to hunting. A decode running right now (this
+  /// was called from its packet handler) consumes the rest of its bytes and stops.
+  void reset();
+
+  sink out{static_cast<sink::null_impl*>(nullptr)};  ///< where frames go
+  source in;                                         ///< where bytes come from
+  packet_handler on_packet;                          ///< gets every valid frame
+  decode_state state = decode_state::hunting;
+  uint8_t type = 0;     ///< of the frame whose header was accepted
+  uint32_t length = 0;  ///< payload length of that frame
+
+ private:
+  uint64_t resets_ = 0;
+};
+
+}  // namespace vesk::io

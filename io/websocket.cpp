@@ -1,0 +1,146 @@
+#include "io/websocket.h"
+
+#include <ostream>
+#include <sstream>
+
+#include <websocketpp/config/core.hpp>
+#include <websocketpp/server.hpp>
+
+#include "foundation/bt_exception.h"
+#include "foundation/log_stream.h"
+
+namespace vesk::io {
+
+using ws_endpoint = websocketpp::server<websocketpp::config::core>;
+
+struct websocket_server::library {
+  ws_endpoint endpoint;
+};
+
+namespace {
+
+/// One WebSocket connection: the TCP connection, the library's connection and the
+/// stream the library writes its output into.
+class websocket_connection_impl : public websocket_connection,
+                                  public std::enable_shared_from_this<websocket_connection_impl> {
+ public:
+  websocket_connection_impl(std::shared_ptr<tcp> c, ws_endpoint::connection_ptr w)
+      : connection(std::move(c)), ws(std::move(w)) {
+    ws->register_ostream(&output);
+  }
+
+  ~websocket_connection_impl() override {
+    // The TCP connection may outlive us in other hands; it must not call back here.
+    connection->on_disconnected = [] {};
+    connection->on_new_data = [](blob& b) { return b.size; };
+    // A pending library read holds the library connection in a cycle; ending the
+    // transport breaks it. Nothing it writes now is sent.
+    ws->set_message_handler(nullptr);
+    ws->fatal_error();
+    ws->register_ostream(nullptr);
+  }
+
+  void send_text(const char* data, size_t length) override { send(data, length, websocketpp::frame::opcode::text); }
+  void send_binary(const char* data, size_t length) override {
+    send(data, length, websocketpp::frame::opcode::binary);
+  }
+  bool is_connected() override { return connection->connected; }
+
+  /// Feeds received bytes to the library; the receive buffer is always emptied.
+  size_t feed_input(blob& bytes) {
+    std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
+    ws_endpoint::connection_ptr library_connection = ws;
+    if (bytes.size == 0) {
+      flush_output();
+      return 0;
+    }
+    const char* next = static_cast<const char*>(bytes.data);
+    size_t left = bytes.size;
+    while (left > 0 && !refused_) {
+      size_t taken = library_connection->read_some(next, left);
+      if (taken == 0) refused_ = true;  // no longer reading: offering them again would spin
+      next += taken;
+      left -= taken;
+    }
+    flush_output();
+    // Bytes the library will never take: the connection is of no further use.
+    if (refused_) connection->close();
+    return bytes.size;
+  }
+
+  /// Sends what the library wrote and empties the stream.
+  void flush_output() {
+    std::string bytes = output.str();
+    // Emptied before sending: a send that loses the connection may bring us back here.
+    output.str(std::string());
+    std::shared_ptr<tcp> keep = connection;
+    keep->send(bytes.data(), bytes.size());
+  }
+
+  void dispatch_message(ws_endpoint::message_ptr message) {
+    std::function<void(std::string)> handler;
+    switch (message->get_opcode()) {
+      case websocketpp::frame::opcode::text: handler = on_text; break;
+      case websocketpp::frame::opcode::binary: handler = on_binary; break;
+      default: throw_bt_exception("Received message with unknown op-code.");
+    }
+    handler(std::move(message->get_raw_payload()));
+  }
+
+  void closed() {
+    if (close_reported_) return;
+    close_reported_ = true;
+    std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
+    std::function<void()> handler = on_close;
+    handler();
+  }
+
+  std::shared_ptr<tcp> connection;
+  ws_endpoint::connection_ptr ws;
+  std::stringstream output;
+
+ private:
+  void send(const char* data, size_t length, websocketpp::frame::opcode::value opcode) {
+    std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
+    // An error (not yet open, already closing) loses the message, as for a lost connection.
+    websocketpp::lib::error_code ignored = ws->send(data, length, opcode);
+    (void)ignored;
+    flush_output();
+  }
+
+  bool refused_ = false;
+  bool close_reported_ = false;
+};
+
+}  // namespace
+
+websocket_server::websocket_server(event_list& list, end_point where)
+    : lib_(std::make_unique<library>()), server_(list, where) {
+  on_new_connection = [](std::shared_ptr<websocket_connection>) {};
+  ws_endpoint& endpoint = lib_->endpoint;
+  // The access log would print every frame; the library's errors go to the debug log.
+  endpoint.clear_access_channels(websocketpp::log::alevel::all);
+  endpoint.get_elog().set_ostream(&log_debug);
+  endpoint.register_ostream(&std::cout);
+  server_.on_new_connection = [this](std::shared_ptr<tcp> connection) { accept_websocket(std::move(connection)); };
+}
+
+websocket_server::~websocket_server() = default;
+
+uint16_t websocket_server::local_port() const { return server_.local_port(); }
+
+void websocket_server::accept_websocket(std::shared_ptr<tcp> connection) {
+  ws_endpoint::connection_ptr library_connection = lib_->endpoint.get_connection();
+  library_connection->start();
+  auto impl = std::make_shared<websocket_connection_impl>(connection, library_connection);
+  websocket_connection_impl* raw = impl.get();
+  connection->on_disconnected = [raw] { raw->closed(); };
+  library_connection->set_message_handler(
+      [raw](websocketpp::connection_hdl, ws_endpoint::message_ptr message) { raw->dispatch_message(message); });
+  connection->on_new_data = [raw](blob& bytes) { return raw->feed_input(bytes); };
+  impl->flush_output();
+  std::function<void(std::shared_ptr<websocket_connection>)> handler = on_new_connection;
+  handler(std::move(impl));
+}
+
+}  // namespace vesk::io

@@ -1,0 +1,338 @@
+#include "io/websocket.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/test_util.h"
+#include "io/io_test_util.h"
+#include "io/ws_test_client.h"
+
+namespace vesk::io {
+namespace {
+
+namespace wc = test_client;
+using test_util::open_fd_count;
+using test_util::paired;
+
+/// A server on a free port whose connections record their messages and closes.
+struct ws_fixture {
+  log_silencer quiet{log_debug};  // the library's own complaints about bad input
+  event_list loop;
+  websocket_server server{loop, end_point{}};
+  std::vector<std::shared_ptr<websocket_connection>> connections;
+  std::vector<std::string> texts, binaries;
+  int closes = 0;
+  bool echo = false;
+  ws_fixture() {
+    server.on_new_connection = [this](std::shared_ptr<websocket_connection> c) {
+      websocket_connection* raw = c.get();
+      c->on_text = [this, raw](std::string s) {
+        texts.push_back(s);
+        if (echo) raw->send_text(s.data(), s.size());
+      };
+      c->on_binary = [this, raw](std::string s) {
+        binaries.push_back(s);
+        if (echo) raw->send_binary(s.data(), s.size());
+      };
+      c->on_close = [this] { ++closes; };
+      connections.push_back(std::move(c));
+    };
+  }
+  /// Runs the loop a few short rounds, for what may still be on its way.
+  void settle(int rounds = 5) {
+    for (int i = 0; i < rounds; ++i) wc::run_ready(loop, 5);
+  }
+};
+
+TEST(WebSocket, MessagesOfEveryLengthFormBothWays) {
+  long fds = open_fd_count();
+  {
+    ws_fixture f;
+    f.echo = true;
+    wc::client c(f.server.local_port());
+    std::string head = c.handshake(f.loop);
+    EXPECT_EQ(head.rfind("HTTP/1.1 101", 0), 0u) << head;
+    EXPECT_NE(head.find(std::string("Sec-WebSocket-Accept: ") + wc::fixed_accept + "\r\n"), std::string::npos);
+    ASSERT_EQ(f.connections.size(), 1u);
+    EXPECT_TRUE(f.connections[0]->is_connected());
+
+    // 7-bit, 16-bit and 64-bit length forms, at their edges.
+    for (size_t n : {0u, 1u, 125u, 126u, 65535u, 65536u, 300000u}) {
+      for (uint8_t opcode : {1, 2}) {
+        std::string payload(n, '\0');
+        for (size_t i = 0; i < n; ++i) payload[i] = static_cast<char>(opcode == 1 ? 'a' + i % 26 : i * 31);
+        c.send_raw(f.loop, wc::frame(opcode, payload));
+        wc::server_frame back;
+        ASSERT_TRUE(c.next_frame(f.loop, back)) << n;
+        EXPECT_TRUE(back.fin);
+        EXPECT_EQ(back.opcode, opcode) << n;
+        EXPECT_TRUE(back.payload == payload) << n;
+        const std::vector<std::string>& got = opcode == 1 ? f.texts : f.binaries;
+        ASSERT_FALSE(got.empty());
+        EXPECT_TRUE(got.back() == payload) << n;
+      }
+    }
+    EXPECT_EQ(f.texts.size(), 7u);
+    EXPECT_EQ(f.binaries.size(), 7u);
+    // A fragmented message arrives as one.
+    c.send_raw(f.loop, wc::frame(1, "frag", false) + wc::frame(0, "men", false) + wc::frame(0, "ted"));
+    wc::server_frame back;
+    ASSERT_TRUE(c.next_frame(f.loop, back));
+    EXPECT_EQ(f.texts.back(), "fragmented");
+    EXPECT_EQ(f.closes, 0);
+  }
+  EXPECT_EQ(open_fd_count(), fds);
+}
+
+TEST(WebSocket, SplitHandshakeTwoFramesInOneSegmentAndEarlySends) {
+  ws_fixture f;
+  paired pair(f.loop);
+  f.server.accept_websocket(pair.connection);
+  ASSERT_EQ(f.connections.size(), 1u);
+  websocket_connection& ws = *f.connections[0];
+  ws.send_text("early", 5);  // before the handshake: lost, no error
+  f.settle();
+  EXPECT_EQ(pair.read_all(), "");
+
+  std::string request = wc::handshake_request();
+  for (size_t at = 0; at < request.size(); at += 7) {
+    pair.write(request.substr(at, 7));
+    f.settle(2);
+    EXPECT_EQ(pair.connection->rx_fill, 0u);  // the glue always empties the buffer
+    std::string answer = pair.read_all();
+    if (at + 7 < request.size()) {
+      ASSERT_EQ(answer, "") << at;
+    } else {
+      EXPECT_EQ(answer.rfind("HTTP/1.1 101", 0), 0u);
+    }
+  }
+  // Two frames in one write: both delivered, in order, within one read.
+  int calls_in_read = 0;
+  ws.on_text = [&](std::string s) {
+    f.texts.push_back(s);
+    ++calls_in_read;
+  };
+  pair.write(wc::frame(1, "one") + wc::frame(1, "two"));
+  ASSERT_TRUE(wc::run_ready(f.loop, 1000));
+  EXPECT_EQ(calls_in_read, 2);
+  EXPECT_EQ(f.texts, (std::vector<std::string>{"one", "two"}));
+  // A reply from inside the handler leaves with the read that caused it.
+  ws.on_text = [&](std::string s) { ws.send_text(s.data(), s.size()); };
+  pair.write(wc::frame(1, "ping"));
+  ASSERT_TRUE(wc::run_ready(f.loop, 1000));
+  std::string reply = pair.read_all();
+  wc::server_frame frame;
+  ASSERT_EQ(wc::parse_frame(reply, 0, frame), reply.size());
+  EXPECT_EQ(frame.payload, "ping");
+}
+
+TEST(WebSocket, BadInputEndsTheConnectionOnce) {
+  struct row {
+    const char* name;
+    std::string bad;
+  };
+  const std::vector<row> rows = {
+      {"invalid UTF-8", wc::frame(1, "ok \xff\xfe")},
+      {"unmasked frame", wc::frame(1, "plain", true, false)},
+      {"reserved opcode", wc::frame(3, "x")},
+      {"not a handshake", ""},
+  };
+  for (const row& r : rows) {
+    ws_fixture f;
+    wc::client c(f.server.local_port());
+    if (r.bad.empty()) {
+      c.send_raw(f.loop, "POST / HTTP/1.1\r\nHost: x\r\n\r\n");
+    } else {
+      ASSERT_NE(c.handshake(f.loop), "") << r.name;
+      c.send_raw(f.loop, r.bad);
+    }
+    f.settle();
+    // More bytes behind the bad ones, in later segments: never delivered, never looped on.
+    for (int i = 0; i < 3; ++i) {
+      c.send_raw(f.loop, wc::frame(1, "after"));
+      f.settle();
+    }
+    EXPECT_TRUE(f.texts.empty()) << r.name;
+    EXPECT_FALSE(c.pump_until(f.loop, [] { return false; }, 50)) << r.name;  // the server closed
+    EXPECT_EQ(f.closes, 1) << r.name;
+    ASSERT_EQ(f.connections.size(), 1u);
+    EXPECT_FALSE(f.connections[0]->is_connected()) << r.name;
+  }
+}
+
+TEST(WebSocket, CloseRunsOnCloseExactlyOnce) {
+  enum how { fin, reset, close_frame_then_fin };
+  for (how h : {fin, reset, close_frame_then_fin}) {
+    ws_fixture f;
+    wc::client c(f.server.local_port());
+    ASSERT_NE(c.handshake(f.loop), "");
+    if (h == close_frame_then_fin) {
+      c.send_raw(f.loop, wc::frame(8, std::string("\x03\xe8", 2)));
+      wc::server_frame answer;
+      ASSERT_TRUE(c.next_frame(f.loop, answer));
+      EXPECT_EQ(answer.opcode, 8);  // the library answers the close frame
+      f.settle();
+      EXPECT_EQ(f.closes, 0);  // but only the socket's end closes the connection
+    }
+    if (h == reset) {
+      c.reset();
+    } else {
+      ::shutdown(c.fd, SHUT_WR);
+    }
+    for (int i = 0; i < 200 && f.closes == 0; ++i) wc::run_ready(f.loop, 5);
+    f.settle();
+    EXPECT_EQ(f.closes, 1) << h;
+    // Sending afterwards drops the message and closes nothing again.
+    f.connections[0]->send_text("x", 1);
+    EXPECT_EQ(f.closes, 1) << h;
+  }
+}
+
+TEST(WebSocket, ASessionDroppingItsConnectionInOnClose) {
+  long fds = open_fd_count();
+  {
+    ws_fixture f;
+    wc::client c(f.server.local_port());
+    ASSERT_NE(c.handshake(f.loop), "");
+    ASSERT_EQ(f.connections.size(), 1u);
+    std::weak_ptr<websocket_connection> weak = f.connections[0];
+    f.connections[0]->on_close = [&] {
+      ++f.closes;
+      f.connections.clear();  // the last pointer to the connection whose send is running
+    };
+    c.reset();
+    ::usleep(20000);
+    for (int i = 0; i < 5 && !weak.expired(); ++i) {
+      if (auto ws = weak.lock()) {
+        websocket_connection* raw = ws.get();
+        ws.reset();
+        raw->send_text("bye", 3);  // the send finds the reset and runs on_close
+      }
+      wc::run_ready(f.loop, 5);
+    }
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(f.closes, 1);
+  }
+  EXPECT_EQ(open_fd_count(), fds);
+}
+
+TEST(WebSocket, TheLibraryPrintsNothingPerFrame) {
+  ws_fixture f;
+  f.echo = true;
+  testing::internal::CaptureStdout();
+  {
+    wc::client c(f.server.local_port());
+    c.handshake(f.loop);
+    c.send_raw(f.loop, wc::frame(1, "quiet"));
+    wc::server_frame back;
+    c.next_frame(f.loop, back);
+    EXPECT_EQ(back.payload, "quiet");
+  }
+  f.settle();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+/// The first `name` found along PATH, or "".
+std::string in_path(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+/// Where tools/test.sh installs the independent client library (never committed).
+std::string ws_package_folder() {
+  if (const char* given = std::getenv("VESK_NODE_MODULES")) return given;
+  return std::string(VESK_SOURCE_DIR) + "/build-npm/node_modules";
+}
+
+const char* const node_client = R"js(
+const WebSocket = require('ws');
+const ws = new WebSocket('ws://127.0.0.1:' + process.argv[2] + '/gui');
+const big = Buffer.alloc(70000);
+for (let i = 0; i < big.length; i++) big[i] = (i * 13) & 255;
+const sent = ['t:hello ünicode', 'b:' + [0, 1, 2, 255].join(','), 'b:70000:' + big.reduce((a, b) => (a + b) % 65521, 0),
+              't:' + 'x'.repeat(300)];
+const got = [];
+ws.on('open', () => {
+  ws.send('hello ünicode');
+  ws.send(Buffer.from([0, 1, 2, 255]));
+  ws.send(big);
+  ws.send('x'.repeat(300));
+});
+ws.on('message', (data, isBinary) => {
+  if (!isBinary) got.push('t:' + data.toString());
+  else if (data.length === 70000) got.push('b:70000:' + data.reduce((a, b) => (a + b) % 65521, 0));
+  else got.push('b:' + Array.from(data).join(','));
+  if (got.length === sent.length) {
+    console.log(JSON.stringify(got) === JSON.stringify(sent) ? 'echo ok' : 'echo wrong ' + JSON.stringify(got));
+    ws.close(1000);
+  }
+});
+ws.on('close', () => process.exit(0));
+ws.on('error', (e) => { console.log('error ' + e.message); process.exit(2); });
+setTimeout(() => { console.log('timeout'); process.exit(3); }, 10000);
+)js";
+
+TEST(WebSocket, AnIndependentClientEchoes) {
+  std::string node = in_path("node");
+  std::string modules = ws_package_folder();
+  if (node.empty() || !path_exists(modules + "/ws/package.json"))
+    GTEST_SKIP() << "node or its ws package is missing (tools/test.sh installs it into build-npm/)";
+  temp_dir home;
+  write_file((home.path / "client.js").string(), node_client);
+  ws_fixture f;
+  f.echo = true;
+  std::string port = std::to_string(f.server.local_port());
+  std::string out = (home.path / "out.txt").string();
+  std::string script = (home.path / "client.js").string();
+  std::vector<std::string> env_text = {"HOME=" + home.path.string(), "NODE_PATH=" + modules, "PATH=/usr/bin:/bin"};
+  std::vector<char*> env;
+  for (std::string& e : env_text) env.push_back(e.data());
+  env.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const char* argv[] = {node.c_str(), script.c_str(), port.c_str(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, node.c_str(), &actions, nullptr, const_cast<char* const*>(argv), env.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = -1;
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > until) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    wc::run_ready(f.loop, 10);
+  }
+  f.settle();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(trim(read_file(out)), "echo ok");
+  EXPECT_EQ(f.texts, (std::vector<std::string>{"hello \xC3\xBCnicode", std::string(300, 'x')}));
+  ASSERT_EQ(f.binaries.size(), 2u);
+  EXPECT_EQ(f.binaries[0], std::string("\x00\x01\x02\xff", 4));
+  EXPECT_EQ(f.binaries[1].size(), 70000u);
+  EXPECT_EQ(f.closes, 1);
+}
+
+}  // namespace
+}  // namespace vesk::io
