@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
 #include "foundation/helpers.h"
+#include "foundation/log_stream.h"
 
 namespace fs = std::filesystem;
 
@@ -129,7 +131,11 @@ single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
 }
 
 void single_observed_file::save() {
-  write_file(path.string(), content);
+  if (!write_file(path.string(), content)) {
+    // The file on disk is as it was; the old time lets an outside edit still be seen.
+    log_err << "Unable to save file: " << path.string() << " (" << std::strerror(errno) << ")" << std::endl;
+    return;
+  }
   last_write_time = fs::last_write_time(path);
 }
 

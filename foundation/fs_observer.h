@@ -101,7 +101,8 @@ class single_observed_file {
   explicit single_observed_file(std::filesystem::path path);
 
   /// Writes content to the file and remembers the new write time, so that the next check
-  /// does not take this write for an outside change.
+  /// does not take this write for an outside change. A failed write leaves the file as it
+  /// was and is reported on log_err with the file name.
   virtual void save();
   /// When the file exists and its write time differs: reloads content, calls on_change,
   /// then remembers the time (a throwing callback so gets another try at the next check).

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/log_capture.h"
 #include "foundation/test_util.h"
 
 namespace fs = std::filesystem;
@@ -165,4 +166,30 @@ TEST_F(FsObserver, SingleFileKeepsContentIgnoresOwnSaveAndRetriesFailedCallbacks
   f.on_change = nullptr;
   t.put("cfg.json", "four");
   EXPECT_THROW(f.check(), std::bad_function_call);
+}
+
+TEST_F(FsObserver, SingleFileFailedSaveIsReportedAndChangesNothing) {
+  const fs::path folder = root / "p", file = folder / "cfg.json";
+  t.put("p/cfg.json", "on disk");
+  single_observed_file f(file);
+  int calls = 0;
+  f.on_change = [&] { ++calls; };
+  f.content = "edited";
+  {
+    log_capture err(log_err);
+    fs::remove_all(folder);
+    f.save();  // the folder is gone: nothing to write into
+    fs::create_directories(file);
+    f.save();  // a folder stands where the file was
+    EXPECT_EQ(err.lines, (std::vector<std::string>{"Unable to save file: " + file.string() + " (No such file or directory)",
+                                                    "Unable to save file: " + file.string() + " (Is a directory)"}));
+  }
+  EXPECT_TRUE(fs::is_directory(file));
+  // The failed saves took no write time, so the file written from outside is still seen.
+  fs::remove(file);
+  t.put("p/cfg.json", "outside");
+  EXPECT_EQ(f.content, "edited");
+  f.check();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(f.content, "outside");
 }
