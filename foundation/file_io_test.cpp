@@ -17,42 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// Runs `f` in a child process bounded in time (and, outside the sanitizer build, in
-/// memory), so a call that blocks or grows for ever fails the test instead of hanging it.
-/// The child's text from `f`, or "killed by signal N" / "exit N".
-std::string in_child(const std::function<std::string()>& f) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "no pipe";
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    ::alarm(5);
-#ifndef VESK_SANITIZE  // the sanitizer runtime reserves more address space than any limit
-    rlimit mem{1u << 30, 1u << 30};
-    ::setrlimit(RLIMIT_AS, &mem);
-#endif
-    std::string out;
-    try {  // an exception must not return into the test runner's copy in this child
-      out = f();
-    } catch (const std::exception& e) {
-      out = std::string("exception: ") + e.what();
-    }
-    ssize_t n = ::write(fds[1], out.data(), out.size());
-    ::_exit(n == static_cast<ssize_t>(out.size()) ? 0 : 1);
-  }
-  ::close(fds[1]);
-  std::string out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  ::close(fds[0]);
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  if (WIFSIGNALED(st)) return "killed by signal " + std::to_string(WTERMSIG(st));
-  if (WEXITSTATUS(st) != 0) return "exit " + std::to_string(WEXITSTATUS(st));
-  return out;
-}
-
 /// Names in `dir` other than `keep`: leftovers of a write.
 std::vector<std::string> others(const fs::path& dir, const std::vector<std::string>& keep) {
   std::vector<std::string> left;
