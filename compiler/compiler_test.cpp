@@ -16,17 +16,6 @@ std::string tick_body(fixture& f, const std::string& raster) {
   return begin == std::string::npos ? std::string() : text.substr(begin + 10, end - begin - 10);
 }
 
-/// Names in the order the blocks were placed in one raster.
-std::string placed_order(fixture& f) {
-  std::vector<std::pair<uint64_t, std::string>> placed;
-  for (auto& [name, n] : f.c.nodes)
-    if (n->order_number != 0) placed.emplace_back(n->order_number, name);
-  std::sort(placed.begin(), placed.end());
-  std::string out;
-  for (auto& p : placed) out += (out.empty() ? "" : " ") + p.second;
-  return out;
-}
-
 TEST(Compiler, OrdersBlocksAsTheReverseWalkPlacesThem) {
   struct row {
     const char* what;

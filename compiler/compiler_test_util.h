@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -60,6 +61,17 @@ struct fixture {
     return out;
   }
 };
+
+/// The blocks that were placed, in their order, separated by blanks.
+inline std::string placed_order(const fixture& f) {
+  std::vector<std::pair<uint64_t, std::string>> placed;
+  for (auto& [name, n] : f.c.nodes)
+    if (n->order_number != 0) placed.emplace_back(n->order_number, name);
+  std::sort(placed.begin(), placed.end());
+  std::string out;
+  for (auto& p : placed) out += (out.empty() ? "" : " ") + p.second;
+  return out;
+}
 
 /// A node object of a model file as JSON text.
 inline std::string node(const std::string& name, const std::string& type, const std::string& cfg,
@@ -130,7 +142,8 @@ inline std::string build_and_run(fixture& f, int ticks, const std::string& extra
   std::filesystem::create_symlink(f.workspace, dir / "ws" / "..ws");  // not used; keeps ws/ a folder
   for (auto& e : std::filesystem::directory_iterator(f.workspace))
     std::filesystem::create_directory_symlink(e.path(), dir / "ws" / e.path().filename());
-  std::ofstream(dir / "driver.cpp") << R"(#include <cstdio>
+  std::ofstream(dir / "driver.cpp") << R"(#include <algorithm>
+#include <cstdio>
 #include <vesk/rt/model.h>
 static void print(vesk::rt::model* m) {
   for (auto& s : m->signals)

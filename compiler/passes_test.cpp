@@ -117,12 +117,7 @@ TEST(Passes, OrderMatchesThePassByPassWalk) {
     fixture f;
     f.compile(to_model(m));
     auto [order, loop] = plain_order(m);
-    std::vector<std::pair<uint64_t, std::string>> placed;
-    for (auto& [name, n] : f.c.nodes)
-      if (n->order_number != 0) placed.emplace_back(n->order_number, name);
-    std::sort(placed.begin(), placed.end());
-    std::string got;
-    for (auto& p : placed) got += (got.empty() ? "" : " ") + p.second;
+    const std::string got = placed_order(f);
     if (loop.empty()) {
       EXPECT_FALSE(f.c.error) << to_model(m);
       EXPECT_EQ(got, order) << to_model(m);

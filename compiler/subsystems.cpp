@@ -40,22 +40,24 @@ class port_table {
 
   /// Inner input block of port `port`; throws when the subsystem has none.
   const std::string& input(const std::string& subsystem, const std::string& port) const {
-    const ports* p = find(subsystem);
-    auto it = p != nullptr ? p->in.find(port) : std::map<std::string, std::string>::const_iterator();
-    if (p == nullptr || it == p->in.end())
-      throw_bt_exception("Subsystem " + subsystem + " has no input with name " + port);
-    return it->second;
+    return inner(subsystem, port, &ports::in, "input");
   }
   /// Inner output block of port `port`; throws when the subsystem has none.
   const std::string& output(const std::string& subsystem, const std::string& port) const {
-    const ports* p = find(subsystem);
-    auto it = p != nullptr ? p->out.find(port) : std::map<std::string, std::string>::const_iterator();
-    if (p == nullptr || it == p->out.end())
-      throw_bt_exception("Subsystem " + subsystem + " has no output with name " + port);
-    return it->second;
+    return inner(subsystem, port, &ports::out, "output");
   }
 
  private:
+  const std::string& inner(const std::string& subsystem, const std::string& port,
+                           std::map<std::string, std::string> ports::*side, const char* what) const {
+    const ports* p = find(subsystem);
+    if (p != nullptr) {
+      auto it = (p->*side).find(port);
+      if (it != (p->*side).end()) return it->second;
+    }
+    throw_bt_exception("Subsystem " + subsystem + " has no " + what + " with name " + port);
+  }
+
   std::vector<std::pair<std::string, ports>> entries_;
   std::unordered_map<std::string, size_t> index_;
 };
