@@ -205,7 +205,7 @@ void print_growth(const table_reporter& rep) {
     for (int n : sizes) {
       auto it = rep.ms.find(std::string("compile/") + s.label + "/" + std::to_string(n));
       if (it == rep.ms.end()) {
-        std::printf("%-18s %7d %10s\n", s.label, n, "failed");
+        std::printf("%-18s %7d %10s\n", s.label, n, "not run");
         last = 0;
         continue;
       }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <streambuf>
 #include <string>
@@ -98,9 +99,12 @@ void check_complete(vesk::compiler& c) {
   for (const std::string& r : c.raster_names)
     if (c.files.count(r + ".h") == 0 || c.files.count(r + ".cpp") == 0)
       finding("compile without error lacks the files of raster " + r);
-  size_t listed = 0;
-  for (const auto& key : {"headers", "sources"}) listed += c.compile_info[key].array_elements().size();
-  if (listed < c.files.size()) finding("compile information lists fewer files than were generated");
+  std::set<std::string> listed;
+  for (const char* key : {"headers", "sources"})
+    for (const vesk::json& e : c.compile_info[key].array_elements()) listed.insert(e.get_string());
+  for (const auto& [name, text] : c.files)
+    if ((ends_with(name, ".h") || ends_with(name, ".cpp")) && listed.count("model/" + name) == 0)
+      finding("compile information does not list the generated " + name);
 }
 
 }  // namespace
