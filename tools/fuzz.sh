@@ -27,6 +27,7 @@ targets=(
   "json|fuzz/json_corpus|foundation"
   "model_link|fuzz/corpus_model_link|io foundation"
   "websocket|fuzz/corpus_websocket|io foundation"
+  "compiler|fuzz/corpus-compiler|compiler generators annotations foundation"
 )
 
 build=build-fuzz
