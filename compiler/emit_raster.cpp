@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <unordered_set>
 
 #include "compiler/compiler.h"
 #include "compiler/rasters.h"
@@ -110,11 +111,13 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
   }
 
   // Subsystem ports fed from this raster are exported under their outer name too.
+  std::unordered_set<const compiler_node*> in_raster;
+  for (const auto& n : ordered) in_raster.insert(n.get());
   for (const auto& [display, raw] : signal_sources) {
     size_t dot = raw.rfind('.');
     if (dot == std::string::npos || dot == 0) continue;
     auto it = nodes.find(raw.substr(0, dot));
-    if (it == nodes.end() || std::find(ordered.begin(), ordered.end(), it->second) == ordered.end()) continue;
+    if (it == nodes.end() || in_raster.count(it->second.get()) == 0) continue;
     if (const output_pin* pin = it->second->output_pins.find(raw.substr(dot + 1)))
       add_signal(display, pin->mapped_name);
   }

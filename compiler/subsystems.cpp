@@ -94,6 +94,14 @@ void compiler::resolve_subsystems() {
   std::vector<std::string> inner_inputs;
   std::map<std::string, std::string> aliases;
   std::string last_reference;
+  auto recursion = [&last_reference]() {
+    throw_bt_exception("Resolve subsystems timeout... There may be a recursion. Last referenced model that was "
+                       "resolved: " + last_reference);
+  };
+  // The referenced models that enclose each block still to expand: a model met again
+  // inside itself would only expand until the budget is spent, with names (and memory)
+  // growing at every step, so it ends the compile at once with the same message.
+  std::unordered_map<std::string, std::vector<std::string>> enclosing;
 
   auto lookup = [this](const std::string& name) -> compiler_node* {
     auto it = nodes.find(name);
@@ -109,16 +117,20 @@ void compiler::resolve_subsystems() {
     --budget;
     if (pending.empty()) {
       if (budget != 0) break;
-      throw_bt_exception("Resolve subsystems timeout... There may be a recursion. Last referenced model that was resolved: " + last_reference);
+      recursion();
     }
     compiler_node& s = *nodes.at(*pending.begin());
     pending.erase(pending.begin());
     const std::string sname = s.name;
+    std::vector<std::string> chain = std::move(enclosing[sname]);
+    enclosing.erase(sname);
 
     if (s.is_base("reference")) {
       const std::string prj = s.cfg["prj"].get_string();
       const std::string mdl = s.cfg["mdl"].get_string();
       last_reference = prj + "/models/" + mdl;
+      if (std::find(chain.begin(), chain.end(), last_reference) != chain.end()) recursion();
+      chain.push_back(last_reference);
       s.cfg["node"] = "subsystem";
       vesk::json referenced =
           vesk::json::parse(read_file(reference_base + "/../" + prj + "/models/" + mdl + ".vmdl"));
@@ -152,13 +164,15 @@ void compiler::resolve_subsystems() {
 
     for (auto& x : fresh) {
       nodes[x->name] = x;
-      if (is_expandable(*x))
+      if (is_expandable(*x)) {
         pending.insert(x->name);
-      else
+        enclosing[x->name] = chain;
+      } else {
         pending.erase(x->name);
+        enclosing.erase(x->name);
+      }
     }
-    if (budget == 0)
-      throw_bt_exception("Resolve subsystems timeout... There may be a recursion. Last referenced model that was resolved: " + last_reference);
+    if (budget == 0) recursion();
   }
 
   // Border stage: connections across subsystem borders go to the inner blocks.
@@ -189,9 +203,18 @@ void compiler::resolve_subsystems() {
   for (const auto& entry : table.entries()) nodes.erase(entry.first);
   link_output_connections();
 
-  auto redirect_aliases = [&aliases](const std::string& from, const node_connection& to) {
-    for (auto& [key, value] : aliases)
-      if (value == from) value = to.node + "." + to.pin;
+  // Aliases by their current value, so that a redirect touches only its own keys.
+  std::unordered_map<std::string, std::vector<std::string>> alias_keys;
+  for (const auto& [key, value] : aliases) alias_keys[value].push_back(key);
+  auto redirect_aliases = [&](const std::string& from, const node_connection& to) {
+    auto it = alias_keys.find(from);
+    if (it == alias_keys.end()) return;
+    std::vector<std::string> keys = std::move(it->second);
+    alias_keys.erase(it);
+    const std::string value = to.node + "." + to.pin;
+    for (const std::string& key : keys) aliases[key] = value;
+    std::vector<std::string>& moved = alias_keys[value];
+    moved.insert(moved.end(), keys.begin(), keys.end());
   };
 
   // Inner input blocks: their readers read the port's source directly.
@@ -237,7 +260,7 @@ void compiler::resolve_subsystems() {
       if (out == nullptr) continue;
       auto& list = out->consumers;
       list.erase(std::remove_if(list.begin(), list.end(),
-                                [&](const node_connection& k) { return k.node == name && k.pin == pin; }),
+                                [&name, &pin = pin](const node_connection& k) { return k.node == name && k.pin == pin; }),
                  list.end());
     }
   }

@@ -124,12 +124,27 @@ TEST(Subsystems, FaultsThrowWithTheSubsystemAndPort) {
   }
 }
 
-TEST(Subsystems, SelfReferenceSpendsTheBudget) {
+TEST(Subsystems, AModelInsideItselfIsARecursion) {
   fixture f;
-  f.put("prj/models/loop.vmdl", model({base("r", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"loop\"")}));
-  expect_throw_what<vesk::util::bt_exception>(
-      [&] { f.compile(model({base("r", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"loop\"")})); },
-      "Resolve subsystems timeout... There may be a recursion. Last referenced model that was resolved: prj/models/loop");
+  const std::string ref_loop = base("r", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"loop\"");
+  const std::string ref_b = base("r", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"b\"");
+  f.put("prj/models/loop.vmdl", model({ref_loop, expr("pad", "1")}));
+  f.put("prj/models/a.vmdl", model({ref_b}));
+  f.put("prj/models/b.vmdl", model({base("r", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"a\"")}));
+  f.put("prj/models/leaf.vmdl", model({expr("k", "1")}));
+  const std::string message = "Resolve subsystems timeout... There may be a recursion. Last referenced model that was resolved: ";
+  expect_throw_what<vesk::util::bt_exception>([&] { f.compile(model({ref_loop})); }, message + "prj/models/loop");
+  expect_throw_what<vesk::util::bt_exception>([&] { f.compile(model({ref_b})); }, message + "prj/models/b");
+
+  // The same model used twice, side by side and nested in another, is no recursion.
+  fixture g;
+  g.put("prj/models/leaf.vmdl", model({expr("k", "1")}));
+  g.put("prj/models/pair.vmdl", model({base("l1", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"leaf\""),
+                                      base("l2", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"leaf\"")}));
+  g.compile(model({base("p", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"pair\""),
+                   base("q", "reference", "{}", ",\"prj\":\"prj\",\"mdl\":\"leaf\"")}));
+  EXPECT_FALSE(g.c.error);
+  EXPECT_EQ(g.node_names(), (std::vector<std::string>{"p__l1__k", "p__l2__k", "q__k"}));
 }
 
 }  // namespace
