@@ -1,0 +1,2 @@
+// The back end program; see main_controller.h.
+int main() { return 0; }
