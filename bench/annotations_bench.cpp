@@ -140,7 +140,10 @@ void compare_with_compiler() {
     parse_best = std::min(parse_best, seconds_since(start));
   }
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "vesk_annotations_bench.h";
-  write_file(file.string(), text);
+  if (!write_file(file.string(), text)) {
+    std::printf("compiler comparison skipped: cannot write %s\n", file.string().c_str());
+    return;
+  }
   const std::string command = "g++ -std=c++17 -fsyntax-only -x c++ '" + file.string() + "' 2>/dev/null";
   auto start = std::chrono::steady_clock::now();
   const int status = std::system(command.c_str());

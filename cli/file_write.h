@@ -1,6 +1,6 @@
 #pragma once
-// Writing build outputs so that a failure is seen and nothing is left half-written: the
-// text goes to a temporary file beside the target, which then replaces the target.
+// Writing build outputs so that a failure stops the build: write_file replaces a file
+// whole or not at all, and these turn its failure into an exception.
 
 #include <filesystem>
 #include <string>

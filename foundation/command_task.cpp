@@ -1,10 +1,14 @@
 #include "foundation/command_task.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +24,10 @@ extern char** environ;
 namespace vesk {
 
 namespace fs = std::filesystem;
+
+namespace {
+void sweep_dropped();
+}
 
 std::string find_in_path(const std::string& command, const char* path_env) {
   if (path_exists(command)) return command;
@@ -66,6 +74,7 @@ bool command_task::resolve() {
 }
 
 void command_task::start() {
+  sweep_dropped();
   int fds[2] = {-1, -1};
   // Close-on-exec keeps both ends out of this child's program (it gets the write end as
   // its stdout/stderr) and out of every later child of this process.
@@ -81,9 +90,21 @@ void command_task::start() {
   char* const* const child_argv = argv;
   const int read_end = fds[0];
   const int write_end = fds[1];
+  sigset_t all, none, saved;
+  ::sigfillset(&all);
+  ::sigemptyset(&none);
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  ::sigemptyset(&defaults.sa_mask);
 
+  // Until the child has put every handler back to its default, a signal must not reach
+  // it: our handlers would run in the child, on our stack.
+  ::pthread_sigmask(SIG_SETMASK, &all, &saved);
   const pid_t child = ::vfork();
   if (child == 0) {
+    // The program starts with default actions and nothing blocked, whatever we block or
+    // ignore, so dropping the task can always stop it.
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &defaults, nullptr);
     if (dir != nullptr && ::chdir(dir) != 0) ::_exit(127);
     ::close(read_end);
     ::dup2(write_end, 1);
@@ -92,26 +113,82 @@ void command_task::start() {
     ::fcntl(1, F_SETFD, 0);
     ::fcntl(2, F_SETFD, 0);
     ::setsid();
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::execve(exe, child_argv, environ);
     ::_exit(127);
   }
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (child < 0) {
     std::cout << "fork error !!!" << std::endl;
     std::exit(-1);
   }
   pid = child;
+  // Not reaped before this constructor returns, so the pidfd names this very child.
+  pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
   pipe_fd[0] = read_end;
   ::close(write_end);
   ::fcntl(read_end, F_SETFL, O_NONBLOCK);
 }
 
-command_task::~command_task() {
-  if (pid > 0) {
-    // 0: still running. Its id or an error (the owner reaped it already): leave it be.
-    if (::waitpid(pid, &status, WNOHANG) == 0) ::kill(-pid, SIGTERM);
+namespace {
+
+/// Children that ignored even SIGKILL for a moment (stuck in the kernel): reaped by a later
+/// start or release instead of blocking the release.
+std::vector<pid_t>& dropped() {
+  static std::vector<pid_t> pids;
+  return pids;
+}
+
+/// Reaps the dropped children that have ended since.
+void sweep_dropped() {
+  std::vector<pid_t>& pids = dropped();
+  pids.erase(std::remove_if(pids.begin(), pids.end(), [](pid_t p) { return ::waitpid(p, nullptr, WNOHANG) != 0; }),
+             pids.end());
+}
+
+}  // namespace
+
+bool command_task::wait_end(int ms) {
+  if (pidfd_ >= 0) {
+    pollfd p{pidfd_, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
   }
+  for (int i = 0;; ++i) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
+      return true;
+    if (i >= ms) return false;
+    ::usleep(1000);
+  }
+}
+
+void command_task::stop_group() {
+  // The child's state without reaping it: running (si_pid 0), ended, or reaped by the owner.
+  siginfo_t info{};
+  const int r = pidfd_ >= 0 ? ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_), &info,
+                                       WEXITED | WNOHANG | WNOWAIT)
+                            : ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  if (r != 0) {
+    // Reaped by the owner: the pid is free for reuse. A process that has it now is not
+    // ours; without one, a group of that id can only be what our child left behind.
+    if (::kill(pid, 0) != 0 && errno == ESRCH) ::kill(-pid, SIGTERM);
+    return;
+  }
+  // Until we reap the child its pid, and so its group id, cannot name anything else.
+  ::kill(-pid, SIGTERM);
+  if (info.si_pid == 0 && !wait_end(100)) {
+    ::kill(-pid, SIGKILL);
+    wait_end(100);
+  }
+  if (::waitpid(pid, &status, WNOHANG) == 0) dropped().push_back(pid);
+}
+
+command_task::~command_task() {
+  if (pid > 0) stop_group();
   if (pipe_fd[0] >= 0) ::close(pipe_fd[0]);
   if (pipe_fd[1] >= 0) ::close(pipe_fd[1]);
+  if (pidfd_ >= 0) ::close(pidfd_);
+  sweep_dropped();
 }
 
 }  // namespace vesk

@@ -17,8 +17,10 @@ class command_task {
   /// Finds `command` (as given, else through PATH) and starts it at once with `args`,
   /// in `working_dir` unless that is empty. Without a child `pid` stays 0.
   command_task(std::string command, std::vector<std::string> args, std::string working_dir);
-  /// Sends SIGTERM to the child's process group when the child still runs, then closes
-  /// the read end of the pipe.
+  /// Stops what the child left running and closes the read end of the pipe: SIGTERM to the
+  /// child's process group while it has members (SIGKILL when the child ignores it for a
+  /// moment), and the child reaped. A child that the owner reaped already is never
+  /// signalled, since its pid may belong to another process by then.
   ~command_task();
   command_task(const command_task&) = delete;
   command_task& operator=(const command_task&) = delete;
@@ -43,11 +45,18 @@ class command_task {
   /// a relative command name another program.
   std::string exec_path_;
   std::string working_dir_;
+  /// Refers to this child for good, even after its pid was reaped and reused; -1 when the
+  /// system has none to give.
+  int pidfd_ = -1;
 
   /// Looks the command up; false (after the message) when it is not found.
   bool resolve();
   /// Makes the pipe and the child.
   void start();
+  /// The release's signals and wait (see the destructor).
+  void stop_group();
+  /// Whether the child has ended (reaped or not), waiting up to `ms` milliseconds.
+  bool wait_end(int ms);
 };
 
 /// Where `command` is found: itself when something exists there, else the first PATH

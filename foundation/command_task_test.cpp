@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -223,4 +226,168 @@ TEST(CommandTask, PipeEndsDoNotLeakIntoChildren) {
   EXPECT_GE(seen, 2);
   reap(task.pid);
   reap(first.pid);
+}
+
+namespace {
+
+/// Sets a signal's action and the blocked mask for one scope.
+struct scoped_signals {
+  sigset_t mask_before;
+  std::vector<std::pair<int, struct sigaction>> actions_before;
+  scoped_signals(const std::vector<std::pair<int, void (*)(int)>>& actions, const std::vector<int>& blocked) {
+    for (const auto& [sig, handler] : actions) {
+      struct sigaction now {}, old {};
+      now.sa_handler = handler;
+      now.sa_flags = SA_RESTART;
+      ::sigaction(sig, &now, &old);
+      actions_before.emplace_back(sig, old);
+    }
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (int sig : blocked) ::sigaddset(&set, sig);
+    ::sigprocmask(SIG_BLOCK, &set, &mask_before);
+  }
+  ~scoped_signals() {
+    ::sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+    for (const auto& [sig, old] : actions_before) ::sigaction(sig, &old, nullptr);
+  }
+};
+
+void count_signal(int) {}
+
+/// Whether `pid` is our child and still runs (not ended, not reaped).
+bool still_runs(int pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+}  // namespace
+
+TEST(CommandTask, ChildStartsWithDefaultSignalsWhateverTheParentBlocksOrIgnores) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<int, void (*)(int)>> actions;
+    std::vector<int> blocked;
+  } cases[] = {
+      {"SIGTERM blocked", {}, {SIGTERM}},
+      {"SIGTERM ignored", {{SIGTERM, SIG_IGN}}, {}},
+      {"several ignored, handled and blocked",
+       {{SIGINT, SIG_IGN}, {SIGHUP, SIG_IGN}, {SIGPIPE, SIG_IGN}, {SIGUSR1, count_signal}},
+       {SIGTERM, SIGUSR2, SIGCHLD}},
+  };
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  for (const auto& c : cases) {
+    scoped_signals s(c.actions, c.blocked);
+    {
+      command_task task("sh", {"-c", "grep -E '^Sig(Blk|Ign)' /proc/self/status"}, "");
+      EXPECT_EQ(outcome(task), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n|exit 0") << c.name;
+    }
+    // And so dropping the task stops what it started.
+    int pid = 0;
+    {
+      command_task task("sh", {"-c", "sleep 1000 & echo started; wait"}, "");
+      pid = task.pid;
+      EXPECT_EQ(read_output(task.pipe_fd[0], "started"), "started\n");
+    }
+    for (const std::string& e : reap_group(pid)) EXPECT_EQ(e, "signal " + std::to_string(SIGTERM)) << c.name;
+  }
+}
+
+namespace {
+
+pid_t main_pid = 0;
+volatile sig_atomic_t handled_elsewhere = 0;
+/// Counts runs in a process that shares our memory: a vfork child.
+void note_where_handled(int) {
+  if (::getpid() != main_pid) handled_elsewhere = handled_elsewhere + 1;
+}
+
+/// Runs in a forked process that leads its own group: starts tasks while a sibling keeps
+/// signalling the group. Exit 0 when no handler of ours ran inside a starting child.
+void start_under_group_signals() {
+  ::setpgid(0, 0);
+  main_pid = ::getpid();
+  struct sigaction sa {};
+  sa.sa_handler = note_where_handled;
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGUSR1, &sa, nullptr);
+  const pid_t sender = ::fork();
+  if (sender == 0) {
+    while (::getppid() == main_pid) ::kill(-main_pid, SIGUSR1);
+    ::_exit(0);
+  }
+  for (int i = 0; i < 300 && handled_elsewhere == 0; ++i) {
+    command_task task("/bin/true", {}, "");
+    if (task.pid > 0) ::waitpid(task.pid, nullptr, 0);
+  }
+  ::kill(sender, SIGKILL);
+  ::_exit(handled_elsewhere == 0 ? 0 : 1);
+}
+
+}  // namespace
+
+TEST(CommandTask, NoHandlerOfOursRunsInAStartingChild) {
+  EXPECT_EXIT(start_under_group_signals(), testing::ExitedWithCode(0), "");
+}
+
+TEST(CommandTask, DropStopsAndReapsEverythingTheChildLeft) {
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const std::string term = "signal " + std::to_string(SIGTERM), kill = "signal " + std::to_string(SIGKILL);
+  const struct {
+    const char* script;
+    bool owner_reaps;  // the owner collected the child before dropping the task
+    size_t left;       // members of the group besides the child
+    const std::string& how;  // how they end
+  } cases[] = {
+      // Still running when dropped: ended and reaped, not left a zombie.
+      {"echo started; exec sleep 1000", false, 0, term},
+      // Ignores SIGTERM: killed after a moment, with what it started.
+      {"trap '' TERM; sleep 1000 & echo started; wait", false, 1, kill},
+      // Ended already, its background job still runs and holds the pipe.
+      {"sleep 1000 & echo started", false, 1, term},
+      {"sleep 1000 & echo started", true, 1, term},
+  };
+  for (const auto& c : cases) {
+    int pid = 0;
+    {
+      command_task task("sh", {"-c", c.script}, "");
+      pid = task.pid;
+      ASSERT_GT(pid, 0);
+      EXPECT_EQ(read_output(task.pipe_fd[0], "started"), "started\n");
+      if (c.owner_reaps) {
+        EXPECT_EQ(reap(pid), "exit 0");
+      }
+    }
+    // The child is reaped by the release (or was by the owner) ...
+    siginfo_t info{};
+    EXPECT_EQ(::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT), -1) << c.script;
+    EXPECT_EQ(errno, ECHILD) << c.script;
+    // ... and every member of its group was signalled.
+    EXPECT_EQ(reap_group(pid), std::vector<std::string>(c.left, c.how)) << c.script;
+  }
+}
+
+TEST(CommandTask, DropAfterOwnerReapedNeverSignalsAReusedPid) {
+  // Makes the next process id `want` (needs the right to set it, as root has).
+  auto next_pid_is = [](int want) {
+    std::ofstream f("/proc/sys/kernel/ns_last_pid");
+    f << want - 1;
+    f.flush();
+    return static_cast<bool>(f);
+  };
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    auto first = std::make_unique<command_task>("sh", std::vector<std::string>{"-c", "exit 0"}, "");
+    const int pid = first->pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(reap(pid), "exit 0");
+    if (!next_pid_is(pid)) GTEST_SKIP() << "the next process id cannot be chosen here";
+    command_task second("sh", {"-c", "echo started; exec sleep 1000"}, "");
+    if (second.pid != pid) continue;  // another process took the id first
+    EXPECT_EQ(read_output(second.pipe_fd[0], "started"), "started\n");
+    first.reset();
+    ::usleep(100000);  // time for a wrongly sent signal to arrive
+    EXPECT_TRUE(still_runs(second.pid));
+    return;
+  }
+  GTEST_SKIP() << "the process id was never free for reuse";
 }

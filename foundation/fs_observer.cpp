@@ -1,15 +1,24 @@
 #include "foundation/fs_observer.h"
 
-#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
 #include "foundation/helpers.h"
+#include "foundation/log_stream.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using dir_id = std::pair<uint64_t, uint64_t>;
 
 fs::path normal_or_given(const fs::path& p) {
   std::error_code ec;
@@ -17,17 +26,35 @@ fs::path normal_or_given(const fs::path& p) {
   return ec ? p : c.lexically_normal();
 }
 
-/// Stores the write time of `p` in `t`, or returns false (`t` untouched) when nothing is
-/// there. Other errors throw, so a file that exists but cannot be queried reaches the caller.
-bool write_time_if_present(const fs::path& p, fs::file_time_type& t) {
-  std::error_code ec;
-  fs::file_time_type got = fs::last_write_time(p, ec);
-  if (!ec) {
-    t = got;
-    return true;
-  }
-  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return false;
-  throw fs::filesystem_error("cannot read the write time", p, ec);
+file_stamp stamp_of(const struct stat& st) {
+  file_stamp s;
+  s.present = true;
+  s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.size = static_cast<int64_t>(st.st_size);
+  s.inode = static_cast<uint64_t>(st.st_ino);
+  return s;
+}
+
+/// The file system library's time for a stamp's modification time (zero when absent).
+fs::file_time_type write_time_of(const file_stamp& s) {
+  if (!s.present) return fs::file_time_type{};
+  // The library's clock counts from its own epoch, a whole number of seconds away from
+  // the system clock's.
+  static const auto epoch_shift = [] {
+    auto file_now = fs::file_time_type::clock::now().time_since_epoch();
+    auto sys_now = std::chrono::duration_cast<fs::file_time_type::duration>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return std::chrono::duration_cast<fs::file_time_type::duration>(
+        std::chrono::round<std::chrono::seconds>(file_now - sys_now));
+  }();
+  return fs::file_time_type(
+      std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::nanoseconds(s.mtime_ns)) + epoch_shift);
+}
+
+bool is_link(int dir_fd, const struct dirent* e) {
+  if (e->d_type != DT_UNKNOWN) return e->d_type == DT_LNK;
+  struct stat st {};
+  return ::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 /// Drops the children that the last listing did not mark present, reporting each through
@@ -45,74 +72,188 @@ bool drop_absent(std::map<std::string, std::shared_ptr<Child>>& children, Report
   return dropped;
 }
 
+/// A name looked up in the child maps; reused, so lookups do not allocate.
+std::string& lookup_key(const char* name) {
+  static std::string key;
+  key.assign(name);
+  return key;
+}
+
 }  // namespace
 
+file_stamp file_stamp::of(const fs::path& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 ? stamp_of(st) : file_stamp{};
+}
+
 obs_base::obs_base(const fs::path& p, fs_observer* o) : observer(o), path(normal_or_given(p)) {}
+obs_base::obs_base(fs::path p, fs_observer* o, bool) : observer(o), path(std::move(p)) {}
 
 obs_file::obs_file(const fs::path& p, fs_observer* o) : obs_base(p, o) {
-  if (!disabled) write_time_if_present(path, last_write_time);
+  if (!disabled) stamp_ = file_stamp::of(path);
+  last_write_time = write_time_of(stamp_);
+}
+
+obs_file::obs_file(fs::path p, fs_observer* o, const file_stamp& now)
+    : obs_base(std::move(p), o, true), stamp_(now) {
+  last_write_time = write_time_of(stamp_);
 }
 
 void obs_file::poll() {
-  if (disabled) return;
-  fs::file_time_type t;
-  if (!write_time_if_present(path, t)) return;  // removal is the parent folder's business
-  if (t == last_write_time) return;
+  if (!disabled) poll(file_stamp::of(path));
+}
+
+void obs_file::poll(const file_stamp& now) {
+  if (disabled || !now.present) return;  // removal is the parent folder's business
+  if (now == stamp_) return;
   observer->on_file_changed(path);
-  last_write_time = t;
+  stamp_ = now;
+  last_write_time = write_time_of(now);
 }
 
 obs_dir::obs_dir(const fs::path& p, fs_observer* o, std::vector<fs::path> ancestors)
-    : obs_base(p, o), ancestors_(std::move(ancestors)) {
-  // A link back to a folder on the way down would make the tree endless.
-  if (std::find(ancestors_.begin(), ancestors_.end(), path) != ancestors_.end()) {
-    disabled = true;
+    : obs_base(p, o), visited_(std::make_shared<visited_set>()) {
+  for (const fs::path& a : ancestors) {
+    struct stat st {};
+    if (::stat(a.c_str(), &st) == 0) visited_->insert({st.st_dev, st.st_ino});
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    // Not a folder (or gone): nothing to list. Any other failure: listed by a later poll.
+    if (errno != ENOENT && errno != ENOTDIR) note_unlisted(errno);
     return;
   }
-  if (fs::is_directory(path)) list(true);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return;
+  }
+  start({st.st_dev, st.st_ino}, fd, 0);
 }
 
-std::vector<fs::path> obs_dir::descent() const {
-  std::vector<fs::path> d = ancestors_;
-  d.push_back(path);
-  return d;
+obs_dir::obs_dir(fs::path p, fs_observer* o, std::shared_ptr<visited_set> visited, dir_id id, int fd, int error)
+    : obs_base(std::move(p), o, true), visited_(std::move(visited)) {
+  start(id, fd, error);
 }
 
-bool obs_dir::list(bool initial) {
+obs_dir::~obs_dir() {
+  if (claimed_) visited_->erase(id_);
+}
+
+void obs_dir::start(dir_id id, int fd, int error) {
+  id_ = id;
+  // Folders that link to each other would repeat the same subtree without end.
+  if (!visited_->insert(id).second) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  claimed_ = true;
+  if (fd < 0) {
+    note_unlisted(error);
+    return;
+  }
+  bool complete = true;
+  list(fd, true, complete);
+}
+
+void obs_dir::note_unlisted(int error) {
+  if (!unlisted_) log_warn << "Unable to list folder: " << path.string() << " (" << std::strerror(error) << ")" << std::endl;
+  unlisted_ = true;
+}
+
+bool obs_dir::list(int fd, bool initial, bool& complete) {
+  DIR* d = ::fdopendir(fd);
+  if (d == nullptr) {
+    note_unlisted(errno);
+    ::close(fd);
+    complete = false;
+    return false;
+  }
+  unlisted_ = false;
   bool added = false;
-  for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
-    std::string key = entry.path().filename().string();
-    if (entry.is_directory()) {
-      auto it = dirs.find(key);
+  for (;;) {
+    errno = 0;
+    const struct dirent* e = ::readdir(d);
+    if (e == nullptr) {
+      if (errno != 0) complete = false;
+      break;
+    }
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    // Links followed; an entry that cannot be queried (a dangling or looping link, no
+    // permission) is a file that does not exist now.
+    struct stat st {};
+    const bool ok = ::fstatat(fd, name, &st, 0) == 0;
+    if (ok && S_ISDIR(st.st_mode)) {
+      auto it = dirs.find(lookup_key(name));
       if (it != dirs.end()) {
-        it->second->poll();
-        it->second->present = true;
+        obs_dir& child = *it->second;
+        if (!child.disabled) {
+          int child_fd = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+          if (child_fd >= 0) child.poll_fd(child_fd);
+          else if (errno != ENOENT && errno != ENOTDIR) child.note_unlisted(errno);
+        }
+        child.present = true;
         continue;
       }
-      dirs.emplace(key, std::make_shared<obs_dir>(entry.path(), observer, descent()));
-      if (!initial) observer->on_dir_added(entry.path());
+      std::string key(name);
+      fs::path listed = path / key;
+      const dir_id id{st.st_dev, st.st_ino};
+      int child_fd = visited_->count(id) ? -1 : ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      const int open_error = errno;
+      std::shared_ptr<obs_dir> child(new obs_dir(is_link(fd, e) ? normal_or_given(listed) : listed, observer,
+                                                 visited_, id, child_fd, open_error));
+      dirs.emplace(std::move(key), std::move(child));
+      if (!initial) observer->on_dir_added(listed);
     } else {
-      auto it = files.find(key);
+      const file_stamp now = ok ? stamp_of(st) : file_stamp{};
+      auto it = files.find(lookup_key(name));
       if (it != files.end()) {
         it->second->present = true;
-        it->second->poll();
+        it->second->poll(now);
         continue;
       }
-      files.emplace(key, std::make_shared<obs_file>(entry.path(), observer));
-      if (!initial || observer->report_existing) observer->on_file_added(entry.path());
+      std::string key(name);
+      fs::path listed = path / key;
+      files.emplace(std::move(key),
+                    std::make_shared<obs_file>(is_link(fd, e) ? normal_or_given(listed) : listed, observer, now));
+      if (!initial || observer->report_existing) observer->on_file_added(listed);
     }
     added = true;
   }
+  ::closedir(d);
   return added;
 }
 
 void obs_dir::poll() {
   if (disabled) return;
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) poll_fd(fd);
   // Gone (its parent reports that) or not a folder at all: nothing to list.
-  if (!fs::is_directory(path)) return;
+  else if (errno != ENOENT && errno != ENOTDIR) note_unlisted(errno);
+}
+
+void obs_dir::poll_fd(int fd) {
+  if (!claimed_) {
+    // A repeat of a folder listed elsewhere in the tree; it takes over once that is gone.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || visited_->count({st.st_dev, st.st_ino})) {
+      ::close(fd);
+      return;
+    }
+    id_ = {st.st_dev, st.st_ino};
+    visited_->insert(id_);
+    claimed_ = true;
+  }
   for (auto& f : files) f.second->present = false;
   for (auto& d : dirs) d.second->present = false;
-  bool changed = list(false);
+  bool complete = true;
+  bool changed = list(fd, false, complete);
+  if (!complete) {
+    // What was not seen may still be there: nothing is taken for removed.
+    for (auto& f : files) f.second->present = true;
+    for (auto& d : dirs) d.second->present = true;
+  }
   changed |= drop_absent(files, [this](obs_file& f) { observer->on_file_removed(f.path); });
   changed |= drop_absent(dirs, [](obs_dir& d) { d.report_removed(); });
   if (changed) observer->on_dir_changed(path);
@@ -125,18 +266,26 @@ void obs_dir::report_removed() {
 }
 
 single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
-  if (write_time_if_present(path, last_write_time)) content = read_file(path.string());
+  stamp_ = file_stamp::of(path);
+  last_write_time = write_time_of(stamp_);
+  if (stamp_.present) content = read_file(path.string());
 }
 
 void single_observed_file::save() {
-  write_file(path.string(), content);
-  last_write_time = fs::last_write_time(path);
+  if (!write_file(path.string(), content)) {
+    // The file on disk is as it was; the old time lets an outside edit still be seen.
+    log_err << "Unable to save file: " << path.string() << " (" << std::strerror(errno) << ")" << std::endl;
+    return;
+  }
+  stamp_ = file_stamp::of(path);
+  last_write_time = write_time_of(stamp_);
 }
 
 void single_observed_file::check() {
-  fs::file_time_type t;
-  if (!write_time_if_present(path, t) || t == last_write_time) return;
+  const file_stamp now = file_stamp::of(path);
+  if (!now.present || now == stamp_) return;
   content = read_file(path.string());
   on_change();
-  last_write_time = t;
+  stamp_ = now;
+  last_write_time = write_time_of(now);
 }

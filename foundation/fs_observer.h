@@ -1,14 +1,32 @@
 #pragma once
-// Change detection on disk by polling existence and last write time; no notification
-// service of the operating system is used. The owner calls poll()/check() (the back end
-// every 2 s) and hears about changes synchronously.
+// Change detection on disk by polling existence, last write time, size and inode; no
+// notification service of the operating system is used. The owner calls poll()/check()
+// (the back end every 2 s) and hears about changes synchronously.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
+
+/// What a poll compares, all from one stat call: a save within the same tick of a coarse
+/// clock still changes the size or (saved through a rename) the inode.
+struct file_stamp {
+  bool present = false;
+  int64_t mtime_ns = 0;
+  int64_t size = 0;
+  uint64_t inode = 0;
+  bool operator==(const file_stamp& o) const {
+    return present == o.present && mtime_ns == o.mtime_ns && size == o.size && inode == o.inode;
+  }
+  bool operator!=(const file_stamp& o) const { return !(*this == o); }
+  /// The stamp of `path` (links followed); not present when it cannot be had.
+  static file_stamp of(const std::filesystem::path& path);
+};
 
 /// Receiver of the reports of a folder tree observer.
 class fs_observer {
@@ -37,6 +55,8 @@ class obs_base {
   /// Stores the receiver and the path (canonical and lexically normal when it can be had,
   /// else as given).
   obs_base(const std::filesystem::path& path, fs_observer* observer);
+  /// Stores the path as it is, for children whose path is already canonical.
+  obs_base(std::filesystem::path path, fs_observer* observer, bool already_canonical);
   /// Compares the disk with what was seen and reports the difference.
   virtual void poll() = 0;
   virtual ~obs_base() = default;
@@ -51,27 +71,38 @@ class obs_base {
   bool present = true;
 };
 
-/// One file inside an observed folder; reports on_file_changed when its write time moves.
+/// One file inside an observed folder; reports on_file_changed when its write time, size
+/// or inode changes.
 class obs_file : public obs_base {
  public:
-  /// Remembers the file's current write time (zero when it does not exist).
+  /// Remembers the file's current stamp (time zero when it does not exist).
   obs_file(const std::filesystem::path& path, fs_observer* observer);
-  /// Reports a changed write time; a missing file is left to the parent folder.
+  /// The same with the stamp its folder's listing took, and a path already canonical.
+  obs_file(std::filesystem::path path, fs_observer* observer, const file_stamp& now);
+  /// Reports a change; a missing file is left to the parent folder.
   void poll() override;
+  /// Reports a change against a stamp taken by the caller.
+  void poll(const file_stamp& now);
 
   std::filesystem::file_time_type last_write_time{};
+
+ private:
+  file_stamp stamp_;
 };
 
 /// A folder and everything below it.
 class obs_dir : public obs_base {
  public:
   /// Lists the folder recursively (reporting files as added when the receiver's
-  /// report_existing is set). `ancestors` are the paths of the folders above this one on
-  /// the current descent; a folder met again on it (a link cycle) is kept but not listed.
+  /// report_existing is set). A folder is listed once in the whole tree: met again through
+  /// a link (a cycle, or folders linking to each other) it is kept but not listed, as are
+  /// the `ancestors` given. A folder that cannot be listed is kept empty and listed again
+  /// by every poll.
   obs_dir(const std::filesystem::path& path, fs_observer* observer,
           std::vector<std::filesystem::path> ancestors = {});
   obs_dir(const obs_dir&) = delete;
   obs_dir& operator=(const obs_dir&) = delete;
+  ~obs_dir() override;
   /// Lists again: new entries are added, changed files reported, vanished entries removed,
   /// then on_dir_changed once when anything directly inside was added or removed.
   void poll() override;
@@ -82,16 +113,33 @@ class obs_dir : public obs_base {
   std::map<std::string, std::shared_ptr<obs_dir>> dirs;
 
  private:
-  /// One listing: known children are polled and marked present, new ones added (and
-  /// reported unless `initial`, where only files are, and only with report_existing).
-  /// Whether anything was added.
-  bool list(bool initial);
-  /// Paths of this folder and those above it, for the children's cycle check.
-  std::vector<std::filesystem::path> descent() const;
+  /// (device, inode) of every folder listed in one tree.
+  using visited_set = std::set<std::pair<uint64_t, uint64_t>>;
+  /// A child folder, `id` its (device, inode), listed through `fd`; -1 when it was not
+  /// opened (a repeat) or could not be (`error` says why).
+  obs_dir(std::filesystem::path path, fs_observer* observer, std::shared_ptr<visited_set> visited,
+          std::pair<uint64_t, uint64_t> id, int fd, int error);
+  /// Claims `id` in the tree and lists the folder open on `fd` (closed here) when no other
+  /// folder of the tree has it.
+  void start(std::pair<uint64_t, uint64_t> id, int fd, int error);
+  /// One listing of the folder open on `fd` (closed here): known children are polled and
+  /// marked present, new ones added (and reported unless `initial`, where only files are,
+  /// and only with report_existing). Whether anything was added; false in `complete` when
+  /// the folder could not be read to its end.
+  bool list(int fd, bool initial, bool& complete);
+  /// Polls through a descriptor the caller opened (closed here).
+  void poll_fd(int fd);
   /// Reports a subtree that vanished, as it was at the last poll.
   void report_removed();
+  /// Marks the folder as not listed (with a warning the first time).
+  void note_unlisted(int error);
 
-  std::vector<std::filesystem::path> ancestors_;
+  std::shared_ptr<visited_set> visited_;
+  std::pair<uint64_t, uint64_t> id_{};
+  /// Whether this folder holds its id in `visited_` (else it is a repeat and not listed).
+  bool claimed_ = false;
+  /// Whether the last attempt to list the folder failed (reported once).
+  bool unlisted_ = false;
 };
 
 /// One file whose content is kept in memory, reloaded when its write time changes.
@@ -101,7 +149,8 @@ class single_observed_file {
   explicit single_observed_file(std::filesystem::path path);
 
   /// Writes content to the file and remembers the new write time, so that the next check
-  /// does not take this write for an outside change.
+  /// does not take this write for an outside change. A failed write leaves the file as it
+  /// was and is reported on log_err with the file name.
   virtual void save();
   /// When the file exists and its write time differs: reloads content, calls on_change,
   /// then remembers the time (a throwing callback so gets another try at the next check).
@@ -113,4 +162,7 @@ class single_observed_file {
   std::string content;
   /// Called after a reload; does nothing until the owner sets it.
   std::function<void()> on_change = [] {};
+
+ private:
+  file_stamp stamp_;
 };

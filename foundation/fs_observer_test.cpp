@@ -1,6 +1,9 @@
 #include "foundation/fs_observer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -8,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/helpers.h"
+#include "foundation/log_capture.h"
 #include "foundation/test_util.h"
 
 namespace fs = std::filesystem;
@@ -165,4 +170,135 @@ TEST_F(FsObserver, SingleFileKeepsContentIgnoresOwnSaveAndRetriesFailedCallbacks
   f.on_change = nullptr;
   t.put("cfg.json", "four");
   EXPECT_THROW(f.check(), std::bad_function_call);
+}
+
+TEST_F(FsObserver, SingleFileFailedSaveIsReportedAndChangesNothing) {
+  const fs::path folder = root / "p", file = folder / "cfg.json";
+  t.put("p/cfg.json", "on disk");
+  single_observed_file f(file);
+  int calls = 0;
+  f.on_change = [&] { ++calls; };
+  f.content = "edited";
+  {
+    log_capture err(log_err);
+    fs::remove_all(folder);
+    f.save();  // the folder is gone: nothing to write into
+    fs::create_directories(file);
+    f.save();  // a folder stands where the file was
+    EXPECT_EQ(err.lines, (std::vector<std::string>{"Unable to save file: " + file.string() + " (No such file or directory)",
+                                                    "Unable to save file: " + file.string() + " (Is a directory)"}));
+  }
+  EXPECT_TRUE(fs::is_directory(file));
+  // The failed saves took no write time, so the file written from outside is still seen.
+  fs::remove(file);
+  t.put("p/cfg.json", "outside");
+  EXPECT_EQ(f.content, "edited");
+  f.check();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(f.content, "outside");
+}
+
+TEST_F(FsObserver, LoopingLinksAreDanglingLinks) {
+  t.put("s/a.txt");
+  fs::create_symlink("x", root / "x");  // ln -s x x
+  fs::create_symlink("y", root / "s" / "y");
+  obs_dir d(root, &r);
+  EXPECT_EQ(r.take(true), "+f s/a.txt, +f s/y, +f x");
+  expect_polls(d, {
+      {[] {}, ""},
+      {[&] { touch("s/a.txt"); }, "~f s/a.txt"},
+      {[&] { fs::create_symlink("z", root / "z"); }, "+f z, ~d ."},
+      {[&] { fs::remove(root / "x"); }, "-f x, ~d ."},
+  });
+}
+
+TEST_F(FsObserver, SavesWithinOneClockTickAreSeen) {
+  t.put("a.txt", "abcd");
+  obs_dir d(root, &r);
+  single_observed_file single(root / "a.txt");
+  r.take();
+  EXPECT_EQ(d.files.at("a.txt")->last_write_time, fs::last_write_time(root / "a.txt"));
+  EXPECT_EQ(single.last_write_time, fs::last_write_time(root / "a.txt"));
+  // Each step writes and then puts the old time back, as a clock with a coarse tick shows it.
+  const struct {
+    const char* name;
+    std::function<void()> save;
+    const char* reports;
+    const char* content;
+  } steps[] = {
+      {"longer, in place", [&] { std::ofstream(root / "a.txt") << "abcde"; }, "~f a.txt", "abcde"},
+      {"same size, renamed over", [&] { ASSERT_TRUE(write_file((root / "a.txt").string(), "vwxyz")); }, "~f a.txt",
+       "vwxyz"},
+      {"nothing", [] {}, "", "vwxyz"},
+  };
+  int calls = 0;
+  single.on_change = [&] { ++calls; };
+  for (const auto& s : steps) {
+    const fs::file_time_type before = fs::last_write_time(root / "a.txt");
+    s.save();
+    fs::last_write_time(root / "a.txt", before);
+    d.poll();
+    EXPECT_EQ(r.take(), s.reports) << s.name;
+    const int calls_before = calls;
+    single.check();
+    EXPECT_EQ(calls - calls_before, *s.reports ? 1 : 0) << s.name;
+    EXPECT_EQ(single.content, s.content) << s.name;
+  }
+}
+
+namespace {
+size_t folder_count(const obs_dir& d) {
+  size_t n = 1;
+  for (const auto& c : d.dirs) n += folder_count(*c.second);
+  return n;
+}
+}  // namespace
+
+TEST_F(FsObserver, FoldersLinkingToEachOtherAreListedOnce) {
+  constexpr int n = 7;
+  for (int i = 0; i < n; ++i) t.put("d" + std::to_string(i) + "/f.txt");
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      if (i != j) fs::create_directory_symlink(root / ("d" + std::to_string(j)), root / ("d" + std::to_string(i)) / ("to" + std::to_string(j)));
+  obs_dir d(root, &r);
+  // The root, the seven folders, and every link kept as a folder that is not listed.
+  EXPECT_EQ(folder_count(d), 1u + n + n * (n - 1));
+  EXPECT_EQ(r.take(true), "+f d0/f.txt, +f d1/f.txt, +f d2/f.txt, +f d3/f.txt, +f d4/f.txt, +f d5/f.txt, +f d6/f.txt");
+  expect_polls(d, {{[] {}, ""}, {[&] { touch("d3/f.txt"); }, "~f d3/f.txt"}});
+  // A folder reached both directly and through a link: when the way it was listed by goes,
+  // the other takes over.
+  t.put("a/g.txt");
+  fs::create_directory_symlink(root / "a", root / "b");
+  d.poll();
+  fs::remove(root / "b");
+  d.poll();
+  d.poll();
+  ASSERT_EQ(d.dirs.count("a"), 1u);
+  EXPECT_EQ(d.dirs.at("a")->files.count("g.txt"), 1u);
+}
+
+TEST_F(FsObserver, UnreadableFolderIsKeptAndListedOnceReadable) {
+  // Permissions bind root only after it gives up its rights, here in a child process.
+  const std::string out = in_child([&] {
+    if (::geteuid() == 0 && (::chown(root.c_str(), 65534, 65534) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      return std::string("cannot drop rights");
+    log_capture warn(log_warn);
+    obs_dir d(root, &r);
+    std::string polls;
+    auto poll = [&] {
+      d.poll();
+      polls += "[" + r.take() + "]";
+    };
+    t.put("n/a.txt");
+    t.put("n/locked/b.txt");
+    fs::permissions(root / "n" / "locked", fs::perms::none);
+    poll();
+    poll();
+    fs::permissions(root / "n" / "locked", fs::perms::owner_all);
+    poll();
+    for (const std::string& w : warn.lines) polls += " " + w;
+    return polls;
+  });
+  EXPECT_EQ(out, "[+f n/a.txt, +d n, ~d .][][+f n/locked/b.txt, ~d n/locked] Unable to list folder: " +
+                     (root / "n" / "locked").string() + " (Permission denied)");
 }

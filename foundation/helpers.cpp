@@ -1,29 +1,6 @@
 #include "foundation/helpers.h"
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
-
-#include "foundation/bt_exception.h"
-
-std::string read_file(const std::string& file_name) {
-  std::string message = "Unable to open file: " + file_name;
-  if (!path_exists(file_name)) throw_bt_exception(message);
-  std::ifstream in(file_name, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  return text.str();
-}
-
-bool path_exists(const std::filesystem::path& path) {
-  std::error_code ec;
-  return std::filesystem::exists(std::filesystem::status(path, ec));
-}
-
-void write_file(const std::string& file_name, const std::string& content) {
-  std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
-  if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
 
 std::string replace_all(std::string text, const std::string& search, const std::string& replacement) {
   if (search.empty()) return text;  // nothing to find; scanning would never advance

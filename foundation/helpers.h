@@ -7,13 +7,18 @@
 #include <vector>
 
 /// The whole file as text; throws "Unable to open file: <name>" when nothing exists there.
+/// An entry that exists but cannot be read (no permission, a folder, a FIFO, a device) gives
+/// "" at once: only regular files are read, never waiting for a writer.
 std::string read_file(const std::string& file_name);
 
 /// Whether anything is at `path` (links followed); an error in asking counts as nothing.
 bool path_exists(const std::filesystem::path& path);
 
-/// Writes `content` as the whole file (created or truncated). Failures are not reported.
-void write_file(const std::string& file_name, const std::string& content);
+/// Replaces the whole file by `content`: written to a temporary file beside it, flushed to
+/// disk, then renamed over it (through a symbolic link, over the link's target), so the old
+/// content stays whole when anything fails. An existing file keeps its permission bits, a
+/// new one gets 0666 under the umask. False when it did not work; errno then tells why.
+bool write_file(const std::string& file_name, const std::string& content);
 
 /// `text` with every occurrence of `search` replaced, scanning on behind each replacement.
 /// An empty search text leaves the text unchanged.

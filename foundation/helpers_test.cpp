@@ -2,21 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/bt_exception.h"
-#include "foundation/test_util.h"
-
 namespace {
-
-TEST(Helpers, ReadAndWriteWholeFiles) {
-  temp_dir d;
-  const std::string f = (d.path / "a.txt").string(), missing = (d.path / "missing").string();
-  write_file(f, std::string("x\0y\n", 4));
-  EXPECT_EQ(std::string("x\0y\n", 4), read_file(f));
-  write_file(f, "");
-  EXPECT_EQ("", read_file(f));
-  write_file((d.path / "no" / "dir.txt").string(), "lost");  // not reported
-  expect_throw_what<vesk::util::bt_exception>([&] { read_file(missing); }, "Unable to open file: " + missing);
-}
 
 TEST(Helpers, ReplaceAllAndTrim) {
   EXPECT_EQ("aXXbXX", replace_all("aXbX", "X", "XX"));

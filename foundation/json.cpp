@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <ostream>
 
 #include "foundation/bt_exception.h"
@@ -9,11 +11,91 @@
 
 namespace vesk {
 
+namespace {
+
+// The payload objects of values (a std::string, a member vector or an element vector) all
+// fit one 32-byte block. Parsing makes and drops them by the thousand, so they come from a
+// free list instead of the general allocator: a block is a pointer swap. Blocks are never
+// given back to the system, so one freed on another thread than it came from stays valid.
+// The sanitizer builds use the general allocator, which checks every use.
+#if defined(__SANITIZE_ADDRESS__) || defined(VESK_SANITIZE)
+#define VESK_JSON_PLAIN_PAYLOADS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VESK_JSON_PLAIN_PAYLOADS 1
+#endif
+#endif
+
+union payload_block {
+  payload_block* next;
+  alignas(std::max_align_t) unsigned char bytes[32];
+};
+static_assert(sizeof(std::string) <= sizeof(payload_block), "a string must fit a block");
+static_assert(sizeof(json::members) <= sizeof(payload_block), "a vector must fit a block");
+
+#ifndef VESK_JSON_PLAIN_PAYLOADS
+thread_local payload_block* free_blocks = nullptr;
+
+payload_block* refill() {
+  constexpr size_t count = 2048;
+  static std::mutex chunks_mutex;
+  static std::vector<payload_block*>* chunks = new std::vector<payload_block*>();  // kept for good
+  payload_block* chunk = new payload_block[count];
+  {
+    std::lock_guard<std::mutex> lock(chunks_mutex);
+    chunks->push_back(chunk);
+  }
+  for (size_t i = 0; i + 1 < count; ++i) chunk[i].next = &chunk[i + 1];
+  chunk[count - 1].next = nullptr;
+  return chunk;
+}
+#endif
+
+void* take_block() {
+#ifdef VESK_JSON_PLAIN_PAYLOADS
+  return ::operator new(sizeof(payload_block));
+#else
+  payload_block* b = free_blocks;
+  if (b == nullptr) b = refill();
+  free_blocks = b->next;
+  return b;
+#endif
+}
+
+void give_block(void* p) noexcept {
+#ifdef VESK_JSON_PLAIN_PAYLOADS
+  ::operator delete(p);
+#else
+  auto* b = static_cast<payload_block*>(p);
+  b->next = free_blocks;
+  free_blocks = b;
+#endif
+}
+
+template <class T, class... Args>
+T* make_payload(Args&&... args) {
+  void* p = take_block();
+  try {
+    return new (p) T(std::forward<Args>(args)...);
+  } catch (...) {
+    give_block(p);
+    throw;
+  }
+}
+
+template <class T>
+void drop_payload(T* p) noexcept {
+  p->~T();
+  give_block(p);
+}
+
+}  // namespace
+
 void json::type_error() { throw_bt_exception("vesk::json: Types do not match"); }
 
-json::json(const std::string& s) : type_(string_t) { v_.s = new std::string(s); }
-json::json(std::string&& s) : type_(string_t) { v_.s = new std::string(std::move(s)); }
-json::json(const char* s) : type_(string_t) { v_.s = new std::string(s); }
+json::json(const std::string& s) : type_(string_t) { v_.s = make_payload<std::string>(s); }
+json::json(std::string&& s) : type_(string_t) { v_.s = make_payload<std::string>(std::move(s)); }
+json::json(const char* s) : type_(string_t) { v_.s = make_payload<std::string>(s); }
 
 json::json(std::initializer_list<json> list) {
   if (list.size() == 2 && list.begin()->type_ == string_t) {
@@ -80,11 +162,11 @@ void json::copy_from(const json& other) {
           j.dst->type_ = j.src->type_;
           break;
         case string_t:
-          j.dst->v_.s = new std::string(*j.src->v_.s);
+          j.dst->v_.s = make_payload<std::string>(*j.src->v_.s);
           j.dst->type_ = string_t;
           break;
         case object_t: {
-          auto* m = new members();
+          auto* m = make_payload<members>();
           j.dst->v_.o = m;
           j.dst->type_ = object_t;
           m->reserve(j.src->v_.o->size());
@@ -95,7 +177,7 @@ void json::copy_from(const json& other) {
           break;
         }
         case array_t: {
-          auto* a = new elements();
+          auto* a = make_payload<elements>();
           j.dst->v_.a = a;
           j.dst->type_ = array_t;
           a->resize(j.src->v_.a->size());
@@ -113,7 +195,7 @@ void json::copy_from(const json& other) {
 void json::reset() noexcept {
   switch (type_) {
     case string_t:
-      delete v_.s;
+      drop_payload(v_.s);
       break;
     case object_t:
     case array_t:
@@ -140,9 +222,9 @@ void json::free_containers() noexcept {
   };
   auto delete_payload = [](json& v) {
     if (v.type_ == object_t)
-      delete v.v_.o;
+      drop_payload(v.v_.o);
     else
-      delete v.v_.a;
+      drop_payload(v.v_.a);
     v.type_ = null_t;
   };
   if (!has_nested(*this)) {  // the common case: no work list needed
@@ -167,14 +249,14 @@ void json::free_containers() noexcept {
 
 json json::make_object() {
   json j;
-  j.v_.o = new members();
+  j.v_.o = make_payload<members>();
   j.type_ = object_t;
   return j;
 }
 
 json json::make_array(const json* first, size_t n) {
   json j;
-  j.v_.a = new elements(first, first + n);
+  j.v_.a = make_payload<elements>(first, first + n);
   j.type_ = array_t;
   return j;
 }

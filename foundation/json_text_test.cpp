@@ -122,6 +122,10 @@ TEST(JsonParser, EscapesAndRoundTrip) {
   std::string doc = "{\"s\":\"line\\nnext \\\"q\\\"\",\"n\":[0.500000,-2.000000],\"o\":{\"t\":true,\"f\":false,\"z\":null}}";
   EXPECT_EQ(doc, json::parse(doc).dump());
   EXPECT_EQ(doc, json::parse(json::parse(doc).dump("  ")).dump());
+  // Keys with escapes, in objects that stay open while inner containers open and close.
+  const char* keys = "{\"a\\n\":[{\"b\\t\":{\"c\\\\\":1}},[{\"\\u0041d\":2}]],\"e\\\"\":3,\"f\":4}";
+  EXPECT_EQ("{\"a\n\":[{\"b\t\":{\"c\\\":1.000000}},[{\"d\":2.000000}]],\"e\"\":3.000000,\"f\":4.000000}",
+            json::parse(keys).dump());
 }
 
 TEST(JsonParser, ExceptionsPassToTheCaller) {

@@ -1,13 +1,17 @@
 #pragma once
 // Test helpers: a temporary folder, scoped working folder and environment variable, a
-// write time moved on without waiting, and a check of an exception's exact type and text.
+// write time moved on without waiting, a check of an exception's exact type and text, and a
+// call run in a bounded child process.
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <typeinfo>
@@ -72,4 +76,40 @@ void expect_throw_what(F f, const std::string& what) {
     EXPECT_EQ(typeid(e), typeid(E)) << typeid(e).name();
     EXPECT_EQ(what, e.what());
   }
+}
+
+/// Runs `f` in a child process bounded in time (and, outside the sanitizer build, in
+/// memory), so a call that blocks or grows for ever fails the test instead of hanging it.
+/// The child's text from `f`, or "killed by signal N" / "exit N".
+inline std::string in_child(const std::function<std::string()>& f) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    ::alarm(5);
+#ifndef VESK_SANITIZE  // the sanitizer runtime reserves more address space than any limit
+    rlimit mem{1u << 30, 1u << 30};
+    ::setrlimit(RLIMIT_AS, &mem);
+#endif
+    std::string out;
+    try {  // an exception must not return into the test runner's copy in this child
+      out = f();
+    } catch (const std::exception& e) {
+      out = std::string("exception: ") + e.what();
+    }
+    ssize_t n = ::write(fds[1], out.data(), out.size());
+    ::_exit(n == static_cast<ssize_t>(out.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  if (WIFSIGNALED(st)) return "killed by signal " + std::to_string(WTERMSIG(st));
+  if (WEXITSTATUS(st) != 0) return "exit " + std::to_string(WEXITSTATUS(st));
+  return out;
 }

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang++ and runs them for a bounded time (first
-# argument, seconds in all; default 60): half for the node-source parser (seeds in
-# fuzz/corpus), a quarter each for the model-link frame decoder and the WebSocket glue
-# (seeds in fuzz/corpus_model_link and fuzz/corpus_websocket). Without clang++ it does
-# nothing and succeeds.
+# Builds the libFuzzer targets with clang++ and runs them one after the other within a
+# bounded total time (first argument, seconds; default 60), split evenly between them.
+# Each target is fuzz/<name>_fuzz.cpp with its seeds in the corpus folder named below.
+# Without clang++ it does nothing and succeeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -22,29 +21,39 @@ if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/
 fi
 rm -rf "$probe"
 
+# name | seed corpus | libraries (innermost last)
+targets=(
+  "annotations|fuzz/corpus|annotations foundation"
+  "json|fuzz/json_corpus|foundation"
+  "model_link|fuzz/corpus_model_link|io foundation"
+  "websocket|fuzz/corpus_websocket|io foundation"
+)
+
 build=build-fuzz
 sanitize="address,undefined"
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,$sanitize -fno-sanitize-recover=all -fno-omit-frame-pointer" \
   >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vesk_annotations vesk_io
-clang++ -std=c++17 -g -O1 -I. -fsanitize=fuzzer,$sanitize -fno-sanitize-recover=all \
-  fuzz/annotations_fuzz.cpp "$build/annotations/libvesk_annotations.a" \
-  "$build/foundation/libvesk_foundation.a" -o "$build/annotations_fuzz"
-for target in model_link websocket; do
+libs_needed=$(for t in "${targets[@]}"; do echo "${t##*|}"; done | tr ' ' '\n' | sort -u | sed 's/^/vesk_/')
+cmake --build "$build" -j "$(nproc)" --target $libs_needed
+
+for t in "${targets[@]}"; do
+  IFS='|' read -r name corpus libs <<<"$t"
+  archives=()
+  for l in $libs; do archives+=("$build/$l/libvesk_$l.a"); done
   clang++ -std=c++17 -g -O1 -I. -fsanitize=fuzzer,$sanitize -fno-sanitize-recover=all \
-    "fuzz/${target}_fuzz.cpp" "$build/io/libvesk_io.a" "$build/foundation/libvesk_foundation.a" -pthread \
-    -o "$build/${target}_fuzz"
+    "fuzz/${name}_fuzz.cpp" "${archives[@]}" -pthread -o "$build/${name}_fuzz"
 done
 
-# New inputs go to a scratch corpus; the seeds in the repository stay as they are.
+# New inputs go to scratch corpora; the seeds in the repository stay as they are.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build/annotations_fuzz" -max_total_time="$((seconds / 2))" -timeout=10 -rss_limit_mb=2048 \
-  -max_len=65536 -print_final_stats=1 "$work" fuzz/corpus
-for target in model_link websocket; do
-  mkdir -p "$work/$target"
-  "$build/${target}_fuzz" -max_total_time="$((seconds / 4))" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=65536 -print_final_stats=1 "$work/$target" "fuzz/corpus_$target"
+share=$((seconds / ${#targets[@]}))
+[ "$share" -ge 1 ] || share=1
+for t in "${targets[@]}"; do
+  IFS='|' read -r name corpus libs <<<"$t"
+  mkdir -p "$work/$name"
+  "$build/${name}_fuzz" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=65536 -print_final_stats=1 "$work/$name" "$corpus"
 done
 echo "fuzz: no invariant violated in ${seconds}s"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: a normal build and
 # a build with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the node-source
-# parser for a minute when clang is there.
+# parser and the JSON text for a minute in all when clang is there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh

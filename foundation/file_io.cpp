@@ -1,0 +1,146 @@
+// Whole-file reading and writing (declared in helpers.h). Reading never waits on or
+// drains something that is not a regular file; writing replaces a file in one rename, so
+// a failed save leaves the old content as it was.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// Reads an open regular file: its size first, then whatever it grew by (files under
+/// /proc report size 0). Empty on a read error.
+std::string read_regular(int fd, off_t size) {
+  std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  size_t have = 0;
+  for (;;) {
+    if (have == text.size()) text.resize(have + (have < 65536 ? 65536 : have));
+    ssize_t n = ::read(fd, &text[have], text.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::string();
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
+  }
+  text.resize(have);
+  return text;
+}
+
+/// What a write to `given` replaces: the final target of a chain of symbolic links (which
+/// need not exist yet), else `given` itself. Empty for a link loop.
+fs::path write_target(const fs::path& given) {
+  fs::path p = given;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) return p;
+    fs::path to = fs::read_symlink(p, ec);
+    if (ec) return p;
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  return fs::path();
+}
+
+/// Writes all of `content` to `fd`; false on the first error.
+bool write_all(int fd, const std::string& content) {
+  const char* p = content.data();
+  size_t left = content.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+/// Creates a new, unused file beside `target` (hidden, named after it); its descriptor, or
+/// -1. Mode 0666 so that the umask decides for a new file, as for any other created file.
+int create_temp(const fs::path& target, std::string& temp) {
+  static unsigned counter = 0;
+  const fs::path dir = target.parent_path();
+  for (int tries = 0; tries < 100; ++tries) {
+    const unsigned salt = static_cast<unsigned>(::getpid()) * 2654435761u ^
+                          static_cast<unsigned>(std::time(nullptr)) ^ (++counter * 40503u);
+    temp = (dir / ("." + target.filename().string() + ".tmp" + std::to_string(salt))).string();
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string read_file(const std::string& file_name) {
+  if (!path_exists(file_name)) throw_bt_exception("Unable to open file: " + file_name);
+  // Non-blocking, so opening a FIFO does not wait for a writer.
+  int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  struct stat st {};
+  std::string text;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) text = read_regular(fd, st.st_size);
+  ::close(fd);
+  return text;
+}
+
+bool path_exists(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::status(path, ec));
+}
+
+bool write_file(const std::string& file_name, const std::string& content) {
+  const fs::path target = write_target(file_name);
+  if (target.empty()) {
+    errno = ELOOP;
+    return false;
+  }
+  struct stat old {};
+  const bool existed = ::stat(target.c_str(), &old) == 0;
+  // A folder, FIFO or device is not a file we may replace by a regular one.
+  if (existed && !S_ISREG(old.st_mode)) {
+    errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  std::string temp;
+  int fd = create_temp(target, temp);
+  if (fd < 0) return false;
+  bool ok = true;
+  if (existed) {
+    // Owner and group are kept where we may; the permission bits always.
+    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    if (ok && ::fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;
+  }
+  ok = ok && write_all(fd, content) && ::fsync(fd) == 0;
+  int saved = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = saved;
+    return false;
+  }
+  // The rename itself reaches the disk with the folder; a failure here loses nothing.
+  const std::string dir = target.has_parent_path() ? target.parent_path().string() : ".";
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
