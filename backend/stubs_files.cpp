@@ -4,15 +4,6 @@
 
 namespace vesk {
 
-// --- user_config.cpp
-vesk_config::vesk_config() : file("vesk.cfg") {}
-void vesk_config::get_links(std::vector<json_link_element>&) {}
-void vesk_config::save() {}
-void vesk_config::on_file_changed() {}
-vesk_model_perspectives::vesk_model_perspectives() : file("model_perspectives.json") {}
-void vesk_model_perspectives::save() {}
-void vesk_model_perspectives::on_file_changed() {}
-
 // --- managed_file.cpp
 managed_file::managed_file(const std::filesystem::path& p, vesk::main_controller& owner) : path(p), controller(owner) {}
 managed_file::~managed_file() = default;

@@ -15,8 +15,11 @@ namespace vesk {
 class vesk_config : public json_link {
  public:
   vesk_config();
+  vesk_config(const vesk_config&) = delete;  // the file's callback holds this object's address
+  vesk_config& operator=(const vesk_config&) = delete;
   void get_links(std::vector<json_link_element>& links) override;
-  /// Writes the five keys to "vesk.cfg", so that the next check does not reload it.
+  /// Writes the five keys to "vesk.cfg", so that the next check does not reload it. A key
+  /// of the wrong type in the file is logged with the file's path; the others apply.
   void save();
   /// Reload after an outside change: apply the file's keys, then on_update.
   void on_file_changed();
@@ -35,7 +38,11 @@ class vesk_model_perspectives {
  public:
   /// Loads the file; a missing or empty one is created holding {}.
   vesk_model_perspectives();
+  vesk_model_perspectives(const vesk_model_perspectives&) = delete;
+  vesk_model_perspectives& operator=(const vesk_model_perspectives&) = delete;
+  /// Writes the document to the file, so that the next check does not reload it.
   void save();
+  /// Reload after an outside change (the file poll does not check this file).
   void on_file_changed();
 
   vesk::json document;
