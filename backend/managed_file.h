@@ -24,13 +24,17 @@ class managed_file {
 
   /// Reads the file as the only history entry; throws when it cannot be read.
   virtual void load(const std::filesystem::path& file);
-  /// Writes the current content to the file.
+  /// Writes the current content to the file (replaced whole); a failure is logged as
+  /// "Unable to write file: " and the path, and the history stays as it is.
   virtual void write();
   /// The current content ("" with no history).
   virtual std::string content();
+  /// One step back (where there is one), then write and push "read_file", also at the start.
   virtual void undo();
+  /// One step forward (where there is one), then write and push, also at the end.
   virtual void redo();
-  /// Makes `text` the newest and current entry (dropping the redo entries).
+  /// Makes `text` the newest and current entry (dropping the redo entries), writes it
+  /// when asked, and pushes it.
   virtual void add_save_point(const std::string& text, bool write_to_disk);
   /// Takes an outside edit as a new entry; true when the file is missing or differed.
   virtual bool reload_if_changed();
@@ -49,6 +53,8 @@ class managed_header : public managed_file {
   void undo() override;
   void redo() override;
   void add_save_point(const std::string& text, bool write_to_disk) override;
+  /// Parses the node descriptions of the current content into `blocks`.
+  void parse();
 
   std::vector<std::shared_ptr<vesk::annotations::block_base>> blocks;
   std::string project;
