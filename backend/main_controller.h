@@ -12,6 +12,7 @@
 
 #include "annotations/block_lists.h"
 #include "backend/backend_state.h"
+#include "backend/build_output.h"
 #include "backend/model_gateway.h"
 #include "backend/project_dir.h"
 #include "backend/session.h"
@@ -90,6 +91,13 @@ class main_controller {
   std::shared_ptr<vesk::command_task> vcs_task;
   bool hg_found = false;
   bool git_found = false;
+  /// The build's output not yet cut into lines.
+  build_output_lines build_output;
+  /// Set while add_log_entry pushes, so a line logged by the push itself is only kept.
+  bool in_log_entry = false;
 };
+
+/// The highest port a search tries from `first` on: 999 further, but not past 65535.
+uint16_t last_port_to_try(uint16_t first);
 
 }  // namespace vesk
