@@ -61,10 +61,12 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   // The GUI port hands out the project's files and runs builds without a password, so it
   // listens on the loopback address only and refuses handshakes from web pages.
   const uint16_t last = last_port_to_try(requested_gui_port);
-  for (unsigned port = requested_gui_port; port <= last && !gui_server; ++port) {
+  unsigned port = requested_gui_port;
+  for (; port <= last; ++port) {
     try {
       gui_server = std::make_shared<vesk::io::websocket_server>(
           events, vesk::io::end_point{htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port)});
+      break;
     } catch (const std::exception&) {
     }
   }
@@ -72,8 +74,8 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
     throw_bt_exception("Unable to open the GUI port: none of the ports " + std::to_string(requested_gui_port) +
                        " to " + std::to_string(last) + " could be bound on 127.0.0.1.");
   }
-  gui_port = gui_server->local_port();
-  if (gui_port != requested_gui_port) {
+  gui_port = gui_server->local_port();  // the kernel's choice for port 0
+  if (port != requested_gui_port) {
     log_info << "GUI-Port " << requested_gui_port << " is in use. Using " << gui_port << " instead..." << std::endl;
   }
   gui_server->accept_origin = [](const std::string& origin) {
