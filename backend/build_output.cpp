@@ -1,5 +1,7 @@
 #include "backend/build_output.h"
 
+#include <algorithm>
+
 namespace vesk {
 
 std::vector<std::string> build_output_lines::take(const std::string& bytes, bool flush) {
@@ -15,6 +17,13 @@ std::vector<std::string> build_output_lines::take(const std::string& bytes, bool
     rest_.clear();
   }
   return lines;
+}
+
+bool build_output_lines::holds_message() const {
+  if (rest_.empty()) return false;
+  const std::string prefix = "j: ";
+  const size_t n = std::min(rest_.size(), prefix.size());
+  return rest_.compare(0, n, prefix, 0, n) == 0;
 }
 
 build_line_route route_build_line(const std::string& line) {

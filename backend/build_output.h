@@ -15,6 +15,9 @@ class build_output_lines {
   std::vector<std::string> take(const std::string& bytes, bool flush);
   /// Forgets an unfinished line (a new child replaced the old one).
   void clear() { rest_.clear(); }
+  /// Whether the unfinished line is (or may become) a "j: " message, which is useless in
+  /// pieces and so is held until its line end or the child's end.
+  bool holds_message() const;
   /// The unfinished line held back.
   const std::string& rest() const { return rest_; }
 

@@ -124,8 +124,10 @@ void main_controller::poll_processes() {
     ended = true;
     bytes += read_pipe();  // what the child wrote just before it ended
   }
-  // A line still being written stays for the next poll, unless no more is coming.
-  for (const std::string& line : build_output.take(bytes, ended || bytes.empty())) {
+  // A line still being written stays for the next poll, unless no more is coming soon; a
+  // "j: " message waits for its line end however long that takes.
+  const bool flush = ended || (bytes.empty() && !build_output.holds_message());
+  for (const std::string& line : build_output.take(bytes, flush)) {
     const build_line_route route = route_build_line(line);
     if (route.type != "json") {
       add_log_entry(route.type, route.text);
