@@ -122,6 +122,14 @@ websocket_server::websocket_server(event_list& list, end_point where)
   endpoint.clear_access_channels(websocketpp::log::alevel::all);
   endpoint.get_elog().set_ostream(&log_debug);
   endpoint.register_ostream(&std::cout);
+  accept_origin = [](const std::string&) { return true; };
+  endpoint.set_validate_handler([this](websocketpp::connection_hdl handle) {
+    ws_endpoint::connection_ptr c = lib_->endpoint.get_con_from_hdl(handle);
+    std::function<bool(const std::string&)> accept = accept_origin;
+    if (accept(c->get_request_header("Origin"))) return true;
+    c->set_status(websocketpp::http::status_code::forbidden);
+    return false;
+  });
   server_.on_new_connection = [this](std::shared_ptr<tcp> connection) { accept_websocket(std::move(connection)); };
 }
 

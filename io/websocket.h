@@ -44,6 +44,10 @@ class websocket_server {
 
   /// Gets every new connection (before its handshake). Default: drop it.
   std::function<void(std::shared_ptr<websocket_connection>)> on_new_connection;
+  /// Asked during each opening handshake with the request's Origin header ("" when it
+  /// has none); false refuses the handshake (403) and the connection closes. Default:
+  /// accept every origin.
+  std::function<bool(const std::string& origin)> accept_origin;
 
   struct library;  ///< the protocol library's endpoint, kept out of this header
 

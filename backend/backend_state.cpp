@@ -1,0 +1,74 @@
+#include "backend/backend_state.h"
+
+#include <iostream>
+
+#include "backend/gui_guards.h"
+#include "backend/main_controller.h"
+
+namespace vesk {
+
+namespace {
+
+/// The most entries the history keeps once the controller adds to it.
+constexpr size_t history_limit = 5000;
+
+}  // namespace
+
+backend_state_t::backend_state_t(vesk::main_controller& owner) : controller(owner) {
+  const std::filesystem::path& folder = controller.prj_dir.path;
+  workspace = folder.parent_path().string();
+  prj_name = folder.filename().string();
+  prj_path = folder.string();
+  prj_cfg_name = controller.prj_cfg.file.path.stem().string();
+  rt_properties = vesk::json::make_object();
+  vesk_config.on_update = [this] { controller.send_backend_state(); };
+}
+
+void backend_state_t::get_links(std::vector<json_link_element>& links) {
+  links.emplace_back("version", version);
+  links.emplace_back("online", online);
+  links.emplace_back("workspace", workspace);
+  links.emplace_back("prj_name", prj_name);
+  links.emplace_back("prj_path", prj_path);
+  links.emplace_back("prj_cfg_name", prj_cfg_name);
+  links.emplace_back("prj_cfg", prj_cfg);
+  links.emplace_back("signal_def", signal_def);
+  links.emplace_back("parameter_def", parameter_def);
+  links.emplace_back("build_state", build_state);
+  links.emplace_back("file_list", file_list);
+  links.emplace_back("rt_properties", rt_properties);
+  links.emplace_back("vesk_config", vesk_config);
+}
+
+void main_controller::send_backend_state() {
+  vesk::json message{{"cmd", "backend_state"}, {"state", state.to_json()}};
+  send_to_gui(message);
+}
+
+void main_controller::add_log_entry(const std::string& type, const std::string& raw_msg) {
+  // Called from the log streams' sinks: an exception here would leave the stream in a
+  // failed state and silence it for the rest of the run, so nothing may escape.
+  try {
+    const std::string msg = replace_invalid_utf8(raw_msg);
+    std::cout << type << ": " << msg << std::endl;
+    if (log_history.size() >= history_limit) log_history.pop_front();
+    log_history.push_back({type, msg});
+    // A line logged while this one is being pushed (by the sending itself) is kept and
+    // printed, but not pushed: pushing it would run into the same send again.
+    if (in_log_entry) return;
+    in_log_entry = true;
+    try {
+      send_to_gui(vesk::json{{"cmd", "log"}, {"type", type}, {"msg", msg}});
+    } catch (...) {
+      in_log_entry = false;
+      throw;
+    }
+    in_log_entry = false;
+  } catch (const std::exception& e) {
+    std::cerr << "vesk: a log line could not be passed on (" << e.what() << "): " << raw_msg << std::endl;
+  } catch (...) {
+    std::cerr << "vesk: a log line could not be passed on: " << raw_msg << std::endl;
+  }
+}
+
+}  // namespace vesk

@@ -1,0 +1,169 @@
+// The controller's child processes: the editor, the build tool (which also runs the model)
+// and the 200 ms poll that watches the editor and reads the build's output.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "backend/main_controller.h"
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/startup_paths.h"
+
+namespace vesk {
+
+namespace {
+
+/// Passes log_err's messages on and notes that one came (the JSON parser reports its
+/// syntax errors there and returns a value all the same).
+class error_watch {
+ public:
+  error_watch() : saved_(log_err.sink) {
+    log_err.sink = [this](const char* text, size_t len) {
+      seen = true;
+      if (saved_) saved_(text, len);
+    };
+  }
+  ~error_watch() { log_err.sink = saved_; }
+  error_watch(const error_watch&) = delete;
+  error_watch& operator=(const error_watch&) = delete;
+  bool seen = false;
+
+ private:
+  log_stream::sink_fn saved_;
+};
+
+}  // namespace
+
+void main_controller::start_gui() {
+  const std::filesystem::path own = exe_dir / "gui" / "vesk-gui";
+  const std::filesystem::path electron = "/opt/electron/electron";
+  std::string command;
+  if (path_exists(own)) {
+    command = own.string();
+  } else if (path_exists(electron)) {
+    command = electron.string();
+  } else {
+    throw_bt_exception("Could not find electron in " + own.string() + " or " + electron.string());
+  }
+  auto task = std::make_shared<command_task>(command,
+                                             std::vector<std::string>{"--no-sandbox", "./html/index.html",
+                                                                      std::to_string(gui_port)},
+                                             "");
+  gui_task.swap(task);
+}
+
+void main_controller::start_build() {
+  const std::filesystem::path cli = exe_dir / "vesk-cli";
+  if (!path_exists(cli)) throw_bt_exception("Unable to find vesk-cli.");
+  auto task = std::make_shared<command_task>(
+      cli.string(), std::vector<std::string>{"--gui-output", prj_cfg.file.path.string()}, "");
+  // The new child runs first; releasing the old task then stops the old child.
+  build_task.swap(task);
+  build_output.clear();
+}
+
+void main_controller::kill_build() {
+  if (!build_task || build_task->pid <= 0) return;
+  const int pid = build_task->pid;
+  if (gateway.model_online()) {
+    for (auto& s : std::vector<std::shared_ptr<session>>(sessions)) s->daq_list.clear();
+    gateway.update_daq();
+    gateway.send_packet(vesk::rt::packet::command, "quit", 4);
+    for (int i = 0; i < 12; ++i) {
+      if (::waitpid(pid, &build_task->status, WNOHANG) != 0) return;
+      ::usleep(100000);
+    }
+  }
+  int status = 0;
+  const int r = ::waitpid(pid, &status, WNOHANG);
+  if (r > 0) build_task->status = status;
+  if (r != 0) return;
+  ::kill(-pid, SIGTERM);
+}
+
+void main_controller::poll_processes() {
+  if (gui && gui_task) {
+    int status = 0;
+    if (gui_task->pid <= 0 || ::waitpid(gui_task->pid, &status, WNOHANG) != 0) {
+      log_info << "GUI closed. Stopping vesk..." << std::endl;
+      if (build_task) kill_build();
+      std::exit(0);
+    }
+  }
+  if (!build_task) {
+    if (state.build_state != 0) {
+      state.build_state = 0;
+      send_backend_state();
+    }
+    return;
+  }
+
+  // Keep the task while its lines are handled: a command among them may replace it.
+  std::shared_ptr<command_task> task = build_task;
+  const auto read_pipe = [&task] {
+    std::string bytes;
+    char chunk[1000];
+    for (;;) {
+      if (task->pipe_fd[0] < 0) break;
+      ssize_t n = ::read(task->pipe_fd[0], chunk, sizeof chunk);
+      if (n <= 0) break;
+      bytes.append(chunk, static_cast<size_t>(n));
+    }
+    return bytes;
+  };
+  std::string bytes = read_pipe();
+  bool ended = false;
+  int status = task->status;
+  const int r = task->pid > 0 ? ::waitpid(task->pid, &status, WNOHANG) : -1;
+  if (r > 0) task->status = status;
+  if (r != 0) {
+    ended = true;
+    bytes += read_pipe();  // what the child wrote just before it ended
+  }
+  // A line still being written stays for the next poll, unless no more is coming soon; a
+  // "j: " message waits for its line end however long that takes.
+  const bool flush = ended || (bytes.empty() && !build_output.holds_message());
+  for (const std::string& line : build_output.take(bytes, flush)) {
+    const build_line_route route = route_build_line(line);
+    if (route.type != "json") {
+      add_log_entry(route.type, route.text);
+      continue;
+    }
+    vesk::json message;
+    bool bad = false;
+    {
+      error_watch errors;
+      try {
+        message = vesk::json::parse(route.text);
+      } catch (const std::exception& e) {
+        log_err << "json_parse_error: " << e.what() << std::endl;
+        bad = true;
+      }
+      bad = bad || errors.seen;
+    }
+    if (bad) {
+      log_err << "Build output line is no valid JSON and was skipped: " << line << std::endl;
+      continue;
+    }
+    send_to_gui(message);
+  }
+  if (ended && task == build_task) {
+    const int s = task->status;
+    if (s != 0 && s != 15) {
+      log_err << "Build failed. Exit status: " << s << std::endl;
+      if (s == 11) log_err << "May be a segmentation fault." << std::endl;
+    }
+    build_task.reset();
+    build_output.clear();
+  }
+  if (state.build_state != 1) {
+    state.build_state = 1;
+    send_backend_state();
+  }
+}
+
+}  // namespace vesk

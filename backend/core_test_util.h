@@ -1,0 +1,226 @@
+#pragma once
+// Test helpers of the program tests: a copy of vesk in a temporary folder (with a stub
+// vesk-cli beside it when a test asks), its own HOME, a workspace whose path holds a
+// blank, the running program with its output in files, and a WebSocket editor of our own.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/json.h"
+#include "foundation/test_util.h"
+#include "io/event_list.h"
+#include "io/ws_test_client.h"
+
+namespace core_test {
+
+namespace fs = std::filesystem;
+namespace wc = vesk::io::test_client;
+
+inline std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+/// A port that was free a moment ago (bound to 0 and released).
+inline uint16_t free_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), n);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+/// A listening socket that keeps a port busy while it lives.
+struct busy_port {
+  int fd = -1;
+  explicit busy_port(uint16_t port, uint32_t address = INADDR_ANY) {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(address);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ~busy_port() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+/// Polls `done` every 20 ms for at most `ms`.
+inline bool eventually(const std::function<bool()>& done, int ms = 10000) {
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+       std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    if (done()) return true;
+  }
+  return done();
+}
+
+/// A copy of the program in <tmp>/bin, HOME <tmp>/home, the project <tmp>/my ws/demo.
+struct program {
+  temp_dir tmp;
+  fs::path bin = tmp.path / "bin";
+  fs::path home = tmp.path / "home";
+  fs::path cwd = tmp.path / "cwd";
+  fs::path ws = tmp.path / "my ws";
+  fs::path prj = ws / "demo";
+  fs::path cfg = prj / "demo.vcfg";
+  fs::path out_file = tmp.path / "out.txt";
+  fs::path err_file = tmp.path / "err.txt";
+  uint16_t gui_port = 0;
+  uint16_t model_port = 0;
+  pid_t pid = -1;
+  int status = -1;
+
+  program() {
+    for (const fs::path& d : {bin / "shared", bin / "runtimes", home, cwd}) fs::create_directories(d);
+    fs::copy_file(fs::path(VESK_BINARY_DIR) / "bin" / "vesk", bin / "vesk");
+    for (const char* d : {"nodes", "models", "views", "data"}) fs::create_directories(prj / d);
+    tmp.put(cfg.lexically_relative(tmp.path), R"({"model":"m","runtime":"sim"})");
+  }
+  ~program() { stop(SIGKILL); }
+
+  /// An executable shell script at `path`.
+  void script(const fs::path& path, const std::string& body) const {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+  }
+  /// The stub build tool beside the program.
+  void stub_cli(const std::string& body) const { script(bin / "vesk-cli", body); }
+
+  /// Starts the program with `args` (ports and the project added unless `raw`).
+  void start(std::vector<std::string> args = {"--no-gui"}, bool raw = false) {
+    if (!raw) {
+      gui_port = gui_port ? gui_port : free_port();
+      model_port = model_port ? model_port : free_port();
+      for (std::string a : {std::string("-gp"), std::to_string(gui_port), std::string("-mp"),
+                            std::to_string(model_port), cfg.string()})
+        args.push_back(a);
+    }
+    pid = ::fork();
+    if (pid == 0) {
+      ::setenv("HOME", home.c_str(), 1);
+      if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+      FILE* o = std::freopen(out_file.c_str(), "w", stdout);
+      FILE* e = std::freopen(err_file.c_str(), "w", stderr);
+      (void)o;
+      (void)e;
+      std::vector<char*> argv;
+      std::string exe = (bin / "vesk").string();
+      argv.push_back(exe.data());
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(exe.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  /// Starts and waits for the main loop; false when the program ended or never got there.
+  bool start_running(std::vector<std::string> args = {"--no-gui"}) {
+    start(std::move(args));
+    return eventually([&] { return out().find("start main loop...") != std::string::npos || ended(); }) &&
+           !ended();
+  }
+  std::string out() const { return slurp(out_file); }
+  std::string err() const { return slurp(err_file); }
+  /// Whether the program has ended (its status then in `status`).
+  bool ended() {
+    if (pid <= 0) return true;
+    int s = 0;
+    if (::waitpid(pid, &s, WNOHANG) == pid) {
+      status = WIFEXITED(s) ? WEXITSTATUS(s) : 1000 + WTERMSIG(s);
+      pid = -1;
+      return true;
+    }
+    return false;
+  }
+  /// Waits (bounded) for the end; the exit status, or 1000 + signal, or -1 when it runs on.
+  int wait_end(int ms = 10000) {
+    eventually([&] { return ended(); }, ms);
+    return pid > 0 ? -1 : status;
+  }
+  /// Sends `sig` and waits for the end (SIGKILL after 10 s).
+  int stop(int sig = SIGINT) {
+    if (pid <= 0) return status;
+    ::kill(pid, sig);
+    if (wait_end() < 0) {
+      ::kill(pid, SIGKILL);
+      wait_end();
+    }
+    return status;
+  }
+};
+
+/// The editor's side over a real WebSocket, on loopback.
+struct editor {
+  vesk::io::event_list idle;  // the client's pacing loop; nothing registers in it
+  wc::client c;
+  std::vector<vesk::json> seen;  ///< every text message received, parsed
+  std::vector<std::string> raw;  ///< the same, as sent
+  std::string head;
+  explicit editor(uint16_t port) : c(port) { head = c.handshake(idle); }
+  bool open() const { return head.rfind("HTTP/1.1 101", 0) == 0; }
+
+  void send(const std::string& text) { c.send_raw(idle, wc::frame(1, text)); }
+  void send(const char* text) { send(std::string(text)); }
+  void send(const vesk::json& request) { send(request.dump()); }
+  void send_binary(const std::string& bytes) { c.send_raw(idle, wc::frame(2, bytes)); }
+
+  /// Reads messages until one satisfies `pred` (bounded); returns its position in `seen` or -1.
+  int wait_for(const std::function<bool(vesk::json&)>& pred, int ms = 10000, size_t from = 0) {
+    size_t checked = from;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (true) {
+      for (; checked < seen.size(); ++checked) {
+        if (pred(seen[checked])) return static_cast<int>(checked);
+      }
+      if (std::chrono::steady_clock::now() > end) return -1;
+      wc::server_frame f;
+      if (c.next_frame(idle, f, 4) && f.opcode == 1) {
+        raw.push_back(f.payload);
+        seen.push_back(vesk::json::parse(f.payload));
+      }
+    }
+  }
+  /// Waits for a message with this "cmd" (and, given, this "msg"), after position `from`.
+  int wait_cmd(const std::string& cmd, const std::string& msg = "", int ms = 10000, size_t from = 0) {
+    return wait_for([&](vesk::json& m) {
+      return m.is_object() && m["cmd"] == cmd.c_str() && (msg.empty() || m["msg"].get_string() == msg);
+    }, ms, from);
+  }
+  /// Waits for a log entry whose message begins with `prefix`.
+  int wait_log(const std::string& type, const std::string& prefix, int ms = 10000, size_t from = 0) {
+    return wait_for([&](vesk::json& m) {
+      return m.is_object() && m["cmd"] == "log" && m["type"].get_string() == type &&
+             m["msg"].get_string().rfind(prefix, 0) == 0;
+    }, ms, from);
+  }
+  /// Asks for the back-end state and waits for the answer: whether the back end answers.
+  bool answers() {
+    const size_t before = seen.size();
+    send(R"({"cmd":"get_backend_state"})");
+    return wait_for([&](vesk::json& m) { return m["cmd"] == "backend_state"; }, 10000, before) >= 0;
+  }
+};
+
+}  // namespace core_test

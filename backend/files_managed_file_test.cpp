@@ -1,0 +1,191 @@
+// Managed files: history, disk and the "read_file" pushes of save points, undo, redo and
+// outside edits, on a real controller with an editor connected.
+#include <gtest/gtest.h>
+
+#include "backend/files_test_util.h"
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_capture.h"
+
+namespace fs = std::filesystem;
+using files_test::gui_client;
+using files_test::workspace_env;
+
+namespace {
+
+// Splits "a,b,c" into its parts ("" gives none).
+std::vector<std::string> split(const std::string& s) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < s.size()) {
+    size_t end = s.find(',', start);
+    if (end == std::string::npos) end = s.size();
+    out.push_back(s.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+TEST(FilesManagedFile, HistoryDiskAndPushesFollowEachStep) {
+  // Steps: "save:T" (save point written to disk), "undo", "redo", "edit:T" (another program
+  // writes T, the file poll finds it). The file starts as A.
+  struct row {
+    const char* label;
+    const char* steps;
+    const char* history;
+    size_t index;
+    const char* disk;
+    const char* pushes;  // contents pushed with "read_file", in order
+  };
+  const row rows[] = {
+      {"two save points", "save:B,save:C", "A,B,C", 2, "C", "B,C"},
+      {"undo to the start and once more", "save:B,save:C,undo,undo,undo", "A,B,C", 0, "A", "B,C,B,A,A"},
+      {"redo after undo", "save:B,save:C,undo,undo,redo", "A,B,C", 1, "B", "B,C,B,A,B"},
+      {"save point drops the redo entries", "save:B,save:C,undo,save:D,redo", "A,B,D", 2, "D", "B,C,B,D,D"},
+      {"redo at the end rewrites and pushes", "save:B,redo", "A,B", 1, "B", "B,B"},
+      {"same text makes an equal entry", "save:A", "A,A", 1, "A", "A"},
+      {"outside edit drops redo entries", "save:B,save:C,undo,edit:E", "A,B,E", 2, "E", "B,C,B,E"},
+      {"outside edit restoring the text", "save:B,edit:B", "A,B", 1, "B", "B"},
+      {"undo an outside edit", "edit:E,undo", "A,E", 0, "A", "E,A"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    workspace_env env;
+    fs::path file = env.put("prj/views/v.json", "A");
+    env.start();
+    gui_client gui(env);
+    gui.send(vesk::json{{"cmd", "open_file"}, {"file_name", file.string()}});
+    ASSERT_EQ(1u, gui.drain("read_file").size());
+    fs::path held = file;
+    std::shared_ptr<vesk::managed_file> f = env.ctl->prj_dir.get_file(held);
+    int tick = 0;
+    for (const std::string& step : split(r.steps)) {
+      if (step.rfind("save:", 0) == 0) f->add_save_point(step.substr(5), true);
+      if (step == "undo") f->undo();
+      if (step == "redo") f->redo();
+      if (step.rfind("edit:", 0) == 0) {
+        std::ofstream(file, std::ios::trunc) << step.substr(5);
+        shift_write_time(file, ++tick * 3);
+        env.ctl->poll_files();
+      }
+    }
+    EXPECT_EQ(split(r.history), std::vector<std::string>(f->history.begin(), f->history.end()));
+    EXPECT_EQ(r.index, f->index);
+    EXPECT_EQ(r.disk, read_file(file.string()));
+    std::vector<std::string> pushed;
+    for (vesk::json& m : gui.drain("read_file")) {
+      EXPECT_EQ(file.string(), m["file_name"].get_string());
+      pushed.push_back(m["file"].get_string());
+    }
+    EXPECT_EQ(split(r.pushes), pushed);
+  }
+}
+
+TEST(FilesManagedFile, FailedWriteIsLoggedAndHistoryStillMoves) {
+  workspace_env env;
+  fs::path file = env.tmp.put("outside/loose.txt", "A");
+  env.start();
+  gui_client gui(env);
+  gui.send(vesk::json{{"cmd", "open_file"}, {"file_name", file.string()}});
+  gui.drain();
+  fs::path p = file;
+  std::shared_ptr<vesk::managed_file> f = env.ctl->workspace.get_file(p);
+  fs::remove_all(file.parent_path());
+  {
+    log_capture err(log_err);
+    f->add_save_point("B", true);
+    ASSERT_EQ(1u, err.lines.size());
+    EXPECT_EQ("Unable to write file: " + file.string(), err.lines[0]);
+  }
+  EXPECT_EQ("B", f->content());
+  EXPECT_EQ(2u, f->history.size());
+  std::vector<vesk::json> pushed = gui.drain("read_file");
+  ASSERT_EQ(1u, pushed.size());
+  EXPECT_EQ("B", pushed[0]["file"].get_string());
+
+  // A missing file counts as changed at every check, and the history stays.
+  EXPECT_TRUE(f->reload_if_changed());
+  EXPECT_TRUE(f->reload_if_changed());
+  EXPECT_EQ(2u, f->history.size());
+  // Once the folder is back, the next undo writes the file again.
+  fs::create_directories(file.parent_path());
+  f->undo();
+  EXPECT_EQ("A", read_file(file.string()));
+}
+
+TEST(FilesManagedFile, WriteReplacesTheFileWholeAndLeavesNothingBeside) {
+  workspace_env env;
+  fs::path file = env.put("prj/views/v.json", std::string(100000, 'a'));
+  env.start();
+  fs::path p = file;
+  auto f = env.ctl->prj_dir.get_file(p);
+  f->add_save_point("short", true);
+  EXPECT_EQ("short", read_file(file.string()));
+  size_t entries = 0;
+  for (auto& e : fs::directory_iterator(file.parent_path())) entries += e.path() == file ? 1 : 100;
+  EXPECT_EQ(1u, entries) << "a temporary file was left beside the file";
+}
+
+TEST(FilesManagedFile, UnreadableFileIsNotHeld) {
+  workspace_env env;
+  env.start();
+  fs::path missing = env.tmp.path / "nowhere" / "x.txt";
+  expect_throw_what<vesk::util::bt_exception>([&] { env.ctl->workspace.get_file(missing); },
+                                              "Unable to open file: " + missing.string());
+  EXPECT_TRUE(env.ctl->workspace.files.empty());
+}
+
+const char* header_one_class = R"(#pragma once
+//@node: class
+class gain {
+ public:
+  //@input: u; type: double; default: 0
+  double u = 0;
+  //@tick: step()
+  void step();
+};
+)";
+
+const char* header_class_and_function = R"(#pragma once
+//@node: function
+//@input: x; type: double; default: 0
+double twice(const double& x);
+//@node: class
+class gain {
+ public:
+  //@input: u; type: double; default: 0
+  double u = 0;
+  //@tick: step()
+  void step();
+};
+)";
+
+TEST(FilesManagedHeader, DescriptionsFollowEveryChangeAndUndoPushesTheBlockList) {
+  workspace_env env;
+  fs::path h = env.put("prj/nodes/gain.h", header_one_class);
+  env.start();
+  gui_client gui(env);
+  gui.drain();
+  auto& header = *env.ctl->prj_dir.headers.at(h);
+  ASSERT_EQ(1u, header.blocks.size());
+
+  header.add_save_point(header_class_and_function, true);
+  EXPECT_EQ(2u, header.blocks.size());
+  EXPECT_EQ(1u, gui.drain("get_blk_list").size());
+
+  // An outside edit re-parses but leaves the block list to the file poll.
+  header.add_save_point(header_one_class, false);
+  EXPECT_EQ(1u, header.blocks.size());
+  EXPECT_EQ(0u, gui.drain("get_blk_list").size());
+
+  // Every undo re-parses and pushes, also at the oldest entry.
+  for (int i = 0; i < 4; ++i) header.undo();
+  EXPECT_EQ(0u, header.index);
+  EXPECT_EQ(1u, header.blocks.size());
+  EXPECT_EQ(4u, gui.drain("get_blk_list").size());
+  header.redo();
+  EXPECT_EQ(2u, header.blocks.size());
+  EXPECT_EQ(1u, gui.drain("get_blk_list").size());
+}
+
+}  // namespace

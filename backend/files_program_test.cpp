@@ -1,0 +1,93 @@
+// The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
+// points, undo, redo and an outside edit; the block list after a new node source.
+#include <gtest/gtest.h>
+
+#include "backend/core_test_util.h"
+#include "foundation/helpers.h"
+
+namespace fs = std::filesystem;
+using core_test::editor;
+using core_test::program;
+
+namespace {
+
+// The contents of the "read_file" messages for `file` seen from position `from` on.
+std::vector<std::string> read_files(editor& e, const fs::path& file, size_t from = 0) {
+  std::vector<std::string> out;
+  for (size_t i = from; i < e.seen.size(); ++i) {
+    vesk::json& m = e.seen[i];
+    if (m.is_object() && m["cmd"] == "read_file" && m["file_name"].get_string() == file.string())
+      out.push_back(m["file"].get_string());
+  }
+  return out;
+}
+
+TEST(FilesProgram, OpenChangeUndoRedoAndOutsideEditArePushedInOrder) {
+  program p;
+  fs::path file = p.tmp.put(fs::path("my ws/demo/views/v.json").string(), "A");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  ASSERT_TRUE(e.open());
+  const std::string name = file.string();
+  auto request = [&](const char* cmd, const char* content = nullptr) {
+    vesk::json r{{"cmd", cmd}, {"file_name", name}};
+    if (content) r["content"] = content;
+    e.send(r);
+  };
+  auto pushes = [&](size_t n) {
+    return e.wait_for([&](vesk::json&) { return read_files(e, file).size() >= n; }, 10000) >= 0;
+  };
+
+  request("open_file");
+  ASSERT_TRUE(pushes(1));
+  request("add_save_point", "B");  // the sender gets no echo of its own save point
+  request("undo");
+  ASSERT_TRUE(pushes(2));
+  EXPECT_EQ("A", read_file(name)) << "undo writes at once";
+  request("redo");
+  ASSERT_TRUE(pushes(3));
+  EXPECT_EQ("B", read_file(name));
+
+  std::ofstream(file, std::ios::trunc) << "E";  // another program edits the file
+  shift_write_time(file, 3);
+  ASSERT_TRUE(pushes(4)) << "outside edit not pushed within a poll";
+  request("undo");
+  ASSERT_TRUE(pushes(5));
+  EXPECT_EQ((std::vector<std::string>{"A", "A", "B", "E", "B"}), read_files(e, file));
+  EXPECT_EQ("B", read_file(name));
+
+  // The exact bytes of one push.
+  std::string want = vesk::json{{"cmd", "read_file"}, {"file_name", name}, {"file", "B"}}.dump("  ");
+  std::string last;
+  for (const std::string& r : e.raw)
+    if (r.find("\"read_file\"") != std::string::npos) last = r;
+  EXPECT_EQ(want, last);
+  EXPECT_TRUE(e.answers()) << "back end still serving";
+}
+
+TEST(FilesProgram, NewNodeSourceChangesTheBlockListWithinAPollAndDeletionIsNotified) {
+  program p;
+  fs::path model = p.tmp.put(fs::path("my ws/demo/models/m.vmdl").string(), R"({"model_is_node":1})");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  ASSERT_TRUE(e.open());
+  e.send(std::string(R"({"cmd":"get_blk_list"})"));
+  int first = e.wait_cmd("get_blk_list");
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(R"({"cmd":"get_blk_list","prj":[{"type":"base","name":"m","cfg":{"node":"reference","mdl":"m","prj":"demo"}}],"ws":{}})",
+            e.seen[first].dump());
+
+  p.tmp.put(fs::path("my ws/demo/nodes/gain.h").string(), "//@node: class\nclass gain {\n};\n");
+  int next = e.wait_for([](vesk::json& m) { return m["cmd"] == "get_blk_list" && m["prj"].size() == 2; }, 6000,
+                        first + 1);
+  ASSERT_GE(next, 0) << "block list not resent within a poll";
+  EXPECT_EQ(R"({"type":"class","name":"gain","cfg":{"class":"gain","prj":"demo"}})",
+            e.seen[next]["prj"].array_elements()[1].dump());
+
+  fs::remove(model);
+  int gone = e.wait_cmd("delete_notification", "", 6000, next + 1);
+  ASSERT_GE(gone, 0);
+  EXPECT_EQ(vesk::json({{"cmd", "delete_notification"}, {"file_name", model.string()}}).dump(), e.seen[gone].dump());
+}
+
+}  // namespace

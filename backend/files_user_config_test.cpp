@@ -1,0 +1,185 @@
+// The user configuration and the model perspectives in a configuration folder of their own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "backend/user_config.h"
+#include "foundation/helpers.h"
+#include "foundation/log_capture.h"
+#include "foundation/startup_paths.h"
+#include "foundation/test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Points the configuration folder at a fresh temporary folder for one test.
+struct config_folder {
+  temp_dir dir;
+  fs::path saved = config_dir;
+  config_folder() { config_dir = dir.path; }
+  ~config_folder() { config_dir = saved; }
+  fs::path cfg() const { return dir.path / "vesk.cfg"; }
+  fs::path persp() const { return dir.path / "model_perspectives.json"; }
+};
+
+struct expected_config {
+  int lines;
+  std::string hg, git, last;
+  double history;
+};
+
+void expect_config(const vesk::vesk_config& c, const expected_config& e, const std::string& label) {
+  EXPECT_EQ(e.lines, c.num_console_lines) << label;
+  EXPECT_EQ(e.hg, c.hg_tool) << label;
+  EXPECT_EQ(e.git, c.git_tool) << label;
+  EXPECT_EQ(e.last, c.last_open_prj) << label;
+  EXPECT_EQ(e.history, c.history_size_sec) << label;
+}
+
+const expected_config defaults{1000, "thg", "gitk", "", 300.0};
+
+TEST(FilesUserConfig, LoadsWhatTheFileSetsAndKeepsDefaultsForTheRest) {
+  struct row {
+    const char* label;
+    const char* text;  // null: no file at all
+    expected_config want;
+    bool errors;
+  };
+  const row rows[] = {
+      {"no file", nullptr, defaults, false},
+      {"empty file", "", defaults, false},
+      {"only git_tool", R"({"git_tool":"tig"})", {1000, "thg", "tig", "", 300.0}, false},
+      {"all keys", R"({"num_console_lines":5,"hg_tool":"h","git_tool":"g","last_open_prj":"/p/a.vcfg","history_size_sec":1.5})",
+       {5, "h", "g", "/p/a.vcfg", 1.5}, false},
+      {"fraction truncated", R"({"num_console_lines":12.9})", {12, "thg", "gitk", "", 300.0}, false},
+      {"unknown keys ignored", R"({"colour":"red","hg_tool":"x"})", {1000, "x", "gitk", "", 300.0}, false},
+      {"syntax error", R"({"hg_tool" "x"})", defaults, true},
+      {"not an object", R"([1,2])", defaults, false},
+      // A wrong type stops at that key; the keys before it apply and the file is named.
+      {"wrong type", R"({"num_console_lines":7,"hg_tool":{"a":1},"git_tool":"g"})", {7, "thg", "gitk", "", 300.0}, true},
+      {"text that is no number", R"({"num_console_lines":"many"})", defaults, true},
+  };
+  for (const row& r : rows) {
+    config_folder f;
+    if (r.text) std::ofstream(f.cfg()) << r.text;
+    log_capture err(log_err);
+    vesk::vesk_config c;
+    expect_config(c, r.want, r.label);
+    EXPECT_EQ(r.errors, !err.lines.empty()) << r.label;
+    if (std::string(r.label).rfind("wrong", 0) == 0 || std::string(r.label).rfind("text", 0) == 0) {
+      ASSERT_FALSE(err.lines.empty());
+      EXPECT_NE(std::string::npos, err.lines[0].find(f.cfg().string())) << err.lines[0];
+    }
+  }
+}
+
+TEST(FilesUserConfig, SaveWritesTheFiveKeysInOrderAndDropsUnknownOnes) {
+  config_folder f;
+  std::ofstream(f.cfg()) << R"({"extra":true,"git_tool":"tig"})";
+  vesk::vesk_config c;
+  c.last_open_prj = "/w/p/p.vcfg";
+  c.save();
+  EXPECT_EQ(
+      "{\n  \"num_console_lines\": 1000.000000,\n  \"hg_tool\": \"thg\",\n  \"git_tool\": \"tig\",\n"
+      "  \"last_open_prj\": \"/w/p/p.vcfg\",\n  \"history_size_sec\": 300.000000\n}",
+      read_file(f.cfg().string()));
+  // The file itself holds exactly the indented form of the five keys.
+  EXPECT_EQ(c.to_json().dump("  "), read_file(f.cfg().string()));
+  EXPECT_EQ(std::string::npos, read_file(f.cfg().string()).find("extra"));
+}
+
+TEST(FilesUserConfig, OutsideEditReloadsOnceButOwnSaveDoesNot) {
+  config_folder f;
+  vesk::vesk_config c;
+  int updates = 0;
+  c.on_update = [&] { ++updates; };
+
+  c.hg_tool = "mine";
+  c.save();  // creates the file
+  c.file.check();
+  EXPECT_EQ(0, updates) << "own save taken for an outside change";
+
+  std::ofstream(f.cfg()) << R"({"git_tool":"edited"})";
+  shift_write_time(f.cfg());
+  c.file.check();
+  EXPECT_EQ(1, updates);
+  EXPECT_EQ("edited", c.git_tool);
+  EXPECT_EQ("mine", c.hg_tool) << "a key absent from the file keeps its value";
+  c.file.check();
+  EXPECT_EQ(1, updates) << "no second reload without a new change";
+
+  // A broken edit still tells the owner, and changes nothing.
+  std::ofstream(f.cfg()) << "{oops";
+  shift_write_time(f.cfg(), 2);
+  {
+    log_capture err(log_err);
+    c.file.check();
+    EXPECT_FALSE(err.lines.empty());
+  }
+  EXPECT_EQ(2, updates);
+  EXPECT_EQ("edited", c.git_tool);
+}
+
+TEST(FilesUserConfig, FailedSaveIsReported) {
+  config_folder f;
+  vesk::vesk_config c;
+  fs::remove_all(f.dir.path);  // the configuration folder vanished under the back end
+  log_capture err(log_err);
+  c.save();
+  ASSERT_EQ(1u, err.lines.size());
+  EXPECT_NE(std::string::npos, err.lines[0].find(f.cfg().string())) << err.lines[0];
+}
+
+TEST(FilesPerspectives, MissingOrEmptyFileIsCreatedAsEmptyObject) {
+  for (const char* text : {static_cast<const char*>(nullptr), ""}) {
+    config_folder f;
+    if (text) std::ofstream(f.persp()) << text;
+    vesk::vesk_model_perspectives p;
+    EXPECT_TRUE(p.document.is_object());
+    EXPECT_EQ(0u, p.document.size());
+    EXPECT_EQ("{\n}", read_file(f.persp().string()));
+  }
+}
+
+TEST(FilesPerspectives, LoadsStoresAndIgnoresOutsideEditsUntilChecked) {
+  config_folder f;
+  std::ofstream(f.persp()) << R"({"m1":{"scale":2}})";
+  vesk::vesk_model_perspectives p;
+  EXPECT_EQ(2.0, p.document["m1"]["scale"].get_double());
+
+  p.document["m2"] = vesk::json{"scale", 3};
+  p.save();
+  vesk::json back = vesk::json::parse(read_file(f.persp().string()));
+  EXPECT_EQ(2.0, back["m1"]["scale"].get_double());
+  EXPECT_EQ(3.0, back["m2"]["scale"].get_double());
+
+  // An outside edit is not read on its own; the next save writes the document over it.
+  std::ofstream(f.persp()) << R"({"other":1})";
+  shift_write_time(f.persp());
+  EXPECT_TRUE(p.document.contains("m2"));
+  p.save();
+  EXPECT_TRUE(vesk::json::parse(read_file(f.persp().string())).contains("m2"));
+
+  // Its check, when run, does read it.
+  std::ofstream(f.persp()) << R"({"other":1})";
+  shift_write_time(f.persp(), 5);
+  p.file.check();
+  EXPECT_FALSE(p.document.contains("m2"));
+  EXPECT_EQ(1.0, p.document["other"].get_double());
+}
+
+TEST(FilesPerspectives, BrokenFileGivesNullAndNextStoreKeepsOnlyTheNewModel) {
+  config_folder f;
+  std::ofstream(f.persp()) << R"({"m1":)";
+  vesk::vesk_model_perspectives p;
+  EXPECT_TRUE(p.document.is_null());
+  p.document["m9"] = vesk::json{"scale", 1};
+  p.save();
+  vesk::json back = vesk::json::parse(read_file(f.persp().string()));
+  EXPECT_EQ(1u, back.size());
+  EXPECT_TRUE(back.contains("m9"));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "backend/gui_guards.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vesk {
+
+namespace {
+
+/// Length of the well-formed sequence at `i`, 0 when the bytes there start none.
+size_t utf8_sequence_length(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) return 1;
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xbf;  // allowed range of the second byte
+  if (b0 >= 0xc2 && b0 <= 0xdf) {
+    n = 2;
+  } else if (b0 >= 0xe0 && b0 <= 0xef) {
+    n = 3;
+    if (b0 == 0xe0) lo = 0xa0;  // overlong
+    if (b0 == 0xed) hi = 0x9f;  // surrogates
+  } else if (b0 >= 0xf0 && b0 <= 0xf4) {
+    n = 4;
+    if (b0 == 0xf0) lo = 0x90;  // overlong
+    if (b0 == 0xf4) hi = 0x8f;  // past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xbf) return 0;
+  }
+  return n;
+}
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+/// The components of an absolute, lexically normal path, without a trailing empty one.
+std::filesystem::path normal_absolute(const std::filesystem::path& p) {
+  std::filesystem::path n = std::filesystem::absolute(p).lexically_normal();
+  if (!n.has_filename() && n.has_parent_path() && n != n.root_path()) n = n.parent_path();
+  return n;
+}
+
+}  // namespace
+
+bool is_valid_utf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t n = utf8_sequence_length(text, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string replace_invalid_utf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t n = utf8_sequence_length(text, i);
+    if (n == 0) {
+      out += "\xef\xbf\xbd";
+      ++i;
+    } else {
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+bool is_local_origin(const std::string& origin_header) {
+  const std::string origin = lower(origin_header);
+  if (origin.empty()) return true;
+  if (origin == "null") return false;
+  std::string rest;
+  if (origin.compare(0, 7, "http://") == 0) {
+    rest = origin.substr(7);
+  } else if (origin.compare(0, 8, "https://") == 0) {
+    rest = origin.substr(8);
+  } else {
+    // Not a web site: the editor's own pages (file://, an application scheme).
+    return true;
+  }
+  std::string host = rest.substr(0, rest.find('/'));
+  if (host.find('@') != std::string::npos) return false;
+  if (!host.empty() && host[0] == '[') {
+    size_t close = host.find(']');
+    if (close == std::string::npos) return false;
+    std::string after = host.substr(close + 1);
+    host = host.substr(0, close + 1);
+    if (!after.empty() && after[0] != ':') return false;
+  } else {
+    host = host.substr(0, host.find(':'));
+  }
+  return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
+}
+
+bool lies_inside(const std::filesystem::path& folder, const std::filesystem::path& file) {
+  if (folder.empty() || file.empty()) return false;
+  const std::filesystem::path d = normal_absolute(folder);
+  const std::filesystem::path f = normal_absolute(file);
+  auto di = d.begin(), fi = f.begin();
+  for (; di != d.end(); ++di, ++fi) {
+    if (fi == f.end() || *di != *fi) return false;
+  }
+  return fi != f.end();
+}
+
+}  // namespace vesk

@@ -1,0 +1,24 @@
+#pragma once
+// Checks on what passes between the back end and the editor: text that must be valid
+// UTF-8, the Origin of a WebSocket handshake, and paths that must stay inside a folder.
+#include <filesystem>
+#include <string>
+
+namespace vesk {
+
+/// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool is_valid_utf8(const std::string& text);
+
+/// `text` with every byte that starts no well-formed sequence replaced by U+FFFD.
+std::string replace_invalid_utf8(const std::string& text);
+
+/// Whether a WebSocket handshake with this Origin header may drive the back end: no
+/// header, or an origin that is no web site (the editor's own pages), or an http/https
+/// origin on localhost, 127.0.0.1 or [::1]. "null" is refused: sandboxed web pages send it.
+bool is_local_origin(const std::string& origin);
+
+/// Whether `file` lies strictly inside `folder`, comparing the absolute, lexically normal
+/// forms component by component (so "/a/b2" is not inside "/a/b", nor "/a/b/../c").
+bool lies_inside(const std::filesystem::path& folder, const std::filesystem::path& file);
+
+}  // namespace vesk

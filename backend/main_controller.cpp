@@ -1,0 +1,143 @@
+#include "backend/main_controller.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <string>
+
+#include "backend/gui_guards.h"
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/startup_paths.h"
+
+namespace vesk {
+
+namespace fs = std::filesystem;
+
+uint16_t last_port_to_try(uint16_t first) {
+  const unsigned last = static_cast<unsigned>(first) + 999;
+  return static_cast<uint16_t>(last > 65535 ? 65535 : last);
+}
+
+main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, std::deque<log_entry>& history,
+                                 uint16_t requested_gui_port, uint16_t model_port, bool with_gui, bool start)
+    : log_history(history),
+      events(ev),
+      prj_dir(cfg.parent_path(), *this),
+      prj_cfg(cfg),
+      file_poll_timer(ev, 0, [] {}),
+      gateway(*this, model_port),
+      process_poll_timer(ev, 200, [] {}),
+      workspace(cfg.parent_path().parent_path(), cfg.parent_path().filename().string(), *this),
+      state(*this),
+      gui(with_gui) {
+  // The nearest folder wins, ".hg" before ".git" within one.
+  const fs::path folders[] = {prj_dir.path, prj_dir.path.parent_path(), prj_dir.path.parent_path().parent_path()};
+  for (const fs::path& f : folders) {
+    if (path_exists(f / ".hg")) {
+      hg_found = true;
+      break;
+    }
+    if (path_exists(f / ".git")) {
+      git_found = true;
+      break;
+    }
+  }
+  if (!hg_found && !git_found) {
+    log_warn << "No version control for your project found. Note that all chages are saved immediately without "
+                "backup. You can use mercurial or git to manage your sources."
+             << std::endl;
+  }
+
+  shared_dir = ::shared_dir;
+  state.prj_cfg = prj_cfg.to_json();
+  if (state.vesk_config.last_open_prj != cfg.string()) {
+    state.vesk_config.last_open_prj = cfg.string();
+    state.vesk_config.save();
+  }
+  prj_cfg.on_update = [this] { on_project_config_changed(); };
+
+  // The GUI port hands out the project's files and runs builds without a password, so it
+  // listens on the loopback address only and refuses handshakes from web pages.
+  const uint16_t last = last_port_to_try(requested_gui_port);
+  unsigned port = requested_gui_port;
+  for (; port <= last; ++port) {
+    try {
+      gui_server = std::make_shared<vesk::io::websocket_server>(
+          events, vesk::io::end_point{htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port)});
+      break;
+    } catch (const std::exception&) {
+    }
+  }
+  if (!gui_server) {
+    throw_bt_exception("Unable to open the GUI port: none of the ports " + std::to_string(requested_gui_port) +
+                       " to " + std::to_string(last) + " could be bound on 127.0.0.1.");
+  }
+  gui_port = gui_server->local_port();  // the kernel's choice for port 0
+  if (port != requested_gui_port) {
+    log_info << "GUI-Port " << requested_gui_port << " is in use. Using " << gui_port << " instead..." << std::endl;
+  }
+  gui_server->accept_origin = [](const std::string& origin) {
+    if (is_local_origin(origin)) return true;
+    log_err << "Refused a GUI connection from the web origin '" << replace_invalid_utf8(origin) << "'." << std::endl;
+    return false;
+  };
+
+  generators = make_generator_registry(&blocks, workspace.root.string(), nullptr);
+  gui_server->on_new_connection = [this](std::shared_ptr<vesk::io::websocket_connection> c) {
+    on_new_connection(std::move(c));
+  };
+  scan_runtimes();
+  if (gui) start_gui();
+  process_poll_timer.callback = [this] { poll_processes(); };
+  file_poll_timer.set_interval(2000);
+  file_poll_timer.callback = [this] { poll_files(); };
+  poll_files();
+  send_block_list();
+  update_file_list();
+  if (start) start_build();
+}
+
+main_controller::~main_controller() = default;
+
+void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection) {
+  auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);
+  if (!sessions.empty()) {
+    log_info << "Only one GUI connection is supported..." << std::endl;
+    sessions.pop_back();
+  }
+  sessions.push_back(std::move(fresh));
+}
+
+void main_controller::poll_files() {
+  try {
+    state.vesk_config.file.check();
+    prj_cfg.file.check();
+    for (auto& observer : prj_dir.observers) {
+      if (observer) observer->poll();
+    }
+    workspace.rescan();
+  } catch (...) {
+    // A file that vanished while it was read; the next poll looks again.
+  }
+  if (prj_dir.files_changed) update_file_list();
+  if (prj_dir.blocks_changed || workspace.changed) {
+    send_block_list();
+    scan_runtimes();
+  }
+  workspace.changed = false;
+  prj_dir.files_changed = false;
+  prj_dir.blocks_changed = false;
+}
+
+void main_controller::on_project_config_changed() {
+  vesk::json cfg;
+  cfg["model"] = prj_cfg.model;
+  cfg["runtime"] = prj_cfg.runtime;
+  cfg["runtime_configs"] = prj_cfg.runtime_configs;
+  state.prj_cfg = cfg;
+  send_backend_state();
+}
+
+}  // namespace vesk

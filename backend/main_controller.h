@@ -1,0 +1,103 @@
+#pragma once
+// The root object of the back end: owns the project, the workspace, the state with the
+// user configuration, the GUI server with the editor session, the model link, the child
+// processes (editor, build, version control) and the timers. Each operation lives in the
+// file of the part it touches (children.cpp, backend_state.cpp, block_list.cpp, ...).
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "annotations/block_lists.h"
+#include "backend/backend_state.h"
+#include "backend/build_output.h"
+#include "backend/model_gateway.h"
+#include "backend/project_dir.h"
+#include "backend/session.h"
+#include "backend/user_config.h"
+#include "backend/workspace.h"
+#include "foundation/command_task.h"
+#include "foundation/project_config.h"
+#include "foundation/runtime_dir.h"
+#include "generators/generator_registry.h"
+#include "io/event_list.h"
+#include "io/timer.h"
+#include "io/websocket.h"
+
+namespace vesk {
+
+class main_controller {
+ public:
+  main_controller(vesk::io::event_list& events, const std::filesystem::path& project_config,
+                  std::deque<log_entry>& log_history, uint16_t gui_port, uint16_t model_port, bool gui,
+                  bool start);
+  ~main_controller();
+  main_controller(const main_controller&) = delete;
+  main_controller& operator=(const main_controller&) = delete;
+
+  void on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection);
+  /// The 2 s poll of the configuration files, the project folders and the workspace.
+  void poll_files();
+  void on_project_config_changed();
+
+  // Back-end state and log (backend_state.cpp).
+  void send_backend_state();
+  /// Prints, keeps in the bounded history and pushes one log line. Never throws.
+  void add_log_entry(const std::string& type, const std::string& msg);
+
+  // Block list, file list and file pushes (block_list.cpp).
+  void send_block_list();
+  /// Sorts node descriptions (JSON) into the class and function lists.
+  void collect_blocks(vesk::annotations::block_lists& lists, const vesk::json& descriptions);
+  void update_file_list();
+  void notify_file_changed(const managed_file& file);
+  /// Sends a message to every session (over a copy of the list).
+  void send_to_gui(const vesk::json& message);
+
+  // Runtimes (workspace.cpp).
+  void scan_runtimes();
+
+  // Child processes (children.cpp).
+  void start_gui();
+  void start_build();
+  void kill_build();
+  void poll_processes();
+
+  std::filesystem::path shared_dir;
+  std::deque<log_entry>& log_history;
+  vesk::io::event_list& events;
+  generator_registry generators;
+  /// The annotated classes and functions of the project and the workspace, refilled by
+  /// every block list; the "class" and "func" generators search them.
+  vesk::annotations::block_lists blocks;
+  vesk::project_dir prj_dir;
+  vesk::project_config_file prj_cfg;
+  vesk::io::timer file_poll_timer;
+  std::vector<vesk::runtime_dir> global_runtimes;
+  std::shared_ptr<vesk::io::websocket_server> gui_server;
+  std::vector<std::shared_ptr<vesk::session>> sessions;
+  std::vector<std::shared_ptr<vesk::managed_file>> held_files;
+  vesk::model_observer_gateway gateway;
+  std::shared_ptr<vesk::command_task> gui_task;
+  std::shared_ptr<vesk::command_task> build_task;
+  vesk::io::timer process_poll_timer;
+  vesk::workspace workspace;
+  vesk::backend_state_t state;
+  vesk::vesk_model_perspectives perspectives;
+  bool gui = false;
+  uint16_t gui_port = 0;
+  std::shared_ptr<vesk::command_task> vcs_task;
+  bool hg_found = false;
+  bool git_found = false;
+  /// The build's output not yet cut into lines.
+  build_output_lines build_output;
+  /// Set while add_log_entry pushes, so a line logged by the push itself is only kept.
+  bool in_log_entry = false;
+};
+
+/// The highest port a search tries from `first` on: 999 further, but not past 65535.
+uint16_t last_port_to_try(uint16_t first);
+
+}  // namespace vesk

@@ -1,0 +1,132 @@
+#include <cmath>
+#include <exception>
+
+#include "backend/main_controller.h"
+#include "backend/managed_file.h"
+#include "foundation/log_stream.h"
+
+namespace fs = std::filesystem;
+
+namespace vesk {
+
+namespace {
+
+enum class port_kind { none, input, output };
+
+// Whether `node` of a model's "nodes" is a base input or output node. Anything of another
+// shape is no port: a hand-edited model must not take the back end down.
+port_kind kind_of(vesk::json& node) {
+  if (!node.is_object() || !(node["type"] == "base")) return port_kind::none;
+  vesk::json& cfg = node["cfg"];
+  if (!cfg.is_object()) return port_kind::none;
+  if (cfg["node"] == "input") return port_kind::input;
+  if (cfg["node"] == "output") return port_kind::output;
+  return port_kind::none;
+}
+
+// The port's name; false for a name that is no text or number.
+bool name_of(vesk::json& node, std::string& name) {
+  vesk::json& n = node["name"];
+  if (n.is_object() || n.is_array() || n.is_bool()) return false;
+  name = n.get_string();
+  return true;
+}
+
+// The model text as JSON; a text that does not parse counts as null (not a node).
+vesk::json parse_model(const std::string& text, const fs::path& path) {
+  try {
+    return vesk::json::parse(text);
+  } catch (const std::exception& e) {
+    log_err << "Error parsing model " << path.string() << ": " << e.what() << std::endl;
+    return vesk::json();
+  }
+}
+
+// Whether the model declares itself a node: "model_is_node" read as a number is not 0
+// (NaN included). A value that cannot be read as a number is logged and means no node.
+bool declares_node(vesk::json& j, const fs::path& path) {
+  if (!j.is_object() || !j.contains("model_is_node")) return false;
+  try {
+    double d = j["model_is_node"].get_double();
+    return d != 0 || std::isnan(d);
+  } catch (const std::exception& e) {
+    log_err << "Error reading \"model_is_node\" of " << path.string() << ": " << e.what() << std::endl;
+    return false;
+  }
+}
+
+// Adds every port of the model's nodes to `ports` (value true, in node order).
+void fill_ports(vesk::json& j, vesk::json& ports) {
+  if (!j.is_object()) return;
+  for (auto item : j["nodes"]) {
+    vesk::json& node = *item.value;
+    port_kind k = kind_of(node);
+    std::string name;
+    if (k == port_kind::none || !name_of(node, name)) continue;
+    ports[k == port_kind::input ? "inputs" : "outputs"][name] = true;
+  }
+}
+
+}  // namespace
+
+managed_model::managed_model(const fs::path& p, vesk::main_controller& owner, std::string project_name)
+    : managed_file(p, owner), project(std::move(project_name)) {
+  is_node = false;
+  node_ports = vesk::json{{"inputs", vesk::json::make_object()}, {"outputs", vesk::json::make_object()}};
+  model_name = path.stem().string();
+  vesk::json j = parse_model(content(), path);
+  if (declares_node(j, path)) {
+    is_node = true;
+    fill_ports(j, node_ports);
+  }
+}
+
+managed_model::~managed_model() = default;
+
+void managed_model::undo() {
+  managed_file::undo();
+  compute_node_ports();
+}
+
+void managed_model::redo() {
+  managed_file::redo();
+  compute_node_ports();
+}
+
+void managed_model::add_save_point(const std::string& text, bool write_to_disk) {
+  managed_file::add_save_point(text, write_to_disk);
+  compute_node_ports();
+}
+
+void managed_model::compute_node_ports() {
+  vesk::json j = parse_model(content(), path);
+  if (!declares_node(j, path)) {
+    if (!is_node) return;
+    is_node = false;
+  } else {
+    bool changed = !is_node;
+    is_node = true;
+    model_name = path.stem().string();
+    size_t inputs = 0, outputs = 0;
+    for (auto item : j["nodes"]) {
+      vesk::json& node = *item.value;
+      port_kind k = kind_of(node);
+      std::string name;
+      if (k == port_kind::none || !name_of(node, name)) continue;
+      vesk::json& known = node_ports[k == port_kind::input ? "inputs" : "outputs"];
+      (k == port_kind::input ? inputs : outputs)++;
+      if (!known.contains(name)) {
+        known[name] = true;
+        changed = true;
+      }
+    }
+    // Same declaration, no new name and the same counts: the ports are as they were.
+    if (!changed && node_ports["outputs"].size() == outputs && node_ports["inputs"].size() == inputs) return;
+  }
+  node_ports["inputs"] = vesk::json::make_object();
+  node_ports["outputs"] = vesk::json::make_object();
+  fill_ports(j, node_ports);
+  controller.send_block_list();
+}
+
+}  // namespace vesk

@@ -1,0 +1,221 @@
+// The program's children: a stub vesk-cli beside the copied program for the routing of
+// build output and the failure statuses, kill_build, a stub version-control GUI, the
+// editor stand-in, and the stop signals that end every child.
+#include <signal.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "backend/core_test_util.h"
+
+namespace core_test {
+namespace {
+
+/// The processes whose parent is `parent` (from /proc).
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> out;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = slurp(entry.path() / "stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent) out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+/// The log entries and editor messages from position `from` on, one text each.
+std::vector<std::string> entries(editor& e, size_t from = 0) {
+  std::vector<std::string> out;
+  for (size_t i = from; i < e.seen.size(); ++i) {
+    vesk::json& m = e.seen[i];
+    if (m["cmd"] == "log") out.push_back(m["type"].get_string() + "|" + m["msg"].get_string());
+    else if (m["cmd"] != "backend_state") out.push_back("json|" + m.dump());
+  }
+  return out;
+}
+
+TEST(ProgramBuild, OutputIsRoutedByPrefixAndLinesAreNeverSplit) {
+  program p;
+  // The JSON line arrives in two pieces, half a second apart (two polls).
+  p.stub_cli(
+      "printf 'd: dbg\\ni: \\nw: careful\\ne: bad\\nd:x\\nab\\n\\nj: {\"cmd\":\"mdl_error\",\"n\":1}\\nj: {bad\\n'\n"
+      "printf 'j: {\"cmd\":\"set_text_left\",'\n"
+      "sleep 0.5\n"
+      "printf '\"name\":\"a\"}\\ni: args %s %s\\ni: port %s\\ni: no line end' \"$1\" \"$2\" \"$VESK_MODEL_PORT\"\n"
+      "exit 3");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  ASSERT_TRUE(e.answers());
+  const size_t from = e.seen.size();
+  e.send(R"({"cmd":"build"})");
+  ASSERT_GE(e.wait_log("error", "Build failed. Exit status: "), 0) << p.out();
+  std::vector<std::string> got = entries(e, from);
+  // The parser's own complaint about "{bad" comes first; only our line is checked.
+  got.erase(std::remove_if(got.begin(), got.end(),
+                           [](const std::string& s) { return s.rfind("error|json_parse_error", 0) == 0; }),
+            got.end());
+  const std::vector<std::string> want = {
+      "debug|dbg",
+      "info|",
+      "warn|careful",
+      "error|bad",
+      "console|d:x",
+      "console|ab",
+      "json|{\"cmd\":\"mdl_error\",\"n\":1.000000}",
+      "error|Build output line is no valid JSON and was skipped: j: {bad",
+      "json|{\"cmd\":\"set_text_left\",\"name\":\"a\"}",
+      "info|args --gui-output " + p.cfg.string(),
+      "info|port " + std::to_string(p.model_port),
+      "info|no line end",
+      "error|Build failed. Exit status: 768",
+  };
+  EXPECT_EQ(got, want);
+  // The build state went to 1 while the child ran and back to 0 after it ended.
+  std::vector<double> states;
+  EXPECT_GE(e.wait_for([&](vesk::json& m) {
+    if (m["cmd"] == "backend_state") states.push_back(m["state"]["build_state"].get_double());
+    return !states.empty() && states.back() == 0 && states.size() > 1;
+  }, 5000, from), 0);
+  EXPECT_EQ(states.front(), 1);
+}
+
+TEST(ProgramBuild, FailureStatusesAndKill) {
+  struct row {
+    const char* script;
+    bool kill;
+    std::vector<std::string> want;  // error lines after the build started
+  };
+  const std::vector<row> rows = {
+      {"exit 0", false, {}},
+      {"exit 1", false, {"error|Build failed. Exit status: 256"}},
+      {"kill -SEGV $$", false, {"error|Build failed. Exit status: 11", "error|May be a segmentation fault."}},
+      {"echo started; exec sleep 30", true, {}},
+  };
+  for (const row& r : rows) {
+    program p;
+    p.stub_cli(r.script);
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    ASSERT_TRUE(e.answers());
+    const size_t from = e.seen.size();
+    e.send(R"({"cmd":"build"})");
+    if (r.kill) {
+      ASSERT_GE(e.wait_cmd("log", "started"), 0) << r.script;
+      e.send(R"({"cmd":"kill_build"})");
+    }
+    // The build state returns to 0 once the child is gone.
+    bool running = false;
+    ASSERT_GE(e.wait_for([&](vesk::json& m) {
+      if (m["cmd"] != "backend_state") return false;
+      if (m["state"]["build_state"].get_double() == 1) running = true;
+      return running && m["state"]["build_state"].get_double() == 0;
+    }, 10000, from), 0) << r.script;
+    std::vector<std::string> errors;
+    for (const std::string& s : entries(e, from)) {
+      if (s.rfind("error|", 0) == 0) errors.push_back(s);
+    }
+    EXPECT_EQ(errors, r.want) << r.script;
+  }
+}
+
+TEST(ProgramBuild, InvalidUtf8IsReplacedInLogEntries) {
+  program p;
+  p.stub_cli("printf 'i: caf\\351 \\303\\251\\n\\377console\\n'");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  ASSERT_TRUE(e.answers());
+  e.send(R"({"cmd":"build"})");
+  EXPECT_GE(e.wait_cmd("log", "caf\xef\xbf\xbd \xc3\xa9"), 0);
+  EXPECT_GE(e.wait_cmd("log", "\xef\xbf\xbd" "console"), 0);
+  EXPECT_TRUE(e.answers());
+}
+
+TEST(ProgramBuild, StopSignalsEndTheProgramAndEveryChild) {
+  for (int sig : {SIGHUP, SIGINT, SIGQUIT}) {
+    program p;
+    const fs::path pid_file = p.tmp.path / "child.pid";
+    p.stub_cli("echo $$ > '" + pid_file.string() + "'\nexec sleep 30");
+    p.start_running({"--no-gui", "--start"});
+    ASSERT_TRUE(eventually([&] { return fs::exists(pid_file) && fs::file_size(pid_file) > 0; })) << p.out();
+    const pid_t child = std::stoi(slurp(pid_file));
+    EXPECT_EQ(::kill(child, 0), 0);
+    EXPECT_EQ(p.stop(sig), 0) << sig;
+    EXPECT_TRUE(eventually([&] { return ::kill(child, 0) != 0; }, 5000)) << sig;
+  }
+}
+
+TEST(ProgramBuild, VersionControlGuiStartsInTheProjectAndIsReplaced) {
+  program p;
+  fs::create_directories(p.prj / ".git");
+  const fs::path trace = p.tmp.path / "vcs.txt";
+  const fs::path tool = p.tmp.path / "tools" / "fake vcs";
+  p.script(tool, "echo \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
+  p.tmp.put("home/.config/vesk/vesk.cfg", "{\"git_tool\":\"" + tool.string() + "\"}");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(R"({"cmd":"open_vcs_gui"})");
+  ASSERT_TRUE(eventually([&] { return slurp(trace).find('\n') != std::string::npos; }));
+  e.send(R"({"cmd":"open_vcs_gui"})");
+  ASSERT_TRUE(eventually([&] {
+    std::string t = slurp(trace);
+    return std::count(t.begin(), t.end(), '\n') == 2;
+  }));
+  std::istringstream lines(slurp(trace));
+  pid_t first = 0, second = 0;
+  std::string dir1, dir2;
+  lines >> first;
+  lines.get();
+  std::getline(lines, dir1);
+  lines >> second;
+  lines.get();
+  std::getline(lines, dir2);
+  EXPECT_EQ(dir1, p.prj.string());
+  EXPECT_EQ(dir2, p.prj.string());
+  EXPECT_TRUE(eventually([&] { return ::kill(first, 0) != 0; }, 5000));
+  EXPECT_EQ(::kill(second, 0), 0);
+  EXPECT_EQ(p.stop(), 0);
+  EXPECT_TRUE(eventually([&] { return ::kill(second, 0) != 0; }, 5000));
+}
+
+TEST(ProgramBuild, NoVersionControlIsAnErrorLine) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(R"({"cmd":"open_vcs_gui"})");
+  EXPECT_GE(e.wait_cmd("log", "No version control system found."), 0);
+}
+
+TEST(ProgramBuild, TheEditorStandInPrintsAndItsEndStopsTheProgram) {
+  program p;
+  fs::create_directories(p.bin / "gui");
+  fs::copy_file(fs::path(VESK_BINARY_DIR) / "bin" / "gui" / "vesk-gui", p.bin / "gui" / "vesk-gui");
+  const fs::path printed = p.tmp.path / "gui.txt";
+  ::setenv("VESK_GUI_OUTPUT", printed.c_str(), 1);
+  p.start_running({});
+  ::unsetenv("VESK_GUI_OUTPUT");
+  ASSERT_TRUE(eventually([&] { return slurp(printed).find("[state] project demo (demo), build idle") !=
+                                      std::string::npos; }))
+      << slurp(printed) << p.out();
+  EXPECT_TRUE(eventually([&] {
+    return slurp(printed).find("[warn] No version control for your project found.") != std::string::npos;
+  }));
+  // The stand-in is the program's child: end it, and the program ends with status 0.
+  const std::vector<pid_t> children = children_of(p.pid);
+  ASSERT_EQ(children.size(), 1u);
+  ::kill(children[0], SIGTERM);
+  EXPECT_EQ(p.wait_end(), 0) << p.out();
+  EXPECT_NE(p.out().find("info: GUI closed. Stopping vesk..."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace core_test

@@ -1,0 +1,143 @@
+// File commands that take a path from the editor stay inside their folders, in a
+// workspace whose path holds a blank; nothing outside is touched, and nothing blocks.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "backend/core_test_util.h"
+
+namespace core_test {
+namespace {
+
+TEST(ProgramPaths, DeleteRemovesOnlyFilesInsideTheProject) {
+  program p;
+  const fs::path outside = p.tmp.put("my ws/outside.txt", "keep");
+  const fs::path sibling = p.tmp.put("my ws/demo2/x.txt", "keep");
+  const fs::path deep = p.tmp.put("elsewhere/y.txt", "keep");
+  fs::create_directory_symlink(deep.parent_path(), p.prj / "data" / "linked");
+  const fs::path inside = p.tmp.put("my ws/demo/data/gone.txt", "x");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  const std::vector<std::string> refused = {
+      (p.prj / ".." / "outside.txt").string(),
+      sibling.string(),
+      outside.string(),
+      (p.prj / "data" / "linked" / "y.txt").string(),
+      (p.prj / "data" / "missing.txt").string(),
+      (p.prj / "data").string(),
+      p.prj.string(),
+  };
+  for (const std::string& f : refused) {
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "delete"}, {"file_name", f}});
+    EXPECT_GE(e.wait_log("error", "File not in project dir...", 10000, from), 0) << f;
+  }
+  for (const fs::path& f : {outside, sibling, deep}) EXPECT_EQ(slurp(f), "keep") << f;
+  EXPECT_TRUE(fs::is_directory(p.prj / "data"));
+  e.send(vesk::json{{"cmd", "delete"}, {"file_name", inside.string()}});
+  EXPECT_TRUE(eventually([&] { return !fs::exists(inside); }));
+  EXPECT_TRUE(e.answers());
+}
+
+TEST(ProgramPaths, DataFilesOnlyFromTheDataFolder) {
+  program p;
+  const fs::path secret = p.tmp.put("secret.txt", "secret");
+  p.tmp.put("my ws/demo/data/sub/x.bin", std::string("\x00\x01\xfe" "ab", 5));
+  fs::create_symlink(secret, p.prj / "data" / "link.txt");
+  ASSERT_EQ(::mkfifo((p.prj / "data" / "pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  struct row {
+    std::string name;
+    const char* logged;
+  };
+  const std::vector<row> rows = {
+      {"", "Error while requesting data_file: no filename set"},
+      {"a..b", "Error while requesting data_file: \"..\" is not allowed in path."},
+      {"sub/../../secret.txt", "Error while requesting data_file: \"..\" is not allowed in path."},
+      {secret.string(), "Error while requesting data_file: \""},
+      {"link.txt", "Error while requesting data_file: \"link.txt\" leads out of the data folder."},
+      {"pipe", "error opening file: "},
+      {"sub", "error opening file: "},
+      {"missing", "error opening file: "},
+  };
+  for (const row& r : rows) {
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "get_data_file"}, {"file_name", r.name}});
+    EXPECT_GE(e.wait_log("error", r.logged, 10000, from), 0) << r.name;
+    EXPECT_TRUE(e.answers()) << r.name;
+  }
+  for (const vesk::json& m : e.seen) EXPECT_FALSE(vesk::json(m)["cmd"] == "get_data_file");
+  e.send(R"({"cmd":"get_data_file","file_name":"sub/x.bin"})");
+  int at = e.wait_cmd("get_data_file");
+  ASSERT_GE(at, 0);
+  EXPECT_EQ(e.raw[at], "{\n  \"cmd\": \"get_data_file\",\n  \"file_name\": \"sub/x.bin\",\n  \"file\": \"AAH+YWI=\"\n}");
+}
+
+TEST(ProgramPaths, NewNodeSourcesNeedAnIdentifier) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  for (const char* bad : {"../evil", "a b", "", "x/y", "9lives"}) {
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "create_h_cpp"}, {"name", bad}});
+    EXPECT_GE(e.wait_log("error", "create_h_cpp: '", 10000, from), 0) << bad;
+  }
+  EXPECT_TRUE(fs::is_empty(p.prj / "nodes"));
+  EXPECT_FALSE(fs::exists(p.ws / "evil.h"));
+  e.send(R"({"cmd":"create_h_cpp","name":"blk"})");
+  ASSERT_TRUE(eventually([&] { return fs::exists(p.prj / "nodes/blk.cpp"); }));
+  EXPECT_EQ(slurp(p.prj / "nodes/blk.h"),
+            "#ifndef DEMO_BLK_H\n#define DEMO_BLK_H DEMO_BLK_H\n\nnamespace demo{\n\n\n\n} // namespace demo\n\n"
+            "#endif // DEMO_BLK_H\n");
+  EXPECT_EQ(slurp(p.prj / "nodes/blk.cpp"), "#include \"blk.h\"\n\nusing namespace std;\nusing namespace demo;\n\n");
+}
+
+TEST(ProgramPaths, OpenFileRefusesWhatIsNoRegularFile) {
+  program p;
+  ASSERT_EQ(::mkfifo((p.prj / "views" / "pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  for (const fs::path& f : {p.prj / "views" / "pipe", p.prj / "views"}) {
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "open_file"}, {"file_name", f.string()}});
+    EXPECT_GE(e.wait_log("error", "open_file: '", 10000, from), 0) << f;
+    EXPECT_TRUE(e.answers()) << f;
+  }
+}
+
+TEST(ProgramPaths, ContentThatIsNoUtf8IsReportedNotAltered) {
+  program p;
+  const fs::path f = p.tmp.put("my ws/demo/views/v.txt", "caf\xe9");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", f.string()}});
+  EXPECT_TRUE(eventually([&] { return p.err().find("is not valid UTF-8") != std::string::npos; })) << p.err();
+  EXPECT_TRUE(e.answers());
+  EXPECT_EQ(slurp(f), "caf\xe9");
+}
+
+TEST(ProgramPaths, CleanBuildDirRemovesOnlyTheProjectsBuildFolder) {
+  program p;
+  p.tmp.put("my ws/demo/build-demo-sim/model/x.cpp", "x");
+  const fs::path keep = p.tmp.put("my ws/keep/k.txt", "keep");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  // A runtime name that is no plain name would lead elsewhere: refused.
+  e.send(R"({"cmd":"write_prj_config","cfg":{"runtime":"x/../../../keep"}})");
+  const size_t from = e.seen.size();
+  e.send(R"({"cmd":"clean_build_dir"})");
+  EXPECT_GE(e.wait_log("error", "clean_build_dir: the runtime name", 10000, from), 0);
+  EXPECT_EQ(slurp(keep), "keep");
+  e.send(R"({"cmd":"write_prj_config","cfg":{"runtime":"sim"}})");
+  e.send(R"({"cmd":"clean_build_dir"})");
+  EXPECT_TRUE(eventually([&] { return !fs::exists(p.prj / "build-demo-sim"); }));
+  EXPECT_TRUE(fs::exists(p.prj / "demo.vcfg"));
+  EXPECT_EQ(slurp(keep), "keep");
+}
+
+}  // namespace
+}  // namespace core_test

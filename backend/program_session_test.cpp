@@ -1,0 +1,168 @@
+// The real program, driven over the GUI port: replies byte for byte, pushes, bad input
+// that must not end the back end, one editor at a time, and web pages kept out.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "backend/core_test_util.h"
+
+namespace core_test {
+namespace {
+
+TEST(ProgramSession, RepliesAreExactJsonText) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  ASSERT_TRUE(e.open()) << e.head;
+  struct row {
+    const char* request;
+    const char* reply_cmd;
+    std::string reply;
+  };
+  const std::vector<row> rows = {
+      {R"({"cmd":"get_perspective","mdl":"none"})", "get_perspective",
+       "{\n  \"cmd\": \"get_perspective\",\n  \"perspective\": {\n    \"scale\": -1.000000\n  }\n}"},
+      {R"({"cmd":"get_view_config","requests":[]})", "view_config",
+       "{\n  \"cmd\": \"view_config\",\n  \"requests\": [\n  ]\n}"},
+      {R"({"cmd":"get_view_config"})", "view_config", "{\n  \"cmd\": \"view_config\",\n  \"requests\": [\n  ]\n}"},
+      {R"({"cmd":"get_properties","node_id":7,"block_config":{"type":"nope","cfg":{}}})", "node_properties",
+       "{\n  \"cmd\": \"node_properties\",\n  \"node_id\": 7.000000,\n  \"props\": [\n    {\n      \"form\": "
+       "\"headline\",\n      \"lbl\": \"Error getting properties...\"\n    }\n  ]\n}"},
+  };
+  for (const row& r : rows) {
+    const size_t from = e.seen.size();
+    e.send(std::string(r.request));
+    int at = e.wait_cmd(r.reply_cmd, "", 10000, from);
+    ASSERT_GE(at, 0) << r.request;
+    EXPECT_EQ(e.raw[at], r.reply) << r.request;
+  }
+  // A stored perspective comes back as stored.
+  e.send(R"({"cmd":"set_perspective","mdl":"m","perspective":{"scale":2,"x":[1]}})");
+  const size_t from = e.seen.size();
+  e.send(R"({"cmd":"get_perspective","mdl":"m"})");
+  int at = e.wait_cmd("get_perspective", "", 10000, from);
+  ASSERT_GE(at, 0);
+  EXPECT_EQ(e.seen[at]["perspective"].dump(), R"({"scale":2.000000,"x":[1.000000]})");
+  EXPECT_NE(slurp(p.home / ".config/vesk/model_perspectives.json").find("\"x\""), std::string::npos);
+}
+
+TEST(ProgramSession, StateHistoryAndLogPushes) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(R"({"cmd":"get_backend_state"})");
+  int at = e.wait_cmd("backend_state");
+  ASSERT_GE(at, 0);
+  const std::string& text = e.raw[at];
+  EXPECT_EQ(text.rfind("{\n  \"cmd\": \"backend_state\",\n  \"state\": {\n    \"version\": 17.000000,\n"
+                       "    \"online\": false,\n",
+                       0),
+            0u)
+      << text;
+  vesk::json& st = e.seen[at]["state"];
+  EXPECT_EQ(st["prj_name"].get_string(), "demo");
+  EXPECT_EQ(st["prj_path"].get_string(), p.prj.string());
+  EXPECT_EQ(st["workspace"].get_string(), p.ws.string());
+  EXPECT_EQ(st["prj_cfg_name"].get_string(), "demo");
+  EXPECT_EQ(st["prj_cfg"]["runtime"].get_string(), "sim");
+  EXPECT_TRUE(st["signal_def"].is_null());
+  EXPECT_TRUE(st["rt_properties"].is_object());
+  EXPECT_EQ(st["build_state"].get_double(), 0);
+
+  // Start-up lines come with the history, "start main loop..." never does.
+  const size_t from = e.seen.size();
+  e.send(R"({"cmd":"get_log_history"})");
+  EXPECT_GE(e.wait_log("warn", "No version control for your project found.", 10000, from), 0);
+  for (size_t i = from; i < e.seen.size(); ++i) EXPECT_NE(e.seen[i]["msg"].get_string(), "start main loop...");
+
+  // Log lines are pushed as they happen, printed with their type.
+  e.send(R"({"cmd":"complete"})");
+  EXPECT_GE(e.wait_cmd("log", "completion disabled"), 0);
+  e.send(R"({"cmd":"nothing","x":1})");
+  EXPECT_GE(e.wait_log("error", "received unkonwn command: {\n  \"cmd\": \"nothing\",\n  \"x\": 1.000000\n}"), 0);
+  EXPECT_TRUE(eventually([&] { return p.out().find("error: completion disabled\n") != std::string::npos; }));
+
+  // A changed user configuration is saved and pushed.
+  const size_t before = e.seen.size();
+  e.send(R"({"cmd":"write_vesk_config","cfg":{"hg_tool":"hgtool"}})");
+  at = e.wait_for([](vesk::json& m) { return m["cmd"] == "backend_state"; }, 10000, before);
+  ASSERT_GE(at, 0);
+  EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["hg_tool"].get_string(), "hgtool");
+  EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["git_tool"].get_string(), "gitk");
+  EXPECT_NE(slurp(p.home / ".config/vesk/vesk.cfg").find("\"hgtool\""), std::string::npos);
+  EXPECT_EQ(p.stop(), 0);
+}
+
+TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
+  program p;  // no vesk-cli beside the program
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  struct row {
+    bool binary;
+    std::string message;
+    const char* logged;  // beginning of the error line
+  };
+  const std::vector<row> rows = {
+      {false, "[1,2]", "An exception occured: vesk::json: Types do not match"},
+      {false, "\"text\"", "An exception occured: vesk::json: Types do not match"},
+      {false, R"({"cmd":"get_view_config","requests":[{"node":"a","block_config":{"type":"nope"}}]})",
+       "An exception occured: generator not found"},
+      {false, R"({"cmd":"set_daq_list","list":[{"a":1}]})", "An exception occured: vesk::json: Types do not match"},
+      {false, R"({"cmd":"build"})", "An exception occured: Unable to find vesk-cli."},
+      {false, "not json at all", "received unkonwn command"},
+      {true, std::string(1, '\x02'), "An exception occured: Unable to convert memview. Size error"},
+      {true, "", "An exception occured: Unable to convert memview. Size error"},
+  };
+  for (const row& r : rows) {
+    const size_t from = e.seen.size();
+    if (r.binary) e.send_binary(r.message); else e.send(r.message);
+    EXPECT_GE(e.wait_log("error", r.logged, 10000, from), 0) << r.message;
+    EXPECT_TRUE(e.answers()) << r.message;
+  }
+  EXPECT_FALSE(p.ended());
+  EXPECT_EQ(p.stop(), 0);
+}
+
+TEST(ProgramSession, ASecondEditorReplacesTheFirst) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor first(p.gui_port);
+  ASSERT_TRUE(first.answers());
+  editor second(p.gui_port);
+  ASSERT_TRUE(second.open());
+  EXPECT_TRUE(second.answers());
+  // The first connection was dropped: the server closed it.
+  EXPECT_TRUE(eventually([&] { return !first.c.poll_input(10); }, 5000));
+  EXPECT_TRUE(eventually([&] { return p.out().find("info: Only one GUI connection is supported...") !=
+                                      std::string::npos; }));
+}
+
+TEST(ProgramSession, WebPagesCannotConnect) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  struct row {
+    const char* origin;
+    bool accepted;
+  };
+  const std::vector<row> rows = {
+      {"https://example.com", false},   {"http://evil.localhost.example", false},
+      {"http://localhost@evil.com", false}, {"null", false},
+      {"http://localhost:3000", true},  {"http://127.0.0.1", true},
+      {"https://[::1]:8080", true},     {"file://", true},
+  };
+  for (const row& r : rows) {
+    vesk::io::event_list idle;
+    wc::client c(p.gui_port);
+    std::string req = wc::handshake_request();
+    req = req.substr(0, req.size() - 2) + "Origin: " + r.origin + "\r\n\r\n";
+    c.send_raw(idle, req);
+    c.pump_until(idle, [&] { return c.received.find("\r\n\r\n") != std::string::npos; });
+    EXPECT_EQ(c.received.rfind(r.accepted ? "HTTP/1.1 101" : "HTTP/1.1 403", 0), 0u) << r.origin << c.received;
+  }
+  editor e(p.gui_port);
+  EXPECT_TRUE(e.answers());
+}
+
+}  // namespace
+}  // namespace core_test

@@ -1,0 +1,106 @@
+// Start-up of the real program: options, exit statuses, the project file, the port
+// search with its log lines, and which addresses the two ports listen on.
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "backend/core_test_util.h"
+
+namespace core_test {
+namespace {
+
+const char* const usage =
+    "Usage:\n\tvesk [options] vcfg-file\n\nOptions:\n\t-h,  --help                Shows this screen\n"
+    "\t-s,  --start               Starts the configuration\n\t-ng, --no-gui              Starts without GUI\n"
+    "\t-gp, --gui-port <port>     Default: 15100\n\t-mp, --model-port <port>   Default: 15101\n\n";
+
+TEST(ProgramStartup, OptionsAndExitStatuses) {
+  struct row {
+    std::vector<std::string> args;
+    int status;
+    std::string out_begins;
+  };
+  const std::vector<row> rows = {
+      {{"--help", "new/missing.vcfg"}, 0, usage},
+      {{"-h"}, 0, usage},
+      {{"-gp", "15101"}, 255, "'15101' is not a project configuration file"},
+      {{"-ng"}, 0, "unable to open file: "},  // the default project beside the copy is missing
+      {{"-ng", "bad-name.vcfg"}, 0, "created new config bad-name.vcfg\nerror: An exception occured: Error opening '"},
+      {{"-gp", "abc", "x.vcfg"}, 0, "created new config x.vcfg\nerror: An exception occured: stod"},
+  };
+  for (const row& r : rows) {
+    program p;
+    p.start(r.args, true);
+    EXPECT_EQ(p.wait_end(), r.status) << r.args[0];
+    EXPECT_EQ(p.out().rfind(r.out_begins, 0), 0u) << r.args[0] << "\n" << p.out();
+  }
+  program p;
+  p.start({"-ng", "-gp", "abc", "sub dir/new.vcfg"}, true);
+  EXPECT_EQ(p.wait_end(), 0);
+  EXPECT_EQ(slurp(p.cwd / "sub dir" / "new.vcfg"), "{}");
+  EXPECT_FALSE(fs::exists(p.cwd / "new" / "missing.vcfg"));
+}
+
+/// Listening sockets of /proc/net/tcp: port -> local address as the table writes it.
+std::vector<std::pair<unsigned, std::string>> listening() {
+  std::vector<std::pair<unsigned, std::string>> out;
+  std::istringstream table(slurp("/proc/net/tcp"));
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream f(line);
+    std::string slot, local, remote, state;
+    f >> slot >> local >> remote >> state;
+    if (state != "0A") continue;  // LISTEN
+    out.emplace_back(std::stoul(local.substr(9), nullptr, 16), local.substr(0, 8));
+  }
+  return out;
+}
+
+TEST(ProgramStartup, PortSearchAndListeningAddresses) {
+  program p;
+  p.gui_port = free_port();
+  p.model_port = free_port();
+  busy_port g(p.gui_port, INADDR_LOOPBACK), m(p.model_port);
+  ASSERT_GE(g.fd, 0);
+  ASSERT_GE(m.fd, 0);
+  ASSERT_TRUE(p.start_running()) << p.out();
+  const std::string out = "\n" + p.out();
+  const std::string gui_line = "\nGUI-Port " + std::to_string(p.gui_port) + " is in use. Using ";
+  const std::string model_line = "\nModel-Port " + std::to_string(p.model_port) + " is in use. Using ";
+  ASSERT_NE(out.find(gui_line), std::string::npos) << out;
+  ASSERT_NE(out.find(model_line), std::string::npos) << out;
+  const unsigned gui = std::stoul(out.substr(out.find(gui_line) + gui_line.size()));
+  const unsigned model = std::stoul(out.substr(out.find(model_line) + model_line.size()));
+  EXPECT_GT(gui, p.gui_port);
+  EXPECT_GT(model, p.model_port);
+  std::string gui_address, model_address;
+  for (const auto& [port, address] : listening()) {
+    if (port == gui) gui_address = address;
+    if (port == model) model_address = address;
+  }
+  EXPECT_EQ(gui_address, "0100007F");    // 127.0.0.1 only
+  EXPECT_EQ(model_address, "00000000");  // every interface
+  editor e(static_cast<uint16_t>(gui));
+  EXPECT_TRUE(e.answers());
+}
+
+TEST(ProgramStartup, NoFreePortFailsNamingTheRange) {
+  program p;
+  busy_port top(65535, INADDR_LOOPBACK);
+  if (top.fd < 0) GTEST_SKIP() << "port 65535 is taken by another program";
+  p.gui_port = 65535;
+  p.start();
+  EXPECT_EQ(p.wait_end(), 0);
+  EXPECT_NE(p.out().find("An exception occured: Unable to open the GUI port: none of the ports 65535 to 65535 could "
+                         "be bound on 127.0.0.1."),
+            std::string::npos)
+      << p.out();
+}
+
+}  // namespace
+}  // namespace core_test

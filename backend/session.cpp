@@ -1,0 +1,284 @@
+#include "backend/session.h"
+
+#include <iostream>
+
+#include "backend/gui_guards.h"
+#include "backend/main_controller.h"
+#include "backend/session_commands.h"
+#include "foundation/bt_exception.h"
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+namespace {
+
+using handler = bool (*)(session&, vesk::json&);
+
+/// The generator of a block configuration's "type".
+std::shared_ptr<vesk::generator> generator_of(session& s, vesk::json& block_config) {
+  const std::string type = block_config["type"].get_string();
+  auto it = s.controller.generators.find(type);
+  if (it == s.controller.generators.end()) throw_bt_exception("generator not found");
+  return it->second;
+}
+
+bool get_view_config(session& s, vesk::json& request) {
+  vesk::json reply{{"cmd", "view_config"}, {"requests", vesk::json::make_array(nullptr, 0)}};
+  vesk::json& list = request["requests"];
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    vesk::json& r = *(*it).value;
+    std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"]);
+    g->set_config(r["block_config"]["cfg"]);
+    vesk::view_config view = g->get_view_config();
+    reply["requests"].push_back(vesk::json{{"node", r["node"]}, {"view_config", view.to_json()}});
+  }
+  s.send(reply);
+  return true;
+}
+
+bool open_vcs_gui(session& s, vesk::json&) {
+  main_controller& c = s.controller;
+  std::string tool;
+  if (c.hg_found) {
+    tool = c.state.vesk_config.hg_tool;
+  } else if (c.git_found) {
+    tool = c.state.vesk_config.git_tool;
+  } else {
+    log_err << "No version control system found." << std::endl;
+    return true;
+  }
+  // The old tool is stopped when its task is released.
+  c.vcs_task = std::make_shared<command_task>(tool, std::vector<std::string>{}, c.state.prj_path);
+  return true;
+}
+
+bool get_properties(session& s, vesk::json& request) {
+  vesk::json reply;
+  try {
+    reply = vesk::json{{"cmd", "node_properties"}, {"props", vesk::json()}, {"node", request["node"]}};
+    std::shared_ptr<vesk::generator> g = generator_of(s, request["block_config"]);
+    g->set_config(request["block_config"]["cfg"]);
+    vesk::json props = vesk::json::make_array(nullptr, 0);
+    for (vesk::property& p : g->get_properties()) props.push_back(p.to_json());
+    reply["props"] = std::move(props);
+  } catch (...) {
+    vesk::json error_prop{{"form", "headline"}, {"lbl", "Error getting properties..."}};
+    reply = vesk::json{{"cmd", "node_properties"},
+                       {"node_id", request["node_id"]},
+                       {"props", vesk::json::make_array(&error_prop, 1)}};
+  }
+  s.send(reply);
+  return true;
+}
+
+bool build(session& s, vesk::json&) {
+  s.controller.start_build();
+  return true;
+}
+
+bool get_log_history(session& s, vesk::json&) {
+  // A copy: sending may log (and so add to the history).
+  const std::deque<log_entry> history = s.controller.log_history;
+  for (const log_entry& e : history) s.send(vesk::json{{"cmd", "log"}, {"type", e.type}, {"msg", e.msg}});
+  return true;
+}
+
+bool get_blk_list(session& s, vesk::json&) {
+  s.controller.send_block_list();
+  return true;
+}
+
+void fill_names(std::vector<std::string>& names, vesk::json& list) {
+  names.clear();
+  for (auto it = list.begin(); it != list.end(); ++it) names.push_back((*it).value->get_string());
+}
+
+bool set_daq_list(session& s, vesk::json& request) {
+  fill_names(s.daq_list, request["list"]);
+  s.controller.gateway.update_daq();
+  return true;
+}
+
+bool set_paq_list(session& s, vesk::json& request) {
+  fill_names(s.paq_list, request["list"]);
+  s.controller.gateway.update_paq();
+  return true;
+}
+
+bool kill_build(session& s, vesk::json&) {
+  if (s.controller.build_task) s.controller.kill_build();
+  return true;
+}
+
+bool get_backend_state(session& s, vesk::json&) {
+  s.send(vesk::json{{"cmd", "backend_state"}, {"state", s.controller.state.to_json()}});
+  return true;
+}
+
+bool write_prj_config(session& s, vesk::json& request) {
+  project_config_file& cfg = s.controller.prj_cfg;
+  cfg.read(request["cfg"]);
+  cfg.file.content = cfg.to_json().dump("  ");
+  cfg.file.save();
+  if (cfg.on_update) cfg.on_update();
+  return true;
+}
+
+bool write_vesk_config(session& s, vesk::json& request) {
+  vesk_config& cfg = s.controller.state.vesk_config;
+  vesk::json copy = request["cfg"];
+  cfg.from_json(copy);
+  cfg.save();
+  if (cfg.on_update) cfg.on_update();
+  return true;
+}
+
+bool get_perspective(session& s, vesk::json& request) {
+  vesk::json reply{{"cmd", "get_perspective"}};
+  vesk::json& doc = s.controller.perspectives.document;
+  const std::string model = request["mdl"].get_string();
+  if (doc.is_object() && doc.contains(model)) {
+    reply["perspective"] = doc[model];
+  } else {
+    reply["perspective"] = vesk::json{{"scale", -1.0}};
+  }
+  s.send(reply);
+  return true;
+}
+
+bool set_perspective(session& s, vesk::json& request) {
+  vesk_model_perspectives& p = s.controller.perspectives;
+  p.document[request["mdl"].get_string()] = request["perspective"];
+  p.save();
+  return true;
+}
+
+bool complete(session&, vesk::json&) {
+  log_err << "completion disabled" << std::endl;
+  return true;
+}
+
+/// The command words in the order they are tested.
+const struct {
+  const char* word;
+  handler run;
+} commands[] = {
+    {"get_view_config", get_view_config},
+    {"open_vcs_gui", open_vcs_gui},
+    {"get_properties", get_properties},
+    {"create_h_cpp", session_commands::create_h_cpp},
+    {"open_file", session_commands::open_file},
+    {"close_file", session_commands::close_file},
+    {"add_save_point", session_commands::add_save_point},
+    {"undo", session_commands::undo},
+    {"redo", session_commands::redo},
+    {"build", build},
+    {"get_log_history", get_log_history},
+    {"get_blk_list", get_blk_list},
+    {"set_daq_list", set_daq_list},
+    {"set_paq_list", set_paq_list},
+    {"get_data_file", session_commands::get_data_file},
+    {"save_dump_file", session_commands::save_dump_file},
+    {"kill_build", kill_build},
+    {"get_backend_state", get_backend_state},
+    {"delete", session_commands::delete_file},
+    {"write_prj_config", write_prj_config},
+    {"write_vesk_config", write_vesk_config},
+    {"get_perspective", get_perspective},
+    {"set_perspective", set_perspective},
+    {"clean_build_dir", session_commands::clean_build_dir},
+    {"complete", complete},
+};
+
+/// Writes an exception that a message's handling raised to the error log.
+template <class F>
+void guarded(F f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    log_err << "An exception occured: " << e.what() << std::endl;
+  } catch (const char* text) {
+    log_err << "An exception occured: " << text << std::endl;
+  } catch (...) {
+    log_err << "An unknown exception occured... " << std::endl;
+  }
+}
+
+}  // namespace
+
+session::session(std::shared_ptr<vesk::io::websocket_connection> conn, vesk::main_controller& owner)
+    : controller(owner), connection(std::move(conn)) {
+  connection->on_text = [this](std::string text) { on_text(std::move(text)); };
+  connection->on_binary = [this](std::string data) { on_binary(std::move(data)); };
+  connection->on_close = [this] { on_close(); };
+}
+
+session::~session() {
+  // The connection may outlive this session for a moment in the glue's hands.
+  connection->on_text = [](std::string) {};
+  connection->on_binary = [](std::string) {};
+  connection->on_close = [] {};
+}
+
+// Input from the editor must never end the back end, and an exception that escaped into
+// the WebSocket library would leave the connection deaf: every message is handled under
+// its own guard, and the session stays alive until its handling returns.
+void session::on_text(std::string text) {
+  std::shared_ptr<session> keep = weak_from_this().lock();
+  guarded([&] { handle_command(vesk::json::parse(text)); });
+}
+
+void session::on_binary(std::string data) {
+  std::shared_ptr<session> keep = weak_from_this().lock();
+  guarded([&] {
+    if (data.size() < 2) throw_bt_exception("Unable to convert memview. Size error");
+    const uint16_t tag = static_cast<uint16_t>(static_cast<uint8_t>(data[0]) | static_cast<uint8_t>(data[1]) << 8);
+    if (tag == 2) {
+      controller.gateway.send_packet(vesk::rt::packet::parameter_values, data.data() + 2,
+                                     static_cast<uint32_t>(data.size() - 2));
+    }
+  });
+}
+
+void session::on_close() {
+  std::shared_ptr<session> keep = weak_from_this().lock();
+  guarded([&] {
+    auto& list = controller.sessions;
+    for (size_t i = list.size(); i-- > 0;) {
+      if (!list[i]->connection->is_connected()) list.erase(list.begin() + static_cast<long>(i));
+    }
+    controller.gateway.update_daq();
+  });
+}
+
+void session::handle_command(vesk::json request) {
+  // A copy: handlers add members to the request, which may move the original.
+  const vesk::json cmd = request["cmd"];
+  for (const auto& c : commands) {
+    if (cmd == c.word && c.run(*this, request)) return;
+  }
+  log_err << "received unkonwn command: " << request.dump("  ") << std::endl;
+}
+
+void session::send_read_file(const std::shared_ptr<managed_file>& file) {
+  if (!file || in_save_point) return;
+  send(vesk::json{{"cmd", "read_file"}, {"file_name", file->path.string()}, {"file", file->content()}});
+}
+
+void session::send(const vesk::json& message) {
+  const std::string text = message.dump("  ");
+  // The WebSocket library refuses a text message that is not UTF-8; say so rather than
+  // losing it without a word (file contents are never altered to make them fit).
+  if (!is_valid_utf8(text)) {
+    std::string cmd = message.is_object() && vesk::json(message).contains("cmd")
+                          ? vesk::json(message)["cmd"].get_string()
+                          : std::string();
+    std::cerr << "vesk: the message \"" << replace_invalid_utf8(cmd)
+              << "\" to the editor is not valid UTF-8 and cannot be sent as text." << std::endl;
+    return;
+  }
+  std::shared_ptr<vesk::io::websocket_connection> c = connection;
+  c->send_text(text.data(), text.size());
+}
+
+}  // namespace vesk

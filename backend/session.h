@@ -1,0 +1,46 @@
+#pragma once
+// The back end's side of one editor connection: the GUI command dispatcher, the files
+// opened through it, and the signal and parameter names it subscribed.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend/managed_file.h"
+#include "foundation/json.h"
+#include "io/websocket.h"
+
+namespace vesk {
+
+class main_controller;
+
+class session : public std::enable_shared_from_this<session> {
+ public:
+  /// Stores both and installs the connection's text, binary and close callbacks.
+  session(std::shared_ptr<vesk::io::websocket_connection> conn, vesk::main_controller& owner);
+  ~session();
+  session(const session&) = delete;
+  session& operator=(const session&) = delete;
+
+  /// One text message: parsed as JSON and dispatched.
+  void on_text(std::string text);
+  /// One binary message: parameter values for the model (tag 2).
+  void on_binary(std::string data);
+  /// The connection closed: the controller forgets closed sessions.
+  void on_close();
+  /// Dispatches one request by its "cmd".
+  void handle_command(vesk::json request);
+  /// Sends "read_file" with the file's content (not while this session's own save point runs).
+  void send_read_file(const std::shared_ptr<managed_file>& file);
+  /// Sends one JSON message, dumped with the two-blank indent.
+  void send(const vesk::json& message);
+
+  vesk::main_controller& controller;
+  std::map<std::string, std::shared_ptr<managed_file>> open_files;
+  std::shared_ptr<vesk::io::websocket_connection> connection;
+  std::vector<std::string> daq_list;
+  std::vector<std::string> paq_list;
+  bool in_save_point = false;
+};
+
+}  // namespace vesk

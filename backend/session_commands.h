@@ -1,0 +1,25 @@
+#pragma once
+// The GUI commands, one handler each, shared by session.cpp (dispatcher and the commands
+// on state, blocks, builds and configuration) and session_files.cpp (the file commands).
+// A handler returns false when the request is not its to carry out, so the dispatcher
+// goes on to the next command word.
+#include "backend/session.h"
+#include "foundation/json.h"
+
+namespace vesk::session_commands {
+
+bool create_h_cpp(session& s, vesk::json& request);
+bool open_file(session& s, vesk::json& request);
+bool close_file(session& s, vesk::json& request);
+bool add_save_point(session& s, vesk::json& request);
+bool undo(session& s, vesk::json& request);
+bool redo(session& s, vesk::json& request);
+bool get_data_file(session& s, vesk::json& request);
+bool save_dump_file(session& s, vesk::json& request);
+bool delete_file(session& s, vesk::json& request);
+bool clean_build_dir(session& s, vesk::json& request);
+
+/// Standard Base64 (RFC 4648) with '=' padding and no line breaks.
+std::string base64(const std::string& bytes);
+
+}  // namespace vesk::session_commands

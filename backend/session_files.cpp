@@ -1,0 +1,230 @@
+// The GUI commands on files: new node sources, managed files with save points, data files,
+// deleting a project file and cleaning the build folder. Every path that comes from the
+// editor is checked against the folder it must stay in before anything is touched.
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "backend/gui_guards.h"
+#include "backend/main_controller.h"
+#include "backend/session_commands.h"
+#include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+
+namespace vesk::session_commands {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// Sets the session's save-point mark for one scope, also when the save point throws.
+struct save_point_mark {
+  explicit save_point_mark(session& s) : s(s) { s.in_save_point = true; }
+  ~save_point_mark() { s.in_save_point = false; }
+  session& s;
+};
+
+/// The file this session opened under the request's "file_name", or null.
+std::shared_ptr<managed_file> opened(session& s, vesk::json& request) {
+  auto it = s.open_files.find(request["file_name"].get_string());
+  return it == s.open_files.end() ? nullptr : it->second;
+}
+
+/// Whether the runtime name can only name a folder directly inside the project.
+bool is_plain_runtime_name(const std::string& name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    if (!std::isalnum(c) && c != '_' && c != '-') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string base64(const std::string& bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 | uint8_t(bytes[i + 2]);
+    for (int k = 18; k >= 0; k -= 6) out += alphabet[(v >> k) & 63];
+  }
+  if (i < bytes.size()) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+bool create_h_cpp(session& s, vesk::json& request) {
+  const std::string n = request["name"].get_string();
+  // The name becomes a file name and a header guard: nothing but an identifier will do.
+  if (!is_identifier(n)) {
+    log_err << "create_h_cpp: '" << replace_invalid_utf8(n) << "' is no valid name (letters, digits and '_')."
+            << std::endl;
+    return true;
+  }
+  const std::string f = s.controller.state.prj_path + "/nodes/";
+  const std::string p = s.controller.state.prj_name;
+  fs::create_directories(f);
+  std::string guard = p + "_" + n + "_h";
+  for (char& c : guard) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string header = "#ifndef " + guard + "\n#define " + guard + " " + guard + "\n\nnamespace " + p +
+                             "{\n\n\n\n} // namespace " + p + "\n\n#endif // " + guard + "\n";
+  const std::string source = "#include \"" + n + ".h\"\n\nusing namespace std;\nusing namespace " + p + ";\n\n";
+  if (!write_file(f + n + ".h", header) || !write_file(f + n + ".cpp", source)) {
+    log_err << "create_h_cpp: unable to write " << f << n << ".h and .cpp" << std::endl;
+  }
+  return true;
+}
+
+bool open_file(session& s, vesk::json& request) {
+  main_controller& c = s.controller;
+  fs::path t = request["file_name"].get_string();
+  if (t.empty()) {
+    log_err << "open_file: no file name given." << std::endl;
+    return true;
+  }
+  if (t.has_parent_path() && !path_exists(t.parent_path())) fs::create_directories(t.parent_path());
+  if (!path_exists(t) && !write_file(t.string(), "")) throw_bt_exception("Unable to open file: " + t.string());
+  // Reading a FIFO or a device would block the only thread, or never end.
+  if (!fs::is_regular_file(t)) {
+    log_err << "open_file: '" << replace_invalid_utf8(t.string()) << "' is not a regular file." << std::endl;
+    return true;
+  }
+  fs::path canonical = fs::weakly_canonical(t).lexically_normal();
+  std::shared_ptr<managed_file> file;
+  for (const auto& held : c.held_files) {
+    if (held && held->path == canonical) {
+      file = held;
+      break;
+    }
+  }
+  if (!file) {
+    file = c.prj_dir.contains(canonical) ? c.prj_dir.get_file(canonical) : c.workspace.get_file(canonical);
+    if (!file) throw_bt_exception("Unable to open file: " + canonical.string());
+    c.held_files.push_back(file);
+  }
+  s.open_files[file->path.string()] = file;
+  s.send_read_file(file);
+  return true;
+}
+
+bool close_file(session& s, vesk::json& request) {
+  s.open_files.erase(request["file_name"].get_string());
+  return true;
+}
+
+bool add_save_point(session& s, vesk::json& request) {
+  std::shared_ptr<managed_file> file = opened(s, request);
+  if (!file) return false;
+  const std::string content = request["content"].get_string();
+  save_point_mark mark(s);
+  file->add_save_point(content, true);
+  return true;
+}
+
+bool undo(session& s, vesk::json& request) {
+  std::shared_ptr<managed_file> file = opened(s, request);
+  if (!file) return false;
+  file->undo();
+  return true;
+}
+
+bool redo(session& s, vesk::json& request) {
+  std::shared_ptr<managed_file> file = opened(s, request);
+  if (!file) return false;
+  file->redo();
+  return true;
+}
+
+bool get_data_file(session& s, vesk::json& request) {
+  try {
+    const std::string t = request["file_name"].get_string();
+    if (t.empty()) {
+      log_err << "Error while requesting data_file: no filename set" << std::endl;
+      return true;
+    }
+    if (t.find("..") != std::string::npos) {
+      log_err << "Error while requesting data_file: \"..\" is not allowed in path." << std::endl;
+      return true;
+    }
+    const fs::path name(t);
+    // An absolute name would replace the folder when joined to it.
+    if (name.has_root_path()) {
+      log_err << "Error while requesting data_file: \"" << replace_invalid_utf8(t)
+              << "\" is not a name inside the data folder." << std::endl;
+      return true;
+    }
+    const fs::path data = fs::canonical(fs::path(s.controller.state.prj_path) / "data").lexically_normal();
+    const fs::path file = data / name;
+    // A link inside the folder may still lead out of it.
+    if (!lies_inside(data, fs::weakly_canonical(file))) {
+      log_err << "Error while requesting data_file: \"" << replace_invalid_utf8(t)
+              << "\" leads out of the data folder." << std::endl;
+      return true;
+    }
+    if (!fs::is_regular_file(file)) {
+      log_err << "error opening file: " << replace_invalid_utf8(file.string()) << " is not a regular file"
+              << std::endl;
+      return true;
+    }
+    const std::string content = read_file(file.string());
+    s.send(vesk::json{{"cmd", "get_data_file"}, {"file_name", t}, {"file", base64(content)}});
+  } catch (const std::exception& e) {
+    log_err << "error opening file: " << e.what() << std::endl;
+  }
+  return true;
+}
+
+bool save_dump_file(session&, vesk::json& request) {
+  write_file(request["file_name"].get_string(), request["file"].get_string());
+  return true;
+}
+
+bool delete_file(session& s, vesk::json& request) {
+  const fs::path f = request["file_name"].get_string();
+  const fs::path d = s.controller.state.prj_path;
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(f, ec);
+  // Lexically inside, and no linked folder on the way that leads out of the project.
+  bool inside = !ec && fs::exists(st) && !fs::is_directory(st) && path_exists(d) && lies_inside(d, f);
+  if (inside) {
+    const fs::path real_parent = fs::canonical(fs::absolute(f).lexically_normal().parent_path(), ec);
+    const fs::path real_project = fs::canonical(d, ec);
+    inside = !ec && (real_parent == real_project || lies_inside(real_project, real_parent));
+  }
+  if (!inside) {
+    log_err << "File not in project dir..." << std::endl;
+    return true;
+  }
+  fs::remove(f);
+  s.controller.poll_files();
+  return true;
+}
+
+bool clean_build_dir(session& s, vesk::json&) {
+  main_controller& c = s.controller;
+  if (c.build_task) c.kill_build();
+  const std::string runtime = c.prj_cfg.runtime;
+  if (!is_plain_runtime_name(runtime) || !is_identifier(c.prj_cfg.name)) {
+    log_err << "clean_build_dir: the runtime name '" << replace_invalid_utf8(runtime)
+            << "' is not a plain name; nothing removed." << std::endl;
+    return true;
+  }
+  const fs::path b = fs::path(c.state.prj_path) / ("build-" + c.prj_cfg.name + "-" + runtime);
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(b, ec))) return true;
+  fs::remove_all(b, ec);
+  if (ec) log_err << "clean_build_dir: unable to remove " << b.string() << ": " << ec.message() << std::endl;
+  return true;
+}
+
+}  // namespace vesk::session_commands

@@ -1,0 +1,52 @@
+#pragma once
+// The two files the back end keeps in the user's configuration folder: "vesk.cfg" (user
+// configuration) and "model_perspectives.json" (the editor's view of each model).
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "foundation/fs_observer.h"
+#include "foundation/json.h"
+#include "foundation/json_link.h"
+
+namespace vesk {
+
+/// The user configuration, loaded from "vesk.cfg" and reloaded when it changes on disk.
+class vesk_config : public json_link {
+ public:
+  vesk_config();
+  vesk_config(const vesk_config&) = delete;  // the file's callback holds this object's address
+  vesk_config& operator=(const vesk_config&) = delete;
+  void get_links(std::vector<json_link_element>& links) override;
+  /// Writes the five keys to "vesk.cfg", so that the next check does not reload it. A key
+  /// of the wrong type in the file is logged with the file's path; the others apply.
+  void save();
+  /// Reload after an outside change: apply the file's keys, then on_update.
+  void on_file_changed();
+
+  int num_console_lines = 1000;
+  std::string hg_tool = "thg";
+  std::string git_tool = "gitk";
+  std::string last_open_prj;
+  double history_size_sec = 300.0;
+  single_observed_file file;
+  std::function<void()> on_update = [] {};
+};
+
+/// The editor's perspective of each model, kept in "model_perspectives.json".
+class vesk_model_perspectives {
+ public:
+  /// Loads the file; a missing or empty one is created holding {}.
+  vesk_model_perspectives();
+  vesk_model_perspectives(const vesk_model_perspectives&) = delete;
+  vesk_model_perspectives& operator=(const vesk_model_perspectives&) = delete;
+  /// Writes the document to the file, so that the next check does not reload it.
+  void save();
+  /// Reload after an outside change (the file poll does not check this file).
+  void on_file_changed();
+
+  vesk::json document;
+  single_observed_file file;
+};
+
+}  // namespace vesk

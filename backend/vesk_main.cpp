@@ -1,0 +1,174 @@
+// The back end program vesk: reads the options, opens the project configuration, runs the
+// controller (backend/main_controller.h) on one event loop until a stop signal.
+#include <clocale>
+#include <csignal>
+#include <deque>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+#include "backend/main_controller.h"
+#include "backend/user_config.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/startup_paths.h"
+#include "io/event_list.h"
+#include "io/standard_descriptors.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const usage_text =
+    "Usage:\n"
+    "\tvesk [options] vcfg-file\n"
+    "\n"
+    "Options:\n"
+    "\t-h,  --help                Shows this screen\n"
+    "\t-s,  --start               Starts the configuration\n"
+    "\t-ng, --no-gui              Starts without GUI\n"
+    "\t-gp, --gui-port <port>     Default: 15100\n"
+    "\t-mp, --model-port <port>   Default: 15101\n";
+
+// The start-up folders are fixed before main, as in every vesk program.
+bool init_main_globals() {
+  setup_paths();
+  return true;
+}
+const bool main_globals_ready = init_main_globals();
+
+volatile std::sig_atomic_t run_flag = 1;
+
+void handle_stop_signal(int) { run_flag = 0; }
+
+/// Start-up output: printed with the stream's prefix and kept in the history.
+log_stream::sink_fn to_stdout(std::deque<vesk::log_entry>& history, const char* prefix, const char* type) {
+  return [&history, prefix, type](const char* text, size_t len) {
+    try {
+      std::string msg(text, len);
+      std::cout << prefix << msg << std::endl;
+      history.push_back({type, std::move(msg)});
+    } catch (...) {
+      // A log sink that throws would leave its stream failed for good.
+    }
+  };
+}
+
+/// Running output: every line through the controller, which prints, keeps and pushes it.
+log_stream::sink_fn to_controller(vesk::main_controller& c, const char* type) {
+  return [&c, type](const char* text, size_t len) { c.add_log_entry(type, std::string(text, len)); };
+}
+
+void point_logs_at_stdout(std::deque<vesk::log_entry>& history) {
+  log_debug.sink = to_stdout(history, "", "debug");
+  log_info.sink = to_stdout(history, "", "info");
+  log_warn.sink = to_stdout(history, "warning: ", "warn");
+  log_err.sink = to_stdout(history, "error: ", "error");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vesk::io::ensure_standard_descriptors();
+  (void)main_globals_ready;
+  std::signal(SIGHUP, handle_stop_signal);
+  std::signal(SIGINT, handle_stop_signal);
+  std::signal(SIGQUIT, handle_stop_signal);
+  ::setsid();
+  std::setlocale(LC_ALL, "C.UTF-8");
+
+  std::unique_ptr<std::deque<vesk::log_entry>> history;
+  std::unique_ptr<vesk::io::event_list> events;
+  std::unique_ptr<vesk::main_controller> controller;
+  // Before the controller goes, the log streams stop pointing at it.
+  const auto teardown = [&] {
+    if (history) point_logs_at_stdout(*history);
+    {
+      // Closing the editor connection makes the WebSocket library complain; nothing to tell.
+      log_silencer quiet(log_debug);
+      controller.reset();
+      events.reset();
+    }
+    log_debug.sink = make_stdout_sink("Debug: ");
+    log_info.sink = make_stdout_sink("Info:  ");
+    log_warn.sink = make_stdout_sink("Warn:  ");
+    log_err.sink = make_stdout_sink("Error: ");
+    history.reset();
+    std::cout.flush();
+    std::cerr.flush();
+  };
+  try {
+    history = std::make_unique<std::deque<vesk::log_entry>>();
+    point_logs_at_stdout(*history);
+
+    fs::path project = exe_dir / "examples/get_started/start.vcfg";
+    {
+      vesk::vesk_config cfg;
+      if (!cfg.last_open_prj.empty()) project = cfg.last_open_prj;
+    }
+    if (has_option(argc, argv, {"-h", "--help"})) {
+      std::cout << usage_text << std::endl;
+      teardown();
+      return 0;
+    }
+    if (argc > 1) {
+      const std::string last = argv[argc - 1];
+      if (ends_with(last, ".vcfg")) {
+        if (!path_exists(last)) {
+          log_info << "created new config " << last << std::endl;
+          const fs::path parent = fs::path(last).parent_path();
+          std::error_code ec;
+          if (!parent.empty()) fs::create_directories(parent, ec);
+          write_file(last, "{}");
+          if (!path_exists(last)) {
+            log_err << "unable to create new file '" << last << "'. Check path or permissions." << std::endl;
+            teardown();
+            return 1;
+          }
+        }
+        project = last;
+      } else if (!starts_with(last, "-")) {
+        std::cout << "'" << last << "' is not a project configuration file (*.vcfg)." << std::endl;
+        teardown();
+        return 255;
+      }
+    }
+    uint16_t gui_port = 15100;
+    uint16_t model_port = 15101;
+    option_value(argc, argv, {"-gp", "--gui-port"}, gui_port);
+    option_value(argc, argv, {"-mp", "--model-port"}, model_port);
+    const bool no_gui = has_option(argc, argv, {"-ng", "--no-gui"});
+    const bool start = has_option(argc, argv, {"-s", "--start"});
+
+    events = std::make_unique<vesk::io::event_list>();
+    if (!path_exists(project)) {
+      std::cout << "unable to open file: " << project.string() << std::endl << usage_text << std::endl;
+      teardown();
+      return 0;
+    }
+    project = fs::canonical(project).lexically_normal();
+    controller = std::make_unique<vesk::main_controller>(*events, project, *history, gui_port, model_port, !no_gui,
+                                                         start);
+    log_debug.sink = to_controller(*controller, "debug");
+    log_info.sink = to_controller(*controller, "info");
+    log_warn.sink = to_controller(*controller, "warn");
+    log_err.sink = to_controller(*controller, "error");
+    std::cout << "start main loop..." << std::endl;
+    (void)has_option(argc, argv, {"-nt", "--no-try"});  // accepted; changes nothing
+    while (run_flag) events->wait_and_dispatch();
+  } catch (const std::exception& e) {
+    log_err << "An exception occured: " << e.what() << std::endl;
+    run_flag = 0;
+  } catch (const char* text) {
+    log_err << "An exception occured: " << text << std::endl;
+    run_flag = 0;
+  } catch (...) {
+    log_err << "An unknown exception occured... " << std::endl;
+    run_flag = 0;
+  }
+  teardown();
+  return 0;
+}

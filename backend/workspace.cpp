@@ -1,0 +1,112 @@
+#include "backend/workspace.h"
+
+#include <system_error>
+
+#include "backend/main_controller.h"
+#include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/startup_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace vesk {
+
+namespace {
+
+// Whether a folder is gone (or cannot be asked about): its entry goes.
+bool vanished(const fs::path& folder) {
+  std::error_code ec;
+  fs::file_type t = fs::status(folder, ec).type();
+  return t == fs::file_type::not_found || t == fs::file_type::none;
+}
+
+// Erases every entry of `entries` whose folder vanished; true when one was erased.
+template <typename M, typename F>
+bool drop_vanished(M& entries, F folder_of) {
+  std::vector<std::string> gone;
+  for (auto& e : entries)
+    if (vanished(folder_of(*e.second))) gone.push_back(e.first);
+  for (const std::string& n : gone) entries.erase(n);
+  return !gone.empty();
+}
+
+}  // namespace
+
+workspace::workspace(fs::path r, std::string own, vesk::main_controller& owner)
+    : root(std::move(r)), own_project(std::move(own)), controller(owner) {}
+
+workspace::~workspace() = default;
+
+void workspace::rescan() {
+  if (drop_vanished(projects, [](project_dir& p) { return p.path; })) changed = true;
+  if (drop_vanished(runtimes, [](runtime_dir& r) { return r.path; })) changed = true;
+
+  for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
+    std::error_code ec;
+    if (!entry.is_directory(ec)) continue;
+    const std::string n = entry.path().filename().string();
+    if (n.empty() || n[0] == '.' || n == own_project) continue;
+    if (!is_identifier(n)) {
+      bool known = false;
+      for (const std::string& i : ignored) known = known || i == n;
+      if (!known) {
+        ignored.push_back(n);
+        log_warn << "Workspace directory '" << n
+                 << "' is ignored because it does not follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << std::endl;
+      }
+      continue;
+    }
+    if (starts_with(n, "rt_")) {
+      const std::string r = n.substr(3);
+      if (runtimes.count(r)) continue;
+      auto made = std::make_shared<runtime_dir>(root / n);  // stored only once it was built
+      runtimes[r] = made;
+      changed = true;
+    } else if (!projects.count(n)) {
+      // A new project's observers report its files, which sets its flags: the loop below
+      // turns those into the mark, so an empty project leaves it alone.
+      auto made = std::make_shared<project_dir>(root / n, controller);
+      projects[n] = made;
+    }
+  }
+
+  for (auto& p : projects) {
+    for (auto& o : p.second->observers) o->poll();
+    if (p.second->files_changed || p.second->blocks_changed) {
+      changed = true;
+      p.second->files_changed = p.second->blocks_changed = false;
+    }
+  }
+
+  for (auto& f : files)
+    if (f.second->reload_if_changed()) changed = true;
+}
+
+std::shared_ptr<managed_file> workspace::get_file(fs::path& file) {
+  file = fs::weakly_canonical(file).lexically_normal();
+  for (auto& p : projects)
+    if (starts_with(file.string(), p.second->path.string())) return p.second->get_file(file);
+  auto it = files.find(file);
+  if (it != files.end()) return it->second;
+  auto made = std::make_shared<managed_file>(file, controller);
+  files[file] = made;
+  return made;
+}
+
+void main_controller::scan_runtimes() {
+  global_runtimes.clear();
+  // A missing runtimes folder means no installed runtimes; the workspace may still have some.
+  std::error_code ec;
+  if (fs::is_directory(runtimes_dir, ec)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(runtimes_dir)) {
+      std::error_code e;
+      if (entry.is_directory(e)) global_runtimes.emplace_back(entry.path());
+    }
+  }
+  state.rt_properties = vesk::json::make_object();
+  for (runtime_dir& r : global_runtimes) state.rt_properties[r.name] = r.config_def;
+  for (auto& r : workspace.runtimes) state.rt_properties[r.first] = r.second->config_def;
+  send_backend_state();
+}
+
+}  // namespace vesk

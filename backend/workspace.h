@@ -1,0 +1,41 @@
+#pragma once
+// The folder around the open project: the other projects, the runtime folders "rt_" +
+// name, and files opened outside every project. Rescanned by the controller's file poll.
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend/managed_file.h"
+#include "backend/project_dir.h"
+#include "foundation/runtime_dir.h"
+
+namespace vesk {
+
+class main_controller;
+
+class workspace {
+ public:
+  /// `root`: the workspace folder; `own_project`: the open project's folder name.
+  workspace(std::filesystem::path root, std::string own_project, vesk::main_controller& owner);
+  virtual ~workspace();
+  workspace(const workspace&) = delete;
+  workspace& operator=(const workspace&) = delete;
+
+  /// Brings projects, runtimes and loose files in line with the disk; sets `changed`.
+  void rescan();
+  /// The managed file of a path outside the open project (normalised in place).
+  virtual std::shared_ptr<managed_file> get_file(std::filesystem::path& file);
+
+  std::map<std::string, std::shared_ptr<project_dir>> projects;
+  std::filesystem::path root;
+  std::string own_project;
+  std::vector<std::string> ignored;
+  bool changed = false;
+  vesk::main_controller& controller;
+  std::map<std::string, std::shared_ptr<runtime_dir>> runtimes;
+  std::map<std::filesystem::path, std::shared_ptr<managed_file>> files;
+};
+
+}  // namespace vesk

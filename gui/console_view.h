@@ -1,0 +1,29 @@
+#pragma once
+// What the editor stand-in makes of the back end's messages: lines to print, and the
+// requests to send back (the first requests, and the signal subscription once a model is
+// online).
+#include <string>
+#include <vector>
+
+#include "foundation/json.h"
+
+namespace vesk::gui {
+
+class console_view {
+ public:
+  /// The requests sent right after connecting: the log history and the back-end state.
+  std::vector<std::string> first_requests() const;
+  /// One text message: appends the lines to print to `print` and requests to `send`.
+  void on_text(const std::string& text, std::vector<std::string>& print, std::vector<std::string>& send);
+  /// One binary message (tag 1: signal values): appends the lines to print.
+  void on_binary(const std::string& data, std::vector<std::string>& print) const;
+
+  /// The signal names subscribed, in the order sent with "set_daq_list".
+  std::vector<std::string> subscribed;
+
+ private:
+  std::string last_summary_;
+  bool online_ = false;
+};
+
+}  // namespace vesk::gui
