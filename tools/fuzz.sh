@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang++ and runs them one after the other within a
 # bounded total time (first argument, seconds; default 60), split evenly between them.
-# Each target is fuzz/<name>_fuzz.cpp with its seeds in the corpus folder named below.
+# Each target is fuzz/<name>.cpp with its seeds in the corpus folder named below.
 # Without clang++ it does nothing and succeeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,11 +23,11 @@ rm -rf "$probe"
 
 # name | seed corpus | libraries (innermost last)
 targets=(
-  "annotations|fuzz/corpus|annotations foundation"
-  "json|fuzz/json_corpus|foundation"
-  "model_link|fuzz/corpus_model_link|io foundation"
-  "websocket|fuzz/corpus_websocket|io foundation"
-  "compiler|fuzz/corpus-compiler|compiler generators annotations foundation"
+  "annotations_fuzz|fuzz/corpus|annotations foundation"
+  "json_fuzz|fuzz/json_corpus|foundation"
+  "model_link_fuzz|fuzz/corpus_model_link|io foundation"
+  "websocket_fuzz|fuzz/corpus_websocket|io foundation"
+  "compiler_fuzz|fuzz/corpus-compiler|compiler generators annotations foundation"
 )
 
 build=build-fuzz
@@ -43,7 +43,7 @@ for t in "${targets[@]}"; do
   archives=()
   for l in $libs; do archives+=("$build/$l/libvesk_$l.a"); done
   clang++ -std=c++17 -g -O1 -I. -fsanitize=fuzzer,$sanitize -fno-sanitize-recover=all \
-    "fuzz/${name}_fuzz.cpp" "${archives[@]}" -pthread -o "$build/${name}_fuzz"
+    "fuzz/${name}.cpp" "${archives[@]}" -pthread -o "$build/${name}"
 done
 
 # New inputs go to scratch corpora; the seeds in the repository stay as they are.
@@ -54,7 +54,7 @@ share=$((seconds / ${#targets[@]}))
 for t in "${targets[@]}"; do
   IFS='|' read -r name corpus libs <<<"$t"
   mkdir -p "$work/$name"
-  "$build/${name}_fuzz" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
+  "$build/${name}" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
     -max_len=65536 -print_final_stats=1 "$work/$name" "$corpus"
 done
 echo "fuzz: no invariant violated in ${seconds}s"
