@@ -34,7 +34,12 @@ struct fast : vesk::rt::raster {
   uint8_t small = 0;
   explicit fast(params& q) : p(q) { name = "fast"; interval = vesk::time::ns(10000000); is_sync = true; }
   void init_tick() override { tick(); }
-  void tick() override { count += p.step.get(); scaled = static_cast<int32_t>(count) * p.gain.get(); flag = !flag; ++small; }
+  void tick() override {
+    count += p.step.get();
+    scaled = static_cast<int32_t>(count) * p.gain.get();
+    flag = !flag;
+    ++small;
+  }
 };
 struct slow : vesk::rt::raster {
   uint64_t ticks = 0;
@@ -355,7 +360,8 @@ TEST_F(RuntimeLink, GarbageFromTheBackEndIsSkipped) {
       {"unknown types", frame(7, "abc") + frame(200, ""), 1},
       {"short lists and values", frame(packet::set_daq_list, "1234567") + frame(packet::set_paq_list, "x") +
                                      frame(packet::parameter_values, "\x01\x02") + frame(packet::connect, ""), 1},
-      {"other commands", frame(packet::command, "quitx") + frame(packet::command, "") + frame(packet::command, "stop"), 1},
+      {"other commands",
+       frame(packet::command, "quitx") + frame(packet::command, "") + frame(packet::command, "stop"), 1},
   };
   for (const row& r : rows) {
     be.send_raw(r.before);

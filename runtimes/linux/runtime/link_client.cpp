@@ -89,6 +89,7 @@ void client::run() {
       print_line(std::cout, "vesk-model: connected to the back end on port " + std::to_string(port_));
       serve(fd);
       ::close(fd);
+      session_.reset();  // no values gather for a connection that is gone
       if (!stop_) print_line(std::cout, "vesk-model: lost the connection to the back end; reconnecting");
     }
     pause(reconnect_period_ms);
@@ -137,10 +138,11 @@ bool client::flush(int fd, std::vector<uint8_t>& out, size_t& head) {
   return true;
 }
 
-bool client::receive(int fd, std::vector<uint8_t>& out) {
-  uint8_t buf[65536];
-  // A few reads per round, so a flooding back end cannot starve the sending.
-  for (int round = 0; round < 4; ++round) {
+bool client::receive(int fd, std::vector<uint8_t>& out, size_t head) {
+  // Small reads, a few per round, each only while the answers queued so far stay below the
+  // limit: a request of 11 bytes may be answered with 4 KiB.
+  uint8_t buf[16384];
+  for (int round = 0; round < 4 && out.size() - head < send_hard_limit; ++round) {
     const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n == 0) return false;
     if (n < 0) {
@@ -189,7 +191,7 @@ void client::serve(int fd) {
     const vesk::time next = next_online < next_parameters ? next_online : next_parameters;
     if (::poll(p, wake_fds_[0] >= 0 ? 2 : 1, until_ms(now, next)) < 0 && errno != EINTR) return;
     if (p[1].revents != 0) drain_wake();
-    if ((p[0].revents & POLLIN) != 0 && !receive(fd, out)) return;
+    if ((p[0].revents & POLLIN) != 0 && !receive(fd, out, head)) return;
     if ((p[0].revents & (POLLERR | POLLNVAL)) != 0) return;
     if ((p[0].revents & POLLHUP) != 0 && (p[0].revents & POLLIN) == 0) return;
     // Sent bytes are dropped from the front once they are the larger part.

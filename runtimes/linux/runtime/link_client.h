@@ -52,8 +52,9 @@ class client {
   void serve(int fd);
   /// Sends what the socket takes now; false when the connection is lost.
   bool flush(int fd, std::vector<uint8_t>& out, size_t& head);
-  /// Reads what has arrived and handles it; false when the connection is lost.
-  bool receive(int fd, std::vector<uint8_t>& out);
+  /// Reads what has arrived and handles it, appending the answers to `out` (of which
+  /// `head` bytes are sent); false when the connection is lost.
+  bool receive(int fd, std::vector<uint8_t>& out, size_t head);
   /// Sleeps up to `ms` or until stop().
   void pause(int64_t ms);
   void wake();
