@@ -52,7 +52,8 @@ void client::start(std::function<void()> on_quit) {
 void client::stop() {
   stop_ = true;
   wake();
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+  thread_.join();
   const uint64_t dropped = session_.dropped();
   if (dropped > 0)
     std::cerr << "vesk-model: the link to the back end fell behind; values of " + std::to_string(dropped) +
