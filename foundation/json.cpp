@@ -51,7 +51,7 @@ payload_block* refill() {
 }
 #endif
 
-void* take_block() {
+inline void* take_block() {
 #ifdef VESK_JSON_PLAIN_PAYLOADS
   return ::operator new(sizeof(payload_block));
 #else
@@ -96,6 +96,47 @@ void json::type_error() { throw_bt_exception("vesk::json: Types do not match"); 
 json::json(const std::string& s) : type_(string_t) { v_.s = make_payload<std::string>(s); }
 json::json(std::string&& s) : type_(string_t) { v_.s = make_payload<std::string>(std::move(s)); }
 json::json(const char* s) : type_(string_t) { v_.s = make_payload<std::string>(s); }
+
+namespace {
+
+// Converts to the string it names. A copy of a length known when compiling becomes a few
+// moves, so each short length gets a case of its own; the result is built in place.
+struct text_ref {
+  const char* s;
+  size_t len;
+  operator std::string() const {
+    switch (len) {
+      case 0: return std::string();
+      case 1: return std::string(s, 1);
+      case 2: return std::string(s, 2);
+      case 3: return std::string(s, 3);
+      case 4: return std::string(s, 4);
+      case 5: return std::string(s, 5);
+      case 6: return std::string(s, 6);
+      case 7: return std::string(s, 7);
+      case 8: return std::string(s, 8);
+      case 9: return std::string(s, 9);
+      case 10: return std::string(s, 10);
+      case 11: return std::string(s, 11);
+      case 12: return std::string(s, 12);
+      case 13: return std::string(s, 13);
+      case 14: return std::string(s, 14);
+      case 15: return std::string(s, 15);
+      default: return std::string(s, len);
+    }
+  }
+};
+
+}  // namespace
+
+std::string json::text_of(const char* s, size_t len) { return text_ref{s, len}; }
+
+json json::string_value(const char* s, size_t len) {
+  json j;
+  j.v_.s = make_payload<std::string>(text_ref{s, len});
+  j.type_ = string_t;
+  return j;
+}
 
 json::json(std::initializer_list<json> list) {
   if (list.size() == 2 && list.begin()->type_ == string_t) {
@@ -209,41 +250,33 @@ void json::reset() noexcept {
 
 // Frees a container tree without recursion: nested containers are moved out onto a work
 // list before their parent is deleted, so no destructor ever sees a nested container.
+// Strings are freed on the way, which saves each its own call.
 void json::free_containers() noexcept {
-  auto has_nested = [](const json& v) {
-    if (v.type_ == object_t) {
-      for (const member& m : *v.v_.o)
-        if (m.second.type_ >= object_t) return true;
-    } else {
-      for (const json& e : *v.v_.a)
-        if (e.type_ >= object_t) return true;
+  std::vector<json> work;  // allocated only once a nested container turns up
+  auto take_child = [&work](json& c) {
+    if (c.type_ == string_t) {
+      drop_payload(c.v_.s);
+      c.type_ = null_t;
+    } else if (c.type_ >= object_t) {
+      work.push_back(std::move(c));
     }
-    return false;
   };
-  auto delete_payload = [](json& v) {
-    if (v.type_ == object_t)
-      drop_payload(v.v_.o);
-    else
-      drop_payload(v.v_.a);
-    v.type_ = null_t;
-  };
-  if (!has_nested(*this)) {  // the common case: no work list needed
-    delete_payload(*this);
-    return;
-  }
-  std::vector<json> work;
-  work.emplace_back(std::move(*this));
-  while (!work.empty()) {
-    json cur = std::move(work.back());
-    work.pop_back();
+  json cur(std::move(*this));
+  for (;;) {
     if (cur.type_ == object_t) {
-      for (member& m : *cur.v_.o)
-        if (m.second.type_ >= object_t) work.push_back(std::move(m.second));
+      for (member& m : *cur.v_.o) take_child(m.second);
+      drop_payload(cur.v_.o);
     } else {
-      for (json& e : *cur.v_.a)
-        if (e.type_ >= object_t) work.push_back(std::move(e));
+      for (json& e : *cur.v_.a) take_child(e);
+      drop_payload(cur.v_.a);
     }
-    delete_payload(cur);
+    cur.type_ = null_t;
+    if (work.empty()) return;
+    json& next = work.back();
+    cur.type_ = next.type_;
+    cur.v_ = next.v_;
+    next.type_ = null_t;
+    work.pop_back();
   }
 }
 

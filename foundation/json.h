@@ -135,6 +135,11 @@ class json {
   iterator end();
 
  private:
+  class parser;  // json_parser.cpp
+  /// A string value of the `len` bytes at `s`, copied once, straight into its payload.
+  static json string_value(const char* s, size_t len);
+  /// The `len` bytes at `s` as a string; short texts are copied without a library call.
+  static std::string text_of(const char* s, size_t len);
   [[noreturn]] static void type_error();
   json& member_at(const char* key, size_t len);
   void copy_from(const json& other);

@@ -27,17 +27,11 @@ void report_json_parse_error(uint64_t line, uint64_t column, const char* message
 const char* const expecting_value = "expecting object, array, string, number, true, false or null...";
 const char* const expecting_key = "expecting key (\"key\")";
 
-// Moves scratch[start..] to the end of `out` and drops it from the scratch stack.
-template <class T>
-void move_tail(std::vector<T>& scratch, size_t start, std::vector<T>& out) {
-  out.reserve(out.size() + scratch.size() - start);
-  for (size_t i = start; i < scratch.size(); ++i) out.push_back(std::move(scratch[i]));
-  scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(start), scratch.end());
-}
-
 bool is_number_char(char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
 }
+
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
 // std::stod of the run [p, p + n): the longest valid prefix, with stod's exceptions.
 double stod_of_run(const char* p, size_t n) {
@@ -54,31 +48,33 @@ double stod_of_run(const char* p, size_t n) {
 // returns its value as std::stod would. Plain decimals of up to 15 digits are converted
 // in the same pass without strtod: an integer mantissa below 2^53 divided by an exact
 // power of ten rounds once, exactly as strtod does.
-double scan_number(const char* p, size_t len, size_t& n) {
+inline double scan_number(const char* p, size_t len, size_t& n) {
   static const double pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  size_t i = 0;
-  bool negative = p[0] == '-';
-  if (negative) ++i;
+  static const uint64_t exact_pow10[] = {1,           10,           100,           1000,
+                                         10000,       100000,       1000000,       10000000,
+                                         100000000,   1000000000,   10000000000,   100000000000,
+                                         1000000000000, 10000000000000, 100000000000000, 1000000000000000};
+  const bool negative = p[0] == '-';
+  size_t i = negative;
   uint64_t mantissa = 0;
-  size_t digits = 0, frac_digits = 0;
-  bool seen_dot = false;
-  for (; i < len; ++i) {
-    char c = p[i];
-    if (c >= '0' && c <= '9') {
-      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-      ++digits;
-      frac_digits += seen_dot;
-    } else if (c == '.' && !seen_dot) {
-      seen_dot = true;
-    } else {
-      break;
-    }
+  while (i < len && is_digit(p[i])) mantissa = mantissa * 10 + static_cast<uint64_t>(p[i++] - '0');
+  size_t digits = i - negative, frac_digits = 0;
+  const uint64_t whole = mantissa;
+  if (i < len && p[i] == '.') {
+    const size_t frac_start = ++i;
+    while (i < len && is_digit(p[i])) mantissa = mantissa * 10 + static_cast<uint64_t>(p[i++] - '0');
+    frac_digits = i - frac_start;
+    digits += frac_digits;
   }
   if (i >= len || !is_number_char(p[i])) {
     n = i;
     if (digits > 0 && digits <= 15) {
-      double d = static_cast<double>(mantissa) / pow10[frac_digits];
+      double d;
+      if (frac_digits == 0 || mantissa == whole * exact_pow10[frac_digits])
+        d = static_cast<double>(whole);  // a fraction of zeros only: no division needed
+      else
+        d = static_cast<double>(mantissa) / pow10[frac_digits];
       return negative ? -d : d;
     }
     return stod_of_run(p, n);
@@ -102,6 +98,19 @@ inline size_t plain_run(const char* text, size_t pos, size_t len) {
   return pos;
 }
 
+// The end of a string without escapes that closes within the sixteen bytes at `pos`: the
+// position of its closing quote, or 0 when that is not the case. Only the quote search
+// lies on the path to the next position; the backslash test merely confirms it.
+inline size_t short_plain_end(const char* text, size_t pos, size_t len) {
+  if (len - pos < 16) return 0;
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
+  const unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('"'))));
+  const unsigned escapes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('\\'))));
+  // Backslashes at or before the first quote: (quotes ^ (quotes - 1)) covers it and below.
+  if (quotes == 0 || (escapes & (quotes ^ (quotes - 1))) != 0) return 0;
+  return pos + static_cast<size_t>(__builtin_ctz(quotes));
+}
+
 // The first byte from `pos` on that is not a blank (indentation comes in long runs).
 inline size_t skip_blanks(const char* text, size_t pos, size_t len) {
   const __m128i blank = _mm_set1_epi8(' ');
@@ -115,6 +124,7 @@ inline size_t skip_blanks(const char* text, size_t pos, size_t len) {
   return pos;
 }
 #else
+inline size_t short_plain_end(const char*, size_t, size_t) { return 0; }
 inline size_t plain_run(const char* text, size_t pos, size_t len) {
   while (pos < len && text[pos] != '"' && text[pos] != '\\') ++pos;
   return pos;
@@ -125,50 +135,80 @@ inline size_t skip_blanks(const char* text, size_t pos, size_t len) {
 }
 #endif
 
-class parser {
+// A key while its object is open: a view into the text, or (when it had escapes) into the
+// decoded keys, which may still grow and so are addressed by offset.
+struct key_ref {
+  size_t start = 0;
+  size_t len = 0;
+  bool decoded = false;
+};
+// Built in place (emplace_back with these constructors): a brace-initialised temporary
+// would be written field by field and read back whole, which stalls.
+struct pending_member {
+  pending_member(const key_ref& k, json&& v) : key(k), value(std::move(v)) {}
+  key_ref key;
+  json value;
+};
+struct open_container {
+  open_container(bool object, size_t first) : is_object(object), start(first) {}
+  bool is_object;
+  size_t start;  // first member or element on its scratch stack
+  key_ref key;   // objects: the key of the member being read
+};
+
+// Open containers, innermost last. Their members and elements collect on two shared
+// scratch stacks and move into an exactly sized vector when the container closes, so a
+// container is allocated once instead of growing step by step, and keys are copied once.
+// The stacks of a thread are kept from one parse to the next, so they do not grow anew
+// each time.
+struct parse_stacks {
+  std::vector<open_container> containers;
+  std::vector<pending_member> members;
+  json::elements elements;
+  std::string decoded_keys;
+  std::string decoded;
+  bool busy = false;
+
+  // Drops what a failed parse left and gives back memory a very large text took.
+  void release() {
+    constexpr size_t keep = 1 << 16;
+    containers.clear();
+    members.clear();
+    elements.clear();
+    decoded_keys.clear();
+    decoded.clear();
+    if (members.capacity() > keep) std::vector<pending_member>().swap(members);
+    if (elements.capacity() > keep) json::elements().swap(elements);
+    if (decoded_keys.capacity() > keep) std::string().swap(decoded_keys);
+    if (decoded.capacity() > keep) std::string().swap(decoded);
+    busy = false;
+  }
+};
+
+}  // namespace
+
+class json::parser {
  public:
-  parser(const char* text, size_t len) : text_(text), len_(len) {}
+  parser(const char* text, size_t len, parse_stacks& s) : text_(text), len_(len), s_(s) {}
   json run();
 
  private:
-  enum state_t { value_expected, object_opened, in_string, in_number, in_literal, after_element, after_member };
-
-  // A key while its object is open: a view into the text, or (when it had escapes) into
-  // the decoded keys, which may still grow and so are addressed by offset.
-  struct key_ref {
-    size_t start = 0;
-    size_t len = 0;
-    bool decoded = false;
-  };
-  struct pending_member {
-    key_ref key;
-    json value;
-  };
-  struct open_container {
-    bool is_object;
-    size_t start;
-  };
-
-  bool at_end() const { return pos_ >= len_; }
-  char peek() const { return text_[pos_]; }
-  void consume() { ++pos_; }
-  // The column is the count of characters consumed since the last counted line feed (that
-  // one included), or since the start on the first line.
   uint64_t column() const { return pos_ - line_base_; }
-  void new_line() {
-    ++line_;
-    line_base_ = pos_;
-  }
-  // Skips white space; false when the text ended.
+  void report(const char* message) { report_json_parse_error(line_, column(), message); }
+  // Skips white space; false when the text ended. The column counts characters consumed
+  // since the last counted line feed (that one included), or since the start.
   bool skip_ws() {
     while (pos_ < len_) {
-      char c = text_[pos_];
+      const char c = text_[pos_];
+      if (c > ' ') return true;
       if (c == ' ') {
-        pos_ = skip_blanks(text_, pos_ + 1, len_);
-      } else if (c == '\t' || c == '\r') {
         ++pos_;
+        if (pos_ < len_ && text_[pos_] == ' ') pos_ = skip_blanks(text_, pos_, len_);
       } else if (c == '\n') {
-        new_line();
+        ++line_;
+        line_base_ = pos_;
+        ++pos_;
+      } else if (c == '\t' || c == '\r') {
         ++pos_;
       } else {
         return true;
@@ -176,106 +216,85 @@ class parser {
     }
     return false;
   }
-  void report(const char* message) { report_json_parse_error(line_, column(), message); }
-
-  // Stores a completed value; true when it is the result (no container open).
-  bool store(json&& value);
-  bool close_container();
   // Reads a string from its opening quote; the text is either a range of the input (no
-  // escapes: `plain` set) or the decoded text in `decoded_`, appended from `from` on.
-  void read_string(size_t& start, size_t& len, bool& plain);
+  // escapes: true) or the decoded text in `decoded`.
+  inline bool read_string(size_t& start, size_t& len);
+  // The rest of a string that has an escape at `run`, decoded into `decoded`.
+  __attribute__((noinline)) void decode_string(size_t run);
+  // Builds the innermost container from its scratch entries and pops it.
+  json close_container();
+  // Where a completed value went: it is the result, or it joined an object or an array.
+  enum class stored { result, member, element };
+  stored store(json&& value) {
+    if (s_.containers.empty()) {
+      result_ = std::move(value);
+      return stored::result;
+    }
+    if (s_.containers.back().is_object) {
+      s_.members.emplace_back(s_.containers.back().key, std::move(value));
+      return stored::member;
+    }
+    s_.elements.push_back(std::move(value));
+    return stored::element;
+  }
+  // A key on its way into a member: converts to the key's string in place.
+  struct key_text {
+    const char* s;
+    size_t len;
+    operator std::string() const { return text_of(s, len); }
+  };
 
   const char* text_;
   size_t len_;
+  parse_stacks& s_;
   size_t pos_ = 0;
   uint64_t line_ = 0;
   size_t line_base_ = 0;
-  state_t state_ = value_expected;
-  bool key_flag_ = false;
   json result_;
-  // Open containers, innermost last. Their members and elements collect on two shared
-  // scratch stacks and move into an exactly sized vector when the container closes, so
-  // a container is allocated once instead of growing step by step; keys are copied once,
-  // then.
-  std::vector<open_container> containers_;
-  std::vector<key_ref> keys_;
-  std::vector<pending_member> member_scratch_;
-  json::elements element_scratch_;
-  std::string decoded_keys_;
-  std::string decoded_;
 };
 
-bool parser::store(json&& value) {
-  if (containers_.empty()) {
-    result_ = std::move(value);
+bool json::parser::read_string(size_t& start, size_t& len) {
+  ++pos_;  // opening quote
+  // The common case: no escape before the closing quote.
+  const size_t end = short_plain_end(text_, pos_, len_);
+  if (end != 0) {
+    start = pos_;
+    len = end - pos_;
+    pos_ = end + 1;
     return true;
   }
-  if (containers_.back().is_object) {
-    member_scratch_.push_back({keys_.back(), std::move(value)});
-    state_ = after_member;
-  } else {
-    element_scratch_.push_back(std::move(value));
-    state_ = after_element;
-  }
-  return false;
-}
-
-bool parser::close_container() {
-  open_container top = containers_.back();
-  containers_.pop_back();
-  json done;
-  if (top.is_object) {
-    keys_.pop_back();
-    done = json::make_object();
-    json::members& out = done.object_members();
-    out.reserve(member_scratch_.size() - top.start);
-    for (size_t i = top.start; i < member_scratch_.size(); ++i) {
-      pending_member& m = member_scratch_[i];
-      if (m.key.decoded)
-        out.emplace_back(decoded_keys_.substr(m.key.start, m.key.len), std::move(m.value));
-      else
-        out.emplace_back(std::piecewise_construct, std::forward_as_tuple(text_ + m.key.start, m.key.len),
-                         std::forward_as_tuple(std::move(m.value)));
-    }
-    member_scratch_.erase(member_scratch_.begin() + static_cast<std::ptrdiff_t>(top.start), member_scratch_.end());
-    if (keys_.empty()) decoded_keys_.clear();  // no key of an open object refers to them now
-  } else {
-    done = json::make_array(nullptr, 0);
-    move_tail(element_scratch_, top.start, done.array_elements());
-  }
-  consume();
-  return store(std::move(done));
-}
-
-void parser::read_string(size_t& start, size_t& len, bool& plain) {
-  consume();  // opening quote
-  // The common case: no escape before the closing quote.
   const size_t run = plain_run(text_, pos_, len_);
   if (run >= len_ || text_[run] == '"') {
     start = pos_;
     len = run - pos_;
-    plain = true;
     pos_ = run;
-    if (pos_ < len_) consume();  // closing quote
-    return;
+    if (pos_ < len_) ++pos_;  // closing quote
+    return true;
   }
-  plain = false;
-  decoded_.clear();
+  decode_string(run);
+  start = 0;
+  len = s_.decoded.size();
+  return false;
+}
+
+void json::parser::decode_string(size_t run) {
+  std::string& decoded = s_.decoded;
+  decoded.clear();
   size_t seg = pos_;
   pos_ = run;
   for (;;) {
-    decoded_.append(text_ + seg, pos_ - seg);
-    consume();
+    decoded.append(text_ + seg, pos_ - seg);
+    ++pos_;
     char e = static_cast<char>(memview_get_u8(text_, len_, pos_));
     switch (e) {
-      case 'n': decoded_ += '\n'; break;
-      case 'r': decoded_ += '\r'; break;
-      case '"': decoded_ += '"'; break;
-      case 't': decoded_ += '\t'; break;
-      case '\\': decoded_ += '\\'; break;
-      case '/': decoded_ += '/'; break;
-      case 'b': decoded_ += '\b'; break;
-      case 'f': decoded_ += '\f'; break;
+      case 'n': decoded += '\n'; break;
+      case 'r': decoded += '\r'; break;
+      case '"': decoded += '"'; break;
+      case 't': decoded += '\t'; break;
+      case '\\': decoded += '\\'; break;
+      case '/': decoded += '/'; break;
+      case 'b': decoded += '\b'; break;
+      case 'f': decoded += '\f'; break;
       case 'u': {
         // The four hex digits are skipped, never past the end of the text.
         pos_ += std::min<size_t>(4, len_ - pos_ - 1);
@@ -285,157 +304,202 @@ void parser::read_string(size_t& start, size_t& len, bool& plain) {
         report("un allowed escape");
         break;
     }
-    consume();
+    ++pos_;
     seg = pos_;
     pos_ = plain_run(text_, pos_, len_);
     if (pos_ >= len_ || text_[pos_] == '"') break;
   }
-  decoded_.append(text_ + seg, pos_ - seg);
-  if (pos_ < len_) consume();  // closing quote
-  start = 0;
-  len = decoded_.size();
+  decoded.append(text_ + seg, pos_ - seg);
+  if (pos_ < len_) ++pos_;  // closing quote
 }
 
-json parser::run() {
+json json::parser::close_container() {
+  const open_container top = s_.containers.back();
+  s_.containers.pop_back();
+  if (top.is_object) {
+    std::vector<pending_member>& scratch = s_.members;
+    json done = make_object();
+    json::members* out = done.v_.o;
+    out->reserve(scratch.size() - top.start);
+    for (size_t i = top.start; i < scratch.size(); ++i) {
+      pending_member& m = scratch[i];
+      const key_text key{m.key.decoded ? s_.decoded_keys.data() + m.key.start : text_ + m.key.start, m.key.len};
+      out->emplace_back(std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple(std::move(m.value)));
+    }
+    scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(top.start), scratch.end());
+    // Once no object is open, no key refers to the decoded keys.
+    if (s_.containers.empty()) s_.decoded_keys.clear();
+    ++pos_;
+    return done;
+  }
+  json::elements& scratch = s_.elements;
+  json done = make_array(nullptr, 0);
+  json::elements& out = *done.v_.a;
+  out.reserve(scratch.size() - top.start);
+  for (size_t i = top.start; i < scratch.size(); ++i) out.emplace_back(std::move(scratch[i]));
+  scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(top.start), scratch.end());
+  ++pos_;
+  return done;
+}
+
+// One pass over the text; the labels are the parser's states and each completed value goes
+// straight onto its container's scratch stack.
+json json::parser::run() {
+  std::vector<open_container>& containers = s_.containers;
+  const char* message = nullptr;
+  size_t start = 0, len = 0;
+  stored where = stored::result;
+
+value_expected:
+  if (!skip_ws()) return json();
+  switch (text_[pos_]) {
+    case '{':
+      containers.emplace_back(true, s_.members.size());
+      ++pos_;
+      goto object_opened;
+    case '[':
+      containers.emplace_back(false, s_.elements.size());
+      ++pos_;
+      goto value_expected;
+    case '"':
+      if (read_string(start, len))
+        where = store(string_value(text_ + start, len));
+      else
+        where = store(string_value(s_.decoded.data(), s_.decoded.size()));
+      goto stored_value;
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9': {
+      size_t n = 0;
+      const double d = scan_number(text_ + pos_, len_ - pos_, n);
+      pos_ += n;
+      where = store(json(d));
+      goto stored_value;
+    }
+    case 't':
+      if (len_ - pos_ < 4 || std::memcmp(text_ + pos_, "true", 4) != 0) {
+        message = "expecting object, array, string, number, true, false or null... 2";
+        goto fatal;
+      }
+      pos_ += 4;
+      where = store(json(true));
+      goto stored_value;
+    case 'f':
+      if (len_ - pos_ < 5 || std::memcmp(text_ + pos_, "false", 5) != 0) {
+        message = "expecting object, array, string, number, true, false or null... 3";
+        goto fatal;
+      }
+      pos_ += 5;
+      where = store(json(false));
+      goto stored_value;
+    case 'n':
+      if (len_ - pos_ < 4 || std::memcmp(text_ + pos_, "null", 4) != 0) {
+        message = "expecting object, array, string, number, true, false or null... 4";
+        goto fatal;
+      }
+      pos_ += 4;
+      where = store(json());
+      goto stored_value;
+    case ']':
+      // Closes whatever container is open, an object too.
+      if (!containers.empty()) goto close;
+      message = expecting_value;
+      goto fatal;
+    default:
+      message = expecting_value;
+      goto fatal;
+  }
+
+object_opened:
+  if (!skip_ws()) return json();
+  if (text_[pos_] == '"') goto key;
+  if (text_[pos_] == '}') goto close;
+  message = expecting_key;
+  goto fatal;
+
+key : {
+  key_ref& k = containers.back().key;
+  if (read_string(start, len)) {
+    k = {start, len, false};
+  } else {
+    k = {s_.decoded_keys.size(), len, true};
+    s_.decoded_keys += s_.decoded;
+  }
   for (;;) {
-    switch (state_) {
-      case value_expected: {
-        if (!skip_ws()) return json();
-        char c = peek();
-        if (c == '{') {
-          containers_.push_back({true, member_scratch_.size()});
-          keys_.emplace_back();
-          consume();
-          state_ = object_opened;
-        } else if (c == '[') {
-          containers_.push_back({false, element_scratch_.size()});
-          consume();
-        } else if (c == '"') {
-          state_ = in_string;
-        } else if ((c >= '0' && c <= '9') || c == '-') {
-          state_ = in_number;
-        } else if (c == 't' || c == 'f' || c == 'n') {
-          state_ = in_literal;
-        } else if (c == ']' && !containers_.empty()) {
-          if (close_container()) return std::move(result_);
-        } else {
-          report(expecting_value);
-          return json();
-        }
-        break;
-      }
-      case object_opened: {
-        if (!skip_ws()) return json();
-        char c = peek();
-        if (c == '"') {
-          key_flag_ = true;
-          state_ = in_string;
-        } else if (c == '}') {
-          if (close_container()) return std::move(result_);
-        } else {
-          report(expecting_key);
-          return json();
-        }
-        break;
-      }
-      case in_string: {
-        size_t start = 0, len = 0;
-        bool plain = true;
-        read_string(start, len, plain);
-        if (key_flag_) {
-          key_flag_ = false;
-          key_ref& k = keys_.back();
-          if (plain) {
-            k = {start, len, false};
-          } else {
-            k = {decoded_keys_.size(), len, true};
-            decoded_keys_ += decoded_;
-          }
-          for (;;) {
-            if (at_end()) return json();
-            char c = peek();
-            if (c == ' ' || c == '\t' || c == '\r') {
-              consume();
-            } else if (c == '\n') {
-              new_line();
-              consume();
-            } else if (c == ':') {
-              consume();
-              break;
-            } else {
-              report("expecting : after key");
-              consume();
-            }
-          }
-          state_ = value_expected;
-        } else {
-          json v = plain ? json(std::string(text_ + start, len)) : json(std::string(decoded_));
-          if (store(std::move(v))) return std::move(result_);
-        }
-        break;
-      }
-      case in_number: {
-        size_t n = 0;
-        double d = scan_number(text_ + pos_, len_ - pos_, n);
-        pos_ += n;
-        if (store(json(d))) return std::move(result_);
-        break;
-      }
-      case in_literal: {
-        char c = peek();
-        const char* word = c == 't' ? "true" : c == 'f' ? "false" : "null";
-        const char* message = c == 't'   ? "expecting object, array, string, number, true, false or null... 2"
-                              : c == 'f' ? "expecting object, array, string, number, true, false or null... 3"
-                                         : "expecting object, array, string, number, true, false or null... 4";
-        size_t n = c == 'f' ? 5 : 4;
-        if (len_ - pos_ < n || std::memcmp(text_ + pos_, word, n) != 0) {
-          report(message);
-          return json();
-        }
-        pos_ += n;
-        json v = c == 't' ? json(true) : c == 'f' ? json(false) : json();
-        if (store(std::move(v))) return std::move(result_);
-        break;
-      }
-      case after_member: {
-        if (!skip_ws()) return json();
-        char c = peek();
-        if (c == ',') {
-          consume();
-          if (!skip_ws()) return json();
-          if (peek() != '"') {
-            report(expecting_key);
-            return json();
-          }
-          key_flag_ = true;
-          state_ = in_string;
-        } else if (c == '}') {
-          if (close_container()) return std::move(result_);
-        } else {
-          report("expecting , or }");
-          consume();
-        }
-        break;
-      }
-      case after_element: {
-        if (!skip_ws()) return json();
-        char c = peek();
-        if (c == ',') {
-          consume();
-          state_ = value_expected;
-        } else if (c == ']') {
-          if (close_container()) return std::move(result_);
-        } else {
-          report("expecting , or ]");
-          consume();
-        }
-        break;
-      }
+    if (pos_ >= len_) return json();
+    const char c = text_[pos_];
+    if (c == ':') {
+      ++pos_;
+      break;
+    }
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++pos_;
+    } else if (c == '\n') {
+      ++line_;
+      line_base_ = pos_;
+      ++pos_;
+    } else {
+      report("expecting : after key");
+      ++pos_;
     }
   }
+  goto value_expected;
 }
 
-}  // namespace
+close:
+  where = store(close_container());
+  goto stored_value;
+
+stored_value:
+  if (where == stored::member) goto after_member;
+  if (where == stored::element) goto after_element;
+  return std::move(result_);
+
+after_member:
+  if (!skip_ws()) return json();
+  switch (text_[pos_]) {
+    case ',':
+      ++pos_;
+      if (!skip_ws()) return json();
+      if (text_[pos_] != '"') {
+        message = expecting_key;
+        goto fatal;
+      }
+      goto key;
+    case '}':
+      goto close;
+    default:
+      report("expecting , or }");
+      ++pos_;
+      goto after_member;
+  }
+
+after_element:
+  if (!skip_ws()) return json();
+  switch (text_[pos_]) {
+    case ',':
+      ++pos_;
+      goto value_expected;
+    case ']':
+      goto close;
+    default:
+      report("expecting , or ]");
+      ++pos_;
+      goto after_element;
+  }
+
+fatal:
+  report(message);
+  return json();
+}
 
 bool json::skip_whitespace(uint64_t& line, uint64_t& column, char c) {
   if (c == '\n') {
@@ -448,7 +512,16 @@ bool json::skip_whitespace(uint64_t& line, uint64_t& column, char c) {
 
 json json::parse(const char* text, size_t len) {
   if (len == 0) return json();
-  return parser(text, len).run();
+  thread_local parse_stacks kept;
+  // A log sink may parse JSON itself while an error is reported: it gets stacks of its own.
+  parse_stacks fresh;
+  parse_stacks& stacks = kept.busy ? fresh : kept;
+  stacks.busy = true;
+  struct releaser {
+    parse_stacks& s;
+    ~releaser() { s.release(); }
+  } release{stacks};
+  return parser(text, len, stacks).run();
 }
 
 }  // namespace vesk
