@@ -28,6 +28,7 @@ targets=(
   "model_link|fuzz/corpus_model_link|io foundation"
   "websocket|fuzz/corpus_websocket|io foundation"
   "compiler|fuzz/corpus-compiler|compiler generators annotations foundation"
+  "model_gateway|fuzz/corpus_model_gateway|backend io generators annotations foundation"
 )
 
 build=build-fuzz
