@@ -4,7 +4,8 @@
 //
 // Signals are blocked in every thread and taken by the main thread with sigtimedwait, so
 // no handler runs in the middle of a tick. Raster threads wake the main thread with
-// SIGUSR1 when they end.
+// SIGUSR1 when they end; the link to the back end (when VESK_MODEL_PORT names a port)
+// sends SIGUSR2 when the back end says "quit", which stops the model as SIGTERM does.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,8 @@
 
 #include <vesk/rt/model.h>
 
+#include "link_client.h"
+#include "link_session.h"
 #include "raster_runner.h"
 #include "run_config.h"
 #include "signal_printer.h"
@@ -34,6 +37,7 @@ sigset_t control_signals() {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGUSR2);
   return set;
 }
 
@@ -57,7 +61,8 @@ std::string time_text(int64_t ns) {
 // Everything that the rasters and the printer share for one run.
 class run {
  public:
-  run(vesk::rt::model& m, const run_config& cfg) : model_(m), cfg_(cfg) {}
+  /// `port` > 0: the back end's model port, to which the run links.
+  run(vesk::rt::model& m, const run_config& cfg, int port) : model_(m), cfg_(cfg), port_(port) {}
 
   int execute();
 
@@ -75,6 +80,8 @@ class run {
 
   vesk::rt::model& model_;
   run_config cfg_;
+  int port_;
+  std::unique_ptr<link::client> link_;
   std::vector<size_t> chosen_;
   std::vector<std::string> names_;
   tick_order order_;
@@ -181,6 +188,12 @@ int run::execute() {
   const vesk::time start = vesk::time::now();
   for (auto& r : runners_)
     if (r->is_periodic()) r->join_order(order_);
+  if (port_ > 0) {
+    link_ = std::make_unique<link::client>(model_, static_cast<uint16_t>(port_), start);
+    for (size_t i = 0; i < runners_.size(); ++i)
+      runners_[i]->after_tick = [l = link_.get(), i](vesk::time when) { l->tick(i, when); };
+    link_->start([self] { kill(self, SIGUSR2); });
+  }
   for (auto& r : runners_) r->start(start, cfg_.run_ns, &order_, [self] { kill(self, SIGUSR1); });
 
   vesk::time next_print = start + vesk::time::ns(cfg_.print_interval_ns);
@@ -226,14 +239,15 @@ int run::execute() {
     if (wait_ns < 0) wait_ns = 0;
     timespec ts{static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
     int sig = sigtimedwait(&set, nullptr, &ts);
-    if (sig == SIGINT || sig == SIGTERM) {
+    if (sig == SIGINT || sig == SIGTERM || sig == SIGUSR2) {
       if (signalled) {
         // A second request while stopping: the user does not want to wait.
         std::cerr << "vesk-model: stopped without waiting for the rasters" << std::endl;
         std::fflush(nullptr);
         std::_Exit(1);
       }
-      print_line(std::cout, std::string("vesk-model: stopping on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
+      print_line(std::cout, std::string("vesk-model: stopping on ") +
+                                (sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "quit from the back end"));
       stop_all();
       order_.cancel();
       signalled = true;
@@ -252,6 +266,7 @@ int run::execute() {
       std::cerr << "vesk-model: raster " << r->name() << ": " << r->late_runs()
                 << " run(s) started more than one interval late" << std::endl;
   }
+  if (link_) link_->stop();
   // Every raster has ended: the values can be read directly.
   if (!chosen_.empty()) {
     std::vector<sample> values;
@@ -280,7 +295,12 @@ int main(int argc, char** argv) {
       std::cerr << "vesk-model: the model is missing" << std::endl;
       return 1;
     }
-    run r(*m, cfg);
+    const char* port_text = std::getenv("VESK_MODEL_PORT");
+    const int port = link::parse_port(port_text);
+    if (port < 0)
+      std::cerr << "vesk-model: VESK_MODEL_PORT '" << port_text
+                << "' is no port number (1 to 65535); running without the back end" << std::endl;
+    run r(*m, cfg, port);
     return r.execute();
   } catch (const std::exception& e) {
     std::cerr << "vesk-model: " << e.what() << std::endl;

@@ -136,7 +136,7 @@ void raster_runner::run_periodic(vesk::time start, int64_t run_ns, tick_order* o
       order->wait_turn(order_slot_, offset);
       if (stop_requested()) return;
     }
-    run_once(k == 0);
+    run_once(k == 0, due);
     if (order != nullptr) order->done(order_slot_, offset);
   }
 }
@@ -145,19 +145,20 @@ void raster_runner::run_async() {
   raster_.init();
   bool first = true;
   while (!stop_requested()) {
-    raster_.poll();
+    const vesk::time fired = raster_.poll();
     if (stop_requested()) return;
-    run_once(first);
+    run_once(first, fired);
     first = false;
   }
 }
 
-void raster_runner::run_once(bool first) {
+void raster_runner::run_once(bool first, vesk::time when) {
   if (first)
     raster_.init_tick();
   else
     raster_.tick();
   take_samples();
+  if (after_tick) after_tick(when);
 }
 
 void raster_runner::take_samples() {

@@ -67,6 +67,9 @@ class raster_runner {
   /// `on_end` is called from the thread after final(). `order` (periodic rasters only,
   /// may be null) lines up runs that fall on the same time.
   void start(vesk::time start, int64_t run_ns, tick_order* order, std::function<void()> on_end);
+  /// Called in the raster's thread after every run with the time the run was due (periodic)
+  /// or fired (asynchronous); set before start(). It must not wait for long.
+  std::function<void(vesk::time)> after_tick;
   /// Asks the raster to stop after its current run; safe from any thread.
   void request_stop();
   /// Whether the thread has called final() and ended its work.
@@ -92,7 +95,7 @@ class raster_runner {
  private:
   void run_periodic(vesk::time start, int64_t run_ns, tick_order* order);
   void run_async();
-  void run_once(bool first);
+  void run_once(bool first, vesk::time when);
   void take_samples();
   bool stop_requested();
 

@@ -1,6 +1,7 @@
 #include "signal_printer.h"
 
 #include <cstdio>
+#include <mutex>
 
 namespace linux_runtime {
 
@@ -69,6 +70,9 @@ std::string signal_line(const std::string& head, const std::vector<std::string>&
 }
 
 void print_line(std::ostream& out, const std::string& line) {
+  // The link thread prints too; a line must not be split by another.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> g(lock);
   out << line << '\n';
   out.flush();
 }

@@ -1,7 +1,6 @@
 #pragma once
-// Printing of chosen model signals as plain text lines on standard output. This is the
-// runtime's only observer of the model for now; a link to the back end would sit beside
-// it and read the same samples.
+// Printing of chosen model signals as plain text lines on standard output. The link to
+// the back end (link_client.h) is the other observer of the model.
 #include <cstddef>
 #include <ostream>
 #include <string>
@@ -33,6 +32,7 @@ std::string signal_line(const std::string& head, const std::vector<std::string>&
                         const std::vector<sample>& values);
 
 /// Writes `line` and a line end to `out` and flushes, so a reading parent sees it at once.
+/// Safe from several threads: lines are never mixed.
 void print_line(std::ostream& out, const std::string& line);
 
 }  // namespace linux_runtime

@@ -38,9 +38,10 @@ class parameter : public parameter_base {
     value_ = v;
   }
 
-  vesk::serialize::type value() override { return vesk::serialize::type(value_); }
+  /// Handles read and write under the parameter's lock, from whichever thread.
+  vesk::serialize::type value() override { return vesk::serialize::type(value_).guarded(lock_); }
   /// The handle a signal entry takes when a subsystem port shows a parameter.
-  vesk::serialize::type serialized() { return vesk::serialize::type(value_); }
+  vesk::serialize::type serialized() { return value(); }
   bool set_number(double v) override {
     std::lock_guard<std::mutex> guard(lock_);
     return vesk::serialize::type(value_).set(v);
