@@ -50,6 +50,11 @@ inline std::string def_record(const std::string& name, uint8_t code) {
   return def_record(name, std::string(1, char(code)));
 }
 
+/// A signal value record for DAQ position `index`: size 8, 8 bytes of stamp, a double.
+inline std::string daq_like(uint32_t index, double value = 1.0) {
+  return u32(index) + u32(8) + std::string(8, '\0') + raw8(value);
+}
+
 /// One whole frame; `bad_checksum` spoils its last byte.
 inline std::string frame(uint8_t type, const std::string& payload, bool bad_checksum = false) {
   std::string f = {'\x55', '\x41', char(type), '\0'};
@@ -133,6 +138,11 @@ class model {
   }
   void send(uint8_t type, const std::string& payload, bool bad_checksum = false) {
     send_raw(frame(type, payload, bad_checksum));
+  }
+  /// Bytes queued and not yet written (a fast producer waits on this).
+  size_t unsent() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return outbox_.size();
   }
   /// Writes what is queued, then closes the connection.
   void close_after_sending() { close_ = true; }

@@ -24,7 +24,7 @@ void check(bool ok, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool quiet = (vesk::log_debug.enabled = false, true);
+  static const bool quiet = (log_debug.enabled = false, true);
   (void)quiet;
   if (size == 0) return 0;
   const uint8_t op = data[0];
