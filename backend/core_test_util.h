@@ -177,6 +177,7 @@ struct editor {
   wc::client c;
   std::vector<vesk::json> seen;  ///< every text message received, parsed
   std::vector<std::string> raw;  ///< the same, as sent
+  std::vector<std::string> binaries;  ///< every binary message received
   std::string head;
   explicit editor(uint16_t port) : c(port) { head = c.handshake(idle); }
   bool open() const { return head.rfind("HTTP/1.1 101", 0) == 0; }
@@ -196,11 +197,37 @@ struct editor {
       }
       if (std::chrono::steady_clock::now() > end) return -1;
       wc::server_frame f;
-      if (c.next_frame(idle, f, 4) && f.opcode == 1) {
-        raw.push_back(f.payload);
-        seen.push_back(vesk::json::parse(f.payload));
-      }
+      take_frame(4);
     }
+  }
+  /// Reads one frame if one comes within a few rounds of the loop; false when none came.
+  bool take_frame(int rounds) {
+    wc::server_frame f;
+    if (!c.next_frame(idle, f, rounds)) return false;
+    if (f.opcode == 1) {
+      raw.push_back(f.payload);
+      seen.push_back(vesk::json::parse(f.payload));
+    }
+    if (f.opcode == 2) binaries.push_back(f.payload);
+    return true;
+  }
+  /// Reads until a binary message after position `from` satisfies `pred` (bounded);
+  /// returns its position in `binaries` or -1.
+  int wait_binary(const std::function<bool(const std::string&)>& pred, int ms = 10000, size_t from = 0) {
+    size_t checked = from;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (true) {
+      for (; checked < binaries.size(); ++checked) {
+        if (pred(binaries[checked])) return static_cast<int>(checked);
+      }
+      if (std::chrono::steady_clock::now() > end) return -1;
+      take_frame(4);
+    }
+  }
+  /// Reads whatever arrives for `ms` (messages that must not come are then in the lists).
+  void drain(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) take_frame(4);
   }
   /// Waits for a message with this "cmd" (and, given, this "msg"), after position `from`.
   int wait_cmd(const std::string& cmd, const std::string& msg = "", int ms = 10000, size_t from = 0) {

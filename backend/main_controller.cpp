@@ -106,6 +106,11 @@ void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_conn
   if (!sessions.empty()) {
     log_info << "Only one GUI connection is supported..." << std::endl;
     sessions.pop_back();
+    sessions.push_back(std::move(fresh));
+    // The replaced session's subscriptions must not reach the new one under its positions.
+    gateway.update_daq();
+    gateway.update_paq();
+    return;
   }
   sessions.push_back(std::move(fresh));
 }

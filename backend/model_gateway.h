@@ -1,12 +1,15 @@
 #pragma once
 // The back end's end of the model link: listens on the model port, runs the handshake
-// with a connecting model, publishes its signal and parameter definitions, watches it,
-// and streams the values the editor's sessions subscribed.
+// with a connecting model, publishes its signal and parameter definitions, watches it
+// with an online counter and a watchdog, and streams the values the editor's sessions
+// subscribed (docs/model-gateway.md).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "backend/data_fanout.h"
 #include "foundation/json.h"
 #include "io/observer_adapter.h"
 #include "io/tcp_server.h"
@@ -18,9 +21,23 @@ class main_controller;
 
 class model_observer_gateway : public vesk::rt::observer_adapter {
  public:
+  /// Bytes waiting on a session's connection past which its signal value messages are
+  /// dropped, so that an editor reading slower than the model sends cannot make the back
+  /// end's memory grow without bound. Below half of it they flow again.
+  static constexpr size_t signal_high_water = 16u << 20;
+
   /// Binds the model port, searching upwards from `port`, and sets VESK_MODEL_PORT.
   model_observer_gateway(vesk::main_controller& owner, uint16_t port);
   ~model_observer_gateway() override;
+
+  void on_model_online(blob& payload) override;
+  void on_ack_signal_def(blob& payload) override;
+  void on_ack_parameter_def(blob& payload) override;
+  void on_ack_set_daq_list(const void* data, size_t length) override;
+  void on_ack_set_paq_list(const void* data, size_t length) override;
+  void on_daq_data(blob& payload) override;
+  void on_paq_data(blob& payload) override;
+  void on_disconnect() override;
 
   /// Rebuilds the signal subscription table from the sessions and sends it to the model.
   void update_daq();
@@ -34,8 +51,32 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   vesk::main_controller& controller;
   std::shared_ptr<vesk::io::tcp_server> model_server;
   uint16_t port = 0;  ///< the port bound
-  bool model_connected = false;
-  bool connecting = false;
+  vesk::io::timer watchdog_timer;
+  vesk::io::timer connect_timer;
+  unsigned long connect_timeout = 2500;  ///< ms allowed between definition batches
+  subscription_table daq_table;
+  subscription_table paq_table;
+  vesk::json signal_list;     ///< definitions collected during a handshake
+  vesk::json parameter_list;  ///< likewise
+  bool online_seen = false;      ///< an online packet came since the last watchdog tick
+  bool model_connected = false;  ///< handshake complete
+  bool connecting = false;       ///< handshake running
+  bool first_online = false;     ///< accept the next counter without comparing
+  uint32_t expected_counter = 0;
+  ack_counter pending_daq;  ///< DAQ lists sent and not yet acknowledged
+  ack_counter pending_paq;  ///< PAQ lists likewise
+  bool resend_paq = true;   ///< the next DAQ acknowledgement also sends the PAQ list
+
+ private:
+  void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
+  void watchdog_tick();
+  void connect_timed_out();
+  /// One definition batch into `list`; false for the empty batch that ends the list.
+  bool collect_definitions(blob& payload, vesk::json& list, const char* what);
+  /// Fans a data packet out to the sessions as binary messages.
+  void deliver(data_kind kind, blob& payload);
+
+  std::vector<std::string> messages_;  ///< one per session, reused between packets
 };
 
 }  // namespace vesk

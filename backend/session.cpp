@@ -247,7 +247,9 @@ void session::on_close() {
     for (size_t i = list.size(); i-- > 0;) {
       if (!list[i]->connection->is_connected()) list.erase(list.begin() + static_cast<long>(i));
     }
+    // Subscribers name sessions by position: both tables follow the new list.
     controller.gateway.update_daq();
+    controller.gateway.update_paq();
   });
 }
 

@@ -41,6 +41,9 @@ class session : public std::enable_shared_from_this<session> {
   std::vector<std::string> daq_list;
   std::vector<std::string> paq_list;
   bool in_save_point = false;
+  /// Set while signal value messages for this session are dropped because its editor
+  /// does not read them fast enough (see model_observer_gateway::signal_high_water).
+  bool dropping_signals = false;
 };
 
 }  // namespace vesk

@@ -49,6 +49,7 @@ void console_view::on_text(const std::string& text, std::vector<std::string>& pr
   // Once a model is online, every signal it offers is subscribed and printed.
   if (online && !online_ && st["signal_def"].is_array()) {
     subscribed.clear();
+    last_printed_.clear();
     vesk::json list = vesk::json::make_array(nullptr, 0);
     for (auto it = st["signal_def"].begin(); it != st["signal_def"].end(); ++it) {
       const std::string name = text_of((*(*it).value)["name"]);
@@ -58,10 +59,12 @@ void console_view::on_text(const std::string& text, std::vector<std::string>& pr
     send.push_back(vesk::json{{"cmd", "set_daq_list"}, {"list", list}}.dump());
   }
   if (!online) subscribed.clear();
+  if (subscribed.empty()) last_printed_.clear();
   online_ = online;
 }
 
-void console_view::on_binary(const std::string& data, std::vector<std::string>& print) const {
+void console_view::on_binary(const std::string& data, std::vector<std::string>& print,
+                             std::chrono::steady_clock::time_point now) {
   if (data.size() < 2 || uint8_t(data[0]) != 1 || uint8_t(data[1]) != 0) return;
   const auto u32 = [&](size_t at) {
     uint32_t v = 0;
@@ -72,6 +75,14 @@ void console_view::on_binary(const std::string& data, std::vector<std::string>& 
     const uint32_t index = u32(pos);
     const uint32_t size = u32(pos + 4);
     if (data.size() - pos - 16 < size) break;
+    if (index < subscribed.size()) {
+      last_printed_.resize(subscribed.size(), std::chrono::steady_clock::time_point());
+      if (last_printed_[index] != std::chrono::steady_clock::time_point() && now - last_printed_[index] < print_interval) {
+        pos += 16 + size;
+        continue;
+      }
+      last_printed_[index] = now;
+    }
     const std::string name = index < subscribed.size() ? subscribed[index] : "#" + std::to_string(index);
     std::string value;
     if (size == 8) {

@@ -2,6 +2,7 @@
 // What the editor stand-in makes of the back end's messages: lines to print, and the
 // requests to send back (the first requests, and the signal subscription once a model is
 // online).
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,14 +16,19 @@ class console_view {
   std::vector<std::string> first_requests() const;
   /// One text message: appends the lines to print to `print` and requests to `send`.
   void on_text(const std::string& text, std::vector<std::string>& print, std::vector<std::string>& send);
-  /// One binary message (tag 1: signal values): appends the lines to print.
-  void on_binary(const std::string& data, std::vector<std::string>& print) const;
+  /// One binary message (tag 1: signal values): appends the lines to print, at most one
+  /// per signal and `print_interval` (a model may send hundreds of values a second).
+  void on_binary(const std::string& data, std::vector<std::string>& print,
+                 std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+
+  std::chrono::milliseconds print_interval{1000};
 
   /// The signal names subscribed, in the order sent with "set_daq_list".
   std::vector<std::string> subscribed;
 
  private:
   std::string last_summary_;
+  std::vector<std::chrono::steady_clock::time_point> last_printed_;  ///< per subscribed position
   bool online_ = false;
 };
 

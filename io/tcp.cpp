@@ -45,6 +45,12 @@ void io_base::queue_copy(const void* data, size_t length) {
   std::memcpy(chunk.bytes.get(), data, length);
   chunk.size = length;
   send_queue.push_back(std::move(chunk));
+  queued_ += length;
+}
+
+void io_base::pop_chunk() {
+  queued_ -= send_queue.front().size - send_queue.front().offset;
+  send_queue.pop_front();
 }
 
 void io_base::receive() {
@@ -178,8 +184,9 @@ void tcp::drain() {
       return;
     }
     chunk.offset += static_cast<size_t>(n);
+    queued_ -= static_cast<size_t>(n);
     if (chunk.offset < chunk.size) break;
-    send_queue.pop_front();
+    pop_chunk();
   }
   modify_mask(EPOLLIN | EPOLLOUT);
 }

@@ -46,11 +46,19 @@ class io_base : public event, public std::enable_shared_from_this<io_base> {
   size_t rx_fill = 0;                    ///< bytes held
   std::deque<send_chunk> send_queue;     ///< oldest first
 
+  /// Bytes queued and not yet taken by the socket; lets a producer notice a reader that
+  /// falls behind before memory grows without bound.
+  size_t queued_bytes() const { return queued_; }
+
  protected:
   /// Queues a copy of `length` bytes.
   void queue_copy(const void* data, size_t length);
   /// One read into the buffer and its hand-over to on_new_data (the receive handler).
   void receive();
+  /// Drops the front chunk of the send queue.
+  void pop_chunk();
+
+  size_t queued_ = 0;  ///< sum of the unsent bytes in send_queue
 };
 
 /// One connected socket. Made by tcp_server; users set the callbacks after construction.

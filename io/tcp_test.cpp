@@ -122,13 +122,27 @@ TEST(Tcp, QueuedSendsKeepTheirOrderAndEndInOneAllSent) {
     total += block.size();
   }
   ASSERT_FALSE(conn.send_queue.empty());
+  // The queued count is exactly what the socket has not taken: the unsent tail of the
+  // front chunk plus every later chunk.
+  const auto unsent = [&] {
+    size_t n = 0;
+    for (const auto& c : conn.send_queue) n += c.size - c.offset;
+    return n;
+  };
+  EXPECT_GT(conn.queued_bytes(), 0u);
+  EXPECT_EQ(conn.queued_bytes(), unsent());
   conn.send("first", 5);
   conn.send("second", 6);
+  EXPECT_EQ(conn.queued_bytes(), unsent());
   all_sent = 0;
+  bool counted_right = true;
   ASSERT_TRUE(f.run_until([&] {
     a.poll_input(0);
+    counted_right = counted_right && conn.queued_bytes() == unsent();
     return a.received.size() >= total + 11 && all_sent > 0;
   }));
+  EXPECT_TRUE(counted_right);
+  EXPECT_EQ(conn.queued_bytes(), 0u);
   EXPECT_EQ(a.received.substr(total), "firstsecond");
   for (int i = 0; i < 5; ++i) run_ready(f.loop, 2);
   EXPECT_EQ(all_sent, 1);

@@ -45,6 +45,7 @@ class websocket_connection_impl : public websocket_connection,
     send(data, length, websocketpp::frame::opcode::binary);
   }
   bool is_connected() override { return connection->connected; }
+  size_t queued_bytes() const override { return connection->queued_bytes(); }
 
   /// Feeds received bytes to the library; the receive buffer is always emptied.
   size_t feed_input(blob& bytes) {

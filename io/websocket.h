@@ -24,6 +24,8 @@ class websocket_connection {
   virtual void send_binary(const char* data, size_t length) = 0;
   /// The TCP connection's state: from its first writable event until it is lost.
   virtual bool is_connected() = 0;
+  /// Bytes of sent messages that still wait for the socket to take them.
+  virtual size_t queued_bytes() const = 0;
 
   std::function<void(std::string)> on_text = [](std::string) {};    ///< one call per text message
   std::function<void(std::string)> on_binary = [](std::string) {};  ///< one call per binary message

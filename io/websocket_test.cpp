@@ -227,6 +227,41 @@ TEST(WebSocket, ASessionDroppingItsConnectionInOnClose) {
   EXPECT_EQ(open_fd_count(), fds);
 }
 
+TEST(WebSocket, QueuedBytesGrowWhileTheClientDoesNotReadAndDrainWhenItDoes) {
+  ws_fixture f;
+  wc::client c(f.server.local_port());
+  ASSERT_NE(c.handshake(f.loop), "");
+  ASSERT_EQ(f.connections.size(), 1u);
+  websocket_connection& ws = *f.connections[0];
+  f.settle();
+  EXPECT_EQ(ws.queued_bytes(), 0u);
+  // The client reads nothing: once the socket buffers are full every message waits.
+  const std::string block(65536, '\x5a');
+  size_t sent = 0;
+  for (int i = 0; i < 2000 && ws.queued_bytes() < 4 * block.size(); ++i) {
+    ws.send_binary(block.data(), block.size());
+    sent += block.size();
+  }
+  const size_t waiting = ws.queued_bytes();
+  ASSERT_GE(waiting, 4 * block.size());
+  ASSERT_LE(waiting, sent + 1024);  // the messages plus their frame heads, nothing else
+  ws.send_binary(block.data(), block.size());
+  EXPECT_GE(ws.queued_bytes(), waiting + block.size());  // a message queued behind others
+  // Reading drains the queue to nothing and every message arrives whole.
+  size_t frames = 0;
+  ASSERT_TRUE(c.pump_until(f.loop, [&] {
+    wc::server_frame back;
+    size_t used;
+    while ((used = wc::parse_frame(c.received, c.parsed, back)) > 0) {
+      c.parsed += used;
+      frames += back.payload == block ? 1 : 0;
+    }
+    return frames == sent / block.size() + 1;
+  }, 20000));
+  f.settle();
+  EXPECT_EQ(ws.queued_bytes(), 0u);
+}
+
 TEST(WebSocket, TheLibraryPrintsNothingPerFrame) {
   ws_fixture f;
   f.echo = true;

@@ -28,6 +28,7 @@ targets=(
   "model_link_fuzz|fuzz/corpus_model_link|io foundation"
   "websocket_fuzz|fuzz/corpus_websocket|io foundation"
   "compiler_fuzz|fuzz/corpus-compiler|compiler generators annotations foundation"
+  "model_gateway_fuzz|fuzz/corpus_model_gateway|backend io generators annotations foundation"
 )
 
 build=build-fuzz

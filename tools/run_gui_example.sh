@@ -3,7 +3,8 @@
 # stand-in, and runs `vesk --start` on the bundled example. The back end starts the
 # stand-in (bin/gui/vesk-gui), which connects to the GUI port and prints the log entries
 # and the back-end state it receives; the back end builds the example with vesk-cli and
-# starts the model. After the time is up (first argument, seconds; default 20) or on
+# starts the model, which connects to the model port; the stand-in then subscribes the
+# model's signals and prints their live values. After the time is up (first argument, seconds; default 20) or on
 # Ctrl-C the back end is stopped, and with it the editor, the build and the model. The
 # back end's own output is kept in build/vesk-example.log.
 set -euo pipefail

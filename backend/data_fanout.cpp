@@ -1,0 +1,119 @@
+#include "backend/data_fanout.h"
+
+#include <unordered_map>
+
+namespace vesk {
+
+namespace {
+
+uint32_t read_u32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+void append_u32(std::string& out, uint32_t v) {
+  const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                         static_cast<char>(v >> 24)};
+  out.append(bytes, 4);
+}
+
+}  // namespace
+
+subscription_table build_subscriptions(const vesk::json& definitions,
+                                       const std::vector<const std::vector<std::string>*>& name_lists) {
+  // Name to position, first definition first: a model may offer 10 000 signals.
+  std::unordered_map<std::string, uint64_t> defined;
+  if (definitions.is_array()) {
+    uint64_t k = 0;
+    for (const vesk::json& def : definitions.array_elements()) {
+      if (def.is_object()) {
+        for (const auto& member : def.object_members()) {
+          if (member.first == "name" && member.second.is_string()) {
+            defined.emplace(member.second.get_string_ref(), k);
+            break;
+          }
+        }
+      }
+      ++k;
+    }
+  }
+  subscription_table table;
+  std::unordered_map<std::string, size_t> entry_of;
+  for (size_t i = 0; i < name_lists.size(); ++i) {
+    const std::vector<std::string>& names = *name_lists[i];
+    for (size_t j = 0; j < names.size(); ++j) {
+      auto def = defined.find(names[j]);
+      if (def == defined.end()) continue;
+      auto entry = entry_of.find(names[j]);
+      if (entry == entry_of.end()) {
+        entry = entry_of.emplace(names[j], table.size()).first;
+        table.push_back(subscription{names[j], def->second, {}});
+      }
+      table[entry->second].subscribers.emplace_back(i, j);
+    }
+  }
+  return table;
+}
+
+std::string index_payload(const subscription_table& table) {
+  std::string out;
+  out.reserve(4 * table.size());
+  for (const subscription& s : table) append_u32(out, static_cast<uint32_t>(s.index));
+  return out;
+}
+
+std::string fan_out(const subscription_table& table, data_kind kind, const uint8_t* payload, size_t length,
+                    size_t session_count, std::vector<std::string>& messages) {
+  const size_t head = kind == data_kind::signals ? 16 : 8;
+  const char tag[2] = {kind == data_kind::signals ? '\1' : '\2', '\0'};
+  messages.assign(session_count, std::string());
+  std::vector<size_t> needed(session_count, 0);
+
+  // First pass: how far the records are whole, and what each session gets.
+  std::string dropped;
+  size_t end = 0;
+  while (end < length) {
+    if (length - end < head) {
+      dropped = "a record header at byte " + std::to_string(end) + " runs past the payload of " +
+                std::to_string(length) + " bytes";
+      break;
+    }
+    const uint32_t index = read_u32(payload + end);
+    const uint32_t size = read_u32(payload + end + 4);
+    if (length - end - head < size) {
+      dropped = "the " + std::to_string(size) + " value bytes of the record at byte " + std::to_string(end) +
+                " run past the payload of " + std::to_string(length) + " bytes";
+      break;
+    }
+    if (index < table.size()) {
+      for (const auto& sub : table[index].subscribers) {
+        if (sub.first < session_count) needed[sub.first] += head + size;
+      }
+    }
+    end += head + size;
+  }
+  for (size_t s = 0; s < session_count; ++s) {
+    if (needed[s] == 0) continue;
+    messages[s].reserve(needed[s] + 2);
+    messages[s].append(tag, 2);
+  }
+
+  // Second pass: each record under every position that subscribed it, in packet order.
+  for (size_t pos = 0; pos < end;) {
+    const uint32_t index = read_u32(payload + pos);
+    const uint32_t size = read_u32(payload + pos + 4);
+    if (index < table.size()) {
+      for (const auto& sub : table[index].subscribers) {
+        if (sub.first >= session_count) continue;
+        std::string& out = messages[sub.first];
+        append_u32(out, static_cast<uint32_t>(sub.second));
+        // The size, the passed-on bytes and the value, unchanged.
+        out.append(reinterpret_cast<const char*>(payload + pos + 4), head - 4 + size);
+      }
+    }
+    pos += head + size;
+  }
+  return dropped;
+}
+
+}  // namespace vesk

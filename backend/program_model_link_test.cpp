@@ -1,0 +1,255 @@
+// The model link against the real program: a fake model on the model port and an editor
+// on the GUI port. Handshake, subscriptions and values in both directions, packets that
+// break the rules, models that misbehave, a replaced editor, a slow editor, and stopping
+// a model that ignores "quit".
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "backend/core_test_util.h"
+#include "backend/fake_model.h"
+
+namespace core_test {
+namespace {
+
+using fake_link::u32;
+using fake_link::def_record;
+using fake_link::raw8;
+
+size_t occurrences(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+/// A signal value record of packet 32: DAQ position, size, stamp, value.
+std::string daq_record(uint32_t index, const std::string& value, uint64_t stamp = 7) {
+  return u32(index) + u32(uint32_t(value.size())) + raw8(stamp) + value;
+}
+/// The same as the editor gets it under its name position.
+std::string gui_record(uint32_t position, const std::string& value, uint64_t stamp = 7) {
+  return daq_record(position, value, stamp);
+}
+const std::string tag1("\x01\x00", 2), tag2("\x02\x00", 2);
+
+/// Signals "a" (double), "b" (a structure with a member x), "c" (u64); parameter "p".
+std::vector<std::string> signal_records() {
+  return {def_record("a", 11), def_record("b", std::string("\x0d\x01" "x\x07\x00\xff", 6)), def_record("c", 9)};
+}
+std::vector<std::string> parameter_records() { return {def_record("p", 11)}; }
+
+/// The program, its editor, and helpers to wait for the model's state.
+struct link_env {
+  program p;
+  std::unique_ptr<editor> e;
+  link_env() {
+    EXPECT_TRUE(p.start_running());
+    e = std::make_unique<editor>(p.gui_port);
+    EXPECT_TRUE(e->open());
+  }
+  std::unique_ptr<fake_link::model> connect(std::vector<std::string> signals = signal_records(),
+                                            std::vector<std::string> parameters = parameter_records()) {
+    return std::make_unique<fake_link::model>(p.model_port, std::move(signals), std::move(parameters));
+  }
+  /// Waits for a pushed state whose "online" is `online`, after message `from`.
+  int wait_online(bool online = true, size_t from = 0, int ms = 10000) {
+    return e->wait_for([&](vesk::json& m) {
+      return m["cmd"] == "backend_state" && m["state"]["online"].is_bool() && m["state"]["online"].get_bool() == online;
+    }, ms, from);
+  }
+  /// Waits until the program's output holds `text` `times` times.
+  bool wait_out(const std::string& text, size_t times = 1, int ms = 10000) {
+    return eventually([&] { return occurrences(p.out(), text) >= times; }, ms);
+  }
+};
+
+TEST(ProgramModelLink, HandshakePublishesTheDefinitionsAndSendsTheListsInOrder) {
+  link_env env;
+  auto m = env.connect();
+  const int at = env.wait_online();
+  ASSERT_GE(at, 0) << env.p.out();
+  vesk::json& st = env.e->seen[size_t(at)]["state"];
+  EXPECT_EQ(st["signal_def"].dump(),
+            R"([{"type":11.000000,"name":"a"},{"type":13.000000,"member":[{"type":7.000000,"name":"x"}],"name":"b"},)"
+            R"({"type":9.000000,"name":"c"}])");
+  EXPECT_EQ(st["parameter_def"].dump(), R"([{"type":11.000000,"name":"p"}])");
+  EXPECT_TRUE(env.wait_out("info: Model connected..."));
+  // Connect with the version, one request per batch and the end of each list, the DAQ
+  // list, and the PAQ list only once the model acknowledged the DAQ list.
+  ASSERT_TRUE(m->wait([&] { return m->count() >= 8; }));
+  EXPECT_EQ(m->types(), "0 1 1 1 2 2 3 4");
+  EXPECT_EQ(m->received()[0].second, std::string("\x11\x00", 2));
+  EXPECT_EQ(m->received()[6].second, "");  // nothing subscribed yet
+  // The counter is checked from now on: steady counting keeps it online.
+  ::usleep(1500000);
+  EXPECT_EQ(occurrences(env.p.out(), "missmatch"), 0u) << env.p.out();
+}
+
+TEST(ProgramModelLink, ValuesReachEachSubscribedNameUnderItsPositionBothWays) {
+  link_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  const size_t lists = m->count();
+  // "nope" is no signal: no entry, and the other names keep their positions.
+  env.e->send(R"({"cmd":"set_daq_list","list":["nope","a","c","a"]})");
+  EXPECT_EQ(m->wait_frame(3, lists), u32(0) + u32(2));  // table order: a, c
+  env.e->send(R"({"cmd":"set_paq_list","list":["p"]})");
+  EXPECT_EQ(m->wait_frame(4, lists), u32(0));
+  ::usleep(200000);  // the acknowledgements
+  const std::string a = raw8(1.5), c = raw8(uint64_t(42));
+  // Records with an index past the table are skipped.
+  m->send(32, daq_record(1, c, 9) + daq_record(5, a) + daq_record(0, a, 8));
+  const int got = env.e->wait_binary([](const std::string&) { return true; });
+  ASSERT_GE(got, 0);
+  EXPECT_EQ(env.e->binaries[size_t(got)], tag1 + gui_record(2, c, 9) + gui_record(1, a, 8) + gui_record(3, a, 8));
+  m->send(33, u32(0) + u32(8) + raw8(2.5));
+  const int par = env.e->wait_binary([](const std::string& b) { return b.compare(0, 2, tag2) == 0; });
+  ASSERT_GE(par, 0);
+  EXPECT_EQ(env.e->binaries[size_t(par)], tag2 + u32(0) + u32(8) + raw8(2.5));
+  // From the editor: tag 2 goes on as packet 5 without its tag; other tags do not.
+  const size_t before = m->count();
+  env.e->send_binary(std::string("\x01\x00\x99", 3));
+  env.e->send_binary(tag2 + "\xAA\xBB");
+  env.e->send_binary(tag2);
+  ASSERT_TRUE(m->wait([&] {
+    size_t fives = 0;
+    for (const auto& f : m->received()) fives += f.first == 5;
+    return fives >= 2;
+  }));
+  std::vector<std::string> fives;
+  auto all = m->received();
+  for (size_t i = before; i < all.size(); ++i) {
+    if (all[i].first == 5) fives.push_back(all[i].second);
+  }
+  EXPECT_EQ(fives, (std::vector<std::string>{"\xAA\xBB", ""}));
+}
+
+TEST(ProgramModelLink, BrokenDataIsDroppedAfterTheWholeRecordsBeforeIt) {
+  link_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  env.e->send(R"({"cmd":"set_daq_list","list":["a"]})");
+  m->wait_frame(3, 8);
+  ::usleep(200000);
+  const std::string whole = daq_record(0, raw8(1.0));
+  const struct {
+    std::string name;
+    uint8_t type;
+    std::string payload;
+    std::string delivered;  // the editor's message, "" for none
+    std::string debug;      // the debug line's start
+  } rows[] = {
+      {"header cut short", 32, whole + std::string(10, '\0'), tag1 + whole, "debug: Model signal values: a record header"},
+      {"value runs past", 32, whole + u32(0) + u32(100) + raw8(uint64_t(0)) + "xyz", tag1 + whole,
+       "debug: Model signal values: the 100 value bytes"},
+      {"size near 4 GiB", 32, u32(0) + u32(0xfffffff8u) + raw8(uint64_t(0)), "", "debug: Model signal values: the 4294967288"},
+      {"parameter header cut short", 33, u32(0) + "\x01", "", "debug: Model parameter values: a record header"},
+      {"online without counter", 16, "\x01\x02", "", "debug: Model online packet of 2 bytes"},
+  };
+  const std::string good = tag1 + daq_record(0, raw8(99.0));
+  for (const auto& r : rows) {
+    const size_t from = env.e->binaries.size();
+    m->send(r.type, r.payload);
+    EXPECT_TRUE(env.wait_out(r.debug)) << r.name << "\n" << env.p.out();
+    m->send(32, daq_record(0, raw8(99.0)));  // the link goes on
+    ASSERT_GE(env.e->wait_binary([&](const std::string& b) { return b == good; }, 10000, from), 0) << r.name;
+    std::vector<std::string> expected;
+    if (!r.delivered.empty()) expected.push_back(r.delivered);
+    expected.push_back(good);
+    EXPECT_EQ(std::vector<std::string>(env.e->binaries.begin() + long(from), env.e->binaries.end()), expected)
+        << r.name;
+  }
+  EXPECT_TRUE(env.e->answers());
+  EXPECT_EQ(occurrences(env.p.out(), "Model connected..."), 1u);
+}
+
+TEST(ProgramModelLink, BrokenDefinitionsKeepTheRecordsBeforeThem) {
+  std::string deep;  // a structure nested 40 levels deep
+  for (int i = 0; i < 40; ++i) deep += std::string("\x0d\x01" "m", 3);
+  deep += "\x07";
+  const struct {
+    std::string name;
+    std::vector<std::string> signals;
+    std::string published;
+    std::string debug;
+  } rows[] = {
+      {"nested too deep", {def_record("ok", 11), def_record("deep", deep)},
+       R"([{"type":11.000000,"name":"ok"}])", "debug: Model signal definitions: the record \"deep\""},
+      {"name runs past", {def_record("ok", 11), std::string("\x09" "abc", 4)}, R"([{"type":11.000000,"name":"ok"}])",
+       "debug: Model signal definitions: the record at byte 4 runs past"},
+      {"no type code", {def_record("ok", 11), std::string("\x02" "ab", 3)}, R"([{"type":11.000000,"name":"ok"}])",
+       "debug: Model signal definitions: the record at byte 4 runs past"},
+      {"members cut short", {def_record("s", std::string("\x0d\x01" "x\x07\x05" "ab", 7))},
+       R"([{"type":13.000000,"member":[{"type":7.000000,"name":"x"}],"name":"s"}])", "debug: error def"},
+  };
+  for (const auto& r : rows) {
+    link_env env;
+    auto m = env.connect(r.signals);
+    const int at = env.wait_online();
+    ASSERT_GE(at, 0) << r.name << env.p.out();
+    EXPECT_EQ(env.e->seen[size_t(at)]["state"]["signal_def"].dump(), r.published) << r.name;
+    EXPECT_TRUE(env.wait_out(r.debug)) << r.name << env.p.out();
+  }
+}
+
+TEST(ProgramModelLink, UnsolicitedAcknowledgementsDoNotStopLaterData) {
+  link_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  m->wait_frame(4);
+  ::usleep(200000);
+  m->send(19, "");
+  m->send(19, "");
+  m->send(20, "");
+  env.e->send(R"({"cmd":"set_daq_list","list":["c"]})");
+  m->wait_frame(3, 8);
+  ::usleep(200000);
+  m->send(32, daq_record(0, raw8(uint64_t(5))));
+  EXPECT_GE(env.e->wait_binary([](const std::string&) { return true; }), 0);
+}
+
+TEST(ProgramModelLink, DataWhileAListIsUnacknowledgedIsDropped) {
+  link_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  m->wait_frame(4);
+  m->acknowledge = false;
+  env.e->send(R"({"cmd":"set_daq_list","list":["a"]})");
+  m->wait_frame(3, 8);
+  m->send(32, daq_record(0, raw8(1.0)));
+  env.e->drain(500);
+  EXPECT_TRUE(env.e->binaries.empty());
+  m->send(19, "");  // now the list holds
+  m->send(32, daq_record(0, raw8(2.0)));
+  ASSERT_GE(env.e->wait_binary([](const std::string&) { return true; }), 0);
+  EXPECT_EQ(env.e->binaries.back(), tag1 + daq_record(0, raw8(2.0)));
+}
+
+TEST(ProgramModelLink, AReplacedEditorGetsNoValuesOfTheOldOnesSubscriptions) {
+  link_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  env.e->send(R"({"cmd":"set_daq_list","list":["a"]})");
+  m->wait_frame(3, 8);
+  const size_t before = m->count();
+  editor second(env.p.gui_port);
+  ASSERT_TRUE(second.open());
+  // The tables follow the new session list: both lists go out again, now empty.
+  EXPECT_EQ(m->wait_frame(3, before), "");
+  EXPECT_EQ(m->wait_frame(4, before), "");
+  ::usleep(200000);
+  m->send(32, daq_record(0, raw8(1.0)));  // stale data for the old list
+  second.drain(500);
+  EXPECT_TRUE(second.binaries.empty());
+  const size_t now = m->count();
+  second.send(R"({"cmd":"set_daq_list","list":["b","c"]})");
+  EXPECT_EQ(m->wait_frame(3, now), u32(1) + u32(2));
+  ::usleep(200000);
+  m->send(32, daq_record(1, raw8(uint64_t(3))));
+  ASSERT_GE(second.wait_binary([](const std::string&) { return true; }), 0);
+  EXPECT_EQ(second.binaries.back(), tag1 + daq_record(1, raw8(uint64_t(3))));
+}
+
+}  // namespace
+}  // namespace core_test

@@ -1,0 +1,216 @@
+// Signal values from a model through the real back end to a WebSocket client over
+// loopback: throughput (MB/s and values/s of the messages the client receives) and
+// latency (a send time carried in each record's passed-on bytes), with 10, 1 000 and
+// 10 000 subscribed signals, flat out and paced; and the back end's resident memory while a client that
+// subscribed stops reading and the model keeps sending. The model is the tests' fake.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "backend/fake_model.h"
+#include "io/event_list.h"
+#include "io/ws_test_client.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace wc = vesk::io::test_client;
+using clock_type = std::chrono::steady_clock;
+
+uint64_t now_ns() {
+  return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(clock_type::now().time_since_epoch()).count());
+}
+
+/// One running back end with --no-gui on a project of its own.
+struct backend {
+  fs::path root;
+  pid_t pid = -1;
+  uint16_t gui_port = 0, model_port = 0;
+
+  backend() {
+    root = fs::temp_directory_path() / ("vesk_gateway_bench_" + std::to_string(::getpid()));
+    fs::create_directories(root / "home");
+    fs::create_directories(root / "ws" / "demo" / "models");
+    std::ofstream(root / "ws" / "demo" / "demo.vcfg") << "{}";
+    std::ofstream(root / "out.txt");
+    gui_port = static_cast<uint16_t>(20000 + std::random_device()() % 20000);
+    model_port = gui_port + 1;
+    pid = ::fork();
+    if (pid == 0) {
+      ::setenv("HOME", (root / "home").c_str(), 1);
+      if (!std::freopen((root / "out.txt").c_str(), "w", stdout)) ::_exit(126);
+      const std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
+      const std::string gp = std::to_string(gui_port), mp = std::to_string(model_port);
+      const std::string cfg = (root / "ws" / "demo" / "demo.vcfg").string();
+      ::execl(exe.c_str(), exe.c_str(), "--no-gui", "-gp", gp.c_str(), "-mp", mp.c_str(), cfg.c_str(), nullptr);
+      ::_exit(127);
+    }
+    for (int i = 0; i < 500 && out().find("start main loop...") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~backend() {
+    if (pid > 0) {
+      ::kill(pid, SIGINT);
+      ::waitpid(pid, nullptr, 0);
+    }
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  std::string out() const {
+    std::ifstream in(root / "out.txt");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  /// Resident memory in KiB.
+  long rss_kib() const {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+  }
+};
+
+/// A back end, a model with `n` signals and a client that subscribed all of them.
+struct stream_setup {
+  backend b;
+  std::vector<std::string> defs;
+  std::unique_ptr<fake_link::model> model;
+  vesk::io::event_list idle;
+  std::unique_ptr<wc::client> client;
+  std::string packet;  ///< one value record per signal
+  bool ok = false;
+
+  explicit stream_setup(size_t n) {
+    std::string names = "[";
+    for (size_t i = 0; i < n; ++i) {
+      const std::string name = "s" + std::to_string(i);
+      defs.push_back(fake_link::def_record(name, 11));
+      names += (i ? ",\"" : "\"") + name + "\"";
+    }
+    names += "]";
+    client = std::make_unique<wc::client>(b.gui_port);
+    if (client->handshake(idle).rfind("HTTP/1.1 101", 0) != 0) return;
+    model = std::make_unique<fake_link::model>(b.model_port, defs, std::vector<std::string>{}, 100);
+    if (model->wait_frame(4) == "?") return;  // online: the PAQ list follows the DAQ list
+    const size_t before = model->count();
+    client->send_raw(idle, wc::frame(1, R"({"cmd":"set_daq_list","list":)" + names + "}"));
+    if (model->wait_frame(3, before).size() != 4 * n) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (size_t i = 0; i < n; ++i) packet += fake_link::daq_like(uint32_t(i));
+    ok = true;
+  }
+};
+
+void BM_SignalStream(benchmark::State& state) {
+  const size_t n = size_t(state.range(0));
+  const auto pace = std::chrono::microseconds(state.range(1));  // 0: as fast as it goes
+  stream_setup s(n);
+  if (!s.ok) {
+    state.SkipWithError("the back end or the model did not come up");
+    return;
+  }
+  // A producer thread sends packets, each stamped with its send time, while this thread
+  // reads what the client gets.
+  std::atomic<bool> stop{false};
+  std::thread producer([&] {
+    std::string p = s.packet;
+    while (!stop) {
+      if (s.model->unsent() > (1u << 20)) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        continue;
+      }
+      const uint64_t t = now_ns();
+      for (size_t at = 8; at < p.size(); at += 24) std::memcpy(&p[at], &t, 8);
+      s.model->send(32, p);
+      if (pace.count() > 0) std::this_thread::sleep_for(pace);
+    }
+  });
+  uint64_t bytes = 0, values = 0;
+  std::vector<double> latency_us;
+  const auto start = clock_type::now();
+  for (auto _ : state) {
+    while (clock_type::now() - start < std::chrono::seconds(3)) {
+      s.client->poll_input(10);
+      wc::server_frame f;
+      size_t used;
+      while ((used = wc::parse_frame(s.client->received, s.client->parsed, f)) > 0) {
+        s.client->parsed += used;
+        if (f.opcode != 2 || f.payload.size() < 26) continue;
+        bytes += f.payload.size();
+        values += (f.payload.size() - 2) / 24;
+        uint64_t t;
+        std::memcpy(&t, &f.payload[10], 8);
+        latency_us.push_back(double(now_ns() - t) / 1000.0);
+      }
+      s.client->received.erase(0, s.client->parsed);
+      s.client->parsed = 0;
+    }
+  }
+  const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+  stop = true;
+  producer.join();
+  std::sort(latency_us.begin(), latency_us.end());
+  state.counters["MB_per_s"] = double(bytes) / seconds / 1e6;
+  state.counters["values_per_s"] = double(values) / seconds;
+  if (!latency_us.empty()) {
+    state.counters["p50_us"] = latency_us[latency_us.size() / 2];
+    state.counters["p99_us"] = latency_us[latency_us.size() * 99 / 100];
+  }
+}
+
+void BM_MemoryWithAClientThatStopsReading(benchmark::State& state) {
+  stream_setup s(1000);
+  if (!s.ok) {
+    state.SkipWithError("the back end or the model did not come up");
+    return;
+  }
+  long before = s.b.rss_kib(), peak = before;
+  uint64_t sent = 0;
+  for (auto _ : state) {
+    const auto start = clock_type::now();
+    while (clock_type::now() - start < std::chrono::seconds(4)) {
+      if (s.model->unsent() > (1u << 20)) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      } else {
+        s.model->send(32, s.packet);
+        sent += s.packet.size();
+      }
+      peak = std::max(peak, s.b.rss_kib());
+    }
+  }
+  state.counters["rss_before_MiB"] = double(before) / 1024;
+  state.counters["rss_peak_MiB"] = double(peak) / 1024;
+  state.counters["model_sent_MB"] = double(sent) / 1e6;
+}
+
+// Flat out (throughput; the latency then includes every queue on the way), and one packet
+// per millisecond (the latency of a back end that keeps up).
+BENCHMARK(BM_SignalStream)
+    ->ArgNames({"signals", "pace_us"})
+    ->Args({10, 0})
+    ->Args({1000, 0})
+    ->Args({10000, 0})
+    ->Args({10, 1000})
+    ->Args({1000, 1000})
+    ->Args({10000, 1000})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryWithAClientThatStopsReading)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
