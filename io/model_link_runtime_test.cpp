@@ -324,6 +324,15 @@ TEST_F(RuntimeLink, StreamsSubscribedValuesAndTakesParameterValues) {
   be.got.clear();
   ASSERT_TRUE(be.collect(300));
   EXPECT_TRUE(signal_records(be).empty());
+
+  // A handshake restarted on the same connection (the back end resends only the DAQ
+  // list then) keeps the PAQ list: the periodic parameter values go on.
+  handshake(be);
+  be.got.clear();
+  ASSERT_TRUE(be.collect(1300));
+  paq = be.last(packet::paq_data);
+  ASSERT_TRUE(paq.has_value()) << "no parameter values after a restarted handshake";
+  EXPECT_EQ(2u, parameter_records(*paq).size());
   expect_quit_ends_cleanly(be, m);
 }
 

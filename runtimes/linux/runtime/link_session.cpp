@@ -81,11 +81,15 @@ void session::reset() {
 
 void session::handle(uint8_t type, const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
   switch (type) {
-    case packet::connect:
-      // Also a handshake restarted on the same connection: the back end sends the
-      // lists again once it has the definitions.
+    case packet::connect: {
+      // Also a handshake restarted on the same connection: the back end sends the DAQ
+      // list again once it has the definitions, but the PAQ list only once per
+      // connection, so that one is kept until the connection is gone.
+      std::vector<uint32_t> paq = std::move(paq_);
       reset();
+      paq_ = std::move(paq);
       break;
+    }
     case packet::request_signal_defs: send_definitions(true, out); break;
     case packet::request_parameter_defs: send_definitions(false, out); break;
     case packet::set_daq_list:
