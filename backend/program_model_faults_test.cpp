@@ -50,6 +50,7 @@ struct fault_env {
   }
   /// Subscribes "a" and waits until the model acknowledged the list.
   void subscribe(fake_link::model& m) {
+    m.wait_frame(4);  // the handshake's own lists come first
     const size_t before = m.count();
     e->send(R"({"cmd":"set_daq_list","list":["a"]})");
     m.wait_frame(3, before);
