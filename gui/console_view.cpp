@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace vesk::gui {
 
@@ -49,11 +50,14 @@ void console_view::on_text(const std::string& text, std::vector<std::string>& pr
   // Once a model is online, every signal it offers is subscribed and printed.
   if (online && !online_ && st["signal_def"].is_array()) {
     subscribed.clear();
+    types.clear();
     last_printed_.clear();
     vesk::json list = vesk::json::make_array(nullptr, 0);
     for (auto it = st["signal_def"].begin(); it != st["signal_def"].end(); ++it) {
-      const std::string name = text_of((*(*it).value)["name"]);
+      vesk::json& def = *(*it).value;
+      const std::string name = text_of(def["name"]);
       subscribed.push_back(name);
+      types.push_back(def["type"].is_number() ? static_cast<int>(def["type"].get_double()) : -1);
       list.push_back(vesk::json(name));
     }
     send.push_back(vesk::json{{"cmd", "set_daq_list"}, {"list", list}}.dump());
@@ -61,6 +65,46 @@ void console_view::on_text(const std::string& text, std::vector<std::string>& pr
   if (!online) subscribed.clear();
   if (subscribed.empty()) last_printed_.clear();
   online_ = online;
+}
+
+namespace {
+
+template <typename T>
+std::string number_text(const char* bytes, uint32_t size) {
+  T v;
+  if (size != sizeof v) return std::string();
+  std::memcpy(&v, bytes, sizeof v);
+  std::ostringstream os;
+  os.precision(10);
+  os << +v;
+  return os.str();
+}
+
+}  // namespace
+
+std::string value_text(int type, const char* bytes, uint32_t size) {
+  std::string text;
+  switch (type) {  // the model's type codes (docs/model-link.md)
+    case 1: text = size == 1 ? (bytes[0] != 0 ? "true" : "false") : ""; break;
+    case 2: text = number_text<int8_t>(bytes, size); break;
+    case 3: text = number_text<uint8_t>(bytes, size); break;
+    case 4: text = number_text<int16_t>(bytes, size); break;
+    case 5: text = number_text<uint16_t>(bytes, size); break;
+    case 6: text = number_text<int32_t>(bytes, size); break;
+    case 7: text = number_text<uint32_t>(bytes, size); break;
+    case 8: text = number_text<int64_t>(bytes, size); break;
+    case 9: text = number_text<uint64_t>(bytes, size); break;
+    case 10: text = number_text<float>(bytes, size); break;
+    case 11: text = number_text<double>(bytes, size); break;
+    default: break;
+  }
+  if (!text.empty() || size == 0) return size == 0 ? "-" : text;
+  char buf[4];
+  for (uint32_t i = 0; i < size; ++i) {  // a type this stand-in does not know: the bytes
+    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned>(static_cast<uint8_t>(bytes[i])));
+    text += buf;
+  }
+  return text;
 }
 
 void console_view::on_binary(const std::string& data, std::vector<std::string>& print,
@@ -84,21 +128,8 @@ void console_view::on_binary(const std::string& data, std::vector<std::string>& 
       last_printed_[index] = now;
     }
     const std::string name = index < subscribed.size() ? subscribed[index] : "#" + std::to_string(index);
-    std::string value;
-    if (size == 8) {
-      double d;
-      std::memcpy(&d, data.data() + pos + 16, 8);
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%g", d);
-      value = buf;
-    } else {
-      char buf[4];
-      for (uint32_t i = 0; i < size; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", uint8_t(data[pos + 16 + i]));
-        value += buf;
-      }
-    }
-    print.push_back("[signal] " + name + " = " + value);
+    const int type = index < types.size() ? types[index] : -1;
+    print.push_back("[signal] " + name + " = " + value_text(type, data.data() + pos + 16, size));
     pos += 16 + size;
   }
 }

@@ -3,12 +3,16 @@
 // requests to send back (the first requests, and the signal subscription once a model is
 // online).
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "foundation/json.h"
 
 namespace vesk::gui {
+
+/// A signal value as text, by the model's type code; unknown types as hex bytes, no value as "-".
+std::string value_text(int type, const char* bytes, uint32_t size);
 
 class console_view {
  public:
@@ -25,6 +29,8 @@ class console_view {
 
   /// The signal names subscribed, in the order sent with "set_daq_list".
   std::vector<std::string> subscribed;
+  /// The type code of each subscribed signal, from its definition.
+  std::vector<int> types;
 
  private:
   std::string last_summary_;
