@@ -17,6 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/backend_process.h"
 #include "io/event_list.h"
 #include "io/ws_test_client.h"
 
@@ -25,56 +26,14 @@ namespace {
 namespace fs = std::filesystem;
 namespace wc = vesk::io::test_client;
 
-/// One running back end on a project of its own.
-struct backend {
-  fs::path root;
-  pid_t pid = -1;
-  uint16_t port = 0;
-
-  backend() {
-    root = fs::temp_directory_path() / ("vesk_bench_" + std::to_string(::getpid()));
-    fs::create_directories(root / "home");
-    fs::create_directories(root / "ws" / "demo" / "models");
-    std::ofstream(root / "ws" / "demo" / "demo.vcfg") << "{}";
-    std::ofstream(root / "out.txt");
-    port = static_cast<uint16_t>(20000 + std::random_device()() % 20000);
-    pid = ::fork();
-    if (pid == 0) {
-      ::setenv("HOME", (root / "home").c_str(), 1);
-      if (!std::freopen((root / "out.txt").c_str(), "w", stdout)) ::_exit(126);
-      const std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
-      const std::string p = std::to_string(port), mp = std::to_string(port + 1);
-      const std::string cfg = (root / "ws" / "demo" / "demo.vcfg").string();
-      ::execl(exe.c_str(), exe.c_str(), "--no-gui", "-gp", p.c_str(), "-mp", mp.c_str(), cfg.c_str(), nullptr);
-      ::_exit(127);
-    }
-    // Ready when the main loop runs; the port it took is in its output when it moved.
-    for (int i = 0; i < 500; ++i) {
-      std::ifstream in(root / "out.txt");
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      const std::string moved = "GUI-Port " + std::to_string(port) + " is in use. Using ";
-      if (text.find("start main loop...") != std::string::npos) {
-        size_t at = text.find(moved);
-        if (at != std::string::npos) port = static_cast<uint16_t>(std::stoul(text.substr(at + moved.size())));
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~backend() {
-    if (pid > 0) {
-      ::kill(pid, SIGINT);
-      ::waitpid(pid, nullptr, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
+struct backend : bench::backend_process {
+  backend() : backend_process("vesk_bench") {}
 };
 
 void round_trips(benchmark::State& state, const std::string& request) {
   backend b;
   vesk::io::event_list idle;
-  wc::client c(b.port);
+  wc::client c(b.gui_port);
   if (c.handshake(idle).rfind("HTTP/1.1 101", 0) != 0) {
     state.SkipWithError("the back end did not answer");
     return;

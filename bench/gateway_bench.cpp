@@ -21,6 +21,7 @@
 #include <benchmark/benchmark.h>
 
 #include "backend/fake_model.h"
+#include "bench/backend_process.h"
 #include "io/event_list.h"
 #include "io/ws_test_client.h"
 
@@ -34,54 +35,8 @@ uint64_t now_ns() {
   return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(clock_type::now().time_since_epoch()).count());
 }
 
-/// One running back end with --no-gui on a project of its own.
-struct backend {
-  fs::path root;
-  pid_t pid = -1;
-  uint16_t gui_port = 0, model_port = 0;
-
-  backend() {
-    root = fs::temp_directory_path() / ("vesk_gateway_bench_" + std::to_string(::getpid()));
-    fs::create_directories(root / "home");
-    fs::create_directories(root / "ws" / "demo" / "models");
-    std::ofstream(root / "ws" / "demo" / "demo.vcfg") << "{}";
-    std::ofstream(root / "out.txt");
-    gui_port = static_cast<uint16_t>(20000 + std::random_device()() % 20000);
-    model_port = gui_port + 1;
-    pid = ::fork();
-    if (pid == 0) {
-      ::setenv("HOME", (root / "home").c_str(), 1);
-      if (!std::freopen((root / "out.txt").c_str(), "w", stdout)) ::_exit(126);
-      const std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
-      const std::string gp = std::to_string(gui_port), mp = std::to_string(model_port);
-      const std::string cfg = (root / "ws" / "demo" / "demo.vcfg").string();
-      ::execl(exe.c_str(), exe.c_str(), "--no-gui", "-gp", gp.c_str(), "-mp", mp.c_str(), cfg.c_str(), nullptr);
-      ::_exit(127);
-    }
-    for (int i = 0; i < 500 && out().find("start main loop...") == std::string::npos; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~backend() {
-    if (pid > 0) {
-      ::kill(pid, SIGINT);
-      ::waitpid(pid, nullptr, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  std::string out() const {
-    std::ifstream in(root / "out.txt");
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  /// Resident memory in KiB.
-  long rss_kib() const {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-  }
+struct backend : bench::backend_process {
+  backend() : backend_process("vesk_gateway_bench") {}
 };
 
 /// A back end, a model with `n` signals and a client that subscribed all of them.
