@@ -7,60 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include "backend/core_test_util.h"
-#include "backend/fake_model.h"
+#include "backend/model_link_test_util.h"
 
 namespace core_test {
 namespace {
 
-using fake_link::def_record;
-using fake_link::raw8;
-using fake_link::u32;
-
-size_t occurrences(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
-std::string daq_record(uint32_t index, const std::string& value) {
-  return u32(index) + u32(uint32_t(value.size())) + raw8(uint64_t(7)) + value;
-}
-const std::string tag1("\x01\x00", 2);
-
-struct fault_env {
-  program p;
-  std::unique_ptr<editor> e;
-  fault_env() {
-    EXPECT_TRUE(p.start_running());
-    e = std::make_unique<editor>(p.gui_port);
-  }
+/// The program with a model that offers signal "a" and parameter "p" only.
+struct fault_env : link_env {
   std::unique_ptr<fake_link::model> connect() {
-    return std::make_unique<fake_link::model>(p.model_port, std::vector<std::string>{def_record("a", 11)},
-                                              std::vector<std::string>{def_record("p", 11)});
-  }
-  int wait_online(bool online = true, size_t from = 0, int ms = 10000) {
-    return e->wait_for([&](vesk::json& m) {
-      return m["cmd"] == "backend_state" && m["state"]["online"].is_bool() &&
-             m["state"]["online"].get_bool() == online;
-    }, ms, from);
-  }
-  bool wait_out(const std::string& text, size_t times = 1, int ms = 10000) {
-    return eventually([&] { return occurrences(p.out(), text) >= times; }, ms);
-  }
-  /// Subscribes "a" and waits until the model acknowledged the list.
-  void subscribe(fake_link::model& m) {
-    m.wait_frame(4);  // the handshake's own lists come first
-    const size_t before = m.count();
-    e->send(R"({"cmd":"set_daq_list","list":["a"]})");
-    m.wait_frame(3, before);
-    ::usleep(200000);
-  }
-  /// Sends a value of "a" and tells whether the editor got exactly it.
-  bool value_flows(fake_link::model& m, double v) {
-    const std::string want = tag1 + daq_record(0, raw8(v));
-    m.send(32, daq_record(0, raw8(v)));
-    return e->wait_binary([&](const std::string& b) { return b == want; }, 5000) >= 0;
+    return link_env::connect({def_record("a", 11)}, {def_record("p", 11)});
   }
 };
 
