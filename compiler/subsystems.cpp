@@ -244,8 +244,9 @@ void compiler::resolve_subsystems() {
       compiler_node* reader = lookup(c.node);
       if (reader == nullptr) continue;
       set_input(*reader, c.pin, source);
-      if (feeder == nullptr) continue;
-      std::vector<node_connection>& list = feeder->output_pins[source.pin].consumers;
+      output_pin* fed = feeder != nullptr ? feeder->reader_output(source.pin) : nullptr;
+      if (fed == nullptr) continue;
+      std::vector<node_connection>& list = fed->consumers;
       auto at = std::lower_bound(list.begin(), list.end(), c, [](const node_connection& a, const node_connection& b) {
         return consumer_less(a, b.node, b.pin);
       });
