@@ -16,8 +16,10 @@ namespace packet = vesk::rt::packet;
 
 // fast (10 ms) counts by the parameter "step"; slow (100 ms) counts its runs. Besides them:
 // values of several types, a port without value, an opaque text, a value of no raster, a
-// name too long for the wire and enough names to need several definition batches.
+// name too long for the wire and enough names to need several definition batches. A file
+// "zero_interval" in the working folder takes slow's interval away.
 const char* const model_source = R"(#include <cstdint>
+#include <fstream>
 #include <string>
 #include <vesk/rt/model.h>
 namespace {
@@ -44,7 +46,11 @@ struct fast : vesk::rt::raster {
 struct slow : vesk::rt::raster {
   uint64_t ticks = 0;
   float half = 0;
-  slow() { name = "slow"; interval = vesk::time::ns(100000000); is_sync = true; }
+  slow() {
+    name = "slow";
+    interval = vesk::time::ns(std::ifstream("zero_interval") ? 0 : 100000000);
+    is_sync = true;
+  }
   void init_tick() override { tick(); }
   void tick() override { ++ticks; half = static_cast<float>(ticks) / 2; }
 };
@@ -430,6 +436,33 @@ TEST_F(RuntimeLink, RunsAloneWithoutAUsablePort) {
     EXPECT_NE(std::string::npos, out.find("final fast.count=30")) << label << "\n" << out;
     EXPECT_EQ(r.complaint, out.find("is no port number") != std::string::npos) << label << "\n" << out;
     EXPECT_EQ(std::string::npos, out.find("connected")) << label << "\n" << out;
+  }
+}
+
+TEST_F(RuntimeLink, RefusesBadSettingsAndRastersWithAFailureStatus) {
+  struct row {
+    const char* config;
+    int status;
+    const char* output;  ///< expected in the output
+    bool zero_interval;  ///< slow is periodic without interval
+  };
+  for (const row& r : std::vector<row>{
+           {R"({"run_time_s": -1})", 1, R"(config.json: "run_time_s" must be a number >= 0)", false},
+           {R"({"run_time_s": .5})", 1, "line 1: unexpected character '.'", false},
+           {R"({"run_time_s": +1})", 1, "line 1: unexpected character '+'", false},
+           {R"({"run_time_s": 0x1})", 1, "line 1: ',' or '}' is expected in an object", false},
+           {R"({"print_signals": 5})", 1, R"("print_signals" must be a text of signal names)", false},
+           {R"({"print_signals": {}})", 1, R"("print_signals" must be a text of signal names)", false},
+           {R"({"run_time_s": 0.3, "print_interval_ms": 0, "print_signals": null})", 0, "final fast.count=30 ", false},
+           {R"({"run_time_s": 0.3, "print_signals": "\ud800\udc00"})", 0, "names no signal '\xF0\x90\x80\x80'", false},
+           {R"({"run_time_s": 0.3})", 1, "vesk-model: periodic raster slow has no interval", true}}) {
+    const fs::path d = run_dir(r.config);
+    if (r.zero_interval) std::ofstream(d / "zero_interval").put('\n');
+    model_process m = start(d, nullptr);
+    const int status = m.wait(5000);
+    const std::string out = m.output();
+    EXPECT_TRUE(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == r.status) << r.config << "\n" << out;
+    EXPECT_NE(std::string::npos, out.find(r.output)) << r.config << "\n" << out;
   }
 }
 
