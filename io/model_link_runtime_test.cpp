@@ -439,7 +439,7 @@ TEST_F(RuntimeLink, RunsAloneWithoutAUsablePort) {
   }
 }
 
-TEST_F(RuntimeLink, RefusesBadSettingsAndRastersWithAFailureStatus) {
+TEST_F(RuntimeLink, SettingsAndRastersAreCheckedBeforeTheRun) {
   struct row {
     const char* config;
     int status;
