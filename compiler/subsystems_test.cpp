@@ -126,33 +126,23 @@ TEST(Subsystems, FaultsThrowWithTheSubsystemAndPort) {
 }
 
 TEST(Subsystems, BlockNamesAreUniquePerLevelOrNoCodeIsWritten) {
-  struct row {
-    const char* what;
-    std::vector<std::string> nodes;
-    std::vector<std::string> errors;  ///< "<ws>" stands for the workspace folder
+  const std::string dup = "Duplicate block name ", top = " in model file <ws>/prj/models/m.vmdl",
+                    lib = "model file <ws>/lib/models/dup.vmdl";
+  const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
+      {{expr("a", "1"), expr("a", "2"), expr("b", "3"), expr("a", "4"), expr("b", "5")}, {dup + "'a'" + top, dup + "'b'" + top}},
+      {{subsystem("s", {subsystem("t", {expr("k", "1"), expr("k", "2")})})}, {dup + "'k' in subsystem 's.t' of" + top.substr(3)}},
+      {{base("r", "reference", "{}", ",\"prj\":\"lib\",\"mdl\":\"dup\"")}, {dup + "'k' in " + lib, dup + "'q' in subsystem 'inner' of " + lib}},
+      {{expr("k", "1"), subsystem("s", {expr("k", "2"), subsystem("t", {expr("k", "3")})})}, {}},  // one name per level
   };
-  const std::string top = "' in model file <ws>/prj/models/m.vmdl";
-  const row rows[] = {
-      {"top level, each name once", {expr("a", "1"), expr("a", "2"), expr("b", "3"), expr("a", "4"), expr("b", "5")},
-       {"Duplicate block name 'a" + top, "Duplicate block name 'b" + top}},
-      {"in a nested subsystem", {subsystem("s", {subsystem("t", {expr("k", "1"), expr("k", "2")})})},
-       {"Duplicate block name 'k' in subsystem 's.t' of model file <ws>/prj/models/m.vmdl"}},
-      {"in a referenced model and its subsystem",
-       {base("r", "reference", "{}", ",\"prj\":\"lib\",\"mdl\":\"dup\"")},
-       {"Duplicate block name 'k' in model file <ws>/lib/models/dup.vmdl",
-        "Duplicate block name 'q' in subsystem 'inner' of model file <ws>/lib/models/dup.vmdl"}},
-      {"one name on different levels", {expr("k", "1"), subsystem("s", {expr("k", "2"), subsystem("t", {expr("k", "3")})})}, {}},
-  };
-  for (const row& r : rows) {
+  for (const auto& [nodes, errors] : rows) {
     fixture f;
     f.put("lib/models/dup.vmdl", model({expr("k", "1"), expr("k", "2"), subsystem("inner", {expr("q", "1"), expr("q", "2")})}));
     f.c.model_file = f.workspace + "/prj/models/m.vmdl";
-    f.compile(model(r.nodes));
+    f.compile(model(nodes));
     std::vector<std::string> want;
-    for (const std::string& e : r.errors) want.push_back(replace_all(e, "<ws>", f.workspace));
-    EXPECT_EQ(f.err.lines, want) << r.what;
-    EXPECT_EQ(f.c.error, !want.empty()) << r.what;
-    EXPECT_EQ(f.c.files.empty(), !want.empty()) << r.what;
+    for (const std::string& e : errors) want.push_back(replace_all(e, "<ws>", f.workspace));
+    EXPECT_EQ(f.err.lines, want) << model(nodes);
+    EXPECT_EQ(f.c.files.empty(), !want.empty()) << model(nodes);
   }
 }
 
