@@ -3,8 +3,10 @@
 #include <time.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "compiler/rasters.h"
 #include "foundation/helpers.h"
@@ -38,6 +40,18 @@ size_t compiler::find_raster_index(const std::string& raster) const {
   auto it = std::find(raster_names.begin(), raster_names.end(), raster);
   if (it == raster_names.end()) throw std::runtime_error("Raster with name " + raster + " not found");
   return static_cast<size_t>(it - raster_names.begin());
+}
+
+void compiler::report_duplicate_names(const std::vector<std::string>& names, const std::string& file,
+                                      const std::string& subsystem) {
+  std::unordered_set<std::string> seen, reported;
+  for (const std::string& name : names) {
+    if (seen.insert(name).second || !reported.insert(name).second) continue;
+    log_err << "Duplicate block name '" << name << "' in "
+            << (subsystem.empty() ? std::string() : "subsystem '" + subsystem + "' of ") << "model file "
+            << (file.empty() ? "(unnamed)" : std::filesystem::path(file).lexically_normal().string()) << std::endl;
+    error = true;
+  }
 }
 
 std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n) {
@@ -128,12 +142,17 @@ void compiler::compile(const vesk::json& model_json) {
   const int64_t start = now_ns();
 
   vesk::json node_list_json = model.is_object() ? model["nodes"] : vesk::json();
+  std::vector<std::string> names;
   for (auto it = node_list_json.begin(); it != node_list_json.end(); ++it) {
     auto n = std::make_shared<compiler_node>(*(*it).value, this);
     nodes[n->name] = n;
+    names.push_back(n->name);
   }
+  report_duplicate_names(names, model_file, "");
 
+  // Expansion also reports the names used twice inside subsystems and referenced models.
   resolve_subsystems();
+  if (error) return;
 
   for (auto& [name, n] : nodes) {
     if (!n->has_error) continue;

@@ -68,6 +68,8 @@ class compiler {
   std::map<std::string, src_stream> files;
   bool error = false;
   vesk::json compile_info;
+  /// Path of the model's file, named in the reports about its blocks.
+  std::string model_file;
   /// The open project's folder; references start from it, its parent is the workspace.
   std::string reference_base;
   std::string default_raster = "r10ms";
@@ -78,6 +80,10 @@ class compiler {
  private:
   /// Orders one raster's blocks; false (after the loop report) when they hold a loop.
   bool order_raster(const node_list& group, node_list& ordered);
+  /// Reports each name used more than once among the blocks of one level: a model
+  /// file's top level (`subsystem` empty) or the subsystem at that path in the file.
+  void report_duplicate_names(const std::vector<std::string>& names, const std::string& file,
+                              const std::string& subsystem);
   /// Sets a generator up for writing the code of `n`.
   std::shared_ptr<vesk::generator> configured_generator(compiler_node& n);
   void write_model_header_head();

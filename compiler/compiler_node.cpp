@@ -103,6 +103,13 @@ std::string compiler_node::base_kind() const {
   return std::string();
 }
 
+output_pin* compiler_node::reader_output(const std::string& pin) {
+  // An "output" block has no "out" in its view: the pin is whatever reads it. An expanded
+  // subsystem's read ports are checked against its port blocks when its border is rewired.
+  if (is_base("output") || is_base("subsystem_ready_to_delete")) return &output_pins[pin];
+  return output_pins.find(pin);
+}
+
 bool is_rate_transition(const compiler_node& n) { return n.is_base("rt") || n.is_base("fifo"); }
 
 }  // namespace vesk

@@ -54,6 +54,11 @@ class compiler_node : public node {
   /// Whether this is a "base" block of the given element kind ("delay", "rt", ...).
   bool is_base(const char* kind) const { return base_kind() == kind; }
 
+  /// The output pin a new reader of `pin` is listed on; null when the block has no such
+  /// output. Only blocks that stand for others ("output" blocks, expanded subsystems)
+  /// get the pin made for their readers.
+  output_pin* reader_output(const std::string& pin);
+
   vesk::compiler* compiler = nullptr;
   uint64_t order_number = 0;
   hash_vector<data_member> member_copy;

@@ -74,16 +74,19 @@ TEST(Compiler, NodeErrorsAreReportedButRastersStillResolve) {
 
 TEST(Compiler, MissingBlocksAndPinsAreWarnedAboutAndDropped) {
   fixture f;
+  // f reads a missing output of src through an "output" block.
   f.compile(model({expr("src", "1"), expr("d", "x", "{" + in("x", "gone") + "}"),
-                   expr("e", "x", "{" + in("x", "src", "nope") + "," + in("y", "src") + "}")}));
+                   expr("e", "x", "{" + in("x", "src", "nope") + "," + in("y", "src") + "}"),
+                   base("o", "output", "{" + in("in", "src", "typo") + "}"), expr("f", "x", "{" + in("x", "o") + "}")}));
   EXPECT_FALSE(f.c.error);
   EXPECT_EQ(f.warn.lines,
             (std::vector<std::string>{"Couldn't find Node with id 'gone'. Node 'd' wants to connect a pin. Connection is ignored...",
-                                      "Output or inputpin not found: src.out -> e.y; Connection ignored..."}));
-  EXPECT_TRUE(f.c.nodes["d"]->inputs.empty());
-  EXPECT_EQ(f.c.nodes["e"]->inputs.size(), 1u);
-  // Linking made the missing pin, so that connection stays.
-  EXPECT_TRUE(f.c.nodes["src"]->output_pins.contains("nope"));
+                                      "Output or inputpin not found: src.nope -> e.x; Connection ignored...",
+                                      "Output or inputpin not found: src.out -> e.y; Connection ignored...",
+                                      "Output or inputpin not found: src.typo -> f.x; Connection ignored..."}));
+  for (const char* name : {"d", "e", "f"}) EXPECT_TRUE(f.c.nodes[name]->inputs.empty()) << name;
+  ASSERT_EQ(f.c.nodes["src"]->output_pins.size(), 1u);
+  EXPECT_EQ(f.c.nodes["src"]->output_pins[0].key, "out");
 }
 
 TEST(Compiler, ConsumersFollowReaderNameThenPinOrder) {

@@ -10,7 +10,8 @@ void compiler::link_output_connections() {
     for (auto& [pin, c] : d->inputs) {
       auto src = nodes.find(c.node);
       if (src == nodes.end()) continue;  // reported by build_connections
-      src->second->output_pins[c.pin].consumers.emplace_back(name, pin);
+      // A pin the source does not have stays unlinked; build_connections drops it.
+      if (output_pin* out = src->second->reader_output(c.pin)) out->consumers.emplace_back(name, pin);
     }
   }
 }

@@ -62,6 +62,14 @@ class port_table {
   std::unordered_map<std::string, size_t> index_;
 };
 
+/// Where a block still to expand stands: the referenced models around it (innermost
+/// last), the model file that holds it and its subsystem path within that file.
+struct placement {
+  std::vector<std::string> references;
+  std::string file;
+  std::string path;
+};
+
 bool is_expandable(const compiler_node& n) { return n.is_base("reference") || n.is_base("subsystem"); }
 
 bool is_subsystem(const compiler_node* n) {
@@ -100,8 +108,9 @@ void compiler::resolve_subsystems() {
   };
   // The referenced models that enclose each block still to expand: a model met again
   // inside itself would only expand until the budget is spent, with names (and memory)
-  // growing at every step, so it ends the compile at once with the same message.
-  std::unordered_map<std::string, std::vector<std::string>> enclosing;
+  // growing at every step, so it ends the compile at once with the same message. Blocks
+  // of the model itself have no entry.
+  std::unordered_map<std::string, placement> enclosing;
 
   auto lookup = [this](const std::string& name) -> compiler_node* {
     auto it = nodes.find(name);
@@ -122,8 +131,12 @@ void compiler::resolve_subsystems() {
     compiler_node& s = *nodes.at(*pending.begin());
     pending.erase(pending.begin());
     const std::string sname = s.name;
-    std::vector<std::string> chain = std::move(enclosing[sname]);
-    enclosing.erase(sname);
+    placement at{{}, model_file, sname};
+    if (auto found = enclosing.find(sname); found != enclosing.end()) {
+      at = std::move(found->second);
+      enclosing.erase(found);
+    }
+    std::vector<std::string>& chain = at.references;
 
     if (s.is_base("reference")) {
       const std::string prj = s.cfg["prj"].get_string();
@@ -132,14 +145,16 @@ void compiler::resolve_subsystems() {
       if (std::find(chain.begin(), chain.end(), last_reference) != chain.end()) recursion();
       chain.push_back(last_reference);
       s.cfg["node"] = "subsystem";
-      vesk::json referenced =
-          vesk::json::parse(read_file(reference_base + "/../" + prj + "/models/" + mdl + ".vmdl"));
+      at.file = reference_base + "/../" + prj + "/models/" + mdl + ".vmdl";
+      at.path.clear();
+      vesk::json referenced = vesk::json::parse(read_file(at.file));
       s.cfg["nodes"] = referenced["nodes"];
     }
 
     s.cfg["node"] = "subsystem_ready_to_delete";
     ports p;
     std::vector<std::shared_ptr<compiler_node>> fresh;
+    std::vector<std::string> inner_names;
     vesk::json& inner_nodes = s.cfg["nodes"];
     for (auto it = inner_nodes.begin(); it != inner_nodes.end(); ++it) {
       vesk::json& e = *(*it).value;
@@ -158,15 +173,18 @@ void compiler::resolve_subsystems() {
       }
       if (s.comment_out) x->comment_out = true;
       fresh.push_back(x);
+      inner_names.push_back(inner);
     }
+    report_duplicate_names(inner_names, at.file, at.path);
     table.set(sname, std::move(p));
     s.cfg["nodes"] = "resolved";
 
-    for (auto& x : fresh) {
+    for (size_t i = 0; i < fresh.size(); ++i) {
+      const std::shared_ptr<compiler_node>& x = fresh[i];
       nodes[x->name] = x;
       if (is_expandable(*x)) {
         pending.insert(x->name);
-        enclosing[x->name] = chain;
+        enclosing[x->name] = placement{chain, at.file, at.path.empty() ? inner_names[i] : at.path + "." + inner_names[i]};
       } else {
         pending.erase(x->name);
         enclosing.erase(x->name);
@@ -174,6 +192,9 @@ void compiler::resolve_subsystems() {
     }
     if (budget == 0) recursion();
   }
+  // Blocks of one name replaced each other above; rewiring what is left would only
+  // report faults of the wrong blocks.
+  if (error) return;
 
   // Border stage: connections across subsystem borders go to the inner blocks.
   link_output_connections();
@@ -244,8 +265,9 @@ void compiler::resolve_subsystems() {
       compiler_node* reader = lookup(c.node);
       if (reader == nullptr) continue;
       set_input(*reader, c.pin, source);
-      if (feeder == nullptr) continue;
-      std::vector<node_connection>& list = feeder->output_pins[source.pin].consumers;
+      output_pin* fed = feeder != nullptr ? feeder->reader_output(source.pin) : nullptr;
+      if (fed == nullptr) continue;
+      std::vector<node_connection>& list = fed->consumers;
       auto at = std::lower_bound(list.begin(), list.end(), c, [](const node_connection& a, const node_connection& b) {
         return consumer_less(a, b.node, b.pin);
       });

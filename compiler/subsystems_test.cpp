@@ -2,6 +2,7 @@
 
 #include "compiler/compiler_test_util.h"
 #include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
 
 using namespace compiler_test;
 
@@ -121,6 +122,27 @@ TEST(Subsystems, FaultsThrowWithTheSubsystemAndPort) {
   for (const row& r : rows) {
     fixture f;
     expect_throw_what<vesk::util::bt_exception>([&] { f.compile(model(r.nodes)); }, r.message);
+  }
+}
+
+TEST(Subsystems, BlockNamesAreUniquePerLevelOrNoCodeIsWritten) {
+  const std::string dup = "Duplicate block name ", top = " in model file <ws>/prj/models/m.vmdl",
+                    lib = "model file <ws>/lib/models/dup.vmdl";
+  const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
+      {{expr("a", "1"), expr("a", "2"), expr("b", "3"), expr("a", "4"), expr("b", "5")}, {dup + "'a'" + top, dup + "'b'" + top}},
+      {{subsystem("s", {subsystem("t", {expr("k", "1"), expr("k", "2")})})}, {dup + "'k' in subsystem 's.t' of" + top.substr(3)}},
+      {{base("r", "reference", "{}", ",\"prj\":\"lib\",\"mdl\":\"dup\"")}, {dup + "'k' in " + lib, dup + "'q' in subsystem 'inner' of " + lib}},
+      {{expr("k", "1"), subsystem("s", {expr("k", "2"), subsystem("t", {expr("k", "3")})})}, {}},  // one name per level
+  };
+  for (const auto& [nodes, errors] : rows) {
+    fixture f;
+    f.put("lib/models/dup.vmdl", model({expr("k", "1"), expr("k", "2"), subsystem("inner", {expr("q", "1"), expr("q", "2")})}));
+    f.c.model_file = f.workspace + "/prj/models/m.vmdl";
+    f.compile(model(nodes));
+    std::vector<std::string> want;
+    for (const std::string& e : errors) want.push_back(replace_all(e, "<ws>", f.workspace));
+    EXPECT_EQ(f.err.lines, want) << model(nodes);
+    EXPECT_EQ(f.c.files.empty(), !want.empty()) << model(nodes);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <tuple>
 #include <utility>
 
 #include "io/observer_adapter.h"
@@ -16,8 +17,10 @@ namespace packet = vesk::rt::packet;
 
 // fast (10 ms) counts by the parameter "step"; slow (100 ms) counts its runs. Besides them:
 // values of several types, a port without value, an opaque text, a value of no raster, a
-// name too long for the wire and enough names to need several definition batches.
+// name too long for the wire and enough names to need several definition batches. A file
+// "zero_interval" in the working folder takes slow's interval away.
 const char* const model_source = R"(#include <cstdint>
+#include <fstream>
 #include <string>
 #include <vesk/rt/model.h>
 namespace {
@@ -44,7 +47,7 @@ struct fast : vesk::rt::raster {
 struct slow : vesk::rt::raster {
   uint64_t ticks = 0;
   float half = 0;
-  slow() { name = "slow"; interval = vesk::time::ns(100000000); is_sync = true; }
+  slow() { name = "slow"; interval = vesk::time::ns(std::ifstream("zero_interval") ? 0 : 100000000); is_sync = true; }
   void init_tick() override { tick(); }
   void tick() override { ++ticks; half = static_cast<float>(ticks) / 2; }
 };
@@ -430,6 +433,28 @@ TEST_F(RuntimeLink, RunsAloneWithoutAUsablePort) {
     EXPECT_NE(std::string::npos, out.find("final fast.count=30")) << label << "\n" << out;
     EXPECT_EQ(r.complaint, out.find("is no port number") != std::string::npos) << label << "\n" << out;
     EXPECT_EQ(std::string::npos, out.find("connected")) << label << "\n" << out;
+  }
+}
+
+TEST_F(RuntimeLink, SettingsAndRastersAreCheckedBeforeTheRun) {
+  const std::string no_text = R"("print_signals" must be a text of signal names)", run = R"({"run_time_s": 0.3, )";
+  const std::tuple<std::string, int, std::string> rows[] = {  // config.json, exit status, expected output
+      {R"({"run_time_s": -1})", 1, R"(config.json: "run_time_s" must be a number >= 0)"},
+      {R"({"run_time_s": .5})", 1, "line 1: unexpected character '.'"},
+      {R"({"run_time_s": +1})", 1, "line 1: unexpected character '+'"},
+      {R"({"run_time_s": 0x1})", 1, "line 1: ',' or '}' is expected in an object"},
+      {R"({"print_signals": 5})", 1, no_text},
+      {R"({"print_signals": {}})", 1, no_text},
+      {run + R"("print_interval_ms": 0, "print_signals": null})", 0, "final fast.count=30 "},
+      {run + R"("print_signals": "\ud800\udc00"})", 0, "names no signal '\xF0\x90\x80\x80'"},
+      {run + R"("zero_interval": 1})", 1, "vesk-model: periodic raster slow has no interval"}};
+  for (const auto& [config, want_status, want] : rows) {
+    const fs::path d = run_dir(config);
+    if (config.find("zero_interval") != std::string::npos) std::ofstream(d / "zero_interval").put('\n');
+    model_process m = start(d, nullptr);
+    const int status = m.wait(5000);
+    EXPECT_TRUE(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == want_status) << config << "\n" << m.output();
+    EXPECT_NE(std::string::npos, m.output().find(want)) << config << "\n" << m.output();
   }
 }
 

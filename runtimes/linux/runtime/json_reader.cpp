@@ -117,15 +117,33 @@ class parser {
     }
     if (take("null")) return v;
     if (c == '-' || (c >= '0' && c <= '9')) {
-      const char* begin = s_.c_str() + pos_;
-      char* end = nullptr;
-      v.number = std::strtod(begin, &end);
-      if (end == begin || !std::isfinite(v.number)) fail("a number cannot be read");
-      pos_ += static_cast<size_t>(end - begin);
+      // Only JSON's own number form: strtod alone also takes "0x10", "1." or "-.5".
+      const size_t begin = pos_;
+      if (c == '-') ++pos_;
+      if (pos_ < s_.size() && s_[pos_] == '0') {
+        ++pos_;
+      } else if (!digits()) {
+        fail("a number cannot be read");
+      }
+      if (pos_ < s_.size() && s_[pos_] == '.' && (++pos_, !digits())) fail("a number cannot be read");
+      if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
+        ++pos_;
+        if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) ++pos_;
+        if (!digits()) fail("a number cannot be read");
+      }
+      v.number = std::strtod(s_.substr(begin, pos_ - begin).c_str(), nullptr);
+      if (!std::isfinite(v.number)) fail("a number cannot be read");
       v.kind = json_value::number_t;
       return v;
     }
     fail(std::string("unexpected character '") + c + "'");
+  }
+
+  /// Skips decimal digits; false when there was none.
+  bool digits() {
+    const size_t from = pos_;
+    while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
+    return pos_ != from;
   }
 
   unsigned hex4() {
