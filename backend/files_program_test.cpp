@@ -1,5 +1,6 @@
 // The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
-// points, undo, redo and an outside edit; the block list after a new node source.
+// points, undo, redo and an outside edit; the block list after a new node source; files
+// that cannot be read.
 #include <gtest/gtest.h>
 
 #include "backend/core_test_util.h"
@@ -88,6 +89,51 @@ TEST(FilesProgram, NewNodeSourceChangesTheBlockListWithinAPollAndDeletionIsNotif
   int gone = e.wait_cmd("delete_notification", "", 6000, next + 1);
   ASSERT_GE(gone, 0);
   EXPECT_EQ(vesk::json({{"cmd", "delete_notification"}, {"file_name", model.string()}}).dump(), e.seen[gone].dump());
+}
+
+TEST(FilesProgram, UnreadableFilesAreSkippedOnceAndOutsideEditsStillArrive) {
+  program p;
+  struct row {
+    const char* link;  // under the workspace
+    std::string to;
+  };
+  const std::vector<row> rows = {
+      {"demo/models/old.vmdl", (p.tmp.path / "gone" / "old.vmdl").string()},  // dangling, open project
+      {"demo/nodes/loop.h", "loop.h"},                                         // looping, open project
+      {"other/views/old.json", (p.tmp.path / "gone" / "v.json").string()},     // dangling, another project
+      {"other/nodes/loop.cpp", "loop.cpp"},                                    // looping, another project
+  };
+  for (const row& r : rows) {
+    fs::create_directories((p.ws / r.link).parent_path());
+    fs::create_symlink(r.to, p.ws / r.link);
+  }
+  const fs::path view = p.tmp.put(fs::path("my ws/demo/views/v.json").string(), "A");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
+  ASSERT_GE(e.wait_cmd("read_file"), 0);
+
+  // Two outside edits of the open file, so two polls: a warning repeated by every poll would show.
+  for (const char* text : {"E", "F"}) {
+    std::ofstream(view, std::ios::trunc) << text;
+    shift_write_time(view, 3);
+    ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file" && m["file"] == text; }), 0)
+        << "outside edit not taken in: " << text;
+  }
+  const std::string out = p.out();
+  for (const row& r : rows) {
+    const std::string line = "Unable to open file: " + (p.ws / r.link).string() + "; the file is skipped";
+    size_t n = 0;
+    for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) ++n;
+    EXPECT_EQ(n, 1u) << r.link << "\n" << out;
+  }
+
+  // The dangling link mended: the model is taken in at its next change.
+  p.tmp.put("gone/old.vmdl", "{}");
+  EXPECT_GE(e.wait_for([&](vesk::json& m) {
+    return m["cmd"] == "backend_state" && m["state"]["file_list"]["models"].size() == 1;
+  }), 0);
+  EXPECT_TRUE(e.answers());
 }
 
 }  // namespace
