@@ -96,6 +96,42 @@ TEST(ProgramPaths, NewNodeSourcesNeedAnIdentifier) {
   EXPECT_EQ(slurp(p.prj / "nodes/blk.cpp"), "#include \"blk.h\"\n\nusing namespace std;\nusing namespace demo;\n\n");
 }
 
+TEST(ProgramPaths, NewNodeSourcesNeverWriteThroughLinks) {
+  program p;
+  const fs::path outside = p.tmp.put("outside/o.h", "keep");
+  const fs::path nodes = p.prj / "nodes";
+  struct row {
+    const char* name;
+    const char* link;  // in the nodes folder, to `to`; none: the nodes folder itself links to "outside"
+    fs::path to;
+  };
+  const std::vector<row> rows = {
+      {"blk", "blk.h", outside},
+      {"src", "src.cpp", outside},
+      {"dang", "dang.h", outside.parent_path() / "new.h"},
+      {"fresh", nullptr, outside.parent_path()},
+  };
+  for (const row& r : rows)
+    if (r.link) fs::create_symlink(r.to, nodes / r.link);
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  for (const row& r : rows) {
+    if (!r.link) {
+      fs::remove_all(nodes);
+      fs::create_directory_symlink(r.to, nodes);
+    }
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "create_h_cpp"}, {"name", r.name}});
+    EXPECT_GE(e.wait_log("error", "create_h_cpp: " + (nodes / r.name).string() + ".h or .cpp is a link", 10000, from),
+              0)
+        << r.name;
+  }
+  EXPECT_TRUE(e.answers());
+  EXPECT_EQ(slurp(outside), "keep");
+  for (const char* made : {"blk.cpp", "src.h", "dang.cpp", "new.h", "fresh.h", "fresh.cpp"})
+    EXPECT_FALSE(fs::exists(outside.parent_path() / made) || fs::exists(p.prj / "nodes" / made)) << made;
+}
+
 TEST(ProgramPaths, OpenFileRefusesWhatIsNoRegularFile) {
   program p;
   ASSERT_EQ(::mkfifo((p.prj / "views" / "pipe").c_str(), 0600), 0);
