@@ -132,6 +132,48 @@ TEST(ProgramPaths, NewNodeSourcesNeverWriteThroughLinks) {
     EXPECT_FALSE(fs::exists(outside.parent_path() / made) || fs::exists(p.prj / "nodes" / made)) << made;
 }
 
+TEST(ProgramPaths, ValuesOfTheWrongKindChangeNoFile) {
+  program p;
+  const fs::path view = p.tmp.put("my ws/demo/views/v.json", "view");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
+  ASSERT_GE(e.wait_cmd("read_file"), 0);
+  const fs::path user = p.home / ".config" / "vesk";
+  const std::vector<fs::path> kept = {p.cfg, user / "vesk.cfg", user / "model_perspectives.json", view};
+  std::vector<std::string> before;
+  for (const fs::path& f : kept) before.push_back(slurp(f));
+  struct row {
+    std::string request;
+    const char* logged;
+  };
+  const std::string v = vesk::json(view.string()).dump();
+  const std::vector<row> rows = {
+      {R"({"cmd":"write_prj_config","cfg":"oops"})", "write_prj_config: \"cfg\" must be a JSON object"},
+      {R"({"cmd":"write_prj_config","cfg":[1]})", "write_prj_config: \"cfg\" must be a JSON object"},
+      {R"({"cmd":"write_prj_config"})", "write_prj_config: \"cfg\" must be a JSON object"},
+      {R"({"cmd":"write_vesk_config","cfg":3})", "write_vesk_config: \"cfg\" must be a JSON object"},
+      {R"({"cmd":"set_perspective","mdl":"m","perspective":"wide"})",
+       "set_perspective: \"perspective\" must be a JSON object"},
+      {R"({"cmd":"set_perspective","mdl":4,"perspective":{}})", "set_perspective: \"mdl\" must be a JSON text"},
+      {R"({"cmd":"open_file","file_name":42})", "open_file: \"file_name\" must be a JSON text"},
+      {R"({"cmd":"add_save_point","file_name":)" + v + R"(,"content":42})",
+       "add_save_point: \"content\" must be a JSON text"},
+      {R"({"cmd":"save_dump_file","file_name":42,"file":"x"})", "save_dump_file: \"file_name\" must be a JSON text"},
+      {R"({"cmd":"save_dump_file","file_name":)" + v + R"(,"file":7})", "save_dump_file: \"file\" must be a JSON text"},
+      {R"({"cmd":"delete","file_name":[)" + v + "]}", "delete: \"file_name\" must be a JSON text"},
+      {R"({"cmd":"get_data_file","file_name":42})", "get_data_file: \"file_name\" must be a JSON text"},
+  };
+  for (const row& r : rows) {
+    const size_t from = e.seen.size();
+    e.send(r.request);
+    EXPECT_GE(e.wait_log("error", r.logged, 10000, from), 0) << r.request;
+  }
+  EXPECT_TRUE(e.answers());
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(slurp(kept[i]), before[i]) << kept[i];
+  EXPECT_TRUE(fs::is_empty(p.cwd)) << "a number became a file name";
+}
+
 TEST(ProgramPaths, OpenFileRefusesWhatIsNoRegularFile) {
   program p;
   ASSERT_EQ(::mkfifo((p.prj / "views" / "pipe").c_str(), 0600), 0);

@@ -73,6 +73,24 @@ bool is_plain_runtime_name(const std::string& name) {
 
 }  // namespace
 
+bool text_arg(vesk::json& request, const char* key, std::string& out, bool required) {
+  vesk::json& v = request[key];
+  if (v.is_string() || (v.is_null() && !required)) {
+    out = v.get_string();
+    return true;
+  }
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key << "\" must be a JSON text; nothing done."
+          << std::endl;
+  return false;
+}
+
+bool object_arg(vesk::json& request, const char* key) {
+  if (request[key].is_object()) return true;
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key
+          << "\" must be a JSON object; nothing written." << std::endl;
+  return false;
+}
+
 std::string base64(const std::string& bytes) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -128,7 +146,9 @@ bool create_h_cpp(session& s, vesk::json& request) {
 
 bool open_file(session& s, vesk::json& request) {
   main_controller& c = s.controller;
-  fs::path t = request["file_name"].get_string();
+  std::string name;
+  if (!text_arg(request, "file_name", name)) return true;
+  fs::path t = name;
   if (t.empty()) {
     log_err << "open_file: no file name given." << std::endl;
     return true;
@@ -166,7 +186,8 @@ bool close_file(session& s, vesk::json& request) {
 bool add_save_point(session& s, vesk::json& request) {
   std::shared_ptr<managed_file> file = opened(s, request);
   if (!file) return false;
-  const std::string content = request["content"].get_string();
+  std::string content;
+  if (!text_arg(request, "content", content, true)) return true;
   save_point_mark mark(s);
   file->add_save_point(content, true);
   return true;
@@ -188,7 +209,8 @@ bool redo(session& s, vesk::json& request) {
 
 bool get_data_file(session& s, vesk::json& request) {
   try {
-    const std::string t = request["file_name"].get_string();
+    std::string t;
+    if (!text_arg(request, "file_name", t)) return true;
     if (t.empty()) {
       log_err << "Error while requesting data_file: no filename set" << std::endl;
       return true;
@@ -236,12 +258,15 @@ bool get_data_file(session& s, vesk::json& request) {
 }
 
 bool save_dump_file(session&, vesk::json& request) {
-  write_file(request["file_name"].get_string(), request["file"].get_string());
+  std::string name, content;
+  if (text_arg(request, "file_name", name) && text_arg(request, "file", content, true)) write_file(name, content);
   return true;
 }
 
 bool delete_file(session& s, vesk::json& request) {
-  const fs::path f = fs::absolute(request["file_name"].get_string()).lexically_normal();
+  std::string name_given;
+  if (!text_arg(request, "file_name", name_given)) return true;
+  const fs::path f = fs::absolute(name_given).lexically_normal();
   const fs::path d = s.controller.state.prj_path;
   // The file's folder is opened and its real path checked; the name is then removed from
   // that open folder, so the check and the removal concern the same entry.
