@@ -1,5 +1,7 @@
 // Models as nodes, the project directory's sorting and flags, the workspace rescan, the
 // runtime scan and the block and file lists, on a real controller.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "backend/files_test_util.h"
@@ -191,6 +193,42 @@ TEST(FilesProjectDir, DeletionPushesNotificationOnlyWithAChangePending) {
   for (auto& x : msgs)
     if (x["cmd"] == "backend_state") list_sent = x["state"]["file_list"]["models"].size() == 0;
   EXPECT_TRUE(list_sent) << "the file list follows the notification";
+}
+
+TEST(FilesProjectDir, FileListFollowsEveryPoll) {
+  workspace_env env;
+  fs::path src = env.put("prj/nodes/s.cpp", "");
+  fs::path view = env.put("prj/views/v.json", "A");
+  env.start();
+  gui_client gui(env);
+  gui.drain();
+  const std::string fresh = (env.prj / "nodes" / "n.cpp").string();
+  struct step {
+    std::function<void()> change;
+    std::string notified;  // "delete_notification" file name, "" for none
+    std::string sources;   // the file list's "sources" pushed after the poll
+  };
+  const std::vector<step> steps = {
+      {[&] { fs::remove(src); }, src.string(), "[]"},
+      {[&] {
+         env.put("prj/nodes/n.cpp", "");
+         env.put("prj/views/v.json", "B");
+         shift_write_time(view, 3);
+       },
+       "", "[\"" + fresh + "\"]"},
+  };
+  for (const step& st : steps) {
+    st.change();
+    env.ctl->poll_files();
+    std::string notified, sources = "none";
+    for (vesk::json& m : gui.drain()) {
+      if (m["cmd"] == "delete_notification") notified += m["file_name"].get_string();
+      if (m["cmd"] == "backend_state") sources = m["state"]["file_list"]["sources"].dump();
+    }
+    EXPECT_EQ(st.notified, notified);
+    EXPECT_EQ(st.sources, sources);
+  }
+  EXPECT_EQ("B", env.ctl->prj_dir.views.at(view)->content());
 }
 
 TEST(FilesProjectDir, BadNameThrows) {
