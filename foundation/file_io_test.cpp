@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -111,6 +112,22 @@ TEST(WriteFile, ReplacesWholeKeepsModeAndFollowsLinks) {
   EXPECT_TRUE(fs::is_symlink(d.path / "ln"));
   EXPECT_TRUE(fs::is_symlink(d.path / "ln2"));
   ::umask(saved_mask);
+}
+
+TEST(WriteFile, InAnOpenFolderTheNameIsNeverFollowed) {
+  temp_dir d;
+  const fs::path outside = d.put("outside.txt", "keep");
+  fs::create_directory(d.path / "in");
+  fs::create_symlink(outside, d.path / "in" / "ln");
+  const int dir = ::open((d.path / "in").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dir, 0);
+  EXPECT_EQ(open_file_path(dir), d.path / "in");
+  EXPECT_FALSE(write_file_in(dir, "ln", "new"));
+  EXPECT_TRUE(write_file_in(dir, "plain", "new"));
+  ::close(dir);
+  EXPECT_EQ(read_file(outside.string()), "keep");
+  EXPECT_EQ(read_file((d.path / "in" / "plain").string()), "new");
+  EXPECT_TRUE(fs::is_symlink(d.path / "in" / "ln"));
 }
 
 TEST(WriteFile, FailedWriteKeepsTheOldContentWhole) {
