@@ -93,47 +93,32 @@ TEST(FilesProgram, NewNodeSourceChangesTheBlockListWithinAPollAndDeletionIsNotif
 
 TEST(FilesProgram, UnreadableFilesAreSkippedOnceAndOutsideEditsStillArrive) {
   program p;
-  struct row {
-    const char* link;  // under the workspace
-    std::string to;
-  };
-  const std::vector<row> rows = {
-      {"demo/models/old.vmdl", (p.tmp.path / "gone" / "old.vmdl").string()},  // dangling, open project
-      {"demo/nodes/loop.h", "loop.h"},                                         // looping, open project
-      {"other/views/old.json", (p.tmp.path / "gone" / "v.json").string()},     // dangling, another project
-      {"other/nodes/loop.cpp", "loop.cpp"},                                    // looping, another project
-  };
-  for (const row& r : rows) {
-    fs::create_directories((p.ws / r.link).parent_path());
-    fs::create_symlink(r.to, p.ws / r.link);
+  const fs::path gone = p.tmp.path / "gone";
+  const std::vector<std::pair<const char*, fs::path>> links = {  // in the workspace: dangling or looping
+      {"demo/models/old.vmdl", gone / "old.vmdl"}, {"demo/nodes/loop.h", "loop.h"},
+      {"other/views/old.json", gone / "v.json"},   {"other/nodes/loop.cpp", "loop.cpp"}};
+  for (const auto& [link, to] : links) {
+    fs::create_directories((p.ws / link).parent_path());
+    fs::create_symlink(to, p.ws / link);
   }
   const fs::path view = p.tmp.put(fs::path("my ws/demo/views/v.json").string(), "A");
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
   ASSERT_GE(e.wait_cmd("read_file"), 0);
-
   // Two outside edits of the open file, so two polls: a warning repeated by every poll would show.
   for (const char* text : {"E", "F"}) {
     std::ofstream(view, std::ios::trunc) << text;
     shift_write_time(view, 3);
-    ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file" && m["file"] == text; }), 0)
-        << "outside edit not taken in: " << text;
+    ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file" && m["file"] == text; }), 0) << text;
   }
   const std::string out = p.out();
-  for (const row& r : rows) {
-    const std::string line = "Unable to open file: " + (p.ws / r.link).string() + "; the file is skipped";
-    size_t n = 0;
-    for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) ++n;
-    EXPECT_EQ(n, 1u) << r.link << "\n" << out;
+  for (const auto& [link, to] : links) {
+    const std::string line = "Unable to open file: " + (p.ws / link).string() + "; the file is skipped";
+    EXPECT_TRUE(out.find(line) != std::string::npos && out.find(line) == out.rfind(line)) << link << "\n" << out;
   }
-
-  // The dangling link mended: the model is taken in at its next change.
-  p.tmp.put("gone/old.vmdl", "{}");
-  EXPECT_GE(e.wait_for([&](vesk::json& m) {
-    return m["cmd"] == "backend_state" && m["state"]["file_list"]["models"].size() == 1;
-  }), 0);
-  EXPECT_TRUE(e.answers());
+  p.tmp.put("gone/old.vmdl", "{}");  // mended: taken in at its next change
+  EXPECT_GE(e.wait_for([&](vesk::json& m) { return m["state"]["file_list"]["models"].size() == 1; }), 0);
 }
 
 }  // namespace
