@@ -79,8 +79,8 @@ bool text_arg(vesk::json& request, const char* key, std::string& out, bool requi
     out = v.get_string();
     return true;
   }
-  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key << "\" must be a JSON text; nothing done."
-          << std::endl;
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key
+          << "\" must be a JSON text; nothing done." << std::endl;
   return false;
 }
 
