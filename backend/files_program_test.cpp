@@ -1,5 +1,6 @@
 // The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
-// points, undo, redo and an outside edit; the block list after a new node source.
+// points, undo, redo and an outside edit; the block list after a new node source; files
+// that cannot be read.
 #include <gtest/gtest.h>
 
 #include "backend/core_test_util.h"
@@ -88,6 +89,36 @@ TEST(FilesProgram, NewNodeSourceChangesTheBlockListWithinAPollAndDeletionIsNotif
   int gone = e.wait_cmd("delete_notification", "", 6000, next + 1);
   ASSERT_GE(gone, 0);
   EXPECT_EQ(vesk::json({{"cmd", "delete_notification"}, {"file_name", model.string()}}).dump(), e.seen[gone].dump());
+}
+
+TEST(FilesProgram, UnreadableFilesAreSkippedOnceAndOutsideEditsStillArrive) {
+  program p;
+  const fs::path gone = p.tmp.path / "gone";
+  const std::vector<std::pair<const char*, fs::path>> links = {  // in the workspace: dangling or looping
+      {"demo/models/old.vmdl", gone / "old.vmdl"}, {"demo/nodes/loop.h", "loop.h"},
+      {"other/views/old.json", gone / "v.json"},   {"other/nodes/loop.cpp", "loop.cpp"}};
+  for (const auto& [link, to] : links) {
+    fs::create_directories((p.ws / link).parent_path());
+    fs::create_symlink(to, p.ws / link);
+  }
+  const fs::path view = p.tmp.put(fs::path("my ws/demo/views/v.json").string(), "A");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
+  ASSERT_GE(e.wait_cmd("read_file"), 0);
+  // Two outside edits of the open file, so two polls: a warning repeated by every poll would show.
+  for (const char* text : {"E", "F"}) {
+    std::ofstream(view, std::ios::trunc) << text;
+    shift_write_time(view, 3);
+    ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file" && m["file"] == text; }), 0) << text;
+  }
+  const std::string out = p.out();
+  for (const auto& [link, to] : links) {
+    const std::string line = "Unable to open file: " + (p.ws / link).string() + "; the file is skipped";
+    EXPECT_TRUE(out.find(line) != std::string::npos && out.find(line) == out.rfind(line)) << link << "\n" << out;
+  }
+  p.tmp.put("gone/old.vmdl", "{}");  // mended: taken in at its next change
+  EXPECT_GE(e.wait_for([&](vesk::json& m) { return m["state"]["file_list"]["models"].size() == 1; }), 0);
 }
 
 }  // namespace

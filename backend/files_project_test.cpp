@@ -168,6 +168,8 @@ TEST(FilesProjectDir, DeletionPushesNotificationOnlyWithAChangePending) {
   fs::path m = env.put("prj/models/m.vmdl", "{}");
   fs::path d = env.put("prj/data/d.csv", "1");
   fs::path t = env.put("prj/nodes/notes.txt", "1");
+  fs::path src = env.put("prj/nodes/s.cpp", "");
+  fs::path view = env.put("prj/views/v.json", "A");
   env.start();
   gui_client gui(env);
   gui.drain();
@@ -182,15 +184,28 @@ TEST(FilesProjectDir, DeletionPushesNotificationOnlyWithAChangePending) {
   EXPECT_EQ(0u, env.ctl->prj_dir.others.count(d));
 
   fs::remove(m);
+  fs::remove(src);
   env.ctl->poll_files();
   std::vector<vesk::json> msgs = gui.drain();
-  ASSERT_FALSE(msgs.empty());
-  EXPECT_EQ(vesk::json({{"cmd", "delete_notification"}, {"file_name", m.string()}}).dump(), msgs[0].dump());
+  ASSERT_GE(msgs.size(), 2u);
+  EXPECT_EQ(vesk::json({{"cmd", "delete_notification"}, {"file_name", src.string()}}).dump(), msgs[0].dump());
+  EXPECT_EQ(vesk::json({{"cmd", "delete_notification"}, {"file_name", m.string()}}).dump(), msgs[1].dump());
   EXPECT_EQ(0u, env.ctl->prj_dir.models.count(m));
-  bool list_sent = false;
-  for (auto& x : msgs)
-    if (x["cmd"] == "backend_state") list_sent = x["state"]["file_list"]["models"].size() == 0;
-  EXPECT_TRUE(list_sent) << "the file list follows the notification";
+  // The file list follows the notifications; a new source with an edited view, in one poll, too.
+  auto file_list = [](std::vector<vesk::json> pushed) {
+    std::string list;
+    for (auto& x : pushed)
+      if (x["cmd"] == "backend_state") list = x["state"]["file_list"].dump();
+    return list;
+  };
+  std::string rest = R"("views":[")" + view.string() + R"("]})";
+  EXPECT_EQ(R"({"headers":[],"sources":[],"models":[],)" + rest, file_list(msgs));
+  env.put("prj/nodes/n.cpp", "");
+  env.put("prj/views/v.json", "B");
+  shift_write_time(view, 3);
+  env.ctl->poll_files();
+  EXPECT_EQ(R"({"headers":[],"sources":[")" + (env.prj / "nodes/n.cpp").string() + R"("],"models":[],)" + rest,
+            file_list(gui.drain()));
 }
 
 TEST(FilesProjectDir, BadNameThrows) {

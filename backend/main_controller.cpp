@@ -116,16 +116,14 @@ void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_conn
 }
 
 void main_controller::poll_files() {
-  try {
-    state.vesk_config.file.check();
-    prj_cfg.file.check();
-    for (auto& observer : prj_dir.observers) {
-      if (observer) observer->poll();
-    }
-    workspace.rescan();
-  } catch (...) {
-    // A file that vanished while it was read; the next poll looks again.
+  // A file that vanished or cannot be read while it is looked at is tried again by the
+  // next poll; it keeps none of the other steps from running.
+  poll_step([&] { state.vesk_config.file.check(); });
+  poll_step([&] { prj_cfg.file.check(); });
+  for (auto& observer : prj_dir.observers) {
+    if (observer) poll_step([&] { observer->poll(); });
   }
+  poll_step([&] { workspace.rescan(); });
   if (prj_dir.files_changed) update_file_list();
   if (prj_dir.blocks_changed || workspace.changed) {
     send_block_list();

@@ -64,7 +64,18 @@ bool managed_file::reload_if_changed() {
   std::error_code ec;
   fs::file_status st = fs::status(path, ec);
   if (st.type() == fs::file_type::not_found || st.type() == fs::file_type::none) return true;
-  std::string text = read_file(path.string());
+  std::string text;
+  try {
+    text = read_file(path.string());
+  } catch (const std::exception& e) {
+    const file_stamp now = file_stamp::of(path);
+    if (!warned_unreadable_ || now != unreadable_)
+      log_warn << e.what() << "; its last content read is kept." << std::endl;
+    unreadable_ = now;
+    warned_unreadable_ = true;
+    return false;
+  }
+  warned_unreadable_ = false;
   if (text == content()) return false;
   add_save_point(text, false);  // the file already holds it
   return true;

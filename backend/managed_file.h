@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "annotations/block.h"
+#include "foundation/fs_observer.h"
 #include "foundation/json.h"
 
 namespace vesk {
@@ -36,13 +37,20 @@ class managed_file {
   /// Makes `text` the newest and current entry (dropping the redo entries), writes it
   /// when asked, and pushes it.
   virtual void add_save_point(const std::string& text, bool write_to_disk);
-  /// Takes an outside edit as a new entry; true when the file is missing or differed.
+  /// Takes an outside edit as a new entry; true when the file is missing or differed. A
+  /// file that cannot be read keeps its history (false), with one warning line until it
+  /// changes again.
   virtual bool reload_if_changed();
 
   std::filesystem::path path;
   std::deque<std::string> history;
   size_t index = 0;
   vesk::main_controller& controller;
+
+ private:
+  /// The file's stamp when it was last found unreadable and said so.
+  file_stamp unreadable_{};
+  bool warned_unreadable_ = false;
 };
 
 /// A node header: re-parsed for its node descriptions after every change.

@@ -96,6 +96,58 @@ TEST(ProgramPaths, NewNodeSourcesNeedAnIdentifier) {
   EXPECT_EQ(slurp(p.prj / "nodes/blk.cpp"), "#include \"blk.h\"\n\nusing namespace std;\nusing namespace demo;\n\n");
 }
 
+TEST(ProgramPaths, NewNodeSourcesNeverWriteThroughLinks) {
+  program p;
+  const fs::path outside = p.tmp.put("outside/o.h", "keep"), nodes = p.prj / "nodes";
+  fs::create_symlink(outside, nodes / "blk.h");
+  fs::create_symlink(outside, nodes / "src.cpp");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  for (const char* name : {"blk", "src", "fresh"}) {
+    if (std::string(name) == "fresh") {  // the nodes folder itself leads out
+      fs::remove_all(nodes);
+      fs::create_directory_symlink(outside.parent_path(), nodes);
+    }
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "create_h_cpp"}, {"name", name}});
+    EXPECT_GE(e.wait_log("error", "create_h_cpp: " + (nodes / name).string() + ".h or .cpp is a link", 10000, from), 0);
+  }
+  EXPECT_EQ(slurp(outside), "keep");
+  for (const char* made : {"blk.cpp", "src.h", "fresh.h", "fresh.cpp"})
+    EXPECT_FALSE(fs::exists(outside.parent_path() / made) || fs::exists(p.prj / "nodes" / made)) << made;
+}
+
+TEST(ProgramPaths, ValuesOfTheWrongKindChangeNoFile) {
+  program p;
+  const fs::path view = p.tmp.put("my ws/demo/views/v.json", "view"), user = p.home / ".config" / "vesk";
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
+  ASSERT_GE(e.wait_cmd("read_file"), 0);
+  const std::vector<fs::path> kept = {p.cfg, user / "vesk.cfg", user / "model_perspectives.json", view};
+  std::vector<std::string> before;
+  for (const fs::path& f : kept) before.push_back(slurp(f));
+  const std::string v = vesk::json(view.string()).dump();
+  const std::vector<std::pair<std::string, std::string>> rows = {  // request, start of the error line
+      {R"({"cmd":"write_prj_config","cfg":"oops"})", R"(write_prj_config: "cfg" must be a JSON object)"},
+      {R"({"cmd":"write_vesk_config","cfg":[3]})", R"(write_vesk_config: "cfg" must be a JSON object)"},
+      {R"({"cmd":"set_perspective","mdl":"m","perspective":"wide"})", R"(set_perspective: "perspective" must)"},
+      {R"({"cmd":"open_file","file_name":42})", R"(open_file: "file_name" must be a JSON text)"},
+      {R"({"cmd":"add_save_point","file_name":)" + v + R"(,"content":42})", R"(add_save_point: "content" must)"},
+      {R"({"cmd":"save_dump_file","file_name":42,"file":"x"})", R"(save_dump_file: "file_name" must)"},
+      {R"({"cmd":"save_dump_file","file_name":)" + v + R"(,"file":7})", R"(save_dump_file: "file" must)"},
+      {R"({"cmd":"delete","file_name":[)" + v + "]}", R"(delete: "file_name" must)"},
+      {R"({"cmd":"get_data_file","file_name":42})", R"(get_data_file: "file_name" must)"},
+  };
+  for (const auto& [request, logged] : rows) {
+    const size_t from = e.seen.size();
+    e.send(request);
+    EXPECT_GE(e.wait_log("error", logged, 10000, from), 0) << request;
+  }
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(slurp(kept[i]), before[i]) << kept[i];
+  EXPECT_TRUE(fs::is_empty(p.cwd)) << "a number became a file name";
+}
+
 TEST(ProgramPaths, OpenFileRefusesWhatIsNoRegularFile) {
   program p;
   ASSERT_EQ(::mkfifo((p.prj / "views" / "pipe").c_str(), 0600), 0);

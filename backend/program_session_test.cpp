@@ -29,6 +29,11 @@ TEST(ProgramSession, RepliesAreExactJsonText) {
       {R"({"cmd":"get_properties","node_id":7,"block_config":{"type":"nope","cfg":{}}})", "node_properties",
        "{\n  \"cmd\": \"node_properties\",\n  \"node_id\": 7.000000,\n  \"props\": [\n    {\n      \"form\": "
        "\"headline\",\n      \"lbl\": \"Error getting properties...\"\n    }\n  ]\n}"},
+      {R"({"cmd":"get_properties","node":"a","block_config":{"type":"func","cfg":{}}})", "node_properties",
+       "{\n  \"cmd\": \"node_properties\",\n  \"props\": [\n  ],\n  \"node\": \"a\"\n}"},
+      {R"({"cmd":"get_properties","block_config":{"type":"nope"}})", "node_properties",
+       "{\n  \"cmd\": \"node_properties\",\n  \"node_id\": null,\n  \"props\": [\n    {\n      \"form\": "
+       "\"headline\",\n      \"lbl\": \"Error getting properties...\"\n    }\n  ]\n}"},
   };
   for (const row& r : rows) {
     const size_t from = e.seen.size();

@@ -3,6 +3,7 @@
 #include "backend/main_controller.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/log_stream.h"
 
 namespace fs = std::filesystem;
 
@@ -36,6 +37,18 @@ project_dir::project_dir(const fs::path& folder, vesk::main_controller& owner)
 project_dir::~project_dir() = default;
 
 void project_dir::on_file_added(const fs::path& file) {
+  // One unreadable file (a dangling or looping link, no permission) must neither end the
+  // start-up nor stop the poll that reports the others.
+  try {
+    add(file);
+    skipped.erase(file);
+  } catch (const std::exception& e) {
+    skipped.insert(file);
+    log_warn << e.what() << "; the file is skipped until it changes." << std::endl;
+  }
+}
+
+void project_dir::add(const fs::path& file) {
   if (under(nodes_dir, file)) {
     if (is_header_file(file)) {
       files_changed = blocks_changed = true;
@@ -54,6 +67,10 @@ void project_dir::on_file_added(const fs::path& file) {
 }
 
 void project_dir::on_file_changed(const fs::path& file) {
+  if (skipped.count(file)) {
+    on_file_added(file);
+    return;
+  }
   // Only a held file can have changed; one the project does not hold is ignored.
   auto reload = [&file](auto& files) {
     auto it = files.find(file);
@@ -75,6 +92,7 @@ void project_dir::on_file_changed(const fs::path& file) {
 }
 
 void project_dir::on_file_removed(const fs::path& file) {
+  skipped.erase(file);
   on_file_changed(file);
   if (under(nodes_dir, file)) {
     if (is_header_file(file)) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "backend/managed_file.h"
@@ -23,6 +24,8 @@ class project_dir : public fs_observer {
   project_dir(const project_dir&) = delete;
   project_dir& operator=(const project_dir&) = delete;
 
+  /// Holds a new node source, model or view; one that cannot be read is skipped with a
+  /// warning line.
   void on_file_added(const std::filesystem::path& file) override;
   void on_file_changed(const std::filesystem::path& file) override;
   void on_file_removed(const std::filesystem::path& file) override;
@@ -41,8 +44,15 @@ class project_dir : public fs_observer {
   std::map<std::filesystem::path, std::shared_ptr<managed_model>> models;
   std::map<std::filesystem::path, std::shared_ptr<managed_file>> views;
   std::map<std::filesystem::path, std::shared_ptr<managed_file>> others;
+  /// Node sources, models and views that could not be read when reported; tried again
+  /// when they change.
+  std::set<std::filesystem::path> skipped;
   bool files_changed = false;
   bool blocks_changed = false;
+
+ private:
+  /// on_file_added without the guard: throws when the file cannot be read.
+  void add(const std::filesystem::path& file);
 };
 
 }  // namespace vesk

@@ -53,9 +53,13 @@ bool open_vcs_gui(session& s, vesk::json&) {
 }
 
 bool get_properties(session& s, vesk::json& request) {
+  // Members set one by one: a list of pairs leaves null values out, and both replies keep
+  // their members (null or not) in the protocol's order.
   vesk::json reply;
   try {
-    reply = vesk::json{{"cmd", "node_properties"}, {"props", vesk::json()}, {"node", request["node"]}};
+    reply = vesk::json{{"cmd", "node_properties"}};
+    reply["props"] = vesk::json();
+    reply["node"] = request["node"];
     std::shared_ptr<vesk::generator> g = generator_of(s, request["block_config"]);
     g->set_config(request["block_config"]["cfg"]);
     vesk::json props = vesk::json::make_array(nullptr, 0);
@@ -63,9 +67,9 @@ bool get_properties(session& s, vesk::json& request) {
     reply["props"] = std::move(props);
   } catch (...) {
     vesk::json error_prop{{"form", "headline"}, {"lbl", "Error getting properties..."}};
-    reply = vesk::json{{"cmd", "node_properties"},
-                       {"node_id", request["node_id"]},
-                       {"props", vesk::json::make_array(&error_prop, 1)}};
+    reply = vesk::json{{"cmd", "node_properties"}};
+    reply["node_id"] = request["node_id"];
+    reply["props"] = vesk::json::make_array(&error_prop, 1);
   }
   s.send(reply);
   return true;
@@ -116,6 +120,8 @@ bool get_backend_state(session& s, vesk::json&) {
 }
 
 bool write_prj_config(session& s, vesk::json& request) {
+  // Anything but an object would rewrite the file with nothing taken from the request.
+  if (!session_commands::object_arg(request, "cfg")) return true;
   project_config_file& cfg = s.controller.prj_cfg;
   cfg.read(request["cfg"]);
   cfg.file.content = cfg.to_json().dump("  ");
@@ -125,6 +131,7 @@ bool write_prj_config(session& s, vesk::json& request) {
 }
 
 bool write_vesk_config(session& s, vesk::json& request) {
+  if (!session_commands::object_arg(request, "cfg")) return true;
   vesk_config& cfg = s.controller.state.vesk_config;
   vesk::json copy = request["cfg"];
   cfg.from_json(copy);
@@ -147,8 +154,11 @@ bool get_perspective(session& s, vesk::json& request) {
 }
 
 bool set_perspective(session& s, vesk::json& request) {
+  std::string model;
+  if (!session_commands::text_arg(request, "mdl", model) || !session_commands::object_arg(request, "perspective"))
+    return true;
   vesk_model_perspectives& p = s.controller.perspectives;
-  p.document[request["mdl"].get_string()] = request["perspective"];
+  p.document[model] = request["perspective"];
   p.save();
   return true;
 }

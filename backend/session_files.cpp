@@ -1,7 +1,13 @@
 // The GUI commands on files: new node sources, managed files with save points, data files,
 // deleting a project file and cleaning the build folder. Every path that comes from the
 // editor is checked against the folder it must stay in before anything is touched.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -32,6 +38,30 @@ std::shared_ptr<managed_file> opened(session& s, vesk::json& request) {
   return it == s.open_files.end() ? nullptr : it->second;
 }
 
+/// Closes a descriptor when the scope ends.
+struct open_fd {
+  int fd;
+  ~open_fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+/// The folder opened for use by name in it (links followed), and the real path of what was
+/// opened: every check is made on that path, so a link swapped in after the check cannot
+/// lead elsewhere. -1 when it cannot be opened.
+int open_folder(const fs::path& folder, fs::path& real) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  real = fd >= 0 ? open_file_path(fd) : fs::path();
+  return fd;
+}
+
+/// Whether the folder open on `fd` holds no entry `name`, or a plain file by that name.
+bool plain_or_new(int fd, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return S_ISREG(st.st_mode);
+  return errno == ENOENT;
+}
+
 /// Whether the runtime name can only name a folder directly inside the project.
 bool is_plain_runtime_name(const std::string& name) {
   if (name.empty()) return false;
@@ -42,6 +72,24 @@ bool is_plain_runtime_name(const std::string& name) {
 }
 
 }  // namespace
+
+bool text_arg(vesk::json& request, const char* key, std::string& out, bool required) {
+  vesk::json& v = request[key];
+  if (v.is_string() || (v.is_null() && !required)) {
+    out = v.get_string();
+    return true;
+  }
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key
+          << "\" must be a JSON text; nothing done." << std::endl;
+  return false;
+}
+
+bool object_arg(vesk::json& request, const char* key) {
+  if (request[key].is_object()) return true;
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key
+          << "\" must be a JSON object; nothing written." << std::endl;
+  return false;
+}
 
 std::string base64(const std::string& bytes) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -74,12 +122,23 @@ bool create_h_cpp(session& s, vesk::json& request) {
   const std::string f = s.controller.state.prj_path + "/nodes/";
   const std::string p = s.controller.state.prj_name;
   fs::create_directories(f);
+  // Both files are written into the project's own "nodes" folder as plain files: a link
+  // there (or a linked folder) would carry the templates over a file elsewhere.
+  std::error_code ec;
+  const fs::path nodes = fs::canonical(s.controller.state.prj_path, ec) / "nodes";
+  fs::path real;
+  open_fd dir{open_folder(f, real)};
+  if (ec || dir.fd < 0 || real != nodes || !plain_or_new(dir.fd, n + ".h") || !plain_or_new(dir.fd, n + ".cpp")) {
+    log_err << "create_h_cpp: " << replace_invalid_utf8(f + n) << ".h or .cpp is a link or lies outside the "
+            << "project's nodes folder; nothing written." << std::endl;
+    return true;
+  }
   std::string guard = p + "_" + n + "_h";
   for (char& c : guard) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const std::string header = "#ifndef " + guard + "\n#define " + guard + " " + guard + "\n\nnamespace " + p +
                              "{\n\n\n\n} // namespace " + p + "\n\n#endif // " + guard + "\n";
   const std::string source = "#include \"" + n + ".h\"\n\nusing namespace std;\nusing namespace " + p + ";\n\n";
-  if (!write_file(f + n + ".h", header) || !write_file(f + n + ".cpp", source)) {
+  if (!write_file_in(dir.fd, n + ".h", header) || !write_file_in(dir.fd, n + ".cpp", source)) {
     log_err << "create_h_cpp: unable to write " << f << n << ".h and .cpp" << std::endl;
   }
   return true;
@@ -87,7 +146,9 @@ bool create_h_cpp(session& s, vesk::json& request) {
 
 bool open_file(session& s, vesk::json& request) {
   main_controller& c = s.controller;
-  fs::path t = request["file_name"].get_string();
+  std::string name;
+  if (!text_arg(request, "file_name", name)) return true;
+  fs::path t = name;
   if (t.empty()) {
     log_err << "open_file: no file name given." << std::endl;
     return true;
@@ -125,7 +186,8 @@ bool close_file(session& s, vesk::json& request) {
 bool add_save_point(session& s, vesk::json& request) {
   std::shared_ptr<managed_file> file = opened(s, request);
   if (!file) return false;
-  const std::string content = request["content"].get_string();
+  std::string content;
+  if (!text_arg(request, "content", content, true)) return true;
   save_point_mark mark(s);
   file->add_save_point(content, true);
   return true;
@@ -147,7 +209,8 @@ bool redo(session& s, vesk::json& request) {
 
 bool get_data_file(session& s, vesk::json& request) {
   try {
-    const std::string t = request["file_name"].get_string();
+    std::string t;
+    if (!text_arg(request, "file_name", t)) return true;
     if (t.empty()) {
       log_err << "Error while requesting data_file: no filename set" << std::endl;
       return true;
@@ -171,12 +234,22 @@ bool get_data_file(session& s, vesk::json& request) {
               << "\" leads out of the data folder." << std::endl;
       return true;
     }
-    if (!fs::is_regular_file(file)) {
+    // Opened first, then checked: what is read is what was checked, links swapped in or not.
+    open_fd in{::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (in.fd < 0) throw_bt_exception("Unable to open file: " + file.string());
+    if (!lies_inside(data, open_file_path(in.fd))) {
+      log_err << "Error while requesting data_file: \"" << replace_invalid_utf8(t)
+              << "\" leads out of the data folder." << std::endl;
+      return true;
+    }
+    struct stat st {};
+    if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       log_err << "error opening file: " << replace_invalid_utf8(file.string()) << " is not a regular file"
               << std::endl;
       return true;
     }
-    const std::string content = read_file(file.string());
+    std::string content;
+    if (!read_open_file(in.fd, content)) throw_bt_exception("Unable to read file: " + file.string());
     s.send(vesk::json{{"cmd", "get_data_file"}, {"file_name", t}, {"file", base64(content)}});
   } catch (const std::exception& e) {
     log_err << "error opening file: " << e.what() << std::endl;
@@ -185,27 +258,34 @@ bool get_data_file(session& s, vesk::json& request) {
 }
 
 bool save_dump_file(session&, vesk::json& request) {
-  write_file(request["file_name"].get_string(), request["file"].get_string());
+  std::string name, content;
+  if (text_arg(request, "file_name", name) && text_arg(request, "file", content, true)) write_file(name, content);
   return true;
 }
 
 bool delete_file(session& s, vesk::json& request) {
-  const fs::path f = request["file_name"].get_string();
+  std::string name_given;
+  if (!text_arg(request, "file_name", name_given)) return true;
+  const fs::path f = fs::absolute(name_given).lexically_normal();
   const fs::path d = s.controller.state.prj_path;
+  // The file's folder is opened and its real path checked; the name is then removed from
+  // that open folder, so the check and the removal concern the same entry.
   std::error_code ec;
-  const fs::file_status st = fs::symlink_status(f, ec);
-  // Lexically inside, and no linked folder on the way that leads out of the project.
-  bool inside = !ec && fs::exists(st) && !fs::is_directory(st) && path_exists(d) && lies_inside(d, f);
-  if (inside) {
-    const fs::path real_parent = fs::canonical(fs::absolute(f).lexically_normal().parent_path(), ec);
-    const fs::path real_project = fs::canonical(d, ec);
-    inside = !ec && (real_parent == real_project || lies_inside(real_project, real_parent));
-  }
+  const fs::path real_project = fs::canonical(d, ec);
+  fs::path real_parent;
+  open_fd dir{ec || !lies_inside(d, f) ? -1 : open_folder(f.parent_path(), real_parent)};
+  const std::string name = f.filename().string();
+  struct stat st {};
+  const bool inside = dir.fd >= 0 && (real_parent == real_project || lies_inside(real_project, real_parent)) &&
+                      !name.empty() && ::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      !S_ISDIR(st.st_mode);
   if (!inside) {
     log_err << "File not in project dir..." << std::endl;
     return true;
   }
-  fs::remove(f);
+  if (::unlinkat(dir.fd, name.c_str(), 0) != 0)
+    log_err << "delete: unable to remove " << replace_invalid_utf8(f.string()) << ": " << std::strerror(errno)
+            << std::endl;
   s.controller.poll_files();
   return true;
 }

@@ -38,40 +38,21 @@ workspace::workspace(fs::path r, std::string own, vesk::main_controller& owner)
 workspace::~workspace() = default;
 
 void workspace::rescan() {
-  if (drop_vanished(projects, [](project_dir& p) { return p.path; })) changed = true;
-  if (drop_vanished(runtimes, [](runtime_dir& r) { return r.path; })) changed = true;
+  poll_step([&] {
+    if (drop_vanished(projects, [](project_dir& p) { return p.path; })) changed = true;
+  });
+  poll_step([&] {
+    if (drop_vanished(runtimes, [](runtime_dir& r) { return r.path; })) changed = true;
+  });
 
-  for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
-    std::error_code ec;
-    if (!entry.is_directory(ec)) continue;
-    const std::string n = entry.path().filename().string();
-    if (n.empty() || n[0] == '.' || n == own_project) continue;
-    if (!is_identifier(n)) {
-      bool known = false;
-      for (const std::string& i : ignored) known = known || i == n;
-      if (!known) {
-        ignored.push_back(n);
-        log_warn << "Workspace directory '" << n
-                 << "' is ignored because it does not follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << std::endl;
-      }
-      continue;
-    }
-    if (starts_with(n, "rt_")) {
-      const std::string r = n.substr(3);
-      if (runtimes.count(r)) continue;
-      auto made = std::make_shared<runtime_dir>(root / n);  // stored only once it was built
-      runtimes[r] = made;
-      changed = true;
-    } else if (!projects.count(n)) {
-      // A new project's observers report its files, which sets its flags: the loop below
-      // turns those into the mark, so an empty project leaves it alone.
-      auto made = std::make_shared<project_dir>(root / n, controller);
-      projects[n] = made;
-    }
-  }
+  // Each folder, project and loose file on its own: one that fails is tried again by the
+  // next rescan and keeps none of the others from being looked at.
+  std::error_code ec;
+  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+    poll_step([&] { add_folder(*it); });
 
   for (auto& p : projects) {
-    for (auto& o : p.second->observers) o->poll();
+    for (auto& o : p.second->observers) poll_step([&] { o->poll(); });
     if (p.second->files_changed || p.second->blocks_changed) {
       changed = true;
       p.second->files_changed = p.second->blocks_changed = false;
@@ -79,7 +60,38 @@ void workspace::rescan() {
   }
 
   for (auto& f : files)
-    if (f.second->reload_if_changed()) changed = true;
+    poll_step([&] {
+      if (f.second->reload_if_changed()) changed = true;
+    });
+}
+
+void workspace::add_folder(const fs::directory_entry& entry) {
+  std::error_code ec;
+  if (!entry.is_directory(ec)) return;
+  const std::string n = entry.path().filename().string();
+  if (n.empty() || n[0] == '.' || n == own_project) return;
+  if (!is_identifier(n)) {
+    bool known = false;
+    for (const std::string& i : ignored) known = known || i == n;
+    if (!known) {
+      ignored.push_back(n);
+      log_warn << "Workspace directory '" << n
+               << "' is ignored because it does not follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << std::endl;
+    }
+    return;
+  }
+  if (starts_with(n, "rt_")) {
+    const std::string r = n.substr(3);
+    if (runtimes.count(r)) return;
+    auto made = std::make_shared<runtime_dir>(root / n);  // stored only once it was built
+    runtimes[r] = made;
+    changed = true;
+  } else if (!projects.count(n)) {
+    // A new project's observers report its files, which sets its flags: the rescan turns
+    // those into the mark, so an empty project leaves it alone.
+    auto made = std::make_shared<project_dir>(root / n, controller);
+    projects[n] = made;
+  }
 }
 
 std::shared_ptr<managed_file> workspace::get_file(fs::path& file) {

@@ -15,6 +15,16 @@ namespace vesk {
 
 class main_controller;
 
+/// Runs one step of a file poll: what goes wrong in it is left for the next poll to try
+/// again, and the steps after it still run.
+template <class F>
+void poll_step(F f) {
+  try {
+    f();
+  } catch (...) {
+  }
+}
+
 class workspace {
  public:
   /// `root`: the workspace folder; `own_project`: the open project's folder name.
@@ -36,6 +46,10 @@ class workspace {
   vesk::main_controller& controller;
   std::map<std::string, std::shared_ptr<runtime_dir>> runtimes;
   std::map<std::filesystem::path, std::shared_ptr<managed_file>> files;
+
+ private:
+  /// Takes a folder of the workspace in as a project or runtime when it is a new one.
+  void add_folder(const std::filesystem::directory_entry& entry);
 };
 
 }  // namespace vesk

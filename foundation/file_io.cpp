@@ -20,20 +20,20 @@ namespace fs = std::filesystem;
 namespace {
 
 /// Reads an open regular file: its size first, then whatever it grew by (files under
-/// /proc report size 0). Empty on a read error.
-std::string read_regular(int fd, off_t size) {
-  std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+/// /proc report size 0). False on a read error.
+bool read_regular(int fd, off_t size, std::string& text) {
+  text.assign(static_cast<size_t>(size > 0 ? size : 0), '\0');
   size_t have = 0;
   for (;;) {
     if (have == text.size()) text.resize(have + (have < 65536 ? 65536 : have));
     ssize_t n = ::read(fd, &text[have], text.size() - have);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::string();
+    if (n < 0) return false;
     if (n == 0) break;
     have += static_cast<size_t>(n);
   }
   text.resize(have);
-  return text;
+  return true;
 }
 
 /// What a write to `given` replaces: the final target of a chain of symbolic links (which
@@ -64,16 +64,16 @@ bool write_all(int fd, const std::string& content) {
   return true;
 }
 
-/// Creates a new, unused file beside `target` (hidden, named after it); its descriptor, or
-/// -1. Mode 0666 so that the umask decides for a new file, as for any other created file.
-int create_temp(const fs::path& target, std::string& temp) {
+/// Creates a new, unused file in the folder open on `dir_fd` (hidden, named after
+/// `name`); its descriptor, or -1. Mode 0666 so that the umask decides for a new file, as
+/// for any other created file.
+int create_temp(int dir_fd, const std::string& name, std::string& temp) {
   static unsigned counter = 0;
-  const fs::path dir = target.parent_path();
   for (int tries = 0; tries < 100; ++tries) {
     const unsigned salt = static_cast<unsigned>(::getpid()) * 2654435761u ^
                           static_cast<unsigned>(std::time(nullptr)) ^ (++counter * 40503u);
-    temp = (dir / ("." + target.filename().string() + ".tmp" + std::to_string(salt))).string();
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temp = "." + name + ".tmp" + std::to_string(salt);
+    int fd = ::openat(dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -85,12 +85,27 @@ std::string read_file(const std::string& file_name) {
   if (!path_exists(file_name)) throw_bt_exception("Unable to open file: " + file_name);
   // Non-blocking, so opening a FIFO does not wait for a writer.
   int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::string();
-  struct stat st {};
+  if (fd < 0) throw_bt_exception("Unable to open file: " + file_name);
   std::string text;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) text = read_regular(fd, st.st_size);
+  const bool ok = read_open_file(fd, text);
   ::close(fd);
+  if (!ok) throw_bt_exception("Unable to read file: " + file_name);
   return text;
+}
+
+bool read_open_file(int fd, std::string& text) {
+  struct stat st {};
+  text.clear();
+  if (::fstat(fd, &st) != 0) return false;
+  return !S_ISREG(st.st_mode) || read_regular(fd, st.st_size, text);
+}
+
+std::filesystem::path open_file_path(int fd) {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+  // A removed entry reads "<path> (deleted)"; such a path names nothing.
+  if (ec || !p.is_absolute() || ends_with(p.string(), " (deleted)")) return fs::path();
+  return p;
 }
 
 bool path_exists(const std::filesystem::path& path) {
@@ -104,15 +119,26 @@ bool write_file(const std::string& file_name, const std::string& content) {
     errno = ELOOP;
     return false;
   }
+  const std::string dir = target.has_parent_path() ? target.parent_path().string() : ".";
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return false;
+  const bool ok = write_file_in(dfd, target.filename().string(), content);
+  const int saved = errno;
+  ::close(dfd);
+  errno = saved;
+  return ok;
+}
+
+bool write_file_in(int dir_fd, const std::string& name, const std::string& content) {
   struct stat old {};
-  const bool existed = ::stat(target.c_str(), &old) == 0;
-  // A folder, FIFO or device is not a file we may replace by a regular one.
+  const bool existed = ::fstatat(dir_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  // A folder, FIFO, device or link is not a file we may replace by a regular one.
   if (existed && !S_ISREG(old.st_mode)) {
     errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
     return false;
   }
   std::string temp;
-  int fd = create_temp(target, temp);
+  int fd = create_temp(dir_fd, name, temp);
   if (fd < 0) return false;
   bool ok = true;
   if (existed) {
@@ -126,21 +152,17 @@ bool write_file(const std::string& file_name, const std::string& content) {
     ok = false;
     saved = errno;
   }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+  // The rename replaces the entry itself: a link put there meanwhile is replaced, never followed.
+  if (ok && ::renameat(dir_fd, temp.c_str(), dir_fd, name.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlinkat(dir_fd, temp.c_str(), 0);
     errno = saved;
     return false;
   }
   // The rename itself reaches the disk with the folder; a failure here loses nothing.
-  const std::string dir = target.has_parent_path() ? target.parent_path().string() : ".";
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  ::fsync(dir_fd);
   return true;
 }

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -111,6 +112,19 @@ TEST(WriteFile, ReplacesWholeKeepsModeAndFollowsLinks) {
   EXPECT_TRUE(fs::is_symlink(d.path / "ln"));
   EXPECT_TRUE(fs::is_symlink(d.path / "ln2"));
   ::umask(saved_mask);
+}
+
+TEST(WriteFile, InAnOpenFolderTheNameIsNeverFollowed) {
+  temp_dir d;
+  const fs::path outside = d.put("outside.txt", "keep"), in = d.path / "in";
+  fs::create_directory(in);
+  fs::create_symlink(outside, in / "ln");
+  const int dir = ::open(in.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(open_file_path(dir), in);
+  EXPECT_FALSE(write_file_in(dir, "ln", "new"));
+  EXPECT_TRUE(write_file_in(dir, "plain", "new"));
+  ::close(dir);
+  EXPECT_EQ(read_file(outside.string()) + read_file((in / "plain").string()), "keepnew");
 }
 
 TEST(WriteFile, FailedWriteKeepsTheOldContentWhole) {

@@ -267,8 +267,15 @@ void obs_dir::report_removed() {
 
 single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
   stamp_ = file_stamp::of(path);
+  if (stamp_.present) {
+    try {
+      content = read_file(path.string());
+    } catch (const std::exception&) {
+      // Unreadable for now: empty, and the first check that can read it reports a change.
+      stamp_ = file_stamp{};
+    }
+  }
   last_write_time = write_time_of(stamp_);
-  if (stamp_.present) content = read_file(path.string());
 }
 
 void single_observed_file::save() {

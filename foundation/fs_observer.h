@@ -145,7 +145,7 @@ class obs_dir : public obs_base {
 /// One file whose content is kept in memory, reloaded when its write time changes.
 class single_observed_file {
  public:
-  /// Reads the file when it exists; otherwise content and time stay empty.
+  /// Reads the file when it exists and can be read; otherwise content and time stay empty.
   explicit single_observed_file(std::filesystem::path path);
 
   /// Writes content to the file and remembers the new write time, so that the next check

@@ -6,10 +6,19 @@
 #include <string>
 #include <vector>
 
-/// The whole file as text; throws "Unable to open file: <name>" when nothing exists there.
-/// An entry that exists but cannot be read (no permission, a folder, a FIFO, a device) gives
-/// "" at once: only regular files are read, never waiting for a writer.
+/// The whole file as text; throws "Unable to open file: <name>" when nothing exists there
+/// or it cannot be opened (a dangling or looping link, no permission), "Unable to read
+/// file: <name>" when reading fails. A folder, FIFO or device gives "" at once: only
+/// regular files are read, never waiting for a writer.
 std::string read_file(const std::string& file_name);
+
+/// The content of the regular file open on `fd` into `text` ("" for anything that is no
+/// regular file); false when reading fails.
+bool read_open_file(int fd, std::string& text);
+
+/// The path the open descriptor `fd` names now, links resolved; empty when it cannot be
+/// had (or the entry was removed). What was opened can so be checked after opening.
+std::filesystem::path open_file_path(int fd);
 
 /// Whether anything is at `path` (links followed); an error in asking counts as nothing.
 bool path_exists(const std::filesystem::path& path);
@@ -19,6 +28,10 @@ bool path_exists(const std::filesystem::path& path);
 /// content stays whole when anything fails. An existing file keeps its permission bits, a
 /// new one gets 0666 under the umask. False when it did not work; errno then tells why.
 bool write_file(const std::string& file_name, const std::string& content);
+
+/// The same for the entry `name` of the folder open on `dir_fd`, which is never followed:
+/// a link (or folder, FIFO, device) there is refused (false, errno EINVAL or EISDIR).
+bool write_file_in(int dir_fd, const std::string& name, const std::string& content);
 
 /// `text` with every occurrence of `search` replaced, scanning on behind each replacement.
 /// An empty search text leaves the text unchanged.
