@@ -35,10 +35,8 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
       {{"--gui-port", "99999", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --gui-port 99999\n"},
       {{"-mp", "70000", "-ng", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -mp 70000\n"},
       {{"--model-port", "0", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --model-port 0\n"},
-      {{"-mp", "15101.5", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -mp 15101.5\n"},
       {{"-ng", "-gp"}, 2, "", "missing port number after -gp\n"},
       {{"-ng", "--strat", "x.vcfg"}, 2, "", "unknown option: --strat\n\n" + usage},
-      {{"-", "x.vcfg"}, 2, "", "unknown option: -\n"},
   };
   for (const row& r : rows) {
     program p;
@@ -47,9 +45,8 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
     EXPECT_EQ(p.out().rfind(r.out_begins, 0), 0u) << r.args[0] << "\n" << p.out();
     EXPECT_EQ(p.err().rfind(r.err_begins, 0), 0u) << r.args[0] << "\n" << p.err();
     // A refused command line neither creates the project file nor starts anything.
-    if (r.status == 2) {
-      EXPECT_EQ(p.out() + (fs::exists(p.cwd / "x.vcfg") ? "x.vcfg created" : ""), "") << r.args[0];
-    }
+    EXPECT_TRUE(r.status != 2 || p.out().empty()) << r.args[0] << "\n" << p.out();
+    EXPECT_FALSE(fs::exists(p.cwd / "x.vcfg")) << r.args[0];
   }
   program p;
   p.start({"-ng", "sub dir/new.vcfg"}, true);
