@@ -13,7 +13,7 @@
 namespace core_test {
 namespace {
 
-const char* const usage =
+const std::string usage =
     "Usage:\n\tvesk [options] vcfg-file\n\nOptions:\n\t-h,  --help                Shows this screen\n"
     "\t-s,  --start               Starts the configuration\n\t-ng, --no-gui              Starts without GUI\n"
     "\t-gp, --gui-port <port>     Default: 15100\n\t-mp, --model-port <port>   Default: 15101\n\n";
@@ -23,24 +23,34 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
     std::vector<std::string> args;
     int status;
     std::string out_begins;
+    std::string err_begins;  // a refused command line: the reason, then the usage
   };
   const std::vector<row> rows = {
-      {{"--help", "new/missing.vcfg"}, 0, usage},
-      {{"-h"}, 0, usage},
-      {{"-gp", "15101"}, 255, "'15101' is not a project configuration file"},
-      {{"-ng"}, 0, "unable to open file: "},  // the default project beside the copy is missing
-      {{"-ng", "bad-name.vcfg"}, 0, "created new config bad-name.vcfg\nerror: An exception occured: Error opening '"},
-      {{"-gp", "abc", "x.vcfg"}, 0, "created new config x.vcfg\nerror: An exception occured: stod"},
+      {{"--help", "new/missing.vcfg"}, 0, usage, ""},
+      {{"-h", "-x"}, 0, usage, ""},
+      {{"-gp", "15101"}, 255, "'15101' is not a project configuration file", ""},
+      {{"-ng"}, 0, "unable to open file: ", ""},  // the default project beside the copy is missing
+      {{"-ng", "bad-name.vcfg"}, 1, "created new config bad-name.vcfg\nerror: An exception occured: Error opening '", ""},
+      {{"-gp", "abc", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp abc\n\n" + usage},
+      {{"--gui-port", "99999", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --gui-port 99999\n"},
+      {{"-mp", "70000", "-ng", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -mp 70000\n"},
+      {{"--model-port", "0", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --model-port 0\n"},
+      {{"-ng", "-gp"}, 2, "", "missing port number after -gp\n"},
+      {{"-ng", "--strat", "x.vcfg"}, 2, "", "unknown option: --strat\n\n" + usage},
   };
   for (const row& r : rows) {
     program p;
     p.start(r.args, true);
     EXPECT_EQ(p.wait_end(), r.status) << r.args[0];
     EXPECT_EQ(p.out().rfind(r.out_begins, 0), 0u) << r.args[0] << "\n" << p.out();
+    EXPECT_EQ(p.err().rfind(r.err_begins, 0), 0u) << r.args[0] << "\n" << p.err();
+    // A refused command line neither creates the project file nor starts anything.
+    EXPECT_TRUE(r.status != 2 || p.out().empty()) << r.args[0] << "\n" << p.out();
+    EXPECT_FALSE(fs::exists(p.cwd / "x.vcfg")) << r.args[0];
   }
   program p;
-  p.start({"-ng", "-gp", "abc", "sub dir/new.vcfg"}, true);
-  EXPECT_EQ(p.wait_end(), 0);
+  p.start({"-ng", "sub dir/new.vcfg"}, true);
+  EXPECT_EQ(p.wait_end(), 1);
   EXPECT_EQ(slurp(p.cwd / "sub dir" / "new.vcfg"), "{}");
   EXPECT_FALSE(fs::exists(p.cwd / "new" / "missing.vcfg"));
 }
@@ -95,7 +105,7 @@ TEST(ProgramStartup, NoFreePortFailsNamingTheRange) {
   if (top.fd < 0) GTEST_SKIP() << "port 65535 is taken by another program";
   p.gui_port = 65535;
   p.start();
-  EXPECT_EQ(p.wait_end(), 0);
+  EXPECT_EQ(p.wait_end(), 1);
   EXPECT_NE(p.out().find("An exception occured: Unable to open the GUI port: none of the ports 65535 to 65535 could "
                          "be bound on 127.0.0.1."),
             std::string::npos)

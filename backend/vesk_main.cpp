@@ -1,11 +1,14 @@
 // The back end program vesk: reads the options, opens the project configuration, runs the
 // controller (backend/main_controller.h) on one event loop until a stop signal.
+// Exit status: 0 after a stop signal or --help, 1 when an exception ended it, 2 for a
+// command line it cannot take.
 #include <clocale>
 #include <csignal>
 #include <deque>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <unistd.h>
@@ -62,6 +65,34 @@ log_stream::sink_fn to_controller(vesk::main_controller& c, const char* type) {
   return [&c, type](const char* text, size_t len) { c.add_log_entry(type, std::string(text, len)); };
 }
 
+/// Whether `text` is a port number: decimal digits only, 1 to 65535.
+bool is_port_number(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long n = std::stoul(text);
+  return n >= 1 && n <= 65535;
+}
+
+/// The first argument the program cannot take, described for the user; empty when all are
+/// fine. A mistyped option or port must not start a back end that does something else.
+std::string bad_argument(int argc, char** argv) {
+  static const std::set<std::string> flags = {"-h", "--help", "-s", "--start", "-ng", "--no-gui", "-nt", "--no-try"};
+  static const std::set<std::string> port_options = {"-gp", "--gui-port", "-mp", "--model-port"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool last = i + 1 == argc;
+    if (flags.count(arg)) continue;
+    if (port_options.count(arg)) {
+      if (last) return "missing port number after " + arg;
+      if (!is_port_number(argv[i + 1])) return "not a port number (1 to 65535): " + arg + " " + argv[i + 1];
+      ++i;
+      continue;
+    }
+    // The project file is the last argument, whatever its name begins with.
+    if (starts_with(arg, "-") && !(last && ends_with(arg, ".vcfg"))) return "unknown option: " + arg;
+  }
+  return "";
+}
+
 void point_logs_at_stdout(std::deque<vesk::log_entry>& history) {
   log_debug.sink = to_stdout(history, "", "debug");
   log_info.sink = to_stdout(history, "", "info");
@@ -100,6 +131,7 @@ int main(int argc, char** argv) {
     std::cout.flush();
     std::cerr.flush();
   };
+  bool failed = true;  // until the loop ends by a stop signal
   try {
     history = std::make_unique<std::deque<vesk::log_entry>>();
     point_logs_at_stdout(*history);
@@ -113,6 +145,12 @@ int main(int argc, char** argv) {
       std::cout << usage_text << std::endl;
       teardown();
       return 0;
+    }
+    const std::string problem = bad_argument(argc, argv);
+    if (!problem.empty()) {
+      std::cerr << problem << "\n\n" << usage_text << std::endl;
+      teardown();
+      return 2;
     }
     if (argc > 1) {
       const std::string last = argv[argc - 1];
@@ -159,6 +197,7 @@ int main(int argc, char** argv) {
     std::cout << "start main loop..." << std::endl;
     (void)has_option(argc, argv, {"-nt", "--no-try"});  // accepted; changes nothing
     while (run_flag) events->wait_and_dispatch();
+    failed = false;
   } catch (const std::exception& e) {
     log_err << "An exception occured: " << e.what() << std::endl;
     run_flag = 0;
@@ -170,5 +209,5 @@ int main(int argc, char** argv) {
     run_flag = 0;
   }
   teardown();
-  return 0;
+  return failed ? 1 : 0;
 }
