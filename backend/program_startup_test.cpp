@@ -29,7 +29,7 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
       {{"--help", "new/missing.vcfg"}, 0, usage, ""},
       {{"-h", "-x"}, 0, usage, ""},
       {{"-gp", "15101"}, 255, "'15101' is not a project configuration file", ""},
-      {{"-ng"}, 0, "unable to open file: ", ""},  // the default project beside the copy is missing
+      {{"-ng"}, 1, "unable to open file: ", ""},  // the default project beside the copy is missing
       {{"-ng", "bad-name.vcfg"}, 1, "created new config bad-name.vcfg\nerror: An exception occured: Error opening '", ""},
       {{"-gp", "abc", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp abc\n\n" + usage},
       {{"--gui-port", "99999", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --gui-port 99999\n"},

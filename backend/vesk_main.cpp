@@ -1,7 +1,7 @@
 // The back end program vesk: reads the options, opens the project configuration, runs the
 // controller (backend/main_controller.h) on one event loop until a stop signal.
-// Exit status: 0 after a stop signal or --help, 1 when an exception ended it, 2 for a
-// command line it cannot take.
+// Exit status: 0 after a stop signal or --help, 1 when an exception ended it or the
+// project file is missing, 2 for a command line it cannot take.
 #include <clocale>
 #include <csignal>
 #include <deque>
@@ -183,9 +183,10 @@ int main(int argc, char** argv) {
 
     events = std::make_unique<vesk::io::event_list>();
     if (!path_exists(project)) {
+      // A project that is not there is the user's mistake, not a successful run.
       std::cout << "unable to open file: " << project.string() << std::endl << usage_text << std::endl;
       teardown();
-      return 0;
+      return 1;
     }
     project = fs::canonical(project).lexically_normal();
     controller = std::make_unique<vesk::main_controller>(*events, project, *history, gui_port, model_port, !no_gui,
