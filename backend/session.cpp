@@ -279,8 +279,29 @@ void session::send(const vesk::json& message) {
               << "\" to the editor is not valid UTF-8 and cannot be sent as text." << std::endl;
     return;
   }
+  if (!has_room()) return;
   std::shared_ptr<vesk::io::websocket_connection> c = connection;
   c->send_text(text.data(), text.size());
+}
+
+void session::send_binary(const std::string& message) {
+  if (!has_room()) return;
+  std::shared_ptr<vesk::io::websocket_connection> c = connection;
+  c->send_binary(message.data(), message.size());
+}
+
+bool session::has_room() {
+  if (cut_off) return false;
+  const size_t waiting = connection->queued_bytes();
+  if (waiting < queue_limit) return true;
+  cut_off = true;
+  // Dropping the connection ends this session (on_close); it must last until we return.
+  std::shared_ptr<session> keep = weak_from_this().lock();
+  std::shared_ptr<vesk::io::websocket_connection> c = connection;
+  c->drop();
+  log_warn << "The editor does not read what the back end sends: its connection was closed (" << waiting
+           << " bytes waited to be sent)." << std::endl;
+  return false;
 }
 
 }  // namespace vesk
