@@ -1,5 +1,6 @@
 // The real program, driven over the GUI port: replies byte for byte, pushes, bad input
 // that must not end the back end, one editor at a time, and web pages kept out.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,6 +166,51 @@ TEST(ProgramSession, ASessionEndsWithAClosingHandshakeAndThenItsSocket) {
   const std::string out = p.out();
   EXPECT_EQ(occurrences(out, "info: Only one GUI connection is supported...\n"), 1u);
   EXPECT_EQ(out.find("Transport Error"), std::string::npos) << out;
+}
+
+TEST(ProgramSession, AnEditorThatStopsReadingIsCutOffAndTheLogStaysBounded) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  const std::string cut_off = "warn: The editor does not read what the back end sends: its connection was closed";
+  const auto unknown = [](int n) {
+    return "received unkonwn command: {\n  \"cmd\": \"nothing\",\n  \"n\": " + std::to_string(n) + ".000000,";
+  };
+  {
+    // Reads nothing after its handshake, while long error lines and whole log histories
+    // are sent to it: some 400 MB if nothing were cut or dropped.
+    editor silent(p.gui_port);
+    ASSERT_TRUE(silent.open());
+    const std::string pad(70000, 'x');
+    for (int n = 0; n < 300; ++n) silent.send(R"({"cmd":"nothing","n":)" + std::to_string(n) + R"(,"pad":")" + pad + "\"}");
+    for (int i = 0; i < 20; ++i) silent.send(R"({"cmd":"get_log_history"})");
+    EXPECT_TRUE(eventually([&] { return p.out().find(cut_off) != std::string::npos; }, 30000));
+  }
+  EXPECT_LT(p.peak_memory_kib(), 256u << 10);
+  // An editor that connects again is served as usual; the history kept its limits.
+  editor e(p.gui_port);
+  ASSERT_TRUE(e.answers());
+  const size_t from = e.seen.size();
+  e.send(R"({"cmd":"get_log_history"})");
+  ASSERT_TRUE(e.answers());
+  size_t total = 0, longest = 0, noted = 0;
+  std::vector<bool> kept(300, false);
+  for (size_t i = from; i < e.seen.size(); ++i) {
+    if (!(e.seen[i]["cmd"] == "log")) continue;
+    const std::string msg = e.seen[i]["msg"].get_string();
+    total += msg.size();
+    longest = std::max(longest, msg.size());
+    const std::string note = " more bytes cut]";
+    noted += msg.size() > note.size() && msg.compare(msg.size() - note.size(), note.size(), note) == 0;
+    for (int n = 0; n < 300; ++n) kept[n] = kept[n] || msg.rfind(unknown(n), 0) == 0;
+  }
+  EXPECT_LE(longest, 65536u);
+  EXPECT_LE(total, 16u << 20);
+  EXPECT_GT(noted, 200u);
+  EXPECT_FALSE(kept[0]);
+  EXPECT_TRUE(kept[299]);
+  const std::string out = p.out();
+  EXPECT_EQ(occurrences(out, cut_off), 1u);
+  EXPECT_NE(out.find(unknown(299)), std::string::npos);
 }
 
 TEST(ProgramSession, WebPagesCannotConnect) {
