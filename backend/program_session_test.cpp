@@ -185,7 +185,9 @@ TEST(ProgramSession, AnEditorThatStopsReadingIsCutOffAndTheLogStaysBounded) {
     for (int i = 0; i < 20; ++i) silent.send(R"({"cmd":"get_log_history"})");
     EXPECT_TRUE(eventually([&] { return p.out().find(cut_off) != std::string::npos; }, 30000));
   }
+#ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
   EXPECT_LT(p.peak_memory_kib(), 256u << 10);
+#endif
   // An editor that connects again is served as usual; the history kept its limits.
   editor e(p.gui_port);
   ASSERT_TRUE(e.answers());
