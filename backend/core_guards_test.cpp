@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "backend/backend_state.h"
 #include "backend/build_output.h"
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
@@ -34,61 +33,6 @@ TEST(CoreGuards, Utf8) {
   for (const row& x : rows) {
     EXPECT_EQ(is_valid_utf8(x.in), x.valid) << x.in;
     EXPECT_EQ(replace_invalid_utf8(x.in), x.replaced) << x.in;
-  }
-}
-
-TEST(CoreGuards, LogTextIsCutAtACharacterWithANote) {
-  std::vector<std::string> rows = {"short \xe0\xa4\x95", std::string(log_entry_limit, 'a'),
-                                   std::string(log_entry_limit + 1, 'a')};
-  // Three- and four-byte characters across the cut, each of their bytes in turn at it.
-  for (const char* c : {"\xe0\xa4\x95", "\xe2\x80\xbf", "\xf0\x9f\x98\xbf"}) {
-    for (size_t shift = 0; shift < 4; ++shift) {
-      std::string text(log_entry_limit - 40 + shift, 'a');
-      for (int i = 0; i < 30; ++i) text += c;
-      rows.push_back(text);
-    }
-  }
-  for (const std::string& in : rows) {
-    const std::string out = cut_log_text(in);
-    EXPECT_LE(out.size(), log_entry_limit);
-    EXPECT_TRUE(is_valid_utf8(out)) << in.size();
-    if (in.size() <= log_entry_limit) {
-      EXPECT_EQ(out, in);
-      continue;
-    }
-    const size_t kept = out.find(" [... ");
-    ASSERT_NE(kept, std::string::npos);
-    EXPECT_GT(kept, log_entry_limit - 64);
-    EXPECT_EQ(out.substr(0, kept), in.substr(0, kept));
-    EXPECT_EQ(out.substr(kept), " [... " + std::to_string(in.size() - kept) + " more bytes cut]");
-  }
-}
-
-TEST(CoreGuards, LogHistoryKeepsItsEntryAndByteLimits) {
-  struct row {
-    size_t start_entries;  // tiny entries already held (start-up may leave more than the limit)
-    size_t added;
-    size_t msg_size;
-    size_t entries_after;
-  };
-  const size_t big = log_entry_limit;
-  const size_t big_fit = log_history_byte_limit / (big + 4);
-  const std::vector<row> rows = {
-      {0, 6000, 1, log_history_entry_limit},
-      {log_history_entry_limit + 3, 1, 1, log_history_entry_limit + 3},
-      {0, big_fit + 50, big, big_fit},
-      {100, big_fit + 1, big, big_fit},
-  };
-  for (const row& r : rows) {
-    std::deque<log_entry> history(r.start_entries, log_entry{"info", "x"});
-    size_t bytes = r.start_entries * 5;
-    for (size_t i = 0; i < r.added; ++i) keep_log_entry(history, bytes, {"warn", std::to_string(i) + std::string(r.msg_size, 'm')});
-    size_t counted = 0;
-    for (const log_entry& e : history) counted += log_bytes(e);
-    EXPECT_EQ(bytes, counted);
-    EXPECT_LE(bytes, log_history_byte_limit);
-    EXPECT_EQ(history.size(), r.entries_after) << r.start_entries << " " << r.added;
-    EXPECT_EQ(history.back().msg.substr(0, std::to_string(r.added - 1).size()), std::to_string(r.added - 1));
   }
 }
 

@@ -1,6 +1,5 @@
 // The real program, driven over the GUI port: replies byte for byte, pushes, bad input
 // that must not end the back end, one editor at a time, and web pages kept out.
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -145,23 +144,15 @@ TEST(ProgramSession, ASessionEndsWithAClosingHandshakeAndThenItsSocket) {
     editor first(p.gui_port);
     ASSERT_TRUE(first.answers());
     std::unique_ptr<editor> second;
-    if (replaced) {
-      second = std::make_unique<editor>(p.gui_port);
-      ASSERT_TRUE(second->open());
-      EXPECT_TRUE(second->answers());
-    } else {
-      first.c.send_raw(first.idle, wc::frame(8, "\x03\xe8"));
-    }
+    if (replaced) second = std::make_unique<editor>(p.gui_port);
+    else first.c.send_raw(first.idle, wc::frame(8, "\x03\xe8"));
     wc::server_frame f;
     for (int i = 0; i < 1000 && f.opcode != 8; ++i) first.c.next_frame(first.idle, f, 5);
-    ASSERT_EQ(f.opcode, 8) << replaced;
-    EXPECT_EQ(f.payload.substr(0, 2), "\x03\xe8");
+    ASSERT_EQ(f.payload.substr(0, 2), "\x03\xe8") << replaced;
     if (replaced) first.c.send_raw(first.idle, wc::frame(8, "\x03\xe8"));
     // Closed right after the handshake, long before a client would give up waiting.
     EXPECT_TRUE(eventually([&] { return !first.c.poll_input(10); }, 1500)) << replaced;
-    if (second) {
-      EXPECT_TRUE(second->answers());
-    }
+    EXPECT_TRUE(!second || second->answers());
   }
   const std::string out = p.out();
   EXPECT_EQ(occurrences(out, "info: Only one GUI connection is supported...\n"), 1u);
@@ -171,48 +162,40 @@ TEST(ProgramSession, ASessionEndsWithAClosingHandshakeAndThenItsSocket) {
 TEST(ProgramSession, AnEditorThatStopsReadingIsCutOffAndTheLogStaysBounded) {
   program p;
   ASSERT_TRUE(p.start_running()) << p.out();
-  const std::string cut_off = "warn: The editor does not read what the back end sends: its connection was closed";
   const auto unknown = [](int n) {
     return "received unkonwn command: {\n  \"cmd\": \"nothing\",\n  \"n\": " + std::to_string(n) + ".000000,";
   };
   {
-    // Reads nothing after its handshake, while long error lines and whole log histories
-    // are sent to it: some 400 MB if nothing were cut or dropped.
+    // Reads nothing while long error lines and whole histories are sent to it: some
+    // 400 MB if nothing were cut or dropped. The lines are cut between four-byte
+    // characters, whose bytes fall at the cut in turn as the number grows.
     editor silent(p.gui_port);
-    ASSERT_TRUE(silent.open());
-    const std::string pad(70000, 'x');
-    for (int n = 0; n < 300; ++n) silent.send(R"({"cmd":"nothing","n":)" + std::to_string(n) + R"(,"pad":")" + pad + "\"}");
+    std::string pad;
+    while (pad.size() < 70000) pad += "\xf0\x9f\x98\xbf";
+    for (int n = 0; n < 300; ++n) {
+      silent.send(R"({"cmd":"nothing","n":)" + std::to_string(n) + R"(,"pad":")" + pad + "\"}");
+    }
     for (int i = 0; i < 20; ++i) silent.send(R"({"cmd":"get_log_history"})");
-    EXPECT_TRUE(eventually([&] { return p.out().find(cut_off) != std::string::npos; }, 30000));
+    const std::string warning = "warn: The editor does not read what the back end sends: its connection was closed (";
+    EXPECT_TRUE(eventually([&] { return occurrences(p.out(), warning) == 1; }, 30000));
   }
 #ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
   EXPECT_LT(p.peak_memory_kib(), 256u << 10);
 #endif
-  // An editor that connects again is served as usual; the history kept its limits.
+  // An editor that connects again is served; the history kept its limits.
   editor e(p.gui_port);
-  ASSERT_TRUE(e.answers());
   const size_t from = e.seen.size();
   e.send(R"({"cmd":"get_log_history"})");
   ASSERT_TRUE(e.answers());
-  size_t total = 0, longest = 0, noted = 0;
-  std::vector<bool> kept(300, false);
+  std::string all;
   for (size_t i = from; i < e.seen.size(); ++i) {
-    if (!(e.seen[i]["cmd"] == "log")) continue;
-    const std::string msg = e.seen[i]["msg"].get_string();
-    total += msg.size();
-    longest = std::max(longest, msg.size());
-    const std::string note = " more bytes cut]";
-    noted += msg.size() > note.size() && msg.compare(msg.size() - note.size(), note.size(), note) == 0;
-    for (int n = 0; n < 300; ++n) kept[n] = kept[n] || msg.rfind(unknown(n), 0) == 0;
+    EXPECT_LE(e.seen[i]["msg"].get_string().size(), 65536u);
+    all += e.seen[i]["msg"].get_string() + "\n";
   }
-  EXPECT_LE(longest, 65536u);
-  EXPECT_LE(total, 16u << 20);
-  EXPECT_GT(noted, 200u);
-  EXPECT_FALSE(kept[0]);
-  EXPECT_TRUE(kept[299]);
-  const std::string out = p.out();
-  EXPECT_EQ(occurrences(out, cut_off), 1u);
-  EXPECT_NE(out.find(unknown(299)), std::string::npos);
+  EXPECT_LE(all.size(), (16u << 20) + e.seen.size());
+  EXPECT_GE(occurrences(all, "\xbf [... "), 250u);  // 16 MiB hold 255 cut lines, none lost
+  EXPECT_EQ(all.find(unknown(0)), std::string::npos);
+  EXPECT_NE(all.find(unknown(299)), std::string::npos);
 }
 
 TEST(ProgramSession, WebPagesCannotConnect) {
@@ -240,8 +223,7 @@ TEST(ProgramSession, WebPagesCannotConnect) {
     c.pump_until(idle, [&] { return c.received.find("\r\n\r\n") != std::string::npos; });
     EXPECT_EQ(c.received.rfind(r.accepted ? "HTTP/1.1 101" : "HTTP/1.1 403", 0), 0u) << r.origin << c.received;
     if (!r.accepted) {
-      EXPECT_TRUE(first.answers()) << r.origin;
-      EXPECT_EQ(p.out().find("Only one GUI connection"), std::string::npos) << r.origin;
+      EXPECT_TRUE(first.answers()) << r.origin;  // not replaced: it would have been closed
     }
   }
   editor e(p.gui_port);

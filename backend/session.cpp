@@ -268,6 +268,7 @@ void session::send_read_file(const std::shared_ptr<managed_file>& file) {
 }
 
 void session::send(const vesk::json& message) {
+  if (!has_room()) return;
   const std::string text = message.dump("  ");
   // The WebSocket library refuses a text message that is not UTF-8; say so rather than
   // losing it without a word (file contents are never altered to make them fit).
@@ -279,7 +280,6 @@ void session::send(const vesk::json& message) {
               << "\" to the editor is not valid UTF-8 and cannot be sent as text." << std::endl;
     return;
   }
-  if (!has_room()) return;
   std::shared_ptr<vesk::io::websocket_connection> c = connection;
   c->send_text(text.data(), text.size());
 }
