@@ -7,12 +7,31 @@
 
 namespace vesk {
 
-namespace {
+std::string cut_log_text(const std::string& msg) {
+  if (msg.size() <= log_entry_limit) return msg;
+  // The note's number depends on where the cut falls; its width hardly does, so the
+  // widest it can be is reserved.
+  const std::string widest = " [... " + std::to_string(msg.size()) + " more bytes cut]";
+  size_t keep = log_entry_limit - widest.size();
+  while (keep > 0 && (static_cast<unsigned char>(msg[keep]) & 0xc0) == 0x80) --keep;
+  return msg.substr(0, keep) + " [... " + std::to_string(msg.size() - keep) + " more bytes cut]";
+}
 
-/// The most entries the history keeps once the controller adds to it.
-constexpr size_t history_limit = 5000;
+size_t log_bytes(const log_entry& entry) { return entry.type.size() + entry.msg.size(); }
 
-}  // namespace
+void keep_log_entry(std::deque<log_entry>& history, size_t& bytes, log_entry entry) {
+  const size_t added = log_bytes(entry);
+  if (!history.empty() && history.size() >= log_history_entry_limit) {
+    bytes -= log_bytes(history.front());
+    history.pop_front();
+  }
+  while (!history.empty() && bytes + added > log_history_byte_limit) {
+    bytes -= log_bytes(history.front());
+    history.pop_front();
+  }
+  history.push_back(std::move(entry));
+  bytes += added;
+}
 
 backend_state_t::backend_state_t(vesk::main_controller& owner) : controller(owner) {
   const std::filesystem::path& folder = controller.prj_dir.path;
@@ -49,10 +68,13 @@ void main_controller::add_log_entry(const std::string& type, const std::string& 
   // Called from the log streams' sinks: an exception here would leave the stream in a
   // failed state and silence it for the rest of the run, so nothing may escape.
   try {
-    const std::string msg = replace_invalid_utf8(raw_msg);
+    const std::string msg = cut_log_text(replace_invalid_utf8(raw_msg));
     std::cout << type << ": " << msg << std::endl;
-    if (log_history.size() >= history_limit) log_history.pop_front();
-    log_history.push_back({type, msg});
+    if (!log_history_bytes) {
+      log_history_bytes = 0;
+      for (const log_entry& e : log_history) *log_history_bytes += log_bytes(e);
+    }
+    keep_log_entry(log_history, *log_history_bytes, {type, msg});
     // A line logged while this one is being pushed (by the sending itself) is kept and
     // printed, but not pushed: pushing it would run into the same send again.
     if (in_log_entry) return;

@@ -142,6 +142,12 @@ struct program {
            !ended();
   }
   std::string out() const { return slurp(out_file); }
+  /// The most memory the running program has held so far (VmHWM), in KiB; 0 when unknown.
+  size_t peak_memory_kib() const {
+    const std::string status = slurp("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? 0 : std::stoul(status.substr(at + 6));
+  }
   std::string err() const { return slurp(err_file); }
   /// Whether the program has ended (its status then in `status`).
   bool ended() {

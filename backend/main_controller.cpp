@@ -105,11 +105,14 @@ void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_conn
   auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);
   if (!sessions.empty()) {
     log_info << "Only one GUI connection is supported..." << std::endl;
+    std::shared_ptr<vesk::session> replaced = sessions.back();
     sessions.pop_back();
     sessions.push_back(std::move(fresh));
     // The replaced session's subscriptions must not reach the new one under its positions.
     gateway.update_daq();
     gateway.update_paq();
+    // Its editor is told why; the connection closes itself once the editor answers.
+    replaced->connection->close(1000, "Only one GUI connection is supported");
     return;
   }
   sessions.push_back(std::move(fresh));

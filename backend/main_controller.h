@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,9 @@ class main_controller {
   build_output_lines build_output;
   /// Set while add_log_entry pushes, so a line logged by the push itself is only kept.
   bool in_log_entry = false;
+  /// The text bytes in log_history; counted at the first add_log_entry, since start-up
+  /// adds its lines without it.
+  std::optional<size_t> log_history_bytes;
 };
 
 /// The highest port a search tries from `first` on: 999 further, but not past 65535.

@@ -221,7 +221,7 @@ void model_observer_gateway::deliver(data_kind kind, blob& payload) {
       }
       if (s.dropping_signals) continue;
     }
-    s.connection->send_binary(message.data(), message.size());
+    s.send_binary(message);
   }
 }
 

@@ -278,6 +278,7 @@ void session::send_read_file(const std::shared_ptr<managed_file>& file) {
 }
 
 void session::send(const vesk::json& message) {
+  if (!has_room()) return;
   const std::string text = message.dump("  ");
   // The WebSocket library refuses a text message that is not UTF-8; say so rather than
   // losing it without a word (file contents are never altered to make them fit).
@@ -291,6 +292,26 @@ void session::send(const vesk::json& message) {
   }
   std::shared_ptr<vesk::io::websocket_connection> c = connection;
   c->send_text(text.data(), text.size());
+}
+
+void session::send_binary(const std::string& message) {
+  if (!has_room()) return;
+  std::shared_ptr<vesk::io::websocket_connection> c = connection;
+  c->send_binary(message.data(), message.size());
+}
+
+bool session::has_room() {
+  if (cut_off) return false;
+  const size_t waiting = connection->queued_bytes();
+  if (waiting < queue_limit) return true;
+  cut_off = true;
+  // Dropping the connection ends this session (on_close); it must last until we return.
+  std::shared_ptr<session> keep = weak_from_this().lock();
+  std::shared_ptr<vesk::io::websocket_connection> c = connection;
+  c->drop();
+  log_warn << "The editor does not read what the back end sends: its connection was closed (" << waiting
+           << " bytes waited to be sent)." << std::endl;
+  return false;
 }
 
 }  // namespace vesk

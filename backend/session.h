@@ -34,6 +34,15 @@ class session : public std::enable_shared_from_this<session> {
   void send_read_file(const std::shared_ptr<managed_file>& file);
   /// Sends one JSON message, dumped with the two-blank indent.
   void send(const vesk::json& message);
+  /// Sends one binary message (model values).
+  void send_binary(const std::string& message);
+  /// Whether the connection may take another message. An editor that stopped reading
+  /// is cut off once queue_limit bytes wait for it: its connection is dropped (so this
+  /// session ends) and one warning is logged; it may connect again.
+  bool has_room();
+
+  /// Bytes waiting to be sent at which an editor counts as no longer reading.
+  static constexpr size_t queue_limit = 64u << 20;
 
   vesk::main_controller& controller;
   std::map<std::string, std::shared_ptr<managed_file>> open_files;
@@ -44,6 +53,8 @@ class session : public std::enable_shared_from_this<session> {
   /// Set while signal value messages for this session are dropped because its editor
   /// does not read them fast enough (see model_observer_gateway::signal_high_water).
   bool dropping_signals = false;
+  /// Set once has_room has cut the editor off: nothing more is sent.
+  bool cut_off = false;
 };
 
 }  // namespace vesk

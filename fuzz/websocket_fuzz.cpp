@@ -76,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   h.current.reset();
+  // A connection still in its handshake belongs to the server until its socket closes.
+  connection->close();
   connection.reset();
   ::close(ends[1]);
   // The loop never waits here; drop the mark the removals left.

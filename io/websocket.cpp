@@ -1,7 +1,9 @@
 #include "io/websocket.h"
 
+#include <algorithm>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include <websocketpp/config/core.hpp>
 #include <websocketpp/server.hpp>
@@ -12,12 +14,6 @@
 namespace vesk::io {
 
 using ws_endpoint = websocketpp::server<websocketpp::config::core>;
-
-struct websocket_server::library {
-  ws_endpoint endpoint;
-};
-
-namespace {
 
 /// One WebSocket connection: the TCP connection, the library's connection and the
 /// stream the library writes its output into.
@@ -32,11 +28,15 @@ class websocket_connection_impl : public websocket_connection,
   ~websocket_connection_impl() override {
     // The TCP connection may outlive us in other hands; it must not call back here.
     connection->on_disconnected = [] {};
+    connection->on_all_sent = [] {};
     connection->on_new_data = [](blob& b) { return b.size; };
-    // A pending library read holds the library connection in a cycle; ending the
-    // transport breaks it. Nothing it writes now is sent.
     ws->set_message_handler(nullptr);
-    ws->fatal_error();
+    ws->set_open_handler(nullptr);
+    ws->set_shutdown_handler(nullptr);
+    // A pending library read holds the library connection in a cycle; the end of input
+    // breaks it. After a finished closing handshake the library expects it and says
+    // nothing; otherwise it notes the abnormal end. Nothing it writes now is sent.
+    ws->eof();
     ws->register_ostream(nullptr);
   }
 
@@ -44,8 +44,25 @@ class websocket_connection_impl : public websocket_connection,
   void send_binary(const char* data, size_t length) override {
     send(data, length, websocketpp::frame::opcode::binary);
   }
-  bool is_connected() override { return connection->connected; }
+  bool is_connected() override { return !lost_ && connection->fd > 0; }
   size_t queued_bytes() const override { return connection->queued_bytes(); }
+
+  void close(uint16_t code, const std::string& reason) override {
+    std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
+    if (!is_connected()) return;
+    websocketpp::lib::error_code refused;
+    ws->close(code, reason, refused);
+    flush_output();
+    if (refused) connection->close();
+    if (!is_connected()) return;
+    lingering_ = keep;
+    close_timer_ = std::make_unique<timer>(connection->list, close_wait_ms, [this] { connection->close(); });
+  }
+
+  void drop() override {
+    std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
+    connection->close();
+  }
 
   /// Feeds received bytes to the library; the receive buffer is always emptied.
   size_t feed_input(blob& bytes) {
@@ -57,7 +74,7 @@ class websocket_connection_impl : public websocket_connection,
     }
     const char* next = static_cast<const char*>(bytes.data);
     size_t left = bytes.size;
-    while (left > 0 && !refused_) {
+    while (left > 0 && !refused_ && !lost_) {
       size_t taken = library_connection->read_some(next, left);
       if (taken == 0) refused_ = true;  // no longer reading: offering them again would spin
       next += taken;
@@ -69,13 +86,21 @@ class websocket_connection_impl : public websocket_connection,
     return bytes.size;
   }
 
-  /// Sends what the library wrote and empties the stream.
+  /// Sends what the library wrote and empties the stream; after the library ended the
+  /// connection (closing handshake done, handshake refused, protocol error) the socket
+  /// is closed as soon as everything has left.
   void flush_output() {
     std::string bytes = output.str();
     // Emptied before sending: a send that loses the connection may bring us back here.
     output.str(std::string());
     std::shared_ptr<tcp> keep = connection;
     keep->send(bytes.data(), bytes.size());
+    if (!ended_ || keep->fd <= 0) return;
+    if (keep->queued_bytes() == 0) {
+      keep->close();
+    } else {
+      keep->on_all_sent = [this] { connection->close(); };
+    }
   }
 
   void dispatch_message(ws_endpoint::message_ptr message) {
@@ -88,20 +113,26 @@ class websocket_connection_impl : public websocket_connection,
     handler(std::move(message->get_raw_payload()));
   }
 
+  /// The library has ended the connection; the socket follows with the next flush.
+  void library_ended() { ended_ = true; }
+
   void closed() {
-    if (close_reported_) return;
-    close_reported_ = true;
+    if (lost_) return;
+    lost_ = true;
     std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
     std::function<void()> handler = on_close;
     handler();
+    lingering_.reset();
   }
 
   std::shared_ptr<tcp> connection;
   ws_endpoint::connection_ptr ws;
   std::stringstream output;
+  bool waited_a_tick = false;  ///< still in its handshake at the server's previous tick
 
  private:
   void send(const char* data, size_t length, websocketpp::frame::opcode::value opcode) {
+    if (lost_) return;
     std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
     // An error (not yet open, already closing) loses the message, as for a lost connection.
     websocketpp::lib::error_code ignored = ws->send(data, length, opcode);
@@ -110,13 +141,21 @@ class websocket_connection_impl : public websocket_connection,
   }
 
   bool refused_ = false;
-  bool close_reported_ = false;
+  bool ended_ = false;
+  bool lost_ = false;
+  std::shared_ptr<websocket_connection_impl> lingering_;  ///< itself, during a closing handshake we started
+  std::unique_ptr<timer> close_timer_;
 };
 
-}  // namespace
+struct websocket_server::library {
+  ws_endpoint endpoint;
+  std::vector<std::shared_ptr<websocket_connection_impl>> pending;  ///< oldest first
+};
 
 websocket_server::websocket_server(event_list& list, end_point where)
-    : lib_(std::make_unique<library>()), server_(list, where) {
+    : lib_(std::make_unique<library>()),
+      server_(list, where),
+      handshake_timer_(list, 0, [this] { expire_handshakes(); }) {
   on_new_connection = [](std::shared_ptr<websocket_connection>) {};
   ws_endpoint& endpoint = lib_->endpoint;
   // The access log would print every frame; the library's errors go to the debug log.
@@ -146,10 +185,47 @@ void websocket_server::accept_websocket(std::shared_ptr<tcp> connection) {
   connection->on_disconnected = [raw] { raw->closed(); };
   library_connection->set_message_handler(
       [raw](websocketpp::connection_hdl, ws_endpoint::message_ptr message) { raw->dispatch_message(message); });
+  library_connection->set_shutdown_handler([raw](websocketpp::connection_hdl) {
+    raw->library_ended();
+    return websocketpp::lib::error_code();
+  });
+  // Until its handshake is accepted the connection is ours alone: one that is refused,
+  // fails or never completes must not disturb the connections already handed out.
+  library_connection->set_open_handler([this, raw](websocketpp::connection_hdl) { hand_over(raw); });
+  impl->on_close = [this, raw] { forget(raw); };
+  lib_->pending.push_back(impl);
+  if (handshake_timer_.period == 0) handshake_timer_.set_interval(handshake_wait_ms);
   connection->on_new_data = [raw](blob& bytes) { return raw->feed_input(bytes); };
   impl->flush_output();
+}
+
+void websocket_server::hand_over(websocket_connection_impl* pending) {
+  auto& list = lib_->pending;
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& c) { return c.get() == pending; });
+  if (it == list.end()) return;
+  std::shared_ptr<websocket_connection_impl> accepted = std::move(*it);
+  list.erase(it);
+  accepted->on_close = [] {};
   std::function<void(std::shared_ptr<websocket_connection>)> handler = on_new_connection;
-  handler(std::move(impl));
+  handler(std::move(accepted));
+}
+
+void websocket_server::forget(websocket_connection_impl* pending) {
+  auto& list = lib_->pending;
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& c) { return c.get() == pending; });
+  if (it == list.end()) return;
+  // Destroyed once the call that lost it has returned (it holds its own pointer).
+  list.erase(it);
+}
+
+void websocket_server::expire_handshakes() {
+  std::vector<std::shared_ptr<websocket_connection_impl>> late;
+  for (const auto& c : lib_->pending) {
+    if (c->waited_a_tick) late.push_back(c);
+    c->waited_a_tick = true;
+  }
+  for (const auto& c : late) c->drop();
+  if (lib_->pending.empty()) handshake_timer_.set_interval(0);
 }
 
 }  // namespace vesk::io

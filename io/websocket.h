@@ -11,6 +11,7 @@
 #include "io/event_list.h"
 #include "io/tcp.h"
 #include "io/tcp_server.h"
+#include "io/timer.h"
 
 namespace vesk::io {
 
@@ -22,15 +23,27 @@ class websocket_connection {
   virtual void send_text(const char* data, size_t length) = 0;
   /// Sends one binary message, likewise.
   virtual void send_binary(const char* data, size_t length) = 0;
-  /// The TCP connection's state: from its first writable event until it is lost.
+  /// Whether the TCP connection is still open (from the hand-over until it is lost or closed).
   virtual bool is_connected() = 0;
   /// Bytes of sent messages that still wait for the socket to take them.
   virtual size_t queued_bytes() const = 0;
+  /// Starts the closing handshake with `code` and `reason`. The connection keeps itself
+  /// alive after its user let go and closes the socket when the peer answers, or after
+  /// close_wait_ms when it does not.
+  virtual void close(uint16_t code, const std::string& reason) = 0;
+  /// Closes the socket at once and drops what waits to be sent: for a peer that reads
+  /// nothing, to which not even a close frame would get through. on_close runs.
+  virtual void drop() = 0;
+
+  /// How long a closing handshake that we started waits for the peer's answer.
+  static constexpr unsigned close_wait_ms = 2000;
 
   std::function<void(std::string)> on_text = [](std::string) {};    ///< one call per text message
   std::function<void(std::string)> on_binary = [](std::string) {};  ///< one call per binary message
   std::function<void()> on_close = [] {};  ///< once, when the TCP connection is gone
 };
+
+class websocket_connection_impl;
 
 /// Accepts TCP connections on an end point and makes a WebSocket connection of each.
 class websocket_server {
@@ -44,18 +57,30 @@ class websocket_server {
   /// The port actually bound.
   uint16_t local_port() const;
 
-  /// Gets every new connection (before its handshake). Default: drop it.
+  /// Gets every connection whose opening handshake was accepted; a refused or failed one
+  /// never gets here. Default: drop it.
   std::function<void(std::shared_ptr<websocket_connection>)> on_new_connection;
   /// Asked during each opening handshake with the request's Origin header ("" when it
   /// has none); false refuses the handshake (403) and the connection closes. Default:
   /// accept every origin.
   std::function<bool(const std::string& origin)> accept_origin;
 
-  struct library;  ///< the protocol library's endpoint, kept out of this header
+  /// How long a connection may take for its opening handshake: between one and two of these.
+  static constexpr unsigned handshake_wait_ms = 10000;
+
+  struct library;  ///< the protocol library's endpoint and the connections still in their handshake
 
  private:
+  /// Hands a connection whose handshake was just accepted to on_new_connection.
+  void hand_over(websocket_connection_impl* pending);
+  /// Forgets a connection that ended during its handshake.
+  void forget(websocket_connection_impl* pending);
+  /// Closes the connections that were already waiting at the previous tick.
+  void expire_handshakes();
+
   std::unique_ptr<library> lib_;
   tcp_server server_;
+  timer handshake_timer_;
 };
 
 }  // namespace vesk::io

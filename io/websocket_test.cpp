@@ -95,16 +95,10 @@ TEST(WebSocket, MessagesOfEveryLengthFormBothWays) {
   EXPECT_EQ(open_fd_count(), fds);
 }
 
-TEST(WebSocket, SplitHandshakeTwoFramesInOneSegmentAndEarlySends) {
+TEST(WebSocket, SplitHandshakeHandedOverWhenCompleteAndTwoFramesInOneSegment) {
   ws_fixture f;
   paired pair(f.loop);
   f.server.accept_websocket(pair.connection);
-  ASSERT_EQ(f.connections.size(), 1u);
-  websocket_connection& ws = *f.connections[0];
-  ws.send_text("early", 5);  // before the handshake: lost, no error
-  f.settle();
-  EXPECT_EQ(pair.read_all(), "");
-
   std::string request = wc::handshake_request();
   for (size_t at = 0; at < request.size(); at += 7) {
     pair.write(request.substr(at, 7));
@@ -113,10 +107,13 @@ TEST(WebSocket, SplitHandshakeTwoFramesInOneSegmentAndEarlySends) {
     std::string answer = pair.read_all();
     if (at + 7 < request.size()) {
       ASSERT_EQ(answer, "") << at;
+      ASSERT_TRUE(f.connections.empty()) << at;  // nobody sees it before its handshake
     } else {
       EXPECT_EQ(answer.rfind("HTTP/1.1 101", 0), 0u);
     }
   }
+  ASSERT_EQ(f.connections.size(), 1u);
+  websocket_connection& ws = *f.connections[0];
   // Two frames in one write: both delivered, in order, within one read.
   int calls_in_read = 0;
   ws.on_text = [&](std::string s) {
@@ -165,36 +162,48 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
     }
     EXPECT_TRUE(f.texts.empty()) << r.name;
     EXPECT_FALSE(c.pump_until(f.loop, [] { return false; }, 50)) << r.name;  // the server closed
-    EXPECT_EQ(f.closes, 1) << r.name;
-    ASSERT_EQ(f.connections.size(), 1u);
-    EXPECT_FALSE(f.connections[0]->is_connected()) << r.name;
+    // A failed handshake never hands a connection out.
+    const size_t handed_out = r.bad.empty() ? 0 : 1;
+    EXPECT_EQ(f.closes, static_cast<int>(handed_out)) << r.name;
+    ASSERT_EQ(f.connections.size(), handed_out);
+    if (handed_out) {
+      EXPECT_FALSE(f.connections[0]->is_connected()) << r.name;
+    }
   }
 }
 
 TEST(WebSocket, CloseRunsOnCloseExactlyOnce) {
-  enum how { fin, reset, close_frame_then_fin };
-  for (how h : {fin, reset, close_frame_then_fin}) {
+  enum how { fin, reset, close_frame, closed_by_us, closed_by_us_no_answer };
+  for (how h : {fin, reset, close_frame, closed_by_us, closed_by_us_no_answer}) {
     ws_fixture f;
     wc::client c(f.server.local_port());
     ASSERT_NE(c.handshake(f.loop), "");
-    if (h == close_frame_then_fin) {
-      c.send_raw(f.loop, wc::frame(8, std::string("\x03\xe8", 2)));
-      wc::server_frame answer;
-      ASSERT_TRUE(c.next_frame(f.loop, answer));
-      EXPECT_EQ(answer.opcode, 8);  // the library answers the close frame
-      f.settle();
-      EXPECT_EQ(f.closes, 0);  // but only the socket's end closes the connection
+    ASSERT_EQ(f.connections.size(), 1u);
+    std::weak_ptr<websocket_connection> weak = f.connections[0];
+    if (h == fin) ::shutdown(c.fd, SHUT_WR);
+    if (h == reset) c.reset();
+    if (h == close_frame) c.send_raw(f.loop, wc::frame(8, std::string("\x03\xe8", 2)));
+    if (h >= closed_by_us) {
+      f.connections[0]->close(1000, "bye");
+      f.connections.clear();  // the connection finishes its closing handshake on its own
     }
-    if (h == reset) {
-      c.reset();
-    } else {
-      ::shutdown(c.fd, SHUT_WR);
+    if (h != fin && h != reset) {
+      wc::server_frame answer;
+      ASSERT_TRUE(c.next_frame(f.loop, answer)) << h;
+      EXPECT_EQ(answer.opcode, 8) << h;
+      EXPECT_EQ(answer.payload, h == close_frame ? std::string("\x03\xe8", 2) : std::string("\x03\xe8" "bye", 5));
+      if (h == closed_by_us) c.send_raw(f.loop, wc::frame(8, answer.payload));
+      // After the closing handshake the server closes the socket (without an answer,
+      // once close_wait_ms has passed).
+      const int rounds = h == closed_by_us_no_answer ? 1000 : 100;
+      EXPECT_FALSE(c.pump_until(f.loop, [] { return false; }, rounds)) << h;
     }
     for (int i = 0; i < 200 && f.closes == 0; ++i) wc::run_ready(f.loop, 5);
     f.settle();
     EXPECT_EQ(f.closes, 1) << h;
+    EXPECT_EQ(weak.expired(), h >= closed_by_us) << h;  // a closing connection lets go of itself
     // Sending afterwards drops the message and closes nothing again.
-    f.connections[0]->send_text("x", 1);
+    if (auto ws = weak.lock()) ws->send_text("x", 1);
     EXPECT_EQ(f.closes, 1) << h;
   }
 }
