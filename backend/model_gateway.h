@@ -25,6 +25,12 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// dropped, so that an editor reading slower than the model sends cannot make the back
   /// end's memory grow without bound. Below half of it they flow again.
   static constexpr size_t signal_high_water = 16u << 20;
+  /// A model's signal and parameter definitions together may make at most this many
+  /// entries (records and their members) ...
+  static constexpr size_t max_definition_entries = 1000000;
+  /// ... and take at most this many payload bytes; past either the link is dropped, since
+  /// every entry costs far more memory than its bytes on the link.
+  static constexpr size_t max_definition_bytes = 64u << 20;
 
   /// Binds the model port, searching upwards from `port`, and sets VESK_MODEL_PORT.
   model_observer_gateway(vesk::main_controller& owner, uint16_t port);
@@ -38,6 +44,7 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void on_daq_data(blob& payload) override;
   void on_paq_data(blob& payload) override;
   void on_disconnect() override;
+  void on_plugged() override;
 
   /// Rebuilds the signal subscription table from the sessions and sends it to the model.
   void update_daq();
@@ -68,15 +75,20 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   bool resend_paq = true;   ///< the next DAQ acknowledgement also sends the PAQ list
 
  private:
+  /// What a definition batch did: more to come, the end of the list, or the link dropped.
+  enum class batch { more, last, dropped };
+
   void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
   void watchdog_tick();
   void connect_timed_out();
-  /// One definition batch into `list`; false for the empty batch that ends the list.
-  bool collect_definitions(blob& payload, vesk::json& list, const char* what);
+  /// One definition batch into `list`, within the definition bounds.
+  batch collect_definitions(blob& payload, vesk::json& list, const char* what);
   /// Fans a data packet out to the sessions as binary messages.
   void deliver(data_kind kind, blob& payload);
 
   std::vector<std::string> messages_;  ///< one per session, reused between packets
+  size_t definition_entries_ = 0;      ///< made during this handshake
+  size_t definition_bytes_ = 0;        ///< received during this handshake
 };
 
 }  // namespace vesk
