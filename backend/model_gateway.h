@@ -44,7 +44,6 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void on_daq_data(blob& payload) override;
   void on_paq_data(blob& payload) override;
   void on_disconnect() override;
-  void on_plugged() override;
 
   /// Rebuilds the signal subscription table from the sessions and sends it to the model.
   void update_daq();
@@ -79,6 +78,8 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   enum class batch { more, last, dropped };
 
   void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
+  /// A new connection holds the link: the handshake starts over.
+  void on_plugged() override;
   void watchdog_tick();
   void connect_timed_out();
   /// One definition batch into `list`, within the definition bounds.
