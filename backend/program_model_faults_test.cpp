@@ -161,7 +161,8 @@ TEST(ProgramModelFaults, DefinitionsPastTheirBoundDropTheLinkInBoundedMemory) {
   EXPECT_TRUE(env.e->answers());
   const std::string status = slurp("/proc/" + std::to_string(env.p.pid) + "/status");
   ASSERT_NE(status.find("VmHWM:"), std::string::npos);
-  EXPECT_LT(std::stoul(status.substr(status.find("VmHWM:") + 6)), 600000u) << "kB at the peak";
+  // kB at the peak; unbounded, these definitions take about 10 GB.
+  EXPECT_LT(std::stoul(status.substr(status.find("VmHWM:") + 6)), 1500000u);
 }
 
 TEST(ProgramModelFaults, AnEditorThatStopsReadingLosesSignalValuesButNoReplies) {

@@ -98,8 +98,8 @@ void observer_adapter::offer_connection(std::shared_ptr<io::tcp> connection) {
   if (waiting_.size() >= max_waiting) {
     std::shared_ptr<waiting> oldest = waiting_.front();
     forget(oldest.get());
-    log_debug << "Model port: more than " << max_waiting << " connections wait for their first frame; the oldest was closed."
-              << std::endl;
+    log_debug << "Model port: more than " << max_waiting
+              << " connections wait for their first frame; the oldest was closed." << std::endl;
     oldest->connection->close();
   }
   auto w = std::make_shared<waiting>();
