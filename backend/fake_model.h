@@ -55,14 +55,18 @@ inline std::string daq_like(uint32_t index, double value = 1.0) {
   return u32(index) + u32(8) + std::string(8, '\0') + raw8(value);
 }
 
+/// A valid frame header announcing `length` payload bytes.
+inline std::string header(uint8_t type, uint32_t length) {
+  std::string h = {'\x55', '\x41', char(type), '\0'};
+  h += u32(length);
+  char check = 0;
+  for (char c : h) check ^= c;
+  return h + check;
+}
+
 /// One whole frame; `bad_checksum` spoils its last byte.
 inline std::string frame(uint8_t type, const std::string& payload, bool bad_checksum = false) {
-  std::string f = {'\x55', '\x41', char(type), '\0'};
-  f += u32(uint32_t(payload.size()));
-  char check = 0;
-  for (char c : f) check ^= c;
-  f += check;
-  f += payload;
+  std::string f = header(type, uint32_t(payload.size())) + payload;
   uint32_t a = 0, b = 0;
   for (unsigned char c : payload) {
     a = (a + c) % 255;

@@ -55,10 +55,13 @@ model_observer_gateway::model_observer_gateway(vesk::main_controller& owner, uin
 model_observer_gateway::~model_observer_gateway() = default;
 
 void model_observer_gateway::on_model_connection(std::shared_ptr<vesk::io::tcp> connection) {
+  offer_connection(std::move(connection));
+}
+
+void model_observer_gateway::on_plugged() {
   resend_paq = true;
   pending_daq.clear();
   pending_paq.clear();
-  set_connection(std::move(connection));
   on_reconnect();
 }
 
@@ -74,24 +77,47 @@ void model_observer_gateway::on_reconnect() {
   pending_daq.clear();
   signal_list = vesk::json::make_array(nullptr, 0);
   parameter_list = vesk::json::make_array(nullptr, 0);
+  definition_entries_ = 0;
+  definition_bytes_ = 0;
   request_signal_defs();
 }
 
-bool model_observer_gateway::collect_definitions(blob& payload, vesk::json& list, const char* what) {
+model_observer_gateway::batch model_observer_gateway::collect_definitions(blob& payload, vesk::json& list,
+                                                                          const char* what) {
   connect_timer.set_interval(connect_timeout);  // every batch extends the deadline
-  if (payload.size == 0) return false;
-  const std::string dropped = parse_definition_batch(static_cast<const uint8_t*>(payload.data), payload.size, list);
+  if (payload.size == 0) return batch::last;
+  definition_bytes_ += payload.size;
+  bool over = definition_bytes_ > max_definition_bytes;
+  std::string dropped;
+  if (!over) {
+    size_t room = max_definition_entries - definition_entries_;
+    try {
+      dropped = parse_definition_batch(static_cast<const uint8_t*>(payload.data), payload.size, list, room);
+    } catch (const definition_room_exhausted&) {
+      over = true;
+    }
+    definition_entries_ = max_definition_entries - room;
+  }
+  if (over) {
+    log_err << "Model definitions exceed the limit of " << max_definition_entries << " entries or "
+            << max_definition_bytes << " bytes; the connection to the model is closed." << std::endl;
+    signal_list = vesk::json::make_array(nullptr, 0);
+    parameter_list = vesk::json::make_array(nullptr, 0);
+    close_connection();
+    return batch::dropped;
+  }
   if (!dropped.empty()) {
     log_debug << "Model " << what << " definitions: " << dropped << "; the rest of the batch was dropped."
               << std::endl;
   }
-  return true;
+  return batch::more;
 }
 
 void model_observer_gateway::on_ack_signal_def(blob& payload) {
-  if (collect_definitions(payload, signal_list, "signal")) {
-    request_signal_defs();
-    return;
+  switch (collect_definitions(payload, signal_list, "signal")) {
+    case batch::more: request_signal_defs(); return;
+    case batch::dropped: return;
+    case batch::last: break;
   }
   controller.state.signal_def = signal_list;
   controller.send_backend_state();
@@ -99,9 +125,10 @@ void model_observer_gateway::on_ack_signal_def(blob& payload) {
 }
 
 void model_observer_gateway::on_ack_parameter_def(blob& payload) {
-  if (collect_definitions(payload, parameter_list, "parameter")) {
-    request_parameter_defs();
-    return;
+  switch (collect_definitions(payload, parameter_list, "parameter")) {
+    case batch::more: request_parameter_defs(); return;
+    case batch::dropped: return;
+    case batch::last: break;
   }
   controller.state.parameter_def = parameter_list;
   controller.send_backend_state();

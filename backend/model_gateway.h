@@ -25,6 +25,12 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// dropped, so that an editor reading slower than the model sends cannot make the back
   /// end's memory grow without bound. Below half of it they flow again.
   static constexpr size_t signal_high_water = 16u << 20;
+  /// A model's signal and parameter definitions together may make at most this many
+  /// entries (records and their members) ...
+  static constexpr size_t max_definition_entries = 1000000;
+  /// ... and take at most this many payload bytes; past either the link is dropped, since
+  /// every entry costs far more memory than its bytes on the link.
+  static constexpr size_t max_definition_bytes = 64u << 20;
 
   /// Binds the model port, searching upwards from `port`, and sets VESK_MODEL_PORT.
   model_observer_gateway(vesk::main_controller& owner, uint16_t port);
@@ -68,15 +74,22 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   bool resend_paq = true;   ///< the next DAQ acknowledgement also sends the PAQ list
 
  private:
+  /// What a definition batch did: more to come, the end of the list, or the link dropped.
+  enum class batch { more, last, dropped };
+
   void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
+  /// A new connection holds the link: the handshake starts over.
+  void on_plugged() override;
   void watchdog_tick();
   void connect_timed_out();
-  /// One definition batch into `list`; false for the empty batch that ends the list.
-  bool collect_definitions(blob& payload, vesk::json& list, const char* what);
+  /// One definition batch into `list`, within the definition bounds.
+  batch collect_definitions(blob& payload, vesk::json& list, const char* what);
   /// Fans a data packet out to the sessions as binary messages.
   void deliver(data_kind kind, blob& payload);
 
   std::vector<std::string> messages_;  ///< one per session, reused between packets
+  size_t definition_entries_ = 0;      ///< made during this handshake
+  size_t definition_bytes_ = 0;        ///< received during this handshake
 };
 
 }  // namespace vesk

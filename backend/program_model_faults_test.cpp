@@ -2,12 +2,14 @@
 // rules say, the program stays up, and the next model that connects is served. Also an
 // editor that stops reading, and a model that ignores "quit" when a run is stopped.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "backend/model_link_test_util.h"
+#include "io/observer_adapter.h"
 
 namespace core_test {
 namespace {
@@ -18,6 +20,13 @@ struct fault_env : link_env {
     return link_env::connect({def_record("a", 11)}, {def_record("p", 11)});
   }
 };
+
+/// About 20 MB of valid headers, each announcing a 16 MiB payload.
+std::string sixteen_mib_headers() {
+  std::string headers;
+  while (headers.size() < (20u << 20)) headers += fake_link::header(17, 16u << 20);
+  return headers;
+}
 
 TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
   const struct {
@@ -56,9 +65,14 @@ TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
       {"huge length",
        [](fault_env& env, fake_link::model& m) {
          env.subscribe(m);
-         m.send_raw(fake_link::frame(32, "").substr(0, 4) + std::string("\xf0\xff\xff\xff", 4) +
-                    std::string(1, char(0x55 ^ 0x41 ^ 0x20 ^ 0xf0)));
+         m.send_raw(fake_link::header(32, 0xfffffff0));
          EXPECT_TRUE(env.value_flows(m, 4.0));
+       }},
+      {"headers announcing 16 MiB, back to back",
+       [](fault_env& env, fake_link::model& m) {
+         m.send_raw(sixteen_mib_headers());
+         EXPECT_TRUE(env.wait_out("debug: Model port: a connection sent frames failing their checksum"));
+         EXPECT_TRUE(env.wait_out("info: Model disconnected..."));
        }},
       {"no acknowledgements",
        [](fault_env& env, fake_link::model& m) {
@@ -91,6 +105,64 @@ TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
     EXPECT_NE(next->wait_frame(3), "?") << r.name;
     EXPECT_FALSE(env.p.ended()) << r.name;
   }
+}
+
+TEST(ProgramModelFaults, OtherConnectionsToTheModelPortLeaveTheModelLinked) {
+  const std::string body = fake_link::frame(48, "INJECTED");
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* refusal;  // nullptr: the connection stays open
+  } rows[] = {
+      {"a web page's POST",
+       "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body,
+       "sent an HTTP request"},
+      {"headers announcing 16 MiB", sixteen_mib_headers(), "sent no frame within its first 1048576 bytes"},
+      {"garbage", std::string(2u << 20, 'g'), "sent no frame within its first 1048576 bytes"},
+      {"nothing", "", nullptr},
+  };
+  fault_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  env.subscribe(*m);
+  for (const auto& r : rows) {
+    wc::client other(env.p.model_port);
+    other.send_raw(env.e->idle, r.bytes);
+    if (r.refusal) {
+      EXPECT_TRUE(eventually([&] { return !other.poll_input(0); })) << r.name;
+      EXPECT_TRUE(env.wait_out(std::string("debug: Model port: a connection ") + r.refusal)) << r.name;
+    }
+    EXPECT_TRUE(env.value_flows(*m, 5.0)) << r.name;
+  }
+  EXPECT_EQ(env.p.out().find("INJECTED"), std::string::npos);
+  // Silent connections are held back in a bounded number; the oldest goes first.
+  std::vector<std::unique_ptr<wc::client>> silent;
+  for (size_t i = 0; i <= vesk::rt::observer_adapter::max_waiting; ++i)
+    silent.push_back(std::make_unique<wc::client>(env.p.model_port));
+  EXPECT_TRUE(eventually([&] { return !silent[0]->poll_input(0); }));
+  EXPECT_TRUE(silent[1]->poll_input(0));
+  // A model that sends a frame, as a restarted one does at once, takes over.
+  auto restarted = env.connect();
+  EXPECT_TRUE(m->wait([&] { return m->peer_closed(); }));
+  EXPECT_NE(restarted->wait_frame(4), "?");
+  EXPECT_TRUE(env.wait_out("info: Model connected...", 2));
+}
+
+TEST(ProgramModelFaults, DefinitionsPastTheirBoundDropTheLinkInBoundedMemory) {
+  fault_env env;
+  // 16 MiB of the smallest records, 50 000 to a batch.
+  std::string batch;
+  for (int i = 0; i < 50000; ++i) batch += def_record("", 11);
+  fake_link::model m(env.p.model_port, std::vector<std::string>(168, batch), {}, 1);
+  EXPECT_TRUE(env.wait_out("error: Model definitions exceed the limit of 1000000 entries or 67108864 bytes; the "
+                           "connection to the model is closed.", 1, 20000)) << env.p.out();
+  EXPECT_TRUE(m.wait([&] { return m.peer_closed(); }));
+  EXPECT_TRUE(env.e->answers());
+  const std::string status = slurp("/proc/" + std::to_string(env.p.pid) + "/status");
+  ASSERT_NE(status.find("VmHWM:"), std::string::npos);
+  // kB at the peak; unbounded, these definitions take about 10 GB.
+  EXPECT_LT(std::stoul(status.substr(status.find("VmHWM:") + 6)), 1500000u);
 }
 
 TEST(ProgramModelFaults, AnEditorThatStopsReadingLosesSignalValuesButNoReplies) {

@@ -99,6 +99,29 @@ void frame_decode(benchmark::State& state) {
 }
 BENCHMARK(frame_decode)->Arg(64)->Arg(4096)->Arg(65536);
 
+/// About 20 MB of valid headers back to back, each announcing a 16 MiB payload, after an
+/// empty frame when the argument is 1: disposing of them must take time linear in their
+/// bytes, however many headers would each ask for a 16 MiB checksum.
+void garbage_decode(benchmark::State& state) {
+  std::vector<uint8_t> stream;
+  if (state.range(0) == 1) {
+    uint8_t empty[vesk::io::frame::overhead] = {};
+    vesk::io::frame::write_header(empty, 16, 0);
+    stream.assign(empty, empty + sizeof empty);
+  }
+  uint8_t header[vesk::io::frame::header_size];
+  vesk::io::frame::write_header(header, 17, 16u << 20);
+  while (stream.size() < (20u << 20)) stream.insert(stream.end(), header, header + sizeof header);
+  for (auto _ : state) {
+    vesk::io::s2p decoder;
+    decoder.on_packet = [](unsigned long, void*, unsigned long) {};
+    vesk::blob view(stream.data(), stream.size());
+    if (decoder.decode(view) != stream.size()) state.SkipWithError("garbage left undecided");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(stream.size()) * state.iterations());
+}
+BENCHMARK(garbage_decode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void frame_encode(benchmark::State& state) {
   // A null sink: what is measured is the header and the checksum, the codec's own work.
   std::vector<uint8_t> body(static_cast<size_t>(state.range(0)), 0x5a);

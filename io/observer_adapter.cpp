@@ -7,8 +7,28 @@
 
 namespace vesk::rt {
 
+/// A connection that has not sent a valid frame yet while another one holds the link.
+struct observer_adapter::waiting {
+  std::shared_ptr<io::tcp> connection;
+  io::s2p probe;                   ///< looks for the first frame; delivers nothing
+  const uint8_t* first = nullptr;  ///< where that frame starts in the bytes screened
+  std::string refused;             ///< why the connection is no model link
+};
+
+namespace {
+
+void log_refusal(const std::string& why) {
+  log_debug << "Model port: a connection " << why << "; it was closed." << std::endl;
+}
+
+}  // namespace
+
 observer_adapter::observer_adapter() {
   link.on_packet = [this](unsigned long type, void* data, unsigned long length) { dispatch_packet(type, data, length); };
+  link.on_refused = [this](const std::string& why) {
+    log_refusal(why);
+    close_connection();
+  };
   link.set_source(io::source());
 }
 
@@ -60,6 +80,69 @@ void observer_adapter::set_connection(std::shared_ptr<io::tcp> connection) {
   link.out = io::sink(connection);
   link.reset();
   link.set_source(io::source(connection));
+}
+
+void observer_adapter::close_connection() {
+  if (std::shared_ptr<io::tcp> c = connection_.lock()) c->close();
+}
+
+void observer_adapter::on_plugged() {}
+
+void observer_adapter::offer_connection(std::shared_ptr<io::tcp> connection) {
+  std::shared_ptr<io::tcp> current = connection_.lock();
+  if (!current || current->fd <= 0) {
+    set_connection(std::move(connection));
+    on_plugged();
+    return;
+  }
+  if (waiting_.size() >= max_waiting) {
+    std::shared_ptr<waiting> oldest = waiting_.front();
+    forget(oldest.get());
+    log_debug << "Model port: more than " << max_waiting
+              << " connections wait for their first frame; the oldest was closed." << std::endl;
+    oldest->connection->close();
+  }
+  auto w = std::make_shared<waiting>();
+  w->connection = connection;
+  waiting* raw = w.get();
+  w->probe.on_packet = [raw](unsigned long, void* data, unsigned long) {
+    raw->first = static_cast<const uint8_t*>(data) - io::frame::header_size;
+    raw->probe.reset();  // ends the probe's decode: the link decodes from this frame on
+  };
+  w->probe.on_refused = [raw](const std::string& why) { raw->refused = why; };
+  std::weak_ptr<waiting> weak = w;
+  w->probe.in = io::source(connection);
+  w->probe.in.on_new_data = [this, weak](blob& bytes) -> size_t {
+    std::shared_ptr<waiting> held = weak.lock();
+    return held ? screen(held, bytes) : bytes.size;
+  };
+  connection->on_disconnected = [this, weak] {
+    if (std::shared_ptr<waiting> held = weak.lock()) forget(held.get());
+  };
+  waiting_.push_back(std::move(w));
+}
+
+size_t observer_adapter::screen(const std::shared_ptr<waiting>& w, blob& bytes) {
+  const size_t used = w->probe.decode(bytes);
+  if (!w->refused.empty()) {
+    log_refusal(w->refused);
+    forget(w.get());
+    w->connection->close();
+    return bytes.size;
+  }
+  if (w->first == nullptr) return used;
+  uint8_t* const base = static_cast<uint8_t*>(bytes.data);
+  const size_t start = static_cast<size_t>(w->first - base);
+  forget(w.get());
+  set_connection(w->connection);
+  on_plugged();
+  if (connection_.lock() != w->connection) return bytes.size;  // lost again while plugging in
+  blob rest(base + start, bytes.size - start);
+  return start + link.decode(rest);
+}
+
+void observer_adapter::forget(const waiting* w) {
+  waiting_.remove_if([w](const std::shared_ptr<waiting>& x) { return x.get() == w; });
 }
 
 void observer_adapter::dispatch_packet(unsigned long type, void* data, unsigned long length) {

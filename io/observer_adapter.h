@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
 
@@ -64,16 +65,35 @@ class observer_adapter {
 
   /// Plugs the link into `connection`; a previous connection is released.
   void set_connection(std::shared_ptr<io::tcp> connection);
+  /// A new connection to the model port. Without a connection the link is plugged into
+  /// it at once; otherwise it waits until it sends its first valid frame, so that a stray
+  /// connection never unplugs a running model, and then replaces the link's connection.
+  /// on_plugged runs after either.
+  void offer_connection(std::shared_ptr<io::tcp> connection);
+  /// Closes the link's connection (on_disconnect follows).
+  void close_connection();
+
+  /// Connections that wait for their first frame; one more closes the oldest.
+  static constexpr size_t max_waiting = 8;
 
   io::s2p link;  ///< the frame writer and decoder
 
  protected:
   /// The decoder's packet handler: calls the handler of the packet's type.
   void dispatch_packet(unsigned long type, void* data, unsigned long length);
+  /// offer_connection plugged the link into a new connection. Base: nothing.
+  virtual void on_plugged();
 
  private:
+  struct waiting;
   void detach();
+  /// The receive handler of a waiting connection: refuses it, lets it wait, or plugs
+  /// the link into it and decodes from its first frame on.
+  size_t screen(const std::shared_ptr<waiting>& w, blob& bytes);
+  void forget(const waiting* w);
+
   std::weak_ptr<io::tcp> connection_;
+  std::list<std::shared_ptr<waiting>> waiting_;
 };
 
 }  // namespace vesk::rt

@@ -1,6 +1,7 @@
 #include "io/s2p.h"
 
 #include <cstring>
+#include <string>
 
 namespace vesk::io {
 
@@ -71,25 +72,82 @@ void s2p::send_packet(uint8_t packet_type, const void* data, uint32_t payload_le
 
 void s2p::reset() {
   state = decode_state::hunting;
+  offset_ = 0;
+  framed_ = false;
+  debt_ = 0;
   ++resets_;
+}
+
+void s2p::refuse(const std::string& why) {
+  state = decode_state::refused;
+  if (on_refused) on_refused(why);
+}
+
+bool s2p::http_request(const uint8_t* p, size_t n, bool& undecided) const {
+  // The methods a browser can be made to send; a model's first byte is 0x55, which
+  // starts none of them.
+  static const char* const methods[] = {"GET ",     "POST ",    "HEAD ",  "PUT ",  "DELETE ",
+                                        "OPTIONS ", "CONNECT ", "TRACE ", "PATCH "};
+  undecided = false;
+  for (const char* m : methods) {
+    const size_t size = std::strlen(m);
+    if (std::memcmp(p, m, n < size ? n : size) != 0) continue;
+    if (n >= size) return true;
+    undecided = true;
+  }
+  return false;
 }
 
 size_t s2p::decode(blob& bytes) {
   if (bytes.data == nullptr) return bytes.size;
   uint8_t* p = static_cast<uint8_t*>(bytes.data);
   const size_t n = bytes.size;
+  const uint64_t resets = resets_;
   size_t pos = 0;  // start of the frame being examined; everything before is consumed
+  // Consumed bytes pay back checksum work spent in vain, so that spending stays linear
+  // in the bytes received.
+  const auto consume_to = [&](size_t to) {
+    const uint64_t d = to - pos;
+    debt_ = debt_ > d ? debt_ - d : 0;
+    pos = to;
+  };
+  // A handler that reset the decoder ended this stream: its bytes are nobody's now.
+  const auto finish = [&](size_t used) {
+    if (resets_ != resets) return n;
+    offset_ += used;
+    return used;
+  };
+  // Before its first frame a stream may only use so many bytes (skipped or held).
+  const auto too_far = [&](uint64_t end) {
+    if (framed_ || offset_ + end <= first_frame_within) return false;
+    refuse("sent no frame within its first " + std::to_string(first_frame_within) + " bytes");
+    return true;
+  };
+  if (state == decode_state::hunting && offset_ == 0 && !framed_ && n > 0) {
+    bool undecided = false;
+    if (http_request(p, n, undecided)) {
+      refuse("sent an HTTP request");
+      return finish(n);
+    }
+    if (undecided) return 0;
+  }
   while (pos < n) {
+    if (resets_ != resets) return n;
+    if (state == decode_state::refused) {
+      consume_to(n);
+      break;
+    }
     if (state == decode_state::hunting) {
       const void* hit = std::memchr(p + pos, frame::sync1, n - pos);
-      if (hit == nullptr) return n;
-      pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+      consume_to(hit == nullptr ? n : static_cast<size_t>(static_cast<const uint8_t*>(hit) - p));
+      if (too_far(pos)) continue;
+      if (hit == nullptr) break;
       state = decode_state::header;
     }
     if (state == decode_state::header) {
-      if (n - pos < frame::header_size) return pos;
+      if (n - pos < frame::header_size) break;
       if (!header_is_valid(p + pos)) {
-        ++pos;
+        consume_to(pos + 1);
         state = decode_state::hunting;
         continue;
       }
@@ -99,22 +157,27 @@ size_t s2p::decode(blob& bytes) {
     }
     // Payload: 64-bit arithmetic, so no announced length can wrap around.
     const uint64_t total = static_cast<uint64_t>(length) + frame::overhead;
-    if (n - pos < total) return pos;
+    if (too_far(pos + total)) continue;
+    if (n - pos < total) break;
     uint8_t* payload = p + pos + frame::header_size;
     uint16_t sum = frame::fletcher16(payload, length);
     if (payload[length] != static_cast<uint8_t>(sum) || payload[length + 1] != static_cast<uint8_t>(sum >> 8)) {
-      ++pos;
+      debt_ += length;
+      consume_to(pos + 1);
       state = decode_state::hunting;
+      if (debt_ > checksum_allowance) {
+        refuse("sent frames failing their checksum that cost more than " + std::to_string(checksum_allowance) +
+               " bytes of checksums beyond the bytes it sent");
+      }
       continue;
     }
-    const uint64_t resets = resets_;
     state = decode_state::hunting;
+    framed_ = true;
     on_packet(type, payload, length);
-    // Unplugged by the handler: these bytes belong to a link that no longer exists.
     if (resets_ != resets) return n;
-    pos += static_cast<size_t>(total);
+    consume_to(pos + static_cast<size_t>(total));
   }
-  return pos;
+  return finish(pos);
 }
 
 }  // namespace vesk::io

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "io/blob.h"
 #include "io/byte_stream.h"
@@ -29,11 +30,16 @@ void write_header(uint8_t out[header_size], uint8_t type, uint32_t length);
 }  // namespace frame
 
 /// Stream to packet: writes frames to its sink and decodes the bytes of its source.
+/// Decoding costs time linear in the bytes received, whatever they are: a stream that
+/// would cost more is refused (see `on_refused`).
 class s2p {
  public:
   /// Gets one valid frame: its type, its payload (in the receive buffer) and length.
   using packet_handler = std::function<void(unsigned long type, void* data, unsigned long length)>;
-  enum class decode_state { hunting, header, payload };
+  /// Told why the stream is no model link ("sent ..."); from then on every byte is
+  /// consumed unread.
+  using refusal_handler = std::function<void(const std::string& why)>;
+  enum class decode_state { hunting, header, payload, refused };
 
   s2p();
 
@@ -44,19 +50,37 @@ class s2p {
   /// The decoder: consumes what it can of the unconsumed received bytes and returns the
   /// count. An incomplete frame is left in place and examined again, extended, next time.
   size_t decode(blob& bytes);
-  /// Abandons a decode in progress: back to hunting. A decode running right now (this
-  /// was called from its packet handler) consumes the rest of its bytes and stops.
+  /// Abandons a decode in progress and starts a new stream: back to hunting. A decode
+  /// running right now (this was called from a handler) consumes the rest of its bytes
+  /// and stops.
   void reset();
 
   sink out{static_cast<sink::null_impl*>(nullptr)};  ///< where frames go
   source in;                                         ///< where bytes come from
   packet_handler on_packet;                          ///< gets every valid frame
+  /// Runs when the stream starts with an HTTP request line (a web page can make a
+  /// browser send one to any port), when its first valid frame does not end within
+  /// `first_frame_within` bytes, or when frames that fail their checksum have cost more
+  /// than `checksum_allowance` bytes of checksumming beyond the bytes consumed. Default:
+  /// nothing.
+  refusal_handler on_refused;
   decode_state state = decode_state::hunting;
   uint8_t type = 0;     ///< of the frame whose header was accepted
   uint32_t length = 0;  ///< payload length of that frame
+  size_t first_frame_within = 1u << 20;  ///< bytes from the start of a stream
+  size_t checksum_allowance = 4u << 20;  ///< bytes checksummed in vain, refilled by consumed bytes
 
  private:
+  /// Refuses the stream: state refused, then on_refused.
+  void refuse(const std::string& why);
+  /// Whether the stream starts with an HTTP request line; `undecided` while the bytes
+  /// could still become one.
+  bool http_request(const uint8_t* p, size_t n, bool& undecided) const;
+
   uint64_t resets_ = 0;
+  uint64_t offset_ = 0;      ///< bytes of the stream consumed before the current call
+  bool framed_ = false;      ///< a valid frame has come on this stream
+  uint64_t debt_ = 0;        ///< checksum bytes spent in vain, less the bytes consumed since
 };
 
 }  // namespace vesk::io

@@ -43,8 +43,11 @@ struct decode_run {
   std::vector<size_t> after_chunk;  ///< packets seen after each chunk
   size_t left = 0;                  ///< bytes still held at the end
 };
-decode_run decode_in_chunks(const bytes& stream, const std::vector<size_t>& chunks) {
+decode_run decode_in_chunks(const bytes& stream, const std::vector<size_t>& chunks, size_t within = 1u << 20,
+                            size_t allowance = 4u << 20) {
   s2p decoder;
+  decoder.first_frame_within = within;
+  decoder.checksum_allowance = allowance;
   decode_run run;
   decoder.on_packet = [&](unsigned long type, void* data, unsigned long length) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -113,6 +116,7 @@ TEST(ModelLinkFrame, DecoderCases) {
   for (int i = 0; i < 8; ++i) huge[8] ^= huge[i];
 
   const packet pa{16, {1, 2, 3, 4}}, pb{48, {'a', 'b', 'c'}}, pe{1, {}};
+  const std::string post = "POST / HTTP/1.1\r\n\r\n";
   struct row {
     const char* name;
     bytes stream;
@@ -135,6 +139,8 @@ TEST(ModelLinkFrame, DecoderCases) {
        {{17, bytes(300, 7)}, pb}, {0, 1, 2}, 0},
       {"incomplete frame stays", bytes(a.begin(), a.end() - 1), {}, {}, {0}, a.size() - 1},
       {"byte by byte", join({a, b}), std::vector<size_t>(a.size() + b.size(), 1), {pa, pb}, {}, 0},
+      {"an HTTP request, frames behind it", join({bytes(post.begin(), post.end()), a}), {2, 3, 40}, {}, {0, 0, 0}, 0},
+      {"a method's first letters only", join({{'G', 'E', 'X'}, a}), {2}, {pa}, {0, 1}, 0},
   };
   for (const row& r : rows) {
     decode_run run = decode_in_chunks(r.stream, r.chunks);
@@ -164,7 +170,11 @@ TEST(ModelLinkFrame, AnyChunkingGivesTheSamePackets) {
     }
     std::vector<size_t> chunks;
     for (size_t sum = 0; sum < stream.size();) chunks.push_back(1 + rng() % 17), sum += chunks.back();
-    EXPECT_EQ(decode_in_chunks(stream, chunks).packets, decode_in_chunks(stream, {}).packets) << round;
+    // Also when bounds on the first frame and on checksums spent in vain cut the stream off.
+    const size_t within = round % 2 ? 1u << 20 : 40 + rng() % 300, allowance = round % 2 ? 4u << 20 : rng() % 80;
+    EXPECT_EQ(decode_in_chunks(stream, chunks, within, allowance).packets,
+              decode_in_chunks(stream, {}, within, allowance).packets)
+        << round;
   }
 }
 

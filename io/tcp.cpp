@@ -42,7 +42,7 @@ io_base::~io_base() = default;
 void io_base::queue_copy(const void* data, size_t length) {
   send_chunk chunk;
   chunk.bytes.reset(new uint8_t[length]);
-  std::memcpy(chunk.bytes.get(), data, length);
+  if (length > 0) std::memcpy(chunk.bytes.get(), data, length);  // an empty write may come without data
   chunk.size = length;
   send_queue.push_back(std::move(chunk));
   queued_ += length;

@@ -132,6 +132,7 @@ TEST(Tcp, QueuedSendsKeepTheirOrderAndEndInOneAllSent) {
   EXPECT_GT(conn.queued_bytes(), 0u);
   EXPECT_EQ(conn.queued_bytes(), unsent());
   conn.send("first", 5);
+  conn.send(nullptr, 0);  // an empty payload between two queued sends
   conn.send("second", 6);
   EXPECT_EQ(conn.queued_bytes(), unsent());
   all_sent = 0;
@@ -177,6 +178,16 @@ TEST(Tcp, PeerResetClosesOnSendAndOnRead) {
     EXPECT_NO_THROW(f.accepted[1]->on_event_in());
     EXPECT_EQ(read_losses, 1);
     EXPECT_EQ(f.accepted[1]->fd, 0);
+
+    // A read error that is no peer loss is reported, not taken for a hang-up.
+    auto stray = std::make_shared<tcp>(f.loop);
+    stray->fd = ::dup(2);
+    ::close(stray->fd);
+    stray->on_event_hup = [&] { ++read_losses; };
+    expect_throw_what<util::bt_exception>([&] { stray->on_event_in(); },
+                                          std::string("io_base rcv_error:") + std::strerror(EBADF));
+    EXPECT_EQ(read_losses, 1);
+    stray->fd = 0;
   }
   EXPECT_EQ(open_fd_count(), fds);
 }
