@@ -132,8 +132,7 @@ void compiler::resolve_subsystems() {
       if (std::find(chain.begin(), chain.end(), last_reference) != chain.end()) recursion();
       chain.push_back(last_reference);
       s.cfg["node"] = "subsystem";
-      vesk::json referenced =
-          vesk::json::parse(read_file(reference_base + "/../" + prj + "/models/" + mdl + ".vmdl"));
+      vesk::json referenced = read_model(reference_base + "/../" + prj + "/models/" + mdl + ".vmdl");
       s.cfg["nodes"] = referenced["nodes"];
     }
 
