@@ -15,10 +15,12 @@ const char* const usage_text =
     "    -nt, --no-try       run build and start whatever the options say, without checks; exit 0\n"
     "\nvesk-cli <vcfg-file> is the same as vesk-cli -b -s <vcfg-file>\n\n";
 
-const std::vector<std::string> option_names = {"-h",  "--help",       "-b",  "--build",  "-s",
-                                               "--start", "-go", "--gui-output", "-nt", "--no-try"};
+const std::vector<std::string> option_names = {"-h",  "--help",       "-b",  "--build", "-s", "--start",
+                                               "-go", "--gui-output", "-nt", "--no-try"};
 
 namespace {
+
+size_t error_line_count = 0;
 
 void write_line(const char* prefix, const char* text, size_t len) {
   std::cout << prefix;
@@ -32,10 +34,6 @@ void write_line(const char* prefix, const char* text, size_t len) {
 void cli_sink_debug(const char* text, size_t len) { write_line("d: ", text, len); }
 void cli_sink_info(const char* text, size_t len) { write_line("i: ", text, len); }
 void cli_sink_warn(const char* text, size_t len) { write_line("w: ", text, len); }
-namespace {
-size_t error_line_count = 0;
-}  // namespace
-
 void cli_sink_err(const char* text, size_t len) {
   ++error_line_count;
   write_line("e: ", text, len);
