@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 
 #include "foundation/helpers.h"
@@ -34,20 +36,42 @@ void walk(const fs::path& folder, dir_listing& out) {
   }
 }
 
-/// Copies `from` to `to` unless `to` is a file at least as new; a folder or link in its
-/// place is replaced. Missing parent folders are made, so nested files arrive too.
+/// Whether two regular files hold the same bytes.
+bool same_bytes(const fs::path& a, const fs::path& b) {
+  std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+  if (!fa || !fb) return false;
+  char ba[16384], bb[16384];
+  while (fa && fb) {
+    fa.read(ba, sizeof ba);
+    fb.read(bb, sizeof bb);
+    if (fa.gcount() != fb.gcount() || std::memcmp(ba, bb, static_cast<size_t>(fa.gcount())) != 0) return false;
+  }
+  return fa.eof() && fb.eof();
+}
+
+/// Copies `from` to `to` unless `to` is a file with the same content; a folder or link in
+/// its place is replaced. Missing parent folders are made, so nested files arrive too.
+/// A restored source may be older than its copy, so any difference counts, not only a
+/// later time. A first copy takes its source's time, so that the next build finds the
+/// two equal by their times alone; a copy that replaces another keeps the time of the
+/// copy, so whatever the runtime's build made from the old one is older and made again.
 void refresh_file(const fs::path& from, const fs::path& to) {
   const fs::file_status ls = fs::symlink_status(to);
+  const fs::file_time_type from_time = fs::last_write_time(from);
+  bool first = false;
   if (!fs::exists(ls)) {
     fs::create_directories(to.parent_path());
-  } else if (fs::is_symlink(ls) || fs::is_directory(to)) {
+    first = true;
+  } else if (!fs::is_regular_file(ls)) {
     fs::remove_all(to);
-  } else if (fs::last_write_time(from) > fs::last_write_time(to)) {
-    fs::remove(to);
-  } else {
+  } else if (from_time == fs::last_write_time(to) ||
+             (fs::file_size(from) == fs::file_size(to) && same_bytes(from, to))) {
     return;
+  } else {
+    fs::remove(to);
   }
   fs::copy_file(from, to);
+  if (first) fs::last_write_time(to, from_time);
 }
 
 /// The path of `p` (canonical) below the canonical form of `root`.

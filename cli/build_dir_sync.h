@@ -25,8 +25,8 @@ struct dir_listing {
 dir_listing list_dir(const std::string& root);
 
 /// Brings `target` in line with `source`: creates missing folders, copies files that are
-/// missing or older than their source, re-creates every symbolic link. Removes nothing
-/// that exists only in `target`. File-system errors are thrown.
+/// missing or whose content differs from their source, re-creates every symbolic link.
+/// Removes nothing that exists only in `target`. File-system errors are thrown.
 void sync_directory(const std::string& source, const std::string& target);
 
 /// Appends the project name of a compile-information entry "ws/<project>/...".

@@ -9,6 +9,7 @@
 #include "cli/build_dir_sync.h"
 #include "cli/cli_output.h"
 #include "cli/file_write.h"
+#include "cli/json_input.h"
 #include "cli/runtime_scripts.h"
 #include "compiler/compiler.h"
 #include "foundation/helpers.h"
@@ -104,7 +105,8 @@ int build_model(const build_context& context) {
   comp.default_raster = "r10ms";
   comp.send_to_all = ignore_json_message;
 
-  project_config_file config(context.config_path);
+  const std::unique_ptr<project_config_file> loaded = read_project_config(context.config_path);
+  const project_config_file& config = *loaded;
   const fs::path project_dir = project_folder_of(context.config_path);
   const fs::path workspace_dir = project_dir.parent_path();
 
@@ -114,7 +116,7 @@ int build_model(const build_context& context) {
     end_build("The selected modelfile '" + config.model +
               "' does not exist. Select another model to execute in your configuration.");
   }
-  const json model = json::parse(read_file(model_file.string()));
+  const json model = read_model_file(model_file);
 
   node_catalog catalog;
   collect_node_catalog(workspace_dir, catalog);
@@ -137,7 +139,9 @@ int build_model(const build_context& context) {
   log_info << "Start compiling..." << std::endl;
   comp.base_name = "model";
   comp.reference_base = project_dir.string();
+  comp.model_file = model_file.string();
   comp.generators = registry;
+  comp.read_model = [](const std::string& path) { return read_model_file(path); };
   if (context.gui_output) comp.send_to_all = print_json_message;
   comp.compile(model);
   if (comp.error) return -1;

@@ -62,9 +62,14 @@ TEST(CliBuildDir, ChangedSourcesAreWrittenAndRemovedRastersCleaned) {
   w.put("ws/demo/build-demo-sim/model/stale.cpp", "x");
   w.put("ws/demo/build-demo-sim/model/notes.txt", "kept");
   w.put("ws/demo/build-demo-sim/model/r10ms.o", "kept");
-  // The runtime's file becomes newer than its copy; the build's own copy is older.
-  shift_write_time(w.ws / "rt_sim" / "start", 3600);
+  // Restored files (other bytes, an older time) replace their copies with a time later
+  // than the old copy's, so the runtime's build compiles them again; a file touched
+  // without a change is not copied.
   const auto before = file_times(w.build_dir);
+  w.script("ws/rt_sim/start", "echo restored");
+  w.put("ws/demo/nodes/counter.h", std::string(cli_test::counter_header) + "// restored\n");
+  for (const char* f : {"rt_sim/start", "demo/nodes/counter.h"}) shift_write_time(w.ws / f, -3600);
+  shift_write_time(w.ws / "rt_sim" / "build", 3600);
 
   w.model({counter_block("a", "r10ms")});
   const auto res = w.run({"-b", w.vcfg.string()});
@@ -72,9 +77,12 @@ TEST(CliBuildDir, ChangedSourcesAreWrittenAndRemovedRastersCleaned) {
   for (const char* gone : {"r1s.h", "r1s.cpp", "stale.cpp"}) EXPECT_FALSE(fs::exists(model / gone)) << gone;
   for (const char* kept : {"notes.txt", "r10ms.o", "r10ms.h", "model.h"}) EXPECT_TRUE(fs::exists(model / kept)) << kept;
   const auto changed = rewritten(w.build_dir, before);
-  for (const char* rel : {"start", "model/model.h", "config.json"}) {
+  for (const char* rel : {"start", "ws/demo/nodes/counter.h", "model/model.h", "config.json"}) {
     EXPECT_NE(changed.end(), std::find(changed.begin(), changed.end(), rel)) << rel;
+    EXPECT_GT(fs::last_write_time(w.build_dir / rel), before.at(rel)) << rel;
   }
+  EXPECT_EQ(read_file((w.ws / "demo" / "nodes" / "counter.h").string()),
+            read_file((w.build_dir / "ws" / "demo" / "nodes" / "counter.h").string()));
   for (const char* rel : {"build", "model/r10ms.h", "model/notes.txt"}) {
     EXPECT_EQ(changed.end(), std::find(changed.begin(), changed.end(), rel)) << rel;
   }

@@ -1,9 +1,11 @@
 #include "cli/cli_main.h"
 
+#include <algorithm>
 #include <clocale>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "cli/build_driver.h"
 #include "cli/cli_output.h"
@@ -15,8 +17,28 @@ namespace vesk {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+/// The first argument that looks like an option but is none, or null.
+const char* unknown_option(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (starts_with(arg, "-") && std::find(option_names.begin(), option_names.end(), arg) == option_names.end()) {
+      return argv[i];
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 int cli_main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C.UTF-8");
+  // A mistyped option must not pass for the path or be skipped: nothing runs then.
+  if (const char* bad = unknown_option(argc, argv)) {
+    std::cerr << "vesk-cli: unknown option " << quote_path(bad) << "\n" << usage_text << std::endl;
+    return 2;
+  }
   if (argc < 2 || has_option(argc, argv, {"-h", "--help"})) {
     std::cout << usage_text << std::endl;
     return 0;
@@ -44,11 +66,12 @@ int cli_main(int argc, char** argv) {
   }
 
   // A failure that ends the run must reach the caller as a failure, so an exception
-  // gives status 1 after its report.
+  // gives status 1 after its report, and so does any error line of a run that otherwise
+  // went well.
   try {
     if (build && build_model(context) != 0) return -1;
     if (start && start_runtime(config_path) != 0) return -1;
-    return 0;
+    return error_lines_written() == 0 ? 0 : 1;
   } catch (const std::exception& e) {
     log_err << "An exception occured: " << e.what() << std::endl;
   } catch (const char* s) {

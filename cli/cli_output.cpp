@@ -7,10 +7,20 @@
 namespace vesk {
 
 const char* const usage_text =
-    "\nUsage:\nvesk-cli [options] <vcfg-file>\n\nOptions:\n    -h, --help\n    -b, --build\n"
-    "    -s, --start\n\nvesk-cli <vcfg-file> is the same as vesk-cli -b -s <vcfg-file>\n\n";
+    "\nUsage:\nvesk-cli [options] <vcfg-file>\n\nOptions:\n"
+    "    -h, --help          print this text and exit\n"
+    "    -b, --build         compile the model, prepare the build directory, run ./build\n"
+    "    -s, --start         run ./start in the build directory\n"
+    "    -go, --gui-output   also print the compiler's messages for the editor as \"j: \" lines\n"
+    "    -nt, --no-try       run build and start whatever the options say, without checks; exit 0\n"
+    "\nvesk-cli <vcfg-file> is the same as vesk-cli -b -s <vcfg-file>\n\n";
+
+const std::vector<std::string> option_names = {"-h",  "--help",       "-b",  "--build", "-s", "--start",
+                                               "-go", "--gui-output", "-nt", "--no-try"};
 
 namespace {
+
+size_t error_line_count = 0;
 
 void write_line(const char* prefix, const char* text, size_t len) {
   std::cout << prefix;
@@ -24,7 +34,12 @@ void write_line(const char* prefix, const char* text, size_t len) {
 void cli_sink_debug(const char* text, size_t len) { write_line("d: ", text, len); }
 void cli_sink_info(const char* text, size_t len) { write_line("i: ", text, len); }
 void cli_sink_warn(const char* text, size_t len) { write_line("w: ", text, len); }
-void cli_sink_err(const char* text, size_t len) { write_line("e: ", text, len); }
+void cli_sink_err(const char* text, size_t len) {
+  ++error_line_count;
+  write_line("e: ", text, len);
+}
+
+size_t error_lines_written() { return error_line_count; }
 
 void install_cli_sinks() {
   log_debug.sink = cli_sink_debug;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "foundation/json.h"
 
@@ -14,11 +15,17 @@ namespace vesk {
 /// The text printed for "-h", "--help" or an empty command line (a line end follows it).
 extern const char* const usage_text;
 
+/// Every option the program knows, short and long forms.
+extern const std::vector<std::string> option_names;
+
 /// Sinks of the four log streams: prefix, the message bytes unchanged, a line end, flush.
 void cli_sink_debug(const char* text, size_t len);
 void cli_sink_info(const char* text, size_t len);
 void cli_sink_warn(const char* text, size_t len);
 void cli_sink_err(const char* text, size_t len);
+
+/// How many "e: " lines cli_sink_err has written; any of them makes the run a failure.
+size_t error_lines_written();
 
 /// Points log_debug, log_info, log_warn and log_err at the sinks above.
 void install_cli_sinks();

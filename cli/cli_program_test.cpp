@@ -1,6 +1,8 @@
 // vesk-cli as its callers see it: the real program, run in throw-away workspaces with
 // their own HOME; statuses, output lines and the files of the build directory.
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "cli/cli_output.h"
@@ -20,6 +22,7 @@ TEST(CliProgram, CommandLineWithoutABuild) {
     std::vector<std::string> args;
     std::string out;
     int status;
+    std::string err = "";
   } rows[] = {
       {{}, usage, 0},
       {{"-b", "-h", "demo.vcfg"}, usage, 0},
@@ -28,13 +31,17 @@ TEST(CliProgram, CommandLineWithoutABuild) {
       {{"demo.vcfg", "-b"}, "modelfile \"-b\" does not exist\n", 255},
       {{"missing.vcfg"}, "modelfile \"missing.vcfg\" does not exist\n", 255},
       {{"-s", "a\"b\\c.vcfg"}, "modelfile \"a\\\"b\\\\c.vcfg\" does not exist\n", 255},
+      // A mistyped option is no path and is not skipped: nothing runs.
+      {{"--bild", "demo.vcfg"}, "", 2, "vesk-cli: unknown option \"--bild\"\n" + usage},
+      {{"-x", "-h", "demo.vcfg"}, "", 2, "vesk-cli: unknown option \"-x\"\n" + usage},
+      {{"-x"}, "", 2, "vesk-cli: unknown option \"-x\"\n" + usage},
   };
   workspace w;
   for (const row& r : rows) {
     const auto res = w.run(r.args, w.project);
     EXPECT_EQ(r.out, res.out) << ::testing::PrintToString(r.args);
     EXPECT_EQ(r.status, res.status) << ::testing::PrintToString(r.args);
-    EXPECT_EQ("", res.err);
+    EXPECT_EQ(r.err, res.err);
     EXPECT_FALSE(fs::exists(w.build_dir));
   }
 }
@@ -136,6 +143,53 @@ TEST(CliProgram, FailuresAndTheirStatus) {
   }
 }
 
+TEST(CliProgram, BadInputFailsTheRun) {
+  const std::string broken = R"({"model":"m" "runtime":"sim"})";
+  const std::string reference =
+      R"({"nodes":[{"name":"r","type":"base","cfg":{"node":"reference","prj":"demo","mdl":"sub"}}]})";
+  const std::string bad_header = std::string(cli_test::counter_header) + "/* @ouptut: y */\n";
+  struct row {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;  // below the workspace
+    std::vector<std::string> opts;
+    std::string error;  // the last "e: " line; "{ws}" stands for the workspace folder
+    int status;
+    std::string trace;  // which scripts ran
+  } rows[] = {
+      {"configuration", {{"demo/demo.vcfg", broken}}, {},
+       "An exception occured: {ws}/demo/demo.vcfg:1:14: syntax error in JSON text", 1, ""},
+      {"configuration, start only", {{"demo/demo.vcfg", broken}}, {"-s"},
+       "An exception occured: {ws}/demo/demo.vcfg:1:14: syntax error in JSON text", 1, ""},
+      {"model", {{"demo/models/m.vmdl", "{\"nodes\":[]\n,\"x\":1 2}"}}, {},
+       "An exception occured: {ws}/demo/models/m.vmdl:2:8: syntax error in JSON text", 1, ""},
+      {"model number", {{"demo/models/m.vmdl", R"({"nodes":-})"}}, {},
+       "An exception occured: {ws}/demo/models/m.vmdl: malformed number in JSON text", 1, ""},
+      {"referenced model", {{"demo/models/m.vmdl", reference}, {"demo/models/sub.vmdl", broken}}, {},
+       "An exception occured: {ws}/demo/models/sub.vmdl:1:14: syntax error in JSON text", 1, ""},
+      // A fault the build goes on after still fails the run, unless results are ignored.
+      {"node annotation", {{"demo/nodes/counter.h", bad_header}}, {},
+       "{ws}/demo/nodes/counter.h:9 unknown annotation: ouptut", 1, "build\nstart\n"},
+      {"node annotation, no try", {{"demo/nodes/counter.h", bad_header}}, {"-nt"},
+       "{ws}/demo/nodes/counter.h:9 unknown annotation: ouptut", 0, "build\nstart\n"},
+  };
+  for (const row& r : rows) {
+    workspace w;
+    for (const auto& [rel, text] : r.files) w.put("ws/" + rel, text);
+    auto args = r.opts;
+    args.push_back(w.vcfg.string());
+    const auto res = w.run(args);
+    std::vector<std::string> errors = lines_with(res.out, "e: ");
+    ASSERT_FALSE(errors.empty()) << r.name << "\n" << res.out;
+    EXPECT_EQ("e: " + replace_all(r.error, "{ws}", w.ws.string()), errors.back()) << r.name << "\n" << res.out;
+    // The parser's own reports come first, unchanged.
+    errors.pop_back();
+    for (const std::string& e : errors) EXPECT_EQ(0u, e.find("e: json_parse_error in line: ")) << r.name << "\n" << e;
+    EXPECT_EQ(r.status, res.status) << r.name;
+    EXPECT_EQ(r.trace, w.trace_text()) << r.name;
+    EXPECT_EQ(!r.trace.empty(), fs::exists(w.build_dir / "model" / "model.h")) << r.name;
+  }
+}
+
 TEST(CliProgram, StartRefusesARuntimeNameThatIsNoPlainName) {
   workspace w;
   w.config(R"({"model":"m","runtime":"x; touch pwned"})");
@@ -200,6 +254,30 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
 }  // namespace
 
 namespace {
+
+TEST(CliProgram, InstallShipsNoBuildOutput) {
+  // The real install rules on a small tree of their own, in which an example was built.
+  temp_dir t;
+  t.put("src/CMakeLists.txt", read_file((fs::path(VESK_SOURCE_DIR) / "CMakeLists.txt").string()));
+  const std::vector<std::string> shipped = {"examples/e/e.vcfg", "examples/e/models/m.vmdl", "runtimes/r/build",
+                                            "shared/vesk/a.h"};
+  for (const std::string& f : shipped) t.put("src/" + f, "x");
+  for (const char* f : {"examples/e/build-e-r/obj/a.o", "examples/e/build-e-r/vesk-model", "runtimes/r/stray.o"}) {
+    t.put("src/" + std::string(f), "x");
+  }
+  const std::string q = vesk::shell_quote(VESK_CMAKE);
+  const std::string cmd = q + " -S " + vesk::shell_quote((t.path / "src").string()) + " -B " +
+                          vesk::shell_quote((t.path / "b").string()) + " -DVESK_BENCH=OFF >/dev/null && " + q +
+                          " --install " + vesk::shell_quote((t.path / "b").string()) + " --prefix " +
+                          vesk::shell_quote((t.path / "opt").string()) + " >/dev/null";
+  ASSERT_EQ(0, std::system(cmd.c_str()));
+  std::vector<std::string> installed;
+  for (const auto& e : fs::recursive_directory_iterator(t.path / "opt")) {
+    if (!e.is_directory()) installed.push_back(e.path().lexically_relative(t.path / "opt").string());
+  }
+  std::sort(installed.begin(), installed.end());
+  EXPECT_EQ(shipped, installed);
+}
 
 TEST(CliProgram, InstalledProgramFindsItsFoldersFromAnyWorkingFolder) {
   workspace w;

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/file_write.h"
+#include "cli/json_input.h"
 #include "foundation/log_stream.h"
 #include "foundation/runtime_dir.h"
 
@@ -80,7 +81,8 @@ int run_build_script(const fs::path& build_dir) {
 }
 
 int start_runtime(const fs::path& config_path) {
-  project_config_file config(config_path);
+  const std::unique_ptr<project_config_file> loaded = read_project_config(config_path);
+  const project_config_file& config = *loaded;
   if (!is_plain_runtime_name(config.runtime)) {
     log_err << "Selected runtime '" << config.runtime << "' does not exists." << std::endl;
     return -1;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compiler/compiler_node.h"
+#include "foundation/helpers.h"
 #include "foundation/json.h"
 #include "generators/generator.h"
 #include "generators/src_stream.h"
@@ -76,6 +77,11 @@ class compiler {
   /// Receiver of the messages for the editor ("mdl_error", "set_text_left", ...).
   std::function<void(vesk::json)> send_to_all = [](vesk::json) {};
   std::map<std::string, std::shared_ptr<vesk::generator>> generators;
+  /// Reads the model file a reference block names (its path); the build tool replaces it
+  /// with a reader that refuses a file with syntax errors.
+  std::function<vesk::json(const std::string&)> read_model = [](const std::string& path) {
+    return vesk::json::parse(read_file(path));
+  };
 
  private:
   /// Orders one raster's blocks; false (after the loop report) when they hold a loop.

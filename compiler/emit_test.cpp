@@ -45,18 +45,20 @@ TEST(Emit, HeadersInsideTheWorkspaceAreIncludedThroughWs) {
   f.compile("{\"nodes\":[" + base("a", "parameter", "{}", ",\"type_header\":\"" + ws + "/prj/nodes/pid.h\"") + "," +
             base("b", "parameter", "{}", ",\"type_header\":\"/usr/include/x.h\"") + "," +
             base("c", "parameter", "{}", ",\"type_header\":\"" + ws + "2/sibling.h\"") + "," +
-            base("d", "parameter", "{}", ",\"type_header\":\"" + ws + "/prj/nodes/pid.h\"") +
+            base("d", "parameter", "{}", ",\"type_header\":\"" + ws + "/prj/nodes/pid.h\"") + "," +
+            base("e", "parameter", "{}", ",\"type_header\":\"" + ws + "/h\"") +
             "],\"types\":[{\"header\":\"  my/types.h\\t\"},{\"header\":null},{}]}");
   ASSERT_FALSE(f.c.error);
   const std::string h = f.file("parameters_and_shared_data.h");
   // Sorted by the text as given; a sibling folder whose name starts like the workspace is outside.
-  EXPECT_NE(h.find("#include \"../ws/prj/nodes/pid.h\"\n#include <" + ws + "2/sibling.h>\n#include </usr/include/x.h>\n"
-                   "#include <my/types.h>\n\n"),
+  EXPECT_NE(h.find("#include \"../ws/h\"\n#include \"../ws/prj/nodes/pid.h\"\n#include <" + ws +
+                   "2/sibling.h>\n#include </usr/include/x.h>\n#include <my/types.h>\n\n"),
             std::string::npos)
       << h;
   EXPECT_EQ(f.c.compile_info["headers"].dump(),
-            "[\"ws/prj/nodes/pid.h\",\"" + ws + "2/sibling.h\",\"/usr/include/x.h\",\"my/types.h\",\"model/model.h\","
-            "\"model/parameters_and_shared_data.h\",\"model/r10ms.h\"]");
+            "[\"ws/h\",\"ws/prj/nodes/pid.h\",\"" + ws +
+                "2/sibling.h\",\"/usr/include/x.h\",\"my/types.h\",\"model/model.h\","
+                "\"model/parameters_and_shared_data.h\",\"model/r10ms.h\"]");
 }
 
 TEST(Emit, StringSharedDataMustNotStartFromZero) {

@@ -147,7 +147,7 @@ void compiler::resolve_subsystems() {
       s.cfg["node"] = "subsystem";
       at.file = reference_base + "/../" + prj + "/models/" + mdl + ".vmdl";
       at.path.clear();
-      vesk::json referenced = vesk::json::parse(read_file(at.file));
+      vesk::json referenced = read_model(at.file);
       s.cfg["nodes"] = referenced["nodes"];
     }
 
