@@ -148,6 +148,8 @@ TEST(CliProgram, BadInputFailsTheRun) {
   const std::string reference =
       R"({"nodes":[{"name":"r","type":"base","cfg":{"node":"reference","prj":"demo","mdl":"sub"}}]})";
   const std::string bad_header = std::string(cli_test::counter_header) + "/* @ouptut: y */\n";
+  const std::string twice = "{\"nodes\":[" + cli_test::counter_block("a", "r10ms") + "," +
+                            cli_test::counter_block("a", "r1ms") + "]}";
   struct row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // below the workspace
@@ -166,6 +168,9 @@ TEST(CliProgram, BadInputFailsTheRun) {
        "An exception occured: {ws}/demo/models/m.vmdl: malformed number in JSON text", 1, ""},
       {"referenced model", {{"demo/models/m.vmdl", reference}, {"demo/models/sub.vmdl", broken}}, {},
        "An exception occured: {ws}/demo/models/sub.vmdl:1:14: syntax error in JSON text", 1, ""},
+      // A compile error ends the run with the build step's own status.
+      {"two blocks of one name", {{"demo/models/m.vmdl", twice}}, {},
+       "Duplicate block name 'a' in model file {ws}/demo/models/m.vmdl", 255, ""},
       // A fault the build goes on after still fails the run, unless results are ignored.
       {"node annotation", {{"demo/nodes/counter.h", bad_header}}, {},
        "{ws}/demo/nodes/counter.h:9 unknown annotation: ouptut", 1, "build\nstart\n"},
