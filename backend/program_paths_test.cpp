@@ -131,7 +131,7 @@ TEST(ProgramPaths, ValuesOfTheWrongKindChangeNoFile) {
   const std::vector<std::pair<std::string, std::string>> rows = {  // request, start of the error line
       {R"({"cmd":"write_prj_config","cfg":"oops"})", R"(write_prj_config: "cfg" must be a JSON object)"},
       {R"({"cmd":"write_vesk_config","cfg":[3]})", R"(write_vesk_config: "cfg" must be a JSON object)"},
-      {R"({"cmd":"set_perspective","mdl":"m","perspective":"wide"})", R"(set_perspective: "perspective" must)"},
+      {R"({"cmd":"set_perspective","mdl":7,"perspective":{}})", R"(set_perspective: "mdl" must be a JSON text)"},
       {R"({"cmd":"open_file","file_name":42})", R"(open_file: "file_name" must be a JSON text)"},
       {R"({"cmd":"add_save_point","file_name":)" + v + R"(,"content":42})", R"(add_save_point: "content" must)"},
       {R"({"cmd":"save_dump_file","file_name":42,"file":"x"})", R"(save_dump_file: "file_name" must)"},

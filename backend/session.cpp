@@ -154,9 +154,9 @@ bool get_perspective(session& s, vesk::json& request) {
 }
 
 bool set_perspective(session& s, vesk::json& request) {
+  // The perspective itself is the editor's own, of any kind; only the model's name is checked.
   std::string model;
-  if (!session_commands::text_arg(request, "mdl", model) || !session_commands::object_arg(request, "perspective"))
-    return true;
+  if (!session_commands::text_arg(request, "mdl", model)) return true;
   vesk_model_perspectives& p = s.controller.perspectives;
   p.document[model] = request["perspective"];
   p.save();
