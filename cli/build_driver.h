@@ -37,9 +37,20 @@ int build_model(const build_context& context);
 /// ('*' any text). Each folder is entered once, so folder-link cycles end.
 std::vector<std::string> find_files(const std::string& base, const std::string& pattern);
 
+/// Header path -> the error lines written while it was parsed (headers without any are
+/// left out).
+using header_error_lines = std::map<std::string, size_t>;
+
 /// Parses the "*.h" node headers of every workspace project folder (identifier name with
-/// a "nodes" entry) in ascending name order into `catalog`.
-void collect_node_catalog(const std::filesystem::path& workspace_dir, node_catalog& catalog);
+/// a "nodes" entry) in ascending name order into `catalog`; notes in `errors`, when
+/// given, which headers gave error lines.
+void collect_node_catalog(const std::filesystem::path& workspace_dir, node_catalog& catalog,
+                          header_error_lines* errors = nullptr);
+
+/// The error lines of `errors` whose header the compile information lists neither among
+/// its "headers" nor its "sources" (entries "ws/" + path below `workspace_dir`).
+size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& compile_info,
+                                 const std::filesystem::path& workspace_dir);
 
 /// The global runtime folders (every folder in `global_dir`), then the workspace's
 /// "rt_" folders over them; each keyed by its runtime name.

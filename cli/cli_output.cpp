@@ -1,5 +1,6 @@
 #include "cli/cli_output.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "foundation/log_stream.h"
@@ -12,7 +13,7 @@ const char* const usage_text =
     "    -b, --build         compile the model, prepare the build directory, run ./build\n"
     "    -s, --start         run ./start in the build directory\n"
     "    -go, --gui-output   also print the compiler's messages for the editor as \"j: \" lines\n"
-    "    -nt, --no-try       run build and start whatever the options say, without checks; exit 0\n"
+    "    -nt, --no-try       run build, then start, even with -b or -s; no result checks\n"
     "\nvesk-cli <vcfg-file> is the same as vesk-cli -b -s <vcfg-file>\n\n";
 
 const std::vector<std::string> option_names = {"-h",  "--help",       "-b",  "--build", "-s", "--start",
@@ -21,6 +22,7 @@ const std::vector<std::string> option_names = {"-h",  "--help",       "-b",  "--
 namespace {
 
 size_t error_line_count = 0;
+size_t excused_line_count = 0;
 
 void write_line(const char* prefix, const char* text, size_t len) {
   std::cout << prefix;
@@ -40,6 +42,10 @@ void cli_sink_err(const char* text, size_t len) {
 }
 
 size_t error_lines_written() { return error_line_count; }
+
+void excuse_error_lines(size_t count) { excused_line_count = std::min(error_line_count, excused_line_count + count); }
+
+size_t failing_error_lines() { return error_line_count - excused_line_count; }
 
 void install_cli_sinks() {
   log_debug.sink = cli_sink_debug;

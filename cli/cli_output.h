@@ -24,8 +24,15 @@ void cli_sink_info(const char* text, size_t len);
 void cli_sink_warn(const char* text, size_t len);
 void cli_sink_err(const char* text, size_t len);
 
-/// How many "e: " lines cli_sink_err has written; any of them makes the run a failure.
+/// How many "e: " lines cli_sink_err has written.
 size_t error_lines_written();
+
+/// Marks `count` of the lines written as ones that do not fail the run (the faults of a
+/// node source that the model does not use).
+void excuse_error_lines(size_t count);
+
+/// The "e: " lines written and not excused; any of them makes the run a failure.
+size_t failing_error_lines();
 
 /// Points log_debug, log_info, log_warn and log_err at the sinks above.
 void install_cli_sinks();

@@ -150,6 +150,10 @@ TEST(CliProgram, BadInputFailsTheRun) {
   const std::string bad_header = std::string(cli_test::counter_header) + "/* @ouptut: y */\n";
   const std::string twice = "{\"nodes\":[" + cli_test::counter_block("a", "r10ms") + "," +
                             cli_test::counter_block("a", "r1ms") + "]}";
+  // "counter__sum" beside a subsystem "counter" holding "sum": the editor shows both as counter.sum.
+  const std::string clash = "{\"nodes\":[" + cli_test::counter_block("counter__sum", "r10ms") +
+                            R"(,{"name":"counter","type":"base","cfg":{"node":"subsystem","nodes":[)" +
+                            cli_test::counter_block("sum", "r10ms") + "]}}]}";
   struct row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // below the workspace
@@ -171,11 +175,21 @@ TEST(CliProgram, BadInputFailsTheRun) {
       // A compile error ends the run with the build step's own status.
       {"two blocks of one name", {{"demo/models/m.vmdl", twice}}, {},
        "Duplicate block name 'a' in model file {ws}/demo/models/m.vmdl", 255, ""},
+      {"inner block named like a top-level block", {{"demo/models/m.vmdl", clash}}, {},
+       "Duplicate block name 'counter__sum' after subsystem expansion: block 'counter__sum' in model file "
+       "{ws}/demo/models/m.vmdl and block 'sum' in subsystem 'counter' of model file {ws}/demo/models/m.vmdl",
+       255, ""},
+      {"start before any build", {}, {"-s"},
+       "The build directory '{ws}/demo/build-demo-sim' does not exist. Build the project first (vesk-cli -b).", 255,
+       ""},
       // A fault the build goes on after still fails the run, unless results are ignored.
       {"node annotation", {{"demo/nodes/counter.h", bad_header}}, {},
        "{ws}/demo/nodes/counter.h:9 unknown annotation: ouptut", 1, "build\nstart\n"},
       {"node annotation, no try", {{"demo/nodes/counter.h", bad_header}}, {"-nt"},
        "{ws}/demo/nodes/counter.h:9 unknown annotation: ouptut", 0, "build\nstart\n"},
+      // Another project's broken source is reported, but fails only the builds that use it.
+      {"node annotation in a source the model does not use", {{"broken/nodes/bad.h", bad_header}}, {},
+       "{ws}/broken/nodes/bad.h:9 unknown annotation: ouptut", 0, "build\nstart\n"},
   };
   for (const row& r : rows) {
     workspace w;
@@ -190,6 +204,7 @@ TEST(CliProgram, BadInputFailsTheRun) {
     errors.pop_back();
     for (const std::string& e : errors) EXPECT_EQ(0u, e.find("e: json_parse_error in line: ")) << r.name << "\n" << e;
     EXPECT_EQ(r.status, res.status) << r.name;
+    EXPECT_EQ("", res.err) << r.name;
     EXPECT_EQ(r.trace, w.trace_text()) << r.name;
     EXPECT_EQ(!r.trace.empty(), fs::exists(w.build_dir / "model" / "model.h")) << r.name;
   }
@@ -253,7 +268,9 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
   res = fresh.run({"-s", fresh.vcfg.string()});
   EXPECT_EQ(255, res.status);
   EXPECT_FALSE(fs::exists(fresh.cwd / "ran"));
-  EXPECT_EQ(1u, lines_with(res.out, "e: Error running model... Return code: ").size()) << res.out;
+  EXPECT_EQ(std::vector<std::string>{"e: The build directory '" + fresh.build_dir.string() +
+                                     "' does not exist. Build the project first (vesk-cli -b)."},
+            lines_with(res.out, "e: "));
 }
 
 }  // namespace

@@ -88,6 +88,13 @@ int start_runtime(const fs::path& config_path) {
     return -1;
   }
   const fs::path build_dir = build_dir_of(project_folder_of(config_path), config.name, config.runtime);
+  // The shell would only report that it cannot enter the folder, and a wait status.
+  std::error_code ec;
+  if (!fs::is_directory(build_dir, ec)) {
+    log_err << "The build directory '" << build_dir.string()
+            << "' does not exist. Build the project first (vesk-cli -b)." << std::endl;
+    return -1;
+  }
   log_info << "Start runtime..." << std::endl;
   const int status = run_script(build_dir, "start");
   if (status != 0) log_err << "Error running model... Return code: " << status << std::endl;

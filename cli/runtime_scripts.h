@@ -39,7 +39,7 @@ int run_build_script(const std::filesystem::path& build_dir);
 
 /// The start step: derives the build directory from the configuration file alone, logs
 /// "Start runtime..." and runs ./start; returns its raw wait status (-1 for a runtime
-/// name that is not plain).
+/// name that is not plain or a build directory that does not exist yet).
 int start_runtime(const std::filesystem::path& config_path);
 
 }  // namespace vesk

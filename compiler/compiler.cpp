@@ -47,11 +47,14 @@ void compiler::report_duplicate_names(const std::vector<std::string>& names, con
   std::unordered_set<std::string> seen, reported;
   for (const std::string& name : names) {
     if (seen.insert(name).second || !reported.insert(name).second) continue;
-    log_err << "Duplicate block name '" << name << "' in "
-            << (subsystem.empty() ? std::string() : "subsystem '" + subsystem + "' of ") << "model file "
-            << (file.empty() ? "(unnamed)" : std::filesystem::path(file).lexically_normal().string()) << std::endl;
+    log_err << "Duplicate block name '" << name << "' in " << level_text(file, subsystem) << std::endl;
     error = true;
   }
+}
+
+std::string compiler::level_text(const std::string& file, const std::string& subsystem) {
+  return (subsystem.empty() ? std::string() : "subsystem '" + subsystem + "' of ") + "model file " +
+         (file.empty() ? "(unnamed)" : std::filesystem::path(file).lexically_normal().string());
 }
 
 std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n) {

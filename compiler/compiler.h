@@ -90,6 +90,9 @@ class compiler {
   /// file's top level (`subsystem` empty) or the subsystem at that path in the file.
   void report_duplicate_names(const std::vector<std::string>& names, const std::string& file,
                               const std::string& subsystem);
+  /// Where a level of blocks stands, for reports: "model file F" or "subsystem 'p' of
+  /// model file F" (`subsystem` is the dotted path within the file).
+  static std::string level_text(const std::string& file, const std::string& subsystem);
   /// Sets a generator up for writing the code of `n`.
   std::shared_ptr<vesk::generator> configured_generator(compiler_node& n);
   void write_model_header_head();

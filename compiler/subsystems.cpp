@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "compiler/compiler.h"
 #include "foundation/bt_exception.h"
@@ -111,6 +112,8 @@ void compiler::resolve_subsystems() {
   // growing at every step, so it ends the compile at once with the same message. Blocks
   // of the model itself have no entry.
   std::unordered_map<std::string, placement> enclosing;
+  // Where each inner block came from, for the report of a name taken twice.
+  std::unordered_map<std::string, std::string> origin;
 
   auto lookup = [this](const std::string& name) -> compiler_node* {
     auto it = nodes.find(name);
@@ -179,9 +182,24 @@ void compiler::resolve_subsystems() {
     table.set(sname, std::move(p));
     s.cfg["nodes"] = "resolved";
 
+    // A new name may be taken already, by a top-level block or by an inner block of
+    // another expansion. The editor would show both as one block, so this is a clash to
+    // report, never a replacement. Names used twice within this level are reported above.
+    std::unordered_set<std::string> placed;
+    const std::string level = level_text(at.file, at.path);
     for (size_t i = 0; i < fresh.size(); ++i) {
       const std::shared_ptr<compiler_node>& x = fresh[i];
+      const std::string here = "block '" + inner_names[i] + "' in " + level;
+      if (placed.insert(x->name).second && nodes.count(x->name) != 0) {
+        auto taken = origin.find(x->name);
+        log_err << "Duplicate block name '" << x->name << "' after subsystem expansion: "
+                << (taken != origin.end() ? taken->second : "block '" + x->name + "' in " + level_text(model_file, ""))
+                << " and " << here << std::endl;
+        error = true;
+        continue;
+      }
       nodes[x->name] = x;
+      origin[x->name] = here;
       if (is_expandable(*x)) {
         pending.insert(x->name);
         enclosing[x->name] = placement{chain, at.file, at.path.empty() ? inner_names[i] : at.path + "." + inner_names[i]};
@@ -192,8 +210,8 @@ void compiler::resolve_subsystems() {
     }
     if (budget == 0) recursion();
   }
-  // Blocks of one name replaced each other above; rewiring what is left would only
-  // report faults of the wrong blocks.
+  // Blocks of one name replaced or missed each other above; rewiring what is left would
+  // only report faults of the wrong blocks.
   if (error) return;
 
   // Border stage: connections across subsystem borders go to the inner blocks.
