@@ -268,9 +268,7 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
   res = fresh.run({"-s", fresh.vcfg.string()});
   EXPECT_EQ(255, res.status);
   EXPECT_FALSE(fs::exists(fresh.cwd / "ran"));
-  EXPECT_EQ(std::vector<std::string>{"e: The build directory '" + fresh.build_dir.string() +
-                                     "' does not exist. Build the project first (vesk-cli -b)."},
-            lines_with(res.out, "e: "));
+  EXPECT_EQ(1u, lines_with(res.out, "e: The build directory '").size()) << res.out;
 }
 
 }  // namespace
