@@ -67,9 +67,8 @@ void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog) 
 
 runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir) {
   runtime_map runtimes;
-  for (const fs::directory_entry& e : fs::directory_iterator(global_dir)) {
-    if (!e.is_directory()) continue;
-    auto rt = std::make_shared<runtime_dir>(e.path());
+  for (const fs::path& folder : runtime_folders(global_dir)) {
+    auto rt = std::make_shared<runtime_dir>(folder);
     runtimes[rt->name] = rt;
   }
   for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {
