@@ -35,6 +35,8 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
       {{"--gui-port", "99999", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --gui-port 99999\n"},
       {{"-mp", "70000", "-ng", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -mp 70000\n"},
       {{"--model-port", "0", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --model-port 0\n"},
+      {{"-gp", "", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp \n"},
+      {{"-gp", "123456789012345678901", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp 123456789012345678901\n"},
       {{"-ng", "-gp"}, 2, "", "missing port number after -gp\n"},
       {{"-ng", "--strat", "x.vcfg"}, 2, "", "unknown option: --strat\n\n" + usage},
   };
@@ -47,6 +49,8 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
     // A refused command line neither creates the project file nor starts anything.
     EXPECT_TRUE(r.status != 2 || p.out().empty()) << r.args[0] << "\n" << p.out();
     EXPECT_FALSE(fs::exists(p.cwd / "x.vcfg")) << r.args[0];
+    // Only a start that gets as far as the controller (here failing in it) makes the user's folder.
+    EXPECT_EQ(p.out().find("An exception occured") != std::string::npos, fs::exists(p.home / ".config")) << r.args[0];
   }
   program p;
   p.start({"-ng", "sub dir/new.vcfg"}, true);

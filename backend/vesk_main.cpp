@@ -36,7 +36,8 @@ const char* const usage_text =
     "\t-gp, --gui-port <port>     Default: 15100\n"
     "\t-mp, --model-port <port>   Default: 15101\n";
 
-// The start-up folders are fixed before main, as in every vesk program.
+// The start-up folders are fixed before main, as in every vesk program; nothing is created
+// then (see create_config_dir).
 bool init_main_globals() {
   setup_paths();
   return true;
@@ -136,11 +137,7 @@ int main(int argc, char** argv) {
     history = std::make_unique<std::deque<vesk::log_entry>>();
     point_logs_at_stdout(*history);
 
-    fs::path project = exe_dir / "examples/get_started/start.vcfg";
-    {
-      vesk::vesk_config cfg;
-      if (!cfg.last_open_prj.empty()) project = cfg.last_open_prj;
-    }
+    // Nothing is read or created before the command line is accepted.
     if (has_option(argc, argv, {"-h", "--help"})) {
       std::cout << usage_text << std::endl;
       teardown();
@@ -152,27 +149,32 @@ int main(int argc, char** argv) {
       teardown();
       return 2;
     }
-    if (argc > 1) {
-      const std::string last = argv[argc - 1];
-      if (ends_with(last, ".vcfg")) {
+    const std::string last = argc > 1 ? argv[argc - 1] : "";
+    const bool names_project = argc > 1 && ends_with(last, ".vcfg");
+    if (argc > 1 && !names_project && !starts_with(last, "-")) {
+      std::cout << "'" << last << "' is not a project configuration file (*.vcfg)." << std::endl;
+      teardown();
+      return 255;
+    }
+    fs::path project = exe_dir / "examples/get_started/start.vcfg";
+    {
+      vesk::vesk_config cfg;
+      if (!cfg.last_open_prj.empty()) project = cfg.last_open_prj;
+    }
+    if (names_project) {
+      if (!path_exists(last)) {
+        log_info << "created new config " << last << std::endl;
+        const fs::path parent = fs::path(last).parent_path();
+        std::error_code ec;
+        if (!parent.empty()) fs::create_directories(parent, ec);
+        write_file(last, "{}");
         if (!path_exists(last)) {
-          log_info << "created new config " << last << std::endl;
-          const fs::path parent = fs::path(last).parent_path();
-          std::error_code ec;
-          if (!parent.empty()) fs::create_directories(parent, ec);
-          write_file(last, "{}");
-          if (!path_exists(last)) {
-            log_err << "unable to create new file '" << last << "'. Check path or permissions." << std::endl;
-            teardown();
-            return 1;
-          }
+          log_err << "unable to create new file '" << last << "'. Check path or permissions." << std::endl;
+          teardown();
+          return 1;
         }
-        project = last;
-      } else if (!starts_with(last, "-")) {
-        std::cout << "'" << last << "' is not a project configuration file (*.vcfg)." << std::endl;
-        teardown();
-        return 255;
       }
+      project = last;
     }
     uint16_t gui_port = 15100;
     uint16_t model_port = 15101;
@@ -189,6 +191,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     project = fs::canonical(project).lexically_normal();
+    // The controller keeps the user configuration and the perspectives there.
+    create_config_dir();
     controller = std::make_unique<vesk::main_controller>(*events, project, *history, gui_port, model_port, !no_gui,
                                                          start);
     log_debug.sink = to_controller(*controller, "debug");

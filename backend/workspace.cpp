@@ -110,10 +110,7 @@ void main_controller::scan_runtimes() {
   // A missing runtimes folder means no installed runtimes; the workspace may still have some.
   std::error_code ec;
   if (fs::is_directory(runtimes_dir, ec)) {
-    for (const fs::directory_entry& entry : fs::directory_iterator(runtimes_dir)) {
-      std::error_code e;
-      if (entry.is_directory(e)) global_runtimes.emplace_back(entry.path());
-    }
+    for (const fs::path& folder : runtime_folders(runtimes_dir)) global_runtimes.emplace_back(folder);
   }
   state.rt_properties = vesk::json::make_object();
   for (runtime_dir& r : global_runtimes) state.rt_properties[r.name] = r.config_def;

@@ -82,9 +82,8 @@ size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& c
 
 runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir) {
   runtime_map runtimes;
-  for (const fs::directory_entry& e : fs::directory_iterator(global_dir)) {
-    if (!e.is_directory()) continue;
-    auto rt = std::make_shared<runtime_dir>(e.path());
+  for (const fs::path& folder : runtime_folders(global_dir)) {
+    auto rt = std::make_shared<runtime_dir>(folder);
     runtimes[rt->name] = rt;
   }
   for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {

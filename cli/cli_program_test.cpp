@@ -43,6 +43,7 @@ TEST(CliProgram, CommandLineWithoutABuild) {
     EXPECT_EQ(r.status, res.status) << ::testing::PrintToString(r.args);
     EXPECT_EQ(r.err, res.err);
     EXPECT_FALSE(fs::exists(w.build_dir));
+    EXPECT_FALSE(fs::exists(w.home / ".config")) << ::testing::PrintToString(r.args);
   }
 }
 
@@ -126,6 +127,12 @@ TEST(CliProgram, FailuresAndTheirStatus) {
        1, false},
       {"empty runtime name", R"({"model":"m","runtime":""})", "empty runtime",
        {"e: The selected runtime in your project configuration does not exist."}, 1, false},
+      // Neither the working folder nor the program's folder has one ({tmp} the temporary folder).
+      {"no runtimes folder", "", "no runtimes folder",
+       {"e: An exception occured: No runtimes folder: {tmp}/cwd/runtimes does not exist, nor does {tmp}/bin/runtimes, "
+        "nor does /opt/vesk/runtimes. It must hold one folder per runtime (such as \"linux\"), each with the "
+        "scripts \"build\" and \"start\"."},
+       1, false},
   };
   for (const row& r : rows) {
     workspace w;
@@ -135,8 +142,16 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     if (setup == "start exits 2") w.script("ws/rt_sim/start", "exit 2");
     if (setup == "bad runtime folder") fs::create_directories(w.ws / "rt_bad name");
     if (setup == "empty runtime") fs::create_directories(w.ws / "rt_");
+    if (setup == "no runtimes folder") {
+      fs::remove_all(w.cwd / "runtimes");
+      w.exe = w.tmp.path / "bin" / "vesk-cli";
+      fs::create_directories(w.exe.parent_path());
+      fs::copy_file(cli_test::program(), w.exe);
+    }
     const auto res = w.run({w.vcfg.string()});
-    EXPECT_EQ(r.errors, lines_with(res.out, "e: ")) << r.name << "\n" << res.out;
+    std::vector<std::string> errors;
+    for (const std::string& e : r.errors) errors.push_back(replace_all(e, "{tmp}", w.tmp.path.string()));
+    EXPECT_EQ(errors, lines_with(res.out, "e: ")) << r.name << "\n" << res.out;
     EXPECT_EQ(r.status, res.status) << r.name;
     EXPECT_EQ(r.build_dir_made, fs::exists(w.build_dir)) << r.name;
     EXPECT_FALSE(fs::exists(w.project / "build-demo-../rt_sim")) << r.name;

@@ -59,6 +59,7 @@ struct workspace {
   fs::path vcfg = project / "demo.vcfg";
   fs::path build_dir = project / "build-demo-sim";
   fs::path trace = tmp.path / "trace.txt";
+  fs::path exe = program();  ///< the program run; a copy elsewhere finds other folders
 
   workspace() {
     fs::create_directories(home);
@@ -97,7 +98,7 @@ struct workspace {
     const fs::path err_file = tmp.path / "stderr.txt";
     std::string cmd = "cd " + vesk::shell_quote((dir.empty() ? cwd : dir).string()) +
                       " && HOME=" + vesk::shell_quote(home.string()) + " exec " +
-                      vesk::shell_quote(program().string());
+                      vesk::shell_quote(exe.string());
     for (const std::string& a : args) cmd += " " + vesk::shell_quote(a);
     cmd += " 2>" + vesk::shell_quote(err_file.string()) + " </dev/null";
     run_result r;

@@ -1,9 +1,11 @@
 #pragma once
 // The folders a program finds its parts and the user's settings in. Each program calls
 // setup_paths() once from its own start-up code; the library never does, so tests decide.
+// Fixing the folders creates nothing: see create_config_dir().
 
 #include <filesystem>
 #include <initializer_list>
+#include <vector>
 
 /// Folder of the running program file.
 extern std::filesystem::path exe_dir;
@@ -13,12 +15,23 @@ extern std::filesystem::path shared_dir;
 extern std::filesystem::path runtimes_dir;
 /// The user's home folder ($HOME).
 extern std::filesystem::path home_dir;
-/// home_dir/".config"/"vesk", created when missing.
+/// home_dir/".config"/"vesk"; made by create_config_dir().
 extern std::filesystem::path config_dir;
 
-/// Fills the five folders. Throws when "/proc/self/exe" cannot be read; prints a message
-/// and exits with status 1 when HOME is unset or the configuration folder cannot be made.
+/// Fills the five folders; creates nothing. Throws when "/proc/self/exe" cannot be read;
+/// prints a message and exits with status 1 when HOME is unset.
 void setup_paths();
+
+/// Creates config_dir with its missing parents. Called by a program only once its command
+/// line is accepted and it has work to do, so that "--help" or a refused option leaves no
+/// trace. Throws vesk::util::bt_exception naming the folder when it cannot be made.
+void create_config_dir();
+
+/// The runtime folders in the runtimes folder `dir`: its entries that are folders (links
+/// followed), in listing order. Throws vesk::util::bt_exception naming the absolute folder
+/// (and, for runtimes_dir, the other places searched) and what belongs there when `dir` is
+/// missing or cannot be listed.
+std::vector<std::filesystem::path> runtime_folders(const std::filesystem::path& dir);
 
 /// The first candidate under which anything exists (links followed), else the first one.
 std::filesystem::path first_existing_path(std::initializer_list<std::filesystem::path> candidates);
