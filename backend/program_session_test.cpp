@@ -56,6 +56,8 @@ TEST(ProgramSession, RepliesAreExactJsonText) {
 
 TEST(ProgramSession, StateHistoryAndLogPushes) {
   program p;
+  // Folders that are no project names: one warning each while the project opens.
+  for (int i = 0; i < 5001; ++i) fs::create_directory(p.ws / ("x-" + std::to_string(i)));
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   e.send(R"({"cmd":"get_backend_state"})");
@@ -77,11 +79,18 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
   EXPECT_TRUE(st["rt_properties"].is_object());
   EXPECT_EQ(st["build_state"].get_double(), 0);
 
-  // Start-up lines come with the history, "start main loop..." never does.
+  // Start-up lines come with the history, "start main loop..." never does; of more
+  // start-up lines than it keeps, the newest 5000.
   const size_t from = e.seen.size();
   e.send(R"({"cmd":"get_log_history"})");
-  EXPECT_GE(e.wait_log("warn", "No version control for your project found.", 10000, from), 0);
-  for (size_t i = from; i < e.seen.size(); ++i) EXPECT_NE(e.seen[i]["msg"].get_string(), "start main loop...");
+  EXPECT_GE(e.wait_log("warn", "Workspace directory 'x-", 10000, from), 0);
+  ASSERT_TRUE(e.answers());
+  size_t entries = 0;
+  for (size_t i = from; i < e.seen.size(); ++i) {
+    EXPECT_NE(e.seen[i]["msg"].get_string(), "start main loop...");
+    entries += e.seen[i]["cmd"] == "log";
+  }
+  EXPECT_EQ(entries, 5000u);
 
   // Log lines are pushed as they happen, printed with their type.
   e.send(R"({"cmd":"complete"})");
@@ -103,14 +112,27 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
 
 TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
   program p;  // no vesk-cli beside the program
+  const fs::path view = p.tmp.put("my ws/demo/views/v.json", "A"), closed = p.prj / "views" / "w.json";
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   struct row {
     bool binary;
     std::string message;
-    const char* logged;  // beginning of the error line; null: valid input, no error line
+    const char* logged;  // beginning of the only error line; null: valid input, no error line
   };
+  const auto file_request = [](const char* cmd, const fs::path& file, const char* rest = "") {
+    return std::string("{\"cmd\":\"") + cmd + "\",\"file_name\":" + vesk::json(file.string()).dump() + rest + "}";
+  };
+  const std::string not_open = "'" + closed.string() + "' is not open; nothing changed.";
+  const std::string undo_closed = "undo: " + not_open, redo_closed = "redo: " + not_open,
+                    save_closed = "add_save_point: " + not_open;
   const std::vector<row> rows = {
+      {false, file_request("open_file", view), nullptr},
+      {false, file_request("add_save_point", view), "add_save_point: \"content\" must be a JSON text; nothing done."},
+      {false, file_request("add_save_point", view, ",\"content\":null"), "add_save_point: \"content\""},
+      {false, file_request("undo", closed), undo_closed.c_str()},
+      {false, file_request("redo", closed), redo_closed.c_str()},
+      {false, file_request("add_save_point", closed, ",\"content\":\"B\""), save_closed.c_str()},
       {false, R"({"cmd":"set_daq_list","list":["a","b"]})", nullptr},
       {false, R"({"cmd":"set_paq_list","list":["p"]})", nullptr},
       {false, R"({"cmd":"write_prj_config","cfg":{"model":"m","runtime":"sim"}})", nullptr},
@@ -133,10 +155,16 @@ TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
       EXPECT_GE(e.wait_log("error", r.logged, 10000, from), 0) << r.message;
     }
     EXPECT_TRUE(e.answers()) << r.message;
-    if (!r.logged) {
-      EXPECT_LT(e.wait_log("error", "", 0, from), 0) << r.message;
+    // A refusal is one error line and no other after it (the parser's own lines aside).
+    size_t errors = 0;
+    for (size_t i = from; i < e.seen.size(); ++i) {
+      errors += e.seen[i]["cmd"] == "log" && e.seen[i]["type"] == "error" &&
+                e.seen[i]["msg"].get_string().rfind("json_parse_error", 0) != 0;
     }
+    EXPECT_EQ(errors, r.logged ? 1u : 0u) << r.message;
   }
+  EXPECT_EQ(slurp(view), "A");
+  EXPECT_FALSE(fs::exists(closed));
   EXPECT_FALSE(p.ended());
   EXPECT_EQ(p.stop(), 0);
 }
