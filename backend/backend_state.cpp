@@ -33,8 +33,6 @@ void log_history_t::add(log_entry entry) {
 
 const std::deque<log_entry>& log_history_t::entries() const { return entries_; }
 
-size_t log_history_t::bytes() const { return bytes_; }
-
 backend_state_t::backend_state_t(vesk::main_controller& owner) : controller(owner) {
   const std::filesystem::path& folder = controller.prj_dir.path;
   workspace = folder.parent_path().string();

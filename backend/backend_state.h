@@ -46,12 +46,10 @@ class log_history_t {
   void add(log_entry entry);
   /// The entries, oldest first.
   const std::deque<log_entry>& entries() const;
-  /// The bytes the entries count against log_history_byte_limit.
-  size_t bytes() const;
 
  private:
   std::deque<log_entry> entries_;
-  size_t bytes_ = 0;
+  size_t bytes_ = 0;  ///< what the entries count against log_history_byte_limit
 };
 
 /// The JSON-bound record of the back end's situation.

@@ -71,7 +71,7 @@ std::string replace_invalid_utf8(const char* text, size_t length, size_t limit, 
   size_t i = 0;
   while (i < in.size()) {
     const size_t n = utf8_sequence_length(in, i);
-    if (out.size() + (n == 0 ? 3 : n) > limit) break;
+    if (out.size() + (n == 0 ? 3 : n) > limit) break;  // U+FFFD takes three bytes
     if (n == 0) {
       out += "\xef\xbf\xbd";
       ++i;
