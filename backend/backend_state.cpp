@@ -7,31 +7,31 @@
 
 namespace vesk {
 
-std::string cut_log_text(const std::string& msg) {
-  if (msg.size() <= log_entry_limit) return msg;
+std::string log_entry_text(const char* text, size_t length) {
+  size_t used = 0;
+  std::string kept = replace_invalid_utf8(text, length, log_entry_limit, used);
+  if (used == length) return kept;
   // The note's number depends on where the cut falls; its width hardly does, so the
   // widest it can be is reserved.
-  const std::string widest = " [... " + std::to_string(msg.size()) + " more bytes cut]";
-  size_t keep = log_entry_limit - widest.size();
-  while (keep > 0 && (static_cast<unsigned char>(msg[keep]) & 0xc0) == 0x80) --keep;
-  return msg.substr(0, keep) + " [... " + std::to_string(msg.size() - keep) + " more bytes cut]";
+  const size_t widest = std::string(" [...  more bytes cut]").size() + std::to_string(length).size();
+  kept = replace_invalid_utf8(text, length, log_entry_limit - widest, used);
+  return kept + " [... " + std::to_string(length - used) + " more bytes cut]";
 }
 
 size_t log_bytes(const log_entry& entry) { return entry.type.size() + entry.msg.size(); }
 
-void keep_log_entry(std::deque<log_entry>& history, size_t& bytes, log_entry entry) {
+void log_history_t::add(log_entry entry) {
   const size_t added = log_bytes(entry);
-  if (!history.empty() && history.size() >= log_history_entry_limit) {
-    bytes -= log_bytes(history.front());
-    history.pop_front();
+  while (!entries_.empty() &&
+         (entries_.size() >= log_history_entry_limit || bytes_ + added > log_history_byte_limit)) {
+    bytes_ -= log_bytes(entries_.front());
+    entries_.pop_front();
   }
-  while (!history.empty() && bytes + added > log_history_byte_limit) {
-    bytes -= log_bytes(history.front());
-    history.pop_front();
-  }
-  history.push_back(std::move(entry));
-  bytes += added;
+  entries_.push_back(std::move(entry));
+  bytes_ += added;
 }
+
+const std::deque<log_entry>& log_history_t::entries() const { return entries_; }
 
 backend_state_t::backend_state_t(vesk::main_controller& owner) : controller(owner) {
   const std::filesystem::path& folder = controller.prj_dir.path;
@@ -64,17 +64,13 @@ void main_controller::send_backend_state() {
   send_to_gui(message);
 }
 
-void main_controller::add_log_entry(const std::string& type, const std::string& raw_msg) {
+void main_controller::add_log_entry(const std::string& type, std::string_view raw_msg) {
   // Called from the log streams' sinks: an exception here would leave the stream in a
   // failed state and silence it for the rest of the run, so nothing may escape.
   try {
-    const std::string msg = cut_log_text(replace_invalid_utf8(raw_msg));
+    const std::string msg = log_entry_text(raw_msg.data(), raw_msg.size());
     std::cout << type << ": " << msg << std::endl;
-    if (!log_history_bytes) {
-      log_history_bytes = 0;
-      for (const log_entry& e : log_history) *log_history_bytes += log_bytes(e);
-    }
-    keep_log_entry(log_history, *log_history_bytes, {type, msg});
+    log_history.add({type, msg});
     // A line logged while this one is being pushed (by the sending itself) is kept and
     // printed, but not pushed: pushing it would run into the same send again.
     if (in_log_entry) return;

@@ -20,24 +20,37 @@ struct log_entry {
   std::string msg;
 };
 
-/// The most text bytes one log entry keeps (a longer line is cut, see cut_log_text).
+/// The most text bytes one log entry keeps (a longer line is cut, see log_entry_text).
 constexpr size_t log_entry_limit = 64u << 10;
 /// The most text bytes the log history keeps; the oldest entries leave first.
 constexpr size_t log_history_byte_limit = 16u << 20;
-/// The most entries the log history keeps once the controller adds to it.
+/// The most entries the log history keeps.
 constexpr size_t log_history_entry_limit = 5000;
 
-/// `msg` (valid UTF-8) if it fits log_entry_limit; else its beginning, cut at a character
-/// boundary, and a note of how many bytes were dropped, together within the limit.
-std::string cut_log_text(const std::string& msg);
+/// The text a log entry keeps of the `length` bytes at `text`: valid UTF-8 (a byte that
+/// starts no well-formed sequence becomes U+FFFD) within log_entry_limit; of a longer text
+/// its beginning, cut at a character boundary, and a note of how many of its bytes were
+/// dropped. The text is cut before it is repaired or copied: a line of any length (a model
+/// may send 64 MiB) costs no more than one of the limit.
+std::string log_entry_text(const char* text, size_t length);
 
 /// The bytes an entry counts against log_history_byte_limit.
 size_t log_bytes(const log_entry& entry);
 
-/// Appends `entry` to `history`, whose entries count `bytes` (kept up to date): first the
-/// oldest entry leaves when the entry limit is reached, then more of the oldest while the
-/// byte limit would be passed.
-void keep_log_entry(std::deque<log_entry>& history, size_t& bytes, log_entry entry);
+/// The back end's log history, oldest entry first. Start-up and the controller add to it
+/// alike through add, so its bounds hold from the first line on.
+class log_history_t {
+ public:
+  /// Appends `entry` (its text made by log_entry_text); as many of the oldest entries
+  /// leave as log_history_entry_limit and log_history_byte_limit need.
+  void add(log_entry entry);
+  /// The entries, oldest first.
+  const std::deque<log_entry>& entries() const;
+
+ private:
+  std::deque<log_entry> entries_;
+  size_t bytes_ = 0;  ///< what the entries count against log_history_byte_limit
+};
 
 /// The JSON-bound record of the back end's situation.
 class backend_state_t : public json_link {

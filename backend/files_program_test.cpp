@@ -1,9 +1,12 @@
 // The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
 // points, undo, redo and an outside edit; the block list after a new node source; files
 // that cannot be read.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "backend/core_test_util.h"
+#include "backend/model_link_test_util.h"
 #include "foundation/helpers.h"
 
 namespace fs = std::filesystem;
@@ -117,8 +120,16 @@ TEST(FilesProgram, UnreadableFilesAreSkippedOnceAndOutsideEditsStillArrive) {
     const std::string line = "Unable to open file: " + (p.ws / link).string() + "; the file is skipped";
     EXPECT_TRUE(out.find(line) != std::string::npos && out.find(line) == out.rfind(line)) << link << "\n" << out;
   }
+  // Changed, yet still unreadable (a socket cannot be opened): warned about once more.
+  const std::string old_line = "Unable to open file: " + (p.ws / links[0].first).string() + "; the file is skipped";
+  const auto warnings = [&] { return core_test::occurrences(p.out(), old_line); };
+  fs::create_directories(gone);
+  ASSERT_EQ(::mknod((gone / "old.vmdl").c_str(), S_IFSOCK | 0600, 0), 0);
+  EXPECT_TRUE(core_test::eventually([&] { return warnings() == 2; }));
+  fs::remove(gone / "old.vmdl");
   p.tmp.put("gone/old.vmdl", "{}");  // mended: taken in at its next change
   EXPECT_GE(e.wait_for([&](vesk::json& m) { return m["state"]["file_list"]["models"].size() == 1; }), 0);
+  EXPECT_EQ(warnings(), 2u);
 }
 
 }  // namespace

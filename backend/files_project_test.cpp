@@ -212,7 +212,7 @@ TEST(FilesProjectDir, BadNameThrows) {
   temp_dir t;
   fs::create_directories(t.path / "my-prj");
   vesk::io::event_list loop;
-  std::deque<vesk::log_entry> h;
+  vesk::log_history_t h;
   fs::path saved = config_dir;
   config_dir = t.path;
   expect_throw_what<vesk::util::bt_exception>(
@@ -379,6 +379,7 @@ TEST(FilesBlockList, EntriesInOrderAndByProject) {
 
 TEST(FilesBlockList, NewHeaderChangesTheBlockListWithinOnePoll) {
   workspace_env env;
+  env.put("zeta/nodes/k.h", "//@node: class\nclass k {\n};\n");
   env.start();
   gui_client gui(env);
   gui.drain();
@@ -397,6 +398,12 @@ TEST(FilesBlockList, NewHeaderChangesTheBlockListWithinOnePoll) {
   env.put("prj/nodes/n.cpp", "");
   env.ctl->poll_files();
   EXPECT_EQ(0u, gui.drain("get_blk_list").size());
+  // Another project's folder removed: a new list without its nodes.
+  fs::remove_all(env.ws / "zeta");
+  env.ctl->poll_files();
+  lists = gui.drain("get_blk_list");
+  ASSERT_EQ(1u, lists.size());
+  EXPECT_EQ("{}", lists[0]["ws"].dump());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // Test helpers of the project-file tests: a workspace in a temporary folder with its own
 // configuration and runtimes folders, a real controller on it (no editor, free ports), and
 // an editor stand-in connected over the GUI port that collects the pushed messages.
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -24,7 +23,7 @@ struct workspace_env {
   fs::path saved_config = config_dir, saved_runtimes = runtimes_dir;
   fs::path ws, prj, cfg;
   vesk::io::event_list loop;
-  std::deque<vesk::log_entry> history;
+  vesk::log_history_t history;
   std::unique_ptr<vesk::main_controller> ctl;
 
   explicit workspace_env(const std::string& project = "prj") {

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace vesk {
 
 namespace {
 
 /// Length of the well-formed sequence at `i`, 0 when the bytes there start none.
-size_t utf8_sequence_length(const std::string& text, size_t i) {
+size_t utf8_sequence_length(std::string_view text, size_t i) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char b0 = byte(i);
   if (b0 < 0x80) return 1;
@@ -59,18 +60,27 @@ bool is_valid_utf8(const std::string& text) {
 }
 
 std::string replace_invalid_utf8(const std::string& text) {
+  size_t used = 0;
+  return replace_invalid_utf8(text.data(), text.size(), std::string::npos, used);
+}
+
+std::string replace_invalid_utf8(const char* text, size_t length, size_t limit, size_t& used) {
+  const std::string_view in(text, length);
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    size_t n = utf8_sequence_length(text, i);
+  out.reserve(std::min(length, limit));
+  size_t i = 0;
+  while (i < in.size()) {
+    const size_t n = utf8_sequence_length(in, i);
+    if (out.size() + (n == 0 ? 3 : n) > limit) break;  // U+FFFD takes three bytes
     if (n == 0) {
       out += "\xef\xbf\xbd";
       ++i;
     } else {
-      out.append(text, i, n);
+      out.append(in.data() + i, n);
       i += n;
     }
   }
+  used = i;
   return out;
 }
 

@@ -12,6 +12,11 @@ bool is_valid_utf8(const std::string& text);
 /// `text` with every byte that starts no well-formed sequence replaced by U+FFFD.
 std::string replace_invalid_utf8(const std::string& text);
 
+/// The same for the longest beginning of the `length` bytes at `text` whose repaired form
+/// fits `limit` bytes; `used` gets how many of the bytes it took. Looks at no more than
+/// `limit` bytes, however long the text, so a huge text costs no more than a short one.
+std::string replace_invalid_utf8(const char* text, size_t length, size_t limit, size_t& used);
+
 /// Whether a WebSocket handshake with this Origin header may drive the back end: no
 /// header, or an origin that is no web site (the editor's own pages), or an http/https
 /// origin on localhost, 127.0.0.1 or [::1]. "null" is refused: sandboxed web pages send it.

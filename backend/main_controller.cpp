@@ -20,7 +20,7 @@ uint16_t last_port_to_try(uint16_t first) {
   return static_cast<uint16_t>(last > 65535 ? 65535 : last);
 }
 
-main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, std::deque<log_entry>& history,
+main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, log_history_t& history,
                                  uint16_t requested_gui_port, uint16_t model_port, bool with_gui, bool start)
     : log_history(history),
       events(ev),

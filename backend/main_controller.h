@@ -4,11 +4,10 @@
 // processes (editor, build, version control) and the timers. Each operation lives in the
 // file of the part it touches (children.cpp, backend_state.cpp, block_list.cpp, ...).
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "annotations/block_lists.h"
@@ -32,7 +31,7 @@ namespace vesk {
 class main_controller {
  public:
   main_controller(vesk::io::event_list& events, const std::filesystem::path& project_config,
-                  std::deque<log_entry>& log_history, uint16_t gui_port, uint16_t model_port, bool gui,
+                  log_history_t& log_history, uint16_t gui_port, uint16_t model_port, bool gui,
                   bool start);
   ~main_controller();
   main_controller(const main_controller&) = delete;
@@ -46,7 +45,7 @@ class main_controller {
   // Back-end state and log (backend_state.cpp).
   void send_backend_state();
   /// Prints, keeps in the bounded history and pushes one log line. Never throws.
-  void add_log_entry(const std::string& type, const std::string& msg);
+  void add_log_entry(const std::string& type, std::string_view msg);
 
   // Block list, file list and file pushes (block_list.cpp).
   void send_block_list();
@@ -67,7 +66,7 @@ class main_controller {
   void poll_processes();
 
   std::filesystem::path shared_dir;
-  std::deque<log_entry>& log_history;
+  log_history_t& log_history;
   vesk::io::event_list& events;
   generator_registry generators;
   /// The annotated classes and functions of the project and the workspace, refilled by
@@ -96,9 +95,6 @@ class main_controller {
   build_output_lines build_output;
   /// Set while add_log_entry pushes, so a line logged by the push itself is only kept.
   bool in_log_entry = false;
-  /// The text bytes in log_history; counted at the first add_log_entry, since start-up
-  /// adds its lines without it.
-  std::optional<size_t> log_history_bytes;
 };
 
 /// The highest port a search tries from `first` on: 999 further, but not past 65535.

@@ -223,6 +223,14 @@ void model_observer_gateway::on_paq_data(blob& payload) {
   if (pending_paq.settled()) deliver(data_kind::parameters, payload);
 }
 
+void model_observer_gateway::on_model_cout(const char* text, size_t length) {
+  log_info << log_entry_text(text, length) << std::endl;
+}
+
+void model_observer_gateway::on_model_cerr(const char* text, size_t length) {
+  log_err << log_entry_text(text, length) << std::endl;
+}
+
 void model_observer_gateway::deliver(data_kind kind, blob& payload) {
   const subscription_table& table = kind == data_kind::signals ? daq_table : paq_table;
   // A copy: a send that finds its connection gone closes that session, which edits the list.

@@ -43,6 +43,10 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void on_ack_set_paq_list(const void* data, size_t length) override;
   void on_daq_data(blob& payload) override;
   void on_paq_data(blob& payload) override;
+  /// A model output line: cut to a log entry's size before it is copied or repaired.
+  void on_model_cout(const char* text, size_t length) override;
+  /// The same on the error log.
+  void on_model_cerr(const char* text, size_t length) override;
   void on_disconnect() override;
 
   /// Rebuilds the signal subscription table from the sessions and sends it to the model.

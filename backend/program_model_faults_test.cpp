@@ -83,6 +83,21 @@ TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
          env.e->drain(500);
          EXPECT_TRUE(env.e->binaries.empty());
        }},
+      {"an output line of 63 MiB",
+       [](fault_env& env, fake_link::model& m) {
+         const std::string text(63u << 20, 'x');
+         m.send(7, text);  // a type that is ignored: what receiving such a frame takes
+         m.send(48, "ignored");
+         ASSERT_TRUE(env.wait_out("info: ignored\n", 1, 20000));
+         const size_t ignored = env.p.peak_memory_kib();
+         m.send(48, "\xff" + text);
+         EXPECT_TRUE(env.wait_out("info: \xef\xbf\xbdxxx", 1, 20000));
+         EXPECT_TRUE(env.wait_out("x [... 65994785 more bytes cut]\n"));
+#ifndef VESK_SANITIZE
+         // Cut where it arrived: no copy of the whole line beside the frame's own buffer.
+         EXPECT_LT(env.p.peak_memory_kib(), ignored + (16u << 10));
+#endif
+       }},
       {"half a frame, then close",
        [](fault_env& env, fake_link::model& m) {
          m.send_raw(fake_link::frame(32, daq_record(0, raw8(1.0))).substr(0, 14));

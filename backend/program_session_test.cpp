@@ -56,6 +56,8 @@ TEST(ProgramSession, RepliesAreExactJsonText) {
 
 TEST(ProgramSession, StateHistoryAndLogPushes) {
   program p;
+  // Folders that are no project names: one warning each while the project opens.
+  for (int i = 0; i < 5001; ++i) fs::create_directory(p.ws / ("x-" + std::to_string(i)));
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   e.send(R"({"cmd":"get_backend_state"})");
@@ -77,11 +79,18 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
   EXPECT_TRUE(st["rt_properties"].is_object());
   EXPECT_EQ(st["build_state"].get_double(), 0);
 
-  // Start-up lines come with the history, "start main loop..." never does.
+  // Start-up lines come with the history, "start main loop..." never does; of more
+  // start-up lines than it keeps, the newest 5000.
   const size_t from = e.seen.size();
   e.send(R"({"cmd":"get_log_history"})");
-  EXPECT_GE(e.wait_log("warn", "No version control for your project found.", 10000, from), 0);
-  for (size_t i = from; i < e.seen.size(); ++i) EXPECT_NE(e.seen[i]["msg"].get_string(), "start main loop...");
+  EXPECT_GE(e.wait_log("warn", "Workspace directory 'x-", 10000, from), 0);
+  ASSERT_TRUE(e.answers());
+  size_t entries = 0;
+  for (size_t i = from; i < e.seen.size(); ++i) {
+    EXPECT_NE(e.seen[i]["msg"].get_string(), "start main loop...");
+    entries += e.seen[i]["cmd"] == "log";
+  }
+  EXPECT_EQ(entries, 5000u);
 
   // Log lines are pushed as they happen, printed with their type.
   e.send(R"({"cmd":"complete"})");
@@ -103,17 +112,28 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
 
 TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
   program p;  // no vesk-cli beside the program
+  const fs::path view = p.tmp.put("my ws/demo/views/v.json", "A"), closed = p.prj / "views" / "w.json";
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   struct row {
     bool binary;
     std::string message;
-    const char* logged;  // beginning of the error line; null: valid input, no error line
+    std::string logged;  // beginning of the only error line; empty: valid input, no error line
   };
+  const auto file_request = [](const char* cmd, const fs::path& file, const char* rest = "") {
+    return std::string("{\"cmd\":\"") + cmd + "\",\"file_name\":" + vesk::json(file.string()).dump() + rest + "}";
+  };
+  const std::string not_open = "'" + closed.string() + "' is not open; nothing changed.";
   const std::vector<row> rows = {
-      {false, R"({"cmd":"set_daq_list","list":["a","b"]})", nullptr},
-      {false, R"({"cmd":"set_paq_list","list":["p"]})", nullptr},
-      {false, R"({"cmd":"write_prj_config","cfg":{"model":"m","runtime":"sim"}})", nullptr},
+      {false, file_request("open_file", view), ""},
+      {false, file_request("add_save_point", view), "add_save_point: \"content\" must be a JSON text; nothing done."},
+      {false, file_request("add_save_point", view, ",\"content\":null"), "add_save_point: \"content\""},
+      {false, file_request("undo", closed), "undo: " + not_open},
+      {false, file_request("redo", closed), "redo: " + not_open},
+      {false, file_request("add_save_point", closed, ",\"content\":\"B\""), "add_save_point: " + not_open},
+      {false, R"({"cmd":"set_daq_list","list":["a","b"]})", ""},
+      {false, R"({"cmd":"set_paq_list","list":["p"]})", ""},
+      {false, R"({"cmd":"write_prj_config","cfg":{"model":"m","runtime":"sim"}})", ""},
       {false, "{\"cmd\":\"\xe0\xa4\x95\xe2\x80\xbf\xf0\x9f\x98\xbf\"}",
        "received unkonwn command: {\n  \"cmd\": \"\xe0\xa4\x95\xe2\x80\xbf\xf0\x9f\x98\xbf\"\n}"},
       {false, "[1,2]", "An exception occured: vesk::json: Types do not match"},
@@ -129,14 +149,16 @@ TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
   for (const row& r : rows) {
     const size_t from = e.seen.size();
     if (r.binary) e.send_binary(r.message); else e.send(r.message);
-    if (r.logged) {
+    if (!r.logged.empty()) {
       EXPECT_GE(e.wait_log("error", r.logged, 10000, from), 0) << r.message;
     }
     EXPECT_TRUE(e.answers()) << r.message;
-    if (!r.logged) {
-      EXPECT_LT(e.wait_log("error", "", 0, from), 0) << r.message;
-    }
+    size_t errors = 0;  // a refusal is one error line, and no other follows (the parser's own lines aside)
+    for (size_t i = from; i < e.seen.size(); ++i)
+      errors += e.seen[i]["type"] == "error" && e.seen[i]["msg"].get_string().rfind("json_parse_error", 0) != 0;
+    EXPECT_EQ(errors, r.logged.empty() ? 0u : 1u) << r.message;
   }
+  EXPECT_EQ(slurp(view), "A");
   EXPECT_FALSE(p.ended());
   EXPECT_EQ(p.stop(), 0);
 }

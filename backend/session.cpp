@@ -82,7 +82,7 @@ bool build(session& s, vesk::json&) {
 
 bool get_log_history(session& s, vesk::json&) {
   // A copy: sending may log (and so add to the history).
-  const std::deque<log_entry> history = s.controller.log_history;
+  const std::deque<log_entry> history = s.controller.log_history.entries();
   for (const log_entry& e : history) s.send(vesk::json{{"cmd", "log"}, {"type", e.type}, {"msg", e.msg}});
   return true;
 }

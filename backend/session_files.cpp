@@ -32,10 +32,15 @@ struct save_point_mark {
   session& s;
 };
 
-/// The file this session opened under the request's "file_name", or null.
+/// The file this session opened under the request's "file_name"; null, with an error line
+/// naming the command and the name, when it has none open under that name.
 std::shared_ptr<managed_file> opened(session& s, vesk::json& request) {
-  auto it = s.open_files.find(request["file_name"].get_string());
-  return it == s.open_files.end() ? nullptr : it->second;
+  const std::string name = request["file_name"].get_string();
+  auto it = s.open_files.find(name);
+  if (it != s.open_files.end()) return it->second;
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": '" << replace_invalid_utf8(name)
+          << "' is not open; nothing changed." << std::endl;
+  return nullptr;
 }
 
 /// Closes a descriptor when the scope ends.
@@ -185,7 +190,7 @@ bool close_file(session& s, vesk::json& request) {
 
 bool add_save_point(session& s, vesk::json& request) {
   std::shared_ptr<managed_file> file = opened(s, request);
-  if (!file) return false;
+  if (!file) return true;
   std::string content;
   if (!text_arg(request, "content", content, true)) return true;
   save_point_mark mark(s);
@@ -195,14 +200,14 @@ bool add_save_point(session& s, vesk::json& request) {
 
 bool undo(session& s, vesk::json& request) {
   std::shared_ptr<managed_file> file = opened(s, request);
-  if (!file) return false;
+  if (!file) return true;
   file->undo();
   return true;
 }
 
 bool redo(session& s, vesk::json& request) {
   std::shared_ptr<managed_file> file = opened(s, request);
-  if (!file) return false;
+  if (!file) return true;
   file->redo();
   return true;
 }

@@ -4,12 +4,12 @@
 // project file is missing, 2 for a command line it cannot take.
 #include <clocale>
 #include <csignal>
-#include <deque>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -48,13 +48,14 @@ volatile std::sig_atomic_t run_flag = 1;
 
 void handle_stop_signal(int) { run_flag = 0; }
 
-/// Start-up output: printed with the stream's prefix and kept in the history.
-log_stream::sink_fn to_stdout(std::deque<vesk::log_entry>& history, const char* prefix, const char* type) {
+/// Start-up output: printed with the stream's prefix and kept in the history, cut as the
+/// controller cuts its lines.
+log_stream::sink_fn to_stdout(vesk::log_history_t& history, const char* prefix, const char* type) {
   return [&history, prefix, type](const char* text, size_t len) {
     try {
-      std::string msg(text, len);
+      std::string msg = vesk::log_entry_text(text, len);
       std::cout << prefix << msg << std::endl;
-      history.push_back({type, std::move(msg)});
+      history.add({type, std::move(msg)});
     } catch (...) {
       // A log sink that throws would leave its stream failed for good.
     }
@@ -63,7 +64,7 @@ log_stream::sink_fn to_stdout(std::deque<vesk::log_entry>& history, const char* 
 
 /// Running output: every line through the controller, which prints, keeps and pushes it.
 log_stream::sink_fn to_controller(vesk::main_controller& c, const char* type) {
-  return [&c, type](const char* text, size_t len) { c.add_log_entry(type, std::string(text, len)); };
+  return [&c, type](const char* text, size_t len) { c.add_log_entry(type, std::string_view(text, len)); };
 }
 
 /// Whether `text` is a port number: decimal digits only, 1 to 65535.
@@ -94,7 +95,7 @@ std::string bad_argument(int argc, char** argv) {
   return "";
 }
 
-void point_logs_at_stdout(std::deque<vesk::log_entry>& history) {
+void point_logs_at_stdout(vesk::log_history_t& history) {
   log_debug.sink = to_stdout(history, "", "debug");
   log_info.sink = to_stdout(history, "", "info");
   log_warn.sink = to_stdout(history, "warning: ", "warn");
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
   ::setsid();
   std::setlocale(LC_ALL, "C.UTF-8");
 
-  std::unique_ptr<std::deque<vesk::log_entry>> history;
+  std::unique_ptr<vesk::log_history_t> history;
   std::unique_ptr<vesk::io::event_list> events;
   std::unique_ptr<vesk::main_controller> controller;
   // Before the controller goes, the log streams stop pointing at it.
@@ -134,7 +135,7 @@ int main(int argc, char** argv) {
   };
   bool failed = true;  // until the loop ends by a stop signal
   try {
-    history = std::make_unique<std::deque<vesk::log_entry>>();
+    history = std::make_unique<vesk::log_history_t>();
     point_logs_at_stdout(*history);
 
     // Nothing is read or created before the command line is accepted.

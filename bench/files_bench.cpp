@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,7 +26,7 @@ namespace {
 struct project {
   fs::path root, prj;
   vesk::io::event_list loop;
-  std::deque<vesk::log_entry> history;
+  vesk::log_history_t history;
   std::unique_ptr<vesk::main_controller> ctl;
 
   explicit project(int files, size_t big_file = 0) {

@@ -1,8 +1,9 @@
 // Signal values from a model through the real back end to a WebSocket client over
 // loopback: throughput (MB/s and values/s of the messages the client receives) and
 // latency (a send time carried in each record's passed-on bytes), with 10, 1 000 and
-// 10 000 subscribed signals, flat out and paced; and the back end's resident memory while a client that
-// subscribed stops reading and the model keeps sending. The model is the tests' fake.
+// 10 000 subscribed signals, flat out and paced; the back end's resident memory while a client that
+// subscribed stops reading and the model keeps sending; and the cost of a 63 MiB model output
+// line against an ignored frame of the same size. The model is the tests' fake.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +154,49 @@ void BM_MemoryWithAClientThatStopsReading(benchmark::State& state) {
   state.counters["model_sent_MB"] = double(sent) / 1e6;
 }
 
+/// The back end's processor time so far in ms (user and system, from /proc/<pid>/stat).
+double cpu_ms(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The fields after the command name, which may hold blanks, from the state on.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stoull(field);
+    if (i == 15) system = std::stoull(field);
+  }
+  return double(user + system) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+}
+
+// What one frame of 63 MiB costs the back end: a model output line (packet 48), against a
+// frame of a type it ignores (7). The line is cut to a log entry before anything copies or
+// repairs it, so both should cost about the same: receiving and checking the frame.
+void BM_LongModelOutputLine(benchmark::State& state) {
+  backend b;
+  fake_link::model model(b.model_port, {}, {}, 1);
+  const std::string big = fake_link::frame(uint8_t(state.range(0)), std::string(63u << 20, 'x'));
+  double cpu = 0;
+  int round = 0;
+  for (auto _ : state) {
+    const double before = cpu_ms(b.pid);
+    // A short line after the big frame tells when the back end is through with it.
+    const std::string marker = "after frame " + std::to_string(++round) + "\n";
+    model.send_raw(big);
+    model.send(48, marker.substr(0, marker.size() - 1));
+    const auto start = clock_type::now();
+    while (b.out().find(marker) == std::string::npos) {
+      if (clock_type::now() - start > std::chrono::seconds(20)) {
+        state.SkipWithError("the back end did not log the line after the frame");
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    cpu += cpu_ms(b.pid) - before;
+  }
+  state.counters["backend_cpu_ms"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
+}
+
 // Flat out (throughput; the latency then includes every queue on the way), and one packet
 // per millisecond (the latency of a back end that keeps up).
 BENCHMARK(BM_SignalStream)
@@ -165,6 +210,7 @@ BENCHMARK(BM_SignalStream)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryWithAClientThatStopsReading)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongModelOutputLine)->ArgName("type")->Arg(48)->Arg(7)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,7 +3,6 @@
 #include <ostream>
 
 #include "foundation/log_stream.h"
-#include "foundation/memview.h"
 
 namespace vesk::rt {
 
@@ -41,8 +40,12 @@ void observer_adapter::on_ack_set_daq_list(const void*, size_t) {}
 void observer_adapter::on_ack_set_paq_list(const void*, size_t) {}
 void observer_adapter::on_daq_data(blob&) {}
 void observer_adapter::on_paq_data(blob&) {}
-void observer_adapter::on_model_cout(std::string text) { log_info << text << std::endl; }
-void observer_adapter::on_model_cerr(std::string text) { log_err << text << std::endl; }
+void observer_adapter::on_model_cout(const char* text, size_t length) {
+  log_info.write(text, static_cast<std::streamsize>(length)) << std::endl;
+}
+void observer_adapter::on_model_cerr(const char* text, size_t length) {
+  log_err.write(text, static_cast<std::streamsize>(length)) << std::endl;
+}
 
 void observer_adapter::send_connect() {
   const uint8_t version[2] = {17, 0};
@@ -155,8 +158,8 @@ void observer_adapter::dispatch_packet(unsigned long type, void* data, unsigned 
     case packet::paq_list_ack: on_ack_set_paq_list(data, length); break;
     case packet::daq_data: on_daq_data(payload); break;
     case packet::paq_data: on_paq_data(payload); break;
-    case packet::model_cout: on_model_cout(memview_to_string(data, length, 0, 0)); break;
-    case packet::model_cerr: on_model_cerr(memview_to_string(data, length, 0, 0)); break;
+    case packet::model_cout: on_model_cout(static_cast<const char*>(data), length); break;
+    case packet::model_cerr: on_model_cerr(static_cast<const char*>(data), length); break;
     default: break;
   }
 }

@@ -50,8 +50,11 @@ class observer_adapter {
   virtual void on_ack_set_paq_list(const void* data, size_t length);  ///< packet 20
   virtual void on_daq_data(blob& payload);           ///< packet 32
   virtual void on_paq_data(blob& payload);           ///< packet 33
-  virtual void on_model_cout(std::string text);      ///< packet 48; base: one line on log_info
-  virtual void on_model_cerr(std::string text);      ///< packet 49; base: one line on log_err
+  /// Packet 48, the text in the receive buffer (up to a whole frame: nothing copies it
+  /// before the handler chooses what to keep); base: one line on log_info.
+  virtual void on_model_cout(const char* text, size_t length);
+  /// Packet 49, as packet 48; base: one line on log_err.
+  virtual void on_model_cerr(const char* text, size_t length);
   virtual void send_connect();                       ///< packet 0 with the u16 17
   virtual void request_signal_defs();                ///< packet 1
   virtual void request_parameter_defs();             ///< packet 2
