@@ -85,8 +85,7 @@ TEST(ProgramModelLink, OutputLineWithControlCharactersReachesTheEditorAsStrictJs
   m->send(48, line);
   const int at = env.e->wait_cmd("log", line);
   ASSERT_GE(at, 0) << env.p.out();
-  // A strict parser refuses raw control characters in a string.
-  EXPECT_EQ(nlohmann::json::parse(env.e->raw[size_t(at)]).at("msg"), line);
+  EXPECT_EQ(nlohmann::json::parse(env.e->raw[size_t(at)]).at("msg"), line);  // strict: no raw control characters
 }
 
 TEST(ProgramModelLink, BrokenDataIsDroppedAfterTheWholeRecordsBeforeIt) {
