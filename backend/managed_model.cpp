@@ -3,6 +3,7 @@
 
 #include "backend/main_controller.h"
 #include "backend/managed_file.h"
+#include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 
 namespace fs = std::filesystem;
@@ -30,16 +31,6 @@ bool name_of(vesk::json& node, std::string& name) {
   if (n.is_object() || n.is_array() || n.is_bool()) return false;
   name = n.get_string();
   return true;
-}
-
-// The model text as JSON; a text that does not parse counts as null (not a node).
-vesk::json parse_model(const std::string& text, const fs::path& path) {
-  try {
-    return vesk::json::parse(text);
-  } catch (const std::exception& e) {
-    log_err << "Error parsing model " << path.string() << ": " << e.what() << std::endl;
-    return vesk::json();
-  }
 }
 
 // Whether the model declares itself a node: "model_is_node" read as a number is not 0
@@ -74,7 +65,7 @@ managed_model::managed_model(const fs::path& p, vesk::main_controller& owner, st
   is_node = false;
   node_ports = vesk::json{{"inputs", vesk::json::make_object()}, {"outputs", vesk::json::make_object()}};
   model_name = path.stem().string();
-  vesk::json j = parse_model(content(), path);
+  vesk::json j = parse_json_file(path, content());
   if (declares_node(j, path)) {
     is_node = true;
     fill_ports(j, node_ports);
@@ -99,7 +90,7 @@ void managed_model::add_save_point(const std::string& text, bool write_to_disk) 
 }
 
 void managed_model::compute_node_ports() {
-  vesk::json j = parse_model(content(), path);
+  vesk::json j = parse_json_file(path, content());
   if (!declares_node(j, path)) {
     if (!is_node) return;
     is_node = false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "backend/model_link_test_util.h"
 
@@ -74,6 +75,17 @@ TEST(ProgramModelLink, ValuesReachEachSubscribedNameUnderItsPositionBothWays) {
     if (all[i].first == 5) fives.push_back(all[i].second);
   }
   EXPECT_EQ(fives, (std::vector<std::string>{"\xAA\xBB", ""}));
+}
+
+TEST(ProgramModelLink, OutputLineWithControlCharactersReachesTheEditorAsStrictJson) {
+  link_env env;
+  auto m = env.connect();
+  ASSERT_GE(env.wait_online(), 0);
+  const std::string line = "\x1b[31mred\x1b[0m \x01\x1f";
+  m->send(48, line);
+  const int at = env.e->wait_cmd("log", line);
+  ASSERT_GE(at, 0) << env.p.out();
+  EXPECT_EQ(nlohmann::json::parse(env.e->raw[size_t(at)]).at("msg"), line);  // strict: no raw control characters
 }
 
 TEST(ProgramModelLink, BrokenDataIsDroppedAfterTheWholeRecordsBeforeIt) {

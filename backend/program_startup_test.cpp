@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "backend/core_test_util.h"
+#include "foundation/helpers.h"
 
 namespace core_test {
 namespace {
@@ -24,6 +25,7 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
     int status;
     std::string out_begins;
     std::string err_begins;  // a refused command line: the reason, then the usage
+    std::string project_text = "";  // written to the last argument first; "{cwd}" in out_begins is the folder
   };
   const std::vector<row> rows = {
       {{"--help", "new/missing.vcfg"}, 0, usage, ""},
@@ -39,12 +41,16 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
       {{"-gp", "123456789012345678901", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp 123456789012345678901\n"},
       {{"-ng", "-gp"}, 2, "", "missing port number after -gp\n"},
       {{"-ng", "--strat", "x.vcfg"}, 2, "", "unknown option: --strat\n\n" + usage},
+      {{"-ng", "kind.vcfg"}, 1, "error: An exception occured: Error reading {cwd}/kind.vcfg: vesk::json: Types do not match",
+       "", R"({"model":true})"},
   };
   for (const row& r : rows) {
     program p;
+    if (!r.project_text.empty()) p.tmp.put("cwd/" + r.args.back(), r.project_text);
     p.start(r.args, true);
     EXPECT_EQ(p.wait_end(), r.status) << r.args[0];
-    EXPECT_EQ(p.out().rfind(r.out_begins, 0), 0u) << r.args[0] << "\n" << p.out();
+    EXPECT_EQ(p.out().rfind(replace_all(r.out_begins, "{cwd}", fs::canonical(p.cwd).string()), 0), 0u)
+        << r.args[0] << "\n" << p.out();
     EXPECT_EQ(p.err().rfind(r.err_begins, 0), 0u) << r.args[0] << "\n" << p.err();
     // A refused command line neither creates the project file nor starts anything.
     EXPECT_TRUE(r.status != 2 || p.out().empty()) << r.args[0] << "\n" << p.out();
@@ -57,6 +63,25 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
   EXPECT_EQ(p.wait_end(), 1);
   EXPECT_EQ(slurp(p.cwd / "sub dir" / "new.vcfg"), "{}");
   EXPECT_FALSE(fs::exists(p.cwd / "new" / "missing.vcfg"));
+}
+
+TEST(ProgramStartup, BrokenJsonFilesAreNamedAfterTheParsersLines) {
+  program p;
+  const fs::path user = p.home / ".config" / "vesk";
+  const std::vector<std::vector<std::string>> rows = {  // file, text, what follows its name
+      {(user / "vesk.cfg").string(), R"({"hg_tool":"x" "git_tool":"y"})", ":1:16: syntax error in JSON text"},
+      {(user / "model_perspectives.json").string(), "{\"m\":{}\n\"n\":{}}", ":2:1: syntax error in JSON text"},
+      {(p.ws / "other/models/m.vmdl").string(), "{\"nodes\":[]\n,\"x\":1 2}", ":2:8: syntax error in JSON text"},
+      {p.cfg.string(), R"({"model":-})", ": malformed number in JSON text"}};  // no lines of the parser
+  for (const auto& r : rows) p.tmp.put(fs::path(r[0]).lexically_relative(p.tmp.path), r[1]);
+  ASSERT_TRUE(p.start_running()) << p.out();
+  const std::string out = "\n" + p.out();
+  for (const auto& r : rows) {
+    const size_t at = out.find("\nerror: " + r[0] + r[2] + "\n");
+    ASSERT_NE(at, std::string::npos) << r[2] << out;
+    EXPECT_TRUE(r[2][1] == ' ' || out.rfind("\nerror: json_parse_error in line: ", at - 1) == out.rfind('\n', at - 1))
+        << r[2];  // right after the parser's lines
+  }
 }
 
 /// Listening sockets of /proc/net/tcp: port -> local address as the table writes it.

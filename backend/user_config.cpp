@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 #include "foundation/startup_paths.h"
 
@@ -13,7 +14,7 @@ namespace {
 // where a number belongs, an object where a text belongs) is reported with the file and
 // the keys before it stay applied; it must not end the back end over a hand edit.
 void apply_text(vesk_config& cfg, const std::string& text) {
-  vesk::json j = vesk::json::parse(text);
+  vesk::json j = parse_json_file(cfg.file.path, text);
   try {
     cfg.from_json(j);
   } catch (const std::exception& e) {
@@ -51,7 +52,7 @@ vesk_model_perspectives::vesk_model_perspectives() : file(config_dir / "model_pe
     document = vesk::json::make_object();
     save();
   } else {
-    document = vesk::json::parse(file.content);
+    document = parse_json_file(file.path, file.content);
   }
   file.on_change = [this] { on_file_changed(); };
 }
@@ -61,6 +62,6 @@ void vesk_model_perspectives::save() {
   file.save();
 }
 
-void vesk_model_perspectives::on_file_changed() { document = vesk::json::parse(file.content); }
+void vesk_model_perspectives::on_file_changed() { document = parse_json_file(file.path, file.content); }
 
 }  // namespace vesk

@@ -12,9 +12,9 @@
 
 namespace vesk {
 
-/// Loads the project configuration file. Throws vesk::util::bt_exception
-/// "<path>:<line>:<column>: syntax error in JSON text" when the parser reported an error
-/// (its own report still comes first), and the errors of project_config_file.
+/// Loads the project configuration file. Throws vesk::util::bt_exception naming the file
+/// when its text does not parse (parse_json_file's messages; the parser's own report still
+/// comes first), and the errors of project_config_file.
 std::unique_ptr<project_config_file> read_project_config(const std::filesystem::path& path);
 
 /// Reads and parses a model file; throws as read_project_config on a syntax error, and

@@ -105,6 +105,15 @@ class json {
   /// character skipped. Malformed numbers throw the standard conversion errors.
   static json parse(const char* text, size_t len);
   static json parse(const std::string& text) { return parse(text.data(), text.size()); }
+  /// Where a parse met its first reported syntax error, as its log line counts (from 0).
+  struct error_place {
+    bool found = false;
+    uint64_t line = 0;
+    uint64_t column = 0;
+  };
+  /// As parse, and notes the place of the first reported error in `first_error`, so that
+  /// a reader of a file can name it without watching the log.
+  static json parse(const char* text, size_t len, error_place& first_error);
   /// White-space test of the parser: counts a line on '\n'.
   static bool skip_whitespace(uint64_t& line, uint64_t& column, char c);
 

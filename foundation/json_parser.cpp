@@ -33,6 +33,46 @@ bool is_number_char(char c) {
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
+// The value of a hex digit, or -1.
+inline int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads up to four hex digits at text[at, len); returns how many were digits (4: all of
+// them, `unit` then holds their value).
+inline size_t hex4(const char* text, size_t at, size_t len, uint32_t& unit) {
+  size_t n = 0;
+  unit = 0;
+  for (; n < 4 && at + n < len; ++n) {
+    const int v = hex_value(text[at + n]);
+    if (v < 0) break;
+    unit = unit << 4 | static_cast<uint32_t>(v);
+  }
+  return n;
+}
+
+// Appends the UTF-8 bytes of the code point `cp` (at most U+10FFFF, no surrogate).
+void append_utf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | cp >> 6);
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | cp >> 12);
+    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | cp >> 18);
+    out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 // std::stod of the run [p, p + n): the longest valid prefix, with stod's exceptions.
 double stod_of_run(const char* p, size_t n) {
   std::string run(p, n);
@@ -189,12 +229,16 @@ struct parse_stacks {
 
 class json::parser {
  public:
-  parser(const char* text, size_t len, parse_stacks& s) : text_(text), len_(len), s_(s) {}
+  parser(const char* text, size_t len, parse_stacks& s, error_place* first_error)
+      : text_(text), len_(len), s_(s), first_error_(first_error) {}
   json run();
 
  private:
   uint64_t column() const { return pos_ - line_base_; }
-  void report(const char* message) { report_json_parse_error(line_, column(), message); }
+  void report(const char* message) {
+    if (first_error_ && !first_error_->found) *first_error_ = {true, line_, column()};
+    report_json_parse_error(line_, column(), message);
+  }
   // Skips white space; false when the text ended. The column counts characters consumed
   // since the last counted line feed (that one included), or since the start.
   bool skip_ws() {
@@ -221,6 +265,9 @@ class json::parser {
   inline bool read_string(size_t& start, size_t& len);
   // The rest of a string that has an escape at `run`, decoded into `decoded`.
   __attribute__((noinline)) void decode_string(size_t run);
+  // A "u" escape at `pos_` (on its "u"), decoded into `decoded`; `pos_` ends on its last
+  // character.
+  void decode_unicode();
   // Builds the innermost container from its scratch entries and pops it.
   json close_container();
   // Where a completed value went: it is the result, or it joined an object or an array.
@@ -247,6 +294,7 @@ class json::parser {
   const char* text_;
   size_t len_;
   parse_stacks& s_;
+  error_place* first_error_;
   size_t pos_ = 0;
   uint64_t line_ = 0;
   size_t line_base_ = 0;
@@ -295,11 +343,9 @@ void json::parser::decode_string(size_t run) {
       case '/': decoded += '/'; break;
       case 'b': decoded += '\b'; break;
       case 'f': decoded += '\f'; break;
-      case 'u': {
-        // The four hex digits are skipped, never past the end of the text.
-        pos_ += std::min<size_t>(4, len_ - pos_ - 1);
+      case 'u':
+        decode_unicode();
         break;
-      }
       default:
         report("un allowed escape");
         break;
@@ -311,6 +357,34 @@ void json::parser::decode_string(size_t run) {
   }
   decoded.append(text_ + seg, pos_ - seg);
   if (pos_ < len_) ++pos_;  // closing quote
+}
+
+void json::parser::decode_unicode() {
+  uint32_t unit = 0;
+  const size_t digits = hex4(text_, pos_ + 1, len_, unit);
+  if (digits < 4) {
+    if (pos_ + 1 + digits >= len_) {
+      pos_ = len_ - 1;  // the text ends inside the escape, so the string ends there
+    } else {
+      report("un allowed escape");  // backslash and "u" go, what follows stays text
+    }
+    return;
+  }
+  pos_ += 4;
+  uint32_t cp = unit;
+  if (unit >= 0xD800 && unit <= 0xDFFF) {
+    // A high surrogate joins the low one of an escape right after it; any other surrogate
+    // has no character of its own.
+    uint32_t low = 0;
+    if (unit <= 0xDBFF && pos_ + 2 < len_ && text_[pos_ + 1] == '\\' && text_[pos_ + 2] == 'u' &&
+        hex4(text_, pos_ + 3, len_, low) == 4 && low >= 0xDC00 && low <= 0xDFFF) {
+      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      pos_ += 6;
+    } else {
+      cp = 0xFFFD;
+    }
+  }
+  append_utf8(s_.decoded, cp);
 }
 
 json json::parser::close_container() {
@@ -511,6 +585,12 @@ bool json::skip_whitespace(uint64_t& line, uint64_t& column, char c) {
 }
 
 json json::parse(const char* text, size_t len) {
+  error_place ignored;
+  return parse(text, len, ignored);
+}
+
+json json::parse(const char* text, size_t len, error_place& first_error) {
+  first_error = error_place();
   if (len == 0) return json();
   thread_local parse_stacks kept;
   // A log sink may parse JSON itself while an error is reported: it gets stacks of its own.
@@ -521,7 +601,7 @@ json json::parse(const char* text, size_t len) {
     parse_stacks& s;
     ~releaser() { s.release(); }
   } release{stacks};
-  return parser(text, len, stacks).run();
+  return parser(text, len, stacks, &first_error).run();
 }
 
 }  // namespace vesk

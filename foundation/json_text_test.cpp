@@ -8,6 +8,7 @@
 
 #include "foundation/bt_exception.h"
 #include "foundation/json.h"
+#include "foundation/json_file.h"
 #include "foundation/log_capture.h"
 #include "foundation/memview.h"
 #include "foundation/test_util.h"
@@ -38,12 +39,21 @@ TEST(JsonWriter, CompactAndIndentedLayout) {
   EXPECT_EQ("{\"a\":[true,null]}", json::parse("{\"a\":[true,null]}").dump());
 }
 
-TEST(JsonWriter, StringEscapesAndRawKeys) {
-  EXPECT_EQ("\"a\\\"b\"", json("a\"b").dump());
-  EXPECT_EQ("\"\\\\ \\b\\f\\n\\r\\t / \x01 \xc3\xa4\"", json("\\ \b\f\n\r\t / \x01 \xc3\xa4").dump());
-  json k;
-  k["q\"k"] = 1.0;
-  EXPECT_EQ("{\"q\"k\":1.000000}", k.dump());
+TEST(JsonWriter, ControlCharactersAreEscapedInStringsAndKeysAndReadBack) {
+  std::string controls;
+  for (char c = 0; c < 32; ++c) controls += c;
+  const std::pair<std::string, std::string> rows[] = {  // text, written form as key and as string
+      {controls,
+       "\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e\\u000f"
+       "\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f"},
+      {"q\"k\\ \x1b[31m", "q\\\"k\\\\ \\u001b[31m"},
+      {"/ \x7f \xc3\xa4", "/ \x7f \xc3\xa4"},  // written as they are
+  };
+  for (const auto& [text, written] : rows) {
+    const json v{text, text};
+    EXPECT_EQ("{\"" + written + "\":\"" + written + "\"}", v.dump());
+    for (const char* unit : {"", "  "}) EXPECT_EQ(v.dump(), json::parse(v.dump(unit)).dump()) << written;
+  }
 }
 
 TEST(JsonWriter, NumbersArePrintfOfTheValueNarrowedToFloat) {
@@ -93,7 +103,11 @@ TEST(JsonParser, ForgivingAndFatalCases) {
       {"{1}", "null", "0,1  expecting key (\"key\")"},
       {"tru", "null", "0,0  " VALUE " 2"}, {"[fals]", "null", "0,1  " VALUE " 3"},
       {"nul", "null", "0,0  " VALUE " 4"}, {"x", "null", "0,0  " VALUE}, {"]", "null", "0,0  " VALUE},
-      {"\"a\\u0041b\"", "\"ab\"", ""}, {"\"a\\qb\"", "\"ab\"", "0,3  un allowed escape"},
+      {"\"a\\u0041b\"", "\"aAb\"", ""}, {"\"a\\qb\"", "\"ab\"", "0,3  un allowed escape"},
+      // \u escapes become UTF-8, a surrogate pair one character, a lone surrogate U+FFFD.
+      {"[\"\\u00e4\\u20AC\\u0000\\ud83d\\ude00\"]", "[\"\xc3\xa4\xe2\x82\xac\\u0000\xf0\x9f\x98\x80\"]", ""},
+      {"\"\\ud83d|\\ude00|\\ud83d\\u0041|\\ud83d\\ud83d\\ude00\"", "\"\xef\xbf\xbd|\xef\xbf\xbd|\xef\xbf\xbd" "A|\xef\xbf\xbd\xf0\x9f\x98\x80\"", ""},
+      {"\"\\u00G1\\u\"", "\"00G1\"", "0,2  un allowed escape|0,8  un allowed escape"}, {"\"\\ud83d\\u12", "\"\xef\xbf\xbd\"", ""},
       {"{\"a\":[1,2]", "null", ""}, {"[{},\"x\"]", "[{},\"x\"]", ""}, {"\"abc", "\"abc\"", ""},
       {"[\"abc", "null", ""}, {"{\"a", "null", ""}, {"{\"a\"", "null", ""}, {"\"\\u12", "\"\"", ""},
       {"[1.2.3,1-2,-0.5,1e2]", "[1.200000,1.000000,-0.500000,100.000000]", ""},
@@ -124,7 +138,7 @@ TEST(JsonParser, EscapesAndRoundTrip) {
   EXPECT_EQ(doc, json::parse(json::parse(doc).dump("  ")).dump());
   // Keys with escapes, in objects that stay open while inner containers open and close.
   const char* keys = "{\"a\\n\":[{\"b\\t\":{\"c\\\\\":1}},[{\"\\u0041d\":2}]],\"e\\\"\":3,\"f\":4}";
-  EXPECT_EQ("{\"a\n\":[{\"b\t\":{\"c\\\":1.000000}},[{\"d\":2.000000}]],\"e\"\":3.000000,\"f\":4.000000}",
+  EXPECT_EQ("{\"a\\n\":[{\"b\\t\":{\"c\\\\\":1.000000}},[{\"Ad\":2.000000}]],\"e\\\"\":3.000000,\"f\":4.000000}",
             json::parse(keys).dump());
 }
 
@@ -137,7 +151,7 @@ TEST(JsonParser, ExceptionsPassToTheCaller) {
 TEST(JsonParser, NoReadPastTheEndOfAnyPrefix) {
   // Every prefix of a document exercises each state meeting the end of the text; the
   // copy on the heap lets AddressSanitizer see a read one byte too far.
-  std::string doc = "{\"a\\u00e4\":[1.5e3,true,false,null,\"x\\\"y\"],\"b\":{\"c\":-2}}";
+  std::string doc = "{\"a\\u00e4\":[1.5e3,true,false,null,\"x\\\"y\\ud83d\\ude00\"],\"b\":{\"c\":-2}}";
   log_capture errors(log_err);
   for (size_t n = 0; n <= doc.size(); ++n) {
     std::vector<char> heap(doc.begin(), doc.begin() + n);
@@ -146,7 +160,25 @@ TEST(JsonParser, NoReadPastTheEndOfAnyPrefix) {
     } catch (const std::exception&) {
     }
   }
-  EXPECT_EQ("{\"a\":[1500.000000,true,false,null,\"x\\\"y\"],\"b\":{\"c\":-2.000000}}", json::parse(doc).dump());
+  EXPECT_EQ("{\"a\xc3\xa4\":[1500.000000,true,false,null,\"x\\\"y\xf0\x9f\x98\x80\"],\"b\":{\"c\":-2.000000}}",
+            json::parse(doc).dump());
+}
+
+TEST(JsonFile, ErrorsNameTheFileAndTheFirstPlaceCountedFromOne) {
+  const char* const rows[][3] = {  // text, compact value, the last error line after the file's name
+      {"{\"a\":1}", "{\"a\":1.000000}", ""},
+      {"{\"a\":1 x}", "{\"a\":1.000000}", ":1:8: syntax error in JSON text"},
+      {"{\"a\" 1}", "null", ":1:6: syntax error in JSON text"},  // the first of two
+      {"{\"a\":\n  1\n x}", "{\"a\":1.000000}", ":3:2: syntax error in JSON text"},
+      {"[-]", "null", ": malformed number in JSON text"},
+      {"[1e999]", "null", ": number out of range in JSON text"},
+      {"\"ab\\", "null", ": JSON text ends inside an escape"},
+  };
+  for (const auto& r : rows) {
+    log_capture errors(log_err);
+    EXPECT_EQ(r[1], vesk::parse_json_file("/w/p/../p/m.json", r[0]).dump()) << r[0];
+    EXPECT_EQ(*r[2] ? "/w/p/m.json" + std::string(r[2]) : "", errors.lines.empty() ? "" : errors.lines.back());
+  }
 }
 
 TEST(Memview, BoundsAreChecked) {

@@ -81,8 +81,9 @@ size_t format_number(double d, char* buf) {
   return format_float(f, buf);
 }
 
-// Characters that the writer escapes: backslash, quote, \b, \f, \n, \r, \t.
-bool needs_escape(unsigned char c) { return c == '\\' || c == '"' || (c < 14 && c >= 8 && c != 11); }
+// Characters that the writer escapes: backslash, quote and every control character below
+// U+0020, which no JSON text may hold raw.
+bool needs_escape(unsigned char c) { return c < 0x20 || c == '\\' || c == '"'; }
 
 // Appends to a std::string without a library call per fragment: the string is grown ahead
 // (doubling) and cut to the written length when the writer is done.
@@ -118,13 +119,19 @@ class text_out {
   size_t len_;
 };
 
+// A string or a key: quoted, with the short escapes where JSON has one and \u00XX for
+// the other control characters.
 void write_string(text_out& out, const std::string& s) {
+  static const char hex[] = "0123456789abcdef";
   out.put('"');
   size_t seg = 0;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (!needs_escape(static_cast<unsigned char>(s[i]))) continue;
-    char esc;
-    switch (s[i]) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (!needs_escape(c)) continue;
+    out.put(s.data() + seg, i - seg);
+    seg = i + 1;
+    char esc = 0;
+    switch (c) {
       case '\\': esc = '\\'; break;
       case '"': esc = '"'; break;
       case '\b': esc = 'b'; break;
@@ -132,12 +139,15 @@ void write_string(text_out& out, const std::string& s) {
       case '\n': esc = 'n'; break;
       case '\r': esc = 'r'; break;
       case '\t': esc = 't'; break;
-      default: continue;
+      default: break;
     }
-    out.put(s.data() + seg, i - seg);
-    out.put('\\');
-    out.put(esc);
-    seg = i + 1;
+    if (esc) {
+      const char pair[2] = {'\\', esc};
+      out.put(pair, 2);
+    } else {
+      const char unicode[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+      out.put(unicode, 6);
+    }
   }
   out.put(s.data() + seg, s.size() - seg);
   out.put('"');
@@ -201,12 +211,11 @@ void json::write(std::string& out_text, std::string& indent, const std::string& 
         out.put(indent);
         if (is_object) {
           const member& m = (*f.container->v_.o)[f.next];
-          out.put('"');
-          out.put(m.first);  // keys are written as stored
+          write_string(out, m.first);
           if (compact)
-            out.put("\":", 2);
+            out.put(':');
           else
-            out.put("\": ", 3);
+            out.put(": ", 2);
           v = &m.second;
         } else {
           v = &(*f.container->v_.a)[f.next];

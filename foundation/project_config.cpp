@@ -3,11 +3,13 @@
 #include <stdexcept>
 #include <utility>
 
+#include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/json_file.h"
 
 namespace vesk {
 
-project_config_file::project_config_file(std::filesystem::path path) : file(path) {
+project_config_file::project_config_file(std::filesystem::path path, bool strict) : file(path), strict_(strict) {
   name = path.stem().string();
   if (!is_identifier(name)) {
     throw std::runtime_error("Error opening '" + path.string() +
@@ -27,7 +29,19 @@ void project_config_file::read(json cfg) {
 }
 
 void project_config_file::on_file_changed() {
-  read(json::parse(file.content));
+  json cfg;
+  if (strict_) {
+    std::string error;
+    cfg = parse_json_file(file.path, file.content, error);
+    if (!error.empty()) throw_bt_exception(error);
+  } else {
+    cfg = parse_json_file(file.path, file.content);
+  }
+  try {
+    read(std::move(cfg));
+  } catch (const std::exception& e) {
+    throw_bt_exception("Error reading " + file.path.lexically_normal().string() + ": " + e.what());
+  }
   if (on_update) on_update();
 }
 

@@ -17,14 +17,17 @@ class project_config_file {
  public:
   /// Checks the file name and loads the file (a missing file leaves everything empty).
   /// Throws std::runtime_error when the name without extension is not an identifier.
-  explicit project_config_file(std::filesystem::path path);
+  /// `strict`: a text that does not parse throws, naming the file (the build tool stops);
+  /// otherwise that message is logged and what the parser gave is applied.
+  explicit project_config_file(std::filesystem::path path, bool strict = false);
   project_config_file(const project_config_file&) = delete;
   project_config_file& operator=(const project_config_file&) = delete;
 
   /// Takes "model", "runtime", "runtime_configs" and the older "runtime_config" (stored
   /// under the selected runtime) from `cfg`; absent keys leave their member as it is.
   void read(json cfg);
-  /// Reload after the file's content changed: parse, read, then on_update.
+  /// Reload after the file's content changed: parse, read, then on_update. A value of the
+  /// wrong kind throws "Error reading <file>: <reason>" before on_update.
   void on_file_changed();
   /// {"model", "runtime", "runtime_configs"}, the form the file is written in.
   json to_json() const;
@@ -41,6 +44,9 @@ class project_config_file {
   single_observed_file file;
   /// Called after every reload, changed values or not.
   std::function<void()> on_update;
+
+ private:
+  bool strict_;
 };
 
 }  // namespace vesk

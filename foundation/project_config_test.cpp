@@ -67,7 +67,7 @@ TEST_F(ProjectConfig, ReloadRules) {
            "runtime_config": {"ip": "b"}})",
        R"({"model":"m1","runtime":"rpi","runtime_configs":{"rpi":{"ip":"b"},"linux":{"cores":2.000000}}})"},
       // Absent keys keep their values; not an object, empty or a syntax error (logged by
-      // the parser): nothing changes.
+      // the parser, then naming the file): nothing changes.
       {R"({"runtime": "linux"})", kept},
       {"[1, 2]", kept},
       {"", kept},
@@ -83,10 +83,13 @@ TEST_F(ProjectConfig, ReloadRules) {
     EXPECT_EQ(updates, before + 1) << s.first;  // on_update after every reload
     EXPECT_EQ(cfg.to_json().dump(), s.second) << s.first;
   }
-  EXPECT_EQ(errors.lines.size(), 1u);
-  // A wrong type stops the reload before on_update; the next check tries again.
+  const std::string file = (t.path / "later.vcfg").string();
+  ASSERT_EQ(errors.lines.size(), 2u);
+  EXPECT_EQ(errors.lines[1], file + ":1:1: syntax error in JSON text");
+  // A wrong type stops the reload before on_update, naming the file; the next check tries again.
   edit("later.vcfg", R"({"model": "m9", "runtime": true})");
-  expect_throw_what<vesk::util::bt_exception>([&] { cfg.file.check(); }, "vesk::json: Types do not match");
+  expect_throw_what<vesk::util::bt_exception>([&] { cfg.file.check(); },
+                                              "Error reading " + file + ": vesk::json: Types do not match");
   EXPECT_EQ(cfg.model, "m9");
   EXPECT_THROW(cfg.file.check(), vesk::util::bt_exception);
   EXPECT_THROW(project_config_file(t.path / "later.vcfg"), vesk::util::bt_exception);

@@ -4,6 +4,7 @@
 
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -37,9 +38,9 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
   }
   json parsed;
   try {
-    parsed = json::parse(read_file(def_file.string()));
+    parsed = parse_json_file(def_file, read_file(def_file.string()));
   } catch (const std::exception& e) {
-    // A broken file must not make the runtime unusable; say why and go on without a form.
+    // An unreadable file must not make the runtime unusable; say why and go on without a form.
     log_err << def_file.string() << ": " << e.what() << std::endl;
   }
   if (parsed.is_array()) {

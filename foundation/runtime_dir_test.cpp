@@ -39,7 +39,7 @@ TEST(RuntimeDir, ConfigDefinitionMustBeAnArray) {
   // Anything but an array: the message (after the parser's own, if any), then an empty
   // array; the folder stays usable.
   const std::string expected = "Error parsing " + (t.path / "config_def.json").string() + ". It must be an array.";
-  const std::pair<const char*, size_t> cases[] = {{R"({"key": "ip"})", 1}, {"", 1}, {"nonsense", 2}, {"-", 2}, {"[-]", 2}};
+  const std::pair<const char*, size_t> cases[] = {{R"({"key": "ip"})", 1}, {"", 1}, {"nonsense", 3}, {"-", 2}, {"[-]", 2}};
   for (const auto& [text, lines] : cases) {
     errors.lines.clear();
     t.put("config_def.json", text);

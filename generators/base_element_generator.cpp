@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "foundation/helpers.h"
+#include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 #include "generators/code_text.h"
 
@@ -77,7 +78,7 @@ vesk::view_config base_element_generator::get_view_config() {
       log_err << "Unable to open referenced model: " << path << std::endl;
       return v;
     }
-    vesk::json model = vesk::json::parse(read_file(path));
+    vesk::json model = parse_json_file(path, read_file(path));
     // A model file that is not an object has no ports to offer.
     if (model.is_object()) add_port_pins(model["nodes"], v);
   } else if (kind == "input") {
