@@ -110,6 +110,7 @@ class json {
     bool found = false;
     uint64_t line = 0;
     uint64_t column = 0;
+    bool ended_early = false;  ///< the text ended inside an open object or array
   };
   /// As parse, and notes the place of the first reported error in `first_error`, so that
   /// a reader of a file can name it without watching the log.

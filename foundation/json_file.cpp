@@ -29,6 +29,8 @@ json parse_json_file(const std::filesystem::path& file, const std::string& text,
     // the others (the line feed is the column 0 of its line).
     const uint64_t column = place.line == 0 ? place.column + 1 : place.column;
     error = name + ":" + std::to_string(place.line + 1) + ":" + std::to_string(column) + ": syntax error in JSON text";
+  } else if (place.ended_early) {
+    error = name + ": JSON text ends before its value is complete";
   }
   return value;
 }

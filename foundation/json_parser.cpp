@@ -235,6 +235,12 @@ class json::parser {
 
  private:
   uint64_t column() const { return pos_ - line_base_; }
+  // The text ended before the value did: null, and with a container still open the reader
+  // of a file is told, since a cut-off file would otherwise read as nothing at all.
+  json ended() {
+    if (first_error_ && !s_.containers.empty()) first_error_->ended_early = true;
+    return json();
+  }
   void report(const char* message) {
     if (first_error_ && !first_error_->found) *first_error_ = {true, line_, column()};
     report_json_parse_error(line_, column(), message);
@@ -425,7 +431,7 @@ json json::parser::run() {
   stored where = stored::result;
 
 value_expected:
-  if (!skip_ws()) return json();
+  if (!skip_ws()) return ended();
   switch (text_[pos_]) {
     case '{':
       containers.emplace_back(true, s_.members.size());
@@ -493,7 +499,7 @@ value_expected:
   }
 
 object_opened:
-  if (!skip_ws()) return json();
+  if (!skip_ws()) return ended();
   if (text_[pos_] == '"') goto key;
   if (text_[pos_] == '}') goto close;
   message = expecting_key;
@@ -508,7 +514,7 @@ key : {
     s_.decoded_keys += s_.decoded;
   }
   for (;;) {
-    if (pos_ >= len_) return json();
+    if (pos_ >= len_) return ended();
     const char c = text_[pos_];
     if (c == ':') {
       ++pos_;
@@ -538,11 +544,11 @@ stored_value:
   return std::move(result_);
 
 after_member:
-  if (!skip_ws()) return json();
+  if (!skip_ws()) return ended();
   switch (text_[pos_]) {
     case ',':
       ++pos_;
-      if (!skip_ws()) return json();
+      if (!skip_ws()) return ended();
       if (text_[pos_] != '"') {
         message = expecting_key;
         goto fatal;
@@ -557,7 +563,7 @@ after_member:
   }
 
 after_element:
-  if (!skip_ws()) return json();
+  if (!skip_ws()) return ended();
   switch (text_[pos_]) {
     case ',':
       ++pos_;

@@ -173,6 +173,8 @@ TEST(JsonFile, ErrorsNameTheFileAndTheFirstPlaceCountedFromOne) {
       {"[-]", "null", ": malformed number in JSON text"},
       {"[1e999]", "null", ": number out of range in JSON text"},
       {"\"ab\\", "null", ": JSON text ends inside an escape"},
+      {"{\"a\":[1,", "null", ": JSON text ends before its value is complete"},
+      {" \n ", "null", ""},
   };
   for (const auto& r : rows) {
     log_capture errors(log_err);
