@@ -71,10 +71,7 @@ void workspace::add_folder(const fs::directory_entry& entry) {
   const std::string n = entry.path().filename().string();
   if (n.empty() || n[0] == '.' || n == own_project) return;
   if (!is_identifier(n)) {
-    bool known = false;
-    for (const std::string& i : ignored) known = known || i == n;
-    if (!known) {
-      ignored.push_back(n);
+    if (ignored.insert(n).second) {
       log_warn << "Workspace directory '" << n
                << "' is ignored because it does not follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << std::endl;
     }
