@@ -1,5 +1,6 @@
 // The real program, driven over the GUI port: replies byte for byte, pushes, bad input
 // that must not end the back end, one editor at a time, and web pages kept out.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -166,6 +167,7 @@ TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
 TEST(ProgramSession, ASessionEndsWithAClosingHandshakeAndThenItsSocket) {
   program p;
   ASSERT_TRUE(p.start_running()) << p.out();
+  ASSERT_TRUE(editor(p.gui_port).answers());  // then closes its socket without a close frame
   // The editor closes, or the back end does when a second editor replaces the first.
   for (bool replaced : {false, true}) {
     editor first(p.gui_port);
@@ -184,11 +186,13 @@ TEST(ProgramSession, ASessionEndsWithAClosingHandshakeAndThenItsSocket) {
   const std::string out = p.out();
   EXPECT_EQ(occurrences(out, "info: Only one GUI connection is supported...\n"), 1u);
   EXPECT_EQ(out.find("Transport Error"), std::string::npos) << out;
+  EXPECT_EQ(out.find("[error]"), std::string::npos) << out;  // every end above is an ordinary one
 }
 
 TEST(ProgramSession, AnEditorThatStopsReadingIsCutOffAndTheLogStaysBounded) {
   program p;
   ASSERT_TRUE(p.start_running()) << p.out();
+  const std::string warning = "warn: The editor does not read what the back end sends: its connection was closed (";
   const auto unknown = [](int n) {
     return "received unkonwn command: {\n  \"cmd\": \"nothing\",\n  \"n\": " + std::to_string(n) + ".000000,";
   };
@@ -203,8 +207,16 @@ TEST(ProgramSession, AnEditorThatStopsReadingIsCutOffAndTheLogStaysBounded) {
       silent.send(R"({"cmd":"nothing","n":)" + std::to_string(n) + R"(,"pad":")" + pad + "\"}");
     }
     for (int i = 0; i < 20; ++i) silent.send(R"({"cmd":"get_log_history"})");
-    const std::string warning = "warn: The editor does not read what the back end sends: its connection was closed (";
     EXPECT_TRUE(eventually([&] { return occurrences(p.out(), warning) == 1; }, 30000));
+  }
+  {
+    // Pings, and no pong read: the library's answers count against the same bound.
+    editor silent(p.gui_port);
+    std::string pings;
+    while (pings.size() < (1u << 20)) pings += wc::frame(9, std::string(125, 'p'));
+    for (int mib = 0; mib < 320; ++mib) silent.c.send_raw(silent.idle, pings);
+    EXPECT_FALSE(silent.c.poll_input(1000));  // closed by the back end
+    EXPECT_TRUE(eventually([&] { return occurrences(p.out(), warning) == 2; }, 30000));
   }
 #ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
   EXPECT_LT(p.peak_memory_kib(), 256u << 10);
@@ -225,7 +237,7 @@ TEST(ProgramSession, AnEditorThatStopsReadingIsCutOffAndTheLogStaysBounded) {
   EXPECT_NE(all.find(unknown(299)), std::string::npos);
 }
 
-TEST(ProgramSession, WebPagesCannotConnect) {
+TEST(ProgramSession, WebPagesCannotConnectNorHalfSentHandshakesCrowdOutTheEditor) {
   program p;
   ASSERT_TRUE(p.start_running()) << p.out();
   struct row {
@@ -239,9 +251,12 @@ TEST(ProgramSession, WebPagesCannotConnect) {
       {"http://localhost:3000", true},  {"http://127.0.0.1", true},
       {"https://[::1]:8080", true},     {"file://", true},
   };
+  std::vector<row> tries;  // 200 refused in a row: each must leave the handshakes in progress
+  for (int i = 0; i < 50; ++i) tries.insert(tries.end(), rows.begin(), rows.begin() + 4);
+  tries.insert(tries.end(), rows.begin() + 4, rows.end());
   editor first(p.gui_port);
   ASSERT_TRUE(first.answers());
-  for (const row& r : rows) {
+  for (const row& r : tries) {
     vesk::io::event_list idle;
     wc::client c(p.gui_port);
     std::string req = wc::handshake_request();
@@ -254,6 +269,24 @@ TEST(ProgramSession, WebPagesCannotConnect) {
     }
   }
   editor e(p.gui_port);
+  EXPECT_TRUE(e.answers());
+  // Closed at once, the editor untouched: headers past 8 KiB, a body, 16 past 64 half-sent.
+  const std::string full = wc::handshake_request();
+  std::vector<std::unique_ptr<wc::client>> c;
+  const auto gone = [](const std::unique_ptr<wc::client>& x) { return !x->poll_input(0); };
+  const auto closed = [&] { return static_cast<size_t>(std::count_if(c.begin(), c.end(), gone)); };
+  for (const std::string& bytes : {full.substr(0, 40) + std::string(9000, 'a'),
+                                   full.substr(0, full.size() - 2) + "Content-Length: 1\r\n\r\nx"}) {
+    c.push_back(std::make_unique<wc::client>(p.gui_port));
+    c.back()->send_raw(e.idle, bytes);
+    EXPECT_TRUE(eventually([&] { return closed() == c.size(); }, 5000)) << bytes.size();
+  }
+  EXPECT_EQ(c[1]->received.rfind("HTTP/1.1 413", 0), 0u);
+  for (int i = 0; i < 80; ++i) {
+    c.push_back(std::make_unique<wc::client>(p.gui_port));
+    c.back()->send_raw(e.idle, "GET / HTTP/1.1\r\n");
+  }
+  EXPECT_TRUE(eventually([&] { return closed() == 18; }, 5000));
   EXPECT_TRUE(e.answers());
 }
 

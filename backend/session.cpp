@@ -221,6 +221,13 @@ session::session(std::shared_ptr<vesk::io::websocket_connection> conn, vesk::mai
   connection->on_text = [this](std::string text) { on_text(std::move(text)); };
   connection->on_binary = [this](std::string data) { on_binary(std::move(data)); };
   connection->on_close = [this] { on_close(); };
+  connection->queue_limit = queue_limit;
+  connection->on_overflow = [this](size_t waiting) {
+    // Set first: the warning is pushed to every editor, this one excepted.
+    cut_off = true;
+    log_warn << "The editor does not read what the back end sends: its connection was closed (" << waiting
+             << " bytes waited to be sent)." << std::endl;
+  };
 }
 
 session::~session() {
@@ -228,6 +235,7 @@ session::~session() {
   connection->on_text = [](std::string) {};
   connection->on_binary = [](std::string) {};
   connection->on_close = [] {};
+  connection->on_overflow = [](size_t) {};
 }
 
 // Input from the editor must never end the back end, and an exception that escaped into
@@ -300,18 +308,6 @@ void session::send_binary(const std::string& message) {
   c->send_binary(message.data(), message.size());
 }
 
-bool session::has_room() {
-  if (cut_off) return false;
-  const size_t waiting = connection->queued_bytes();
-  if (waiting < queue_limit) return true;
-  cut_off = true;
-  // Dropping the connection ends this session (on_close); it must last until we return.
-  std::shared_ptr<session> keep = weak_from_this().lock();
-  std::shared_ptr<vesk::io::websocket_connection> c = connection;
-  c->drop();
-  log_warn << "The editor does not read what the back end sends: its connection was closed (" << waiting
-           << " bytes waited to be sent)." << std::endl;
-  return false;
-}
+bool session::has_room() { return !cut_off; }
 
 }  // namespace vesk

@@ -36,12 +36,12 @@ class session : public std::enable_shared_from_this<session> {
   void send(const vesk::json& message);
   /// Sends one binary message (model values).
   void send_binary(const std::string& message);
-  /// Whether the connection may take another message. An editor that stopped reading
-  /// is cut off once queue_limit bytes wait for it: its connection is dropped (so this
-  /// session ends) and one warning is logged; it may connect again.
+  /// Whether the connection may take another message: false once the editor was cut off.
   bool has_room();
 
-  /// Bytes waiting to be sent at which an editor counts as no longer reading.
+  /// Bytes waiting to be sent at which an editor counts as no longer reading. The
+  /// connection enforces it on everything queued (pongs too): it is dropped, so this
+  /// session ends, and one warning is logged; the editor may connect again.
   static constexpr size_t queue_limit = 64u << 20;
 
   vesk::main_controller& controller;
@@ -53,7 +53,7 @@ class session : public std::enable_shared_from_this<session> {
   /// Set while signal value messages for this session are dropped because its editor
   /// does not read them fast enough (see model_observer_gateway::signal_high_water).
   bool dropping_signals = false;
-  /// Set once has_room has cut the editor off: nothing more is sent.
+  /// Set once the editor was cut off for not reading: nothing more is sent.
   bool cut_off = false;
 };
 

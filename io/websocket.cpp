@@ -20,8 +20,8 @@ using ws_endpoint = websocketpp::server<websocketpp::config::core>;
 class websocket_connection_impl : public websocket_connection,
                                   public std::enable_shared_from_this<websocket_connection_impl> {
  public:
-  websocket_connection_impl(std::shared_ptr<tcp> c, ws_endpoint::connection_ptr w)
-      : connection(std::move(c)), ws(std::move(w)) {
+  websocket_connection_impl(std::shared_ptr<tcp> c, ws_endpoint::connection_ptr w, ws_endpoint::elog_type& log)
+      : connection(std::move(c)), ws(std::move(w)), elog(log) {
     ws->register_ostream(&output);
   }
 
@@ -34,9 +34,14 @@ class websocket_connection_impl : public websocket_connection,
     ws->set_open_handler(nullptr);
     ws->set_shutdown_handler(nullptr);
     // A pending library read holds the library connection in a cycle; the end of input
-    // breaks it. After a finished closing handshake the library expects it and says
-    // nothing; otherwise it notes the abnormal end. Nothing it writes now is sent.
+    // breaks it. Unless a closing handshake has finished, the library takes it for a peer
+    // that vanished and logs an error; but every connection ends here this way (an editor
+    // that closes its socket, one we dropped or replaced), so the note is kept out of the
+    // log. The library's log is shared, and ws keeps it alive. Nothing it writes is sent.
+    const bool noting = elog.dynamic_test(websocketpp::log::elevel::rerror);
+    elog.clear_channels(websocketpp::log::elevel::rerror);
     ws->eof();
+    if (noting) elog.set_channels(websocketpp::log::elevel::rerror);
     ws->register_ostream(nullptr);
   }
 
@@ -79,6 +84,10 @@ class websocket_connection_impl : public websocket_connection,
       if (taken == 0) refused_ = true;  // no longer reading: offering them again would spin
       next += taken;
       left -= taken;
+      // A request that has not ended within the bound is no handshake worth waiting for
+      // (the library would collect up to 16 kB of headers and 32 MB of body).
+      handshake_bytes += handed_over ? 0 : taken;
+      if (handshake_bytes > websocket_server::max_handshake_bytes) refused_ = true;
     }
     flush_output();
     // Bytes the library will never take: the connection is of no further use.
@@ -95,6 +104,13 @@ class websocket_connection_impl : public websocket_connection,
     output.str(std::string());
     std::shared_ptr<tcp> keep = connection;
     keep->send(bytes.data(), bytes.size());
+    const size_t waiting = keep->queued_bytes();
+    if (queue_limit > 0 && waiting >= queue_limit && !lost_) {
+      std::function<void(size_t)> handler = on_overflow;
+      handler(waiting);
+      drop();
+      return;
+    }
     if (!ended_ || keep->fd <= 0) return;
     if (keep->queued_bytes() == 0) {
       keep->close();
@@ -127,8 +143,11 @@ class websocket_connection_impl : public websocket_connection,
 
   std::shared_ptr<tcp> connection;
   ws_endpoint::connection_ptr ws;
+  ws_endpoint::elog_type& elog;  ///< the library's error log, shared by all connections
   std::stringstream output;
   bool waited_a_tick = false;  ///< still in its handshake at the server's previous tick
+  bool handed_over = false;    ///< its handshake was accepted
+  size_t handshake_bytes = 0;  ///< bytes the library took before the handshake was accepted
 
  private:
   void send(const char* data, size_t length, websocketpp::frame::opcode::value opcode) {
@@ -178,9 +197,20 @@ websocket_server::~websocket_server() = default;
 uint16_t websocket_server::local_port() const { return server_.local_port(); }
 
 void websocket_server::accept_websocket(std::shared_ptr<tcp> connection) {
+  if (lib_->pending.size() >= max_pending_handshakes) {
+    if (!noted_full_) {
+      log_debug << "GUI port: " << max_pending_handshakes
+                << " connections are in their opening handshake; further ones are closed at once." << std::endl;
+    }
+    noted_full_ = true;
+    connection->close();
+    return;
+  }
+  noted_full_ = false;
   ws_endpoint::connection_ptr library_connection = lib_->endpoint.get_connection();
+  library_connection->set_max_http_body_size(0);  // an opening handshake has no body
   library_connection->start();
-  auto impl = std::make_shared<websocket_connection_impl>(connection, library_connection);
+  auto impl = std::make_shared<websocket_connection_impl>(connection, library_connection, lib_->endpoint.get_elog());
   websocket_connection_impl* raw = impl.get();
   connection->on_disconnected = [raw] { raw->closed(); };
   library_connection->set_message_handler(
@@ -205,6 +235,7 @@ void websocket_server::hand_over(websocket_connection_impl* pending) {
   if (it == list.end()) return;
   std::shared_ptr<websocket_connection_impl> accepted = std::move(*it);
   list.erase(it);
+  accepted->handed_over = true;
   accepted->on_close = [] {};
   std::function<void(std::shared_ptr<websocket_connection>)> handler = on_new_connection;
   handler(std::move(accepted));

@@ -38,9 +38,17 @@ class websocket_connection {
   /// How long a closing handshake that we started waits for the peer's answer.
   static constexpr unsigned close_wait_ms = 2000;
 
+  /// Bytes that may wait to be sent before the peer counts as not reading (0: no bound).
+  /// Everything queued counts, the library's own frames (pongs, close frames) too, so a
+  /// peer cannot grow the queue by making the library answer it. Reaching the bound runs
+  /// on_overflow and then drop().
+  size_t queue_limit = 0;
+
   std::function<void(std::string)> on_text = [](std::string) {};    ///< one call per text message
   std::function<void(std::string)> on_binary = [](std::string) {};  ///< one call per binary message
   std::function<void()> on_close = [] {};  ///< once, when the TCP connection is gone
+  /// Once, when queue_limit is reached, with the bytes waiting; on_close follows.
+  std::function<void(size_t)> on_overflow = [](size_t) {};
 };
 
 class websocket_connection_impl;
@@ -67,6 +75,12 @@ class websocket_server {
 
   /// How long a connection may take for its opening handshake: between one and two of these.
   static constexpr unsigned handshake_wait_ms = 10000;
+  /// Connections that may be in their opening handshake at once; a further one is closed
+  /// as soon as it is accepted, so half-sent handshakes cannot pile up.
+  static constexpr size_t max_pending_handshakes = 64;
+  /// Bytes a connection may send before its handshake is complete: the request line and
+  /// headers (a request with a body is refused by the library with 413).
+  static constexpr size_t max_handshake_bytes = 8192;
 
   struct library;  ///< the protocol library's endpoint and the connections still in their handshake
 
@@ -81,6 +95,7 @@ class websocket_server {
   std::unique_ptr<library> lib_;
   tcp_server server_;
   timer handshake_timer_;
+  bool noted_full_ = false;  ///< the debug line on a full handshake list was written since it last had room
 };
 
 }  // namespace vesk::io
