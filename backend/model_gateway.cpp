@@ -121,8 +121,8 @@ void model_observer_gateway::take_definitions(definition_intake::list_kind kind,
     if (!unasked_logged_) {
       unasked_logged_ = true;
       log_debug << "Model " << (signals ? "signal" : "parameter")
-                << " definitions came while no handshake asked for them; they are dropped (logged once per "
-                   "connection)." << std::endl;
+                << " definitions came while no handshake waited for them; dropped (logged once per connection)."
+                << std::endl;
     }
     return;
   }
@@ -183,7 +183,9 @@ void model_observer_gateway::on_model_online(blob& payload) {
     return;
   }
   if (payload.size < 4) {
-    if (may_report()) log_debug << "Model online packet of " << payload.size << " bytes has no counter; dropped." << std::endl;
+    if (may_report()) {
+      log_debug << "Model online packet of " << payload.size << " bytes has no counter; dropped." << std::endl;
+    }
     return;
   }
   const uint8_t* p = static_cast<const uint8_t*>(payload.data);
