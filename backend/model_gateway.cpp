@@ -97,9 +97,8 @@ void model_observer_gateway::on_reconnect() {
   publish_offline();
   const auto now = std::chrono::steady_clock::now();
   if (started_ && now - last_start_ < handshake_gap) {
-    connecting = false;
-    definitions.stop();
-    connect_timer.set_interval(0);
+    // Idle until the next online packet after the gap; an idle link has nothing to undo.
+    if (connecting) connect_timed_out();
     return;
   }
   started_ = true;
