@@ -94,11 +94,11 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void deliver(data_kind kind, blob& payload);
 
   std::vector<std::string> messages_;  ///< one per session, reused between packets
-  bool unasked_logged_ = false;         ///< this connection's unasked definitions were logged
+  bool unasked_logged_ = false;        ///< this connection's unasked definitions were logged
   bool started_ = false;               ///< a handshake ever started
-  std::chrono::steady_clock::time_point last_start_;  ///< of the latest handshake
+  std::chrono::steady_clock::time_point last_start_;     ///< of the latest handshake
   std::chrono::steady_clock::time_point report_window_;  ///< start of the current second
-  size_t reports_ = 0;  ///< debug lines about broken packets in it
+  size_t reports_ = 0;                                   ///< debug lines about broken packets in it
 };
 
 }  // namespace vesk

@@ -58,8 +58,8 @@ class observer_adapter {
   /// The connection was lost: puts the null sink and source back (releasing the
   /// connection) and restarts the decoder.
   virtual void on_disconnect();
-  /// Writes one frame (header, payload, checksum as three writes); past max_unsent
-  /// waiting bytes, logs a warning and closes the connection.
+  /// Writes one frame (io::s2p::send_packet); past max_unsent waiting bytes, logs a
+  /// warning and closes the connection.
   virtual void send_packet(uint8_t type, const void* data, uint32_t length);
   /// The same with the blob's bytes.
   virtual void send_packet(uint8_t type, blob& payload);
