@@ -25,9 +25,7 @@ std::vector<const std::vector<std::string>*> name_lists(main_controller& c, bool
 model_observer_gateway::model_observer_gateway(vesk::main_controller& owner, uint16_t requested)
     : controller(owner),
       watchdog_timer(owner.events, 2500, [this] { watchdog_tick(); }),
-      connect_timer(owner.events, 0, [this] { connect_timed_out(); }),
-      signal_list(vesk::json::make_array(nullptr, 0)),
-      parameter_list(vesk::json::make_array(nullptr, 0)) {
+      connect_timer(owner.events, 0, [this] { connect_timed_out(); }) {
   // The model connects from wherever the runtime runs it, so this port listens on every
   // interface. A port in use is no error: the next ones are tried.
   const uint16_t last = last_port_to_try(requested);
@@ -62,89 +60,118 @@ void model_observer_gateway::on_plugged() {
   resend_paq = true;
   pending_daq.clear();
   pending_paq.clear();
+  unasked_logged_ = false;
   on_reconnect();
+}
+
+bool model_observer_gateway::may_report() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - report_window_ >= std::chrono::seconds(1)) {
+    report_window_ = now;
+    reports_ = 0;
+  }
+  if (reports_ < max_reports_per_second) {
+    ++reports_;
+    return true;
+  }
+  if (reports_ == max_reports_per_second) {
+    ++reports_;
+    log_debug << "Model port: more than " << max_reports_per_second
+              << " broken packets within a second; the rest of this second's are not logged." << std::endl;
+  }
+  return false;
+}
+
+void model_observer_gateway::publish_offline() {
+  vesk::backend_state_t& state = controller.state;
+  if (!state.online && state.signal_def.is_null() && state.parameter_def.is_null()) return;
+  state.online = false;
+  state.signal_def = vesk::json();
+  state.parameter_def = vesk::json();
+  controller.send_backend_state();
 }
 
 void model_observer_gateway::on_reconnect() {
   model_connected = false;
+  pending_daq.clear();
+  publish_offline();
+  const auto now = std::chrono::steady_clock::now();
+  if (started_ && now - last_start_ < handshake_gap) {
+    // Idle until the next online packet after the gap; an idle link has nothing to undo.
+    if (connecting) connect_timed_out();
+    return;
+  }
+  started_ = true;
+  last_start_ = now;
   connecting = true;
   connect_timer.set_interval(connect_timeout);
-  controller.state.online = false;
-  controller.state.signal_def = vesk::json();
-  controller.state.parameter_def = vesk::json();
-  controller.send_backend_state();
+  // Awaiting before asking: a send that loses the connection stops it again.
+  definitions.start(reads());
   send_connect();
-  pending_daq.clear();
-  signal_list = vesk::json::make_array(nullptr, 0);
-  parameter_list = vesk::json::make_array(nullptr, 0);
-  definition_entries_ = 0;
-  definition_bytes_ = 0;
   request_signal_defs();
 }
 
-model_observer_gateway::batch model_observer_gateway::collect_definitions(blob& payload, vesk::json& list,
-                                                                          const char* what) {
-  connect_timer.set_interval(connect_timeout);  // every batch extends the deadline
-  if (payload.size == 0) return batch::last;
-  definition_bytes_ += payload.size;
-  bool over = definition_bytes_ > max_definition_bytes;
-  std::string dropped;
-  if (!over) {
-    size_t room = max_definition_entries - definition_entries_;
-    try {
-      dropped = parse_definition_batch(static_cast<const uint8_t*>(payload.data), payload.size, list, room);
-    } catch (const definition_room_exhausted&) {
-      over = true;
+void model_observer_gateway::take_definitions(definition_intake::list_kind kind, blob& payload) {
+  using verdict = definition_intake::verdict;
+  const bool signals = kind == definition_intake::list_kind::signals;
+  std::string cut;
+  const verdict v = definitions.take(kind, static_cast<const uint8_t*>(payload.data), payload.size, reads(), cut);
+  if (v == verdict::unasked) {
+    if (!unasked_logged_) {
+      unasked_logged_ = true;
+      log_debug << "Model " << (signals ? "signal" : "parameter")
+                << " definitions came while no handshake waited for them; dropped (logged once per connection)."
+                << std::endl;
     }
-    definition_entries_ = max_definition_entries - room;
+    return;
   }
-  if (over) {
-    log_err << "Model definitions exceed the limit of " << max_definition_entries << " entries or "
-            << max_definition_bytes << " bytes; the connection to the model is closed." << std::endl;
-    signal_list = vesk::json::make_array(nullptr, 0);
-    parameter_list = vesk::json::make_array(nullptr, 0);
+  if (v == verdict::over_limit) {
+    log_err << "Model definitions exceed the limit of " << definition_intake::max_entries << " entries or "
+            << definition_intake::max_bytes << " bytes; the connection to the model is closed." << std::endl;
     close_connection();
-    return batch::dropped;
+    return;
   }
-  if (!dropped.empty()) {
-    log_debug << "Model " << what << " definitions: " << dropped << "; the rest of the batch was dropped."
-              << std::endl;
+  connect_timer.set_interval(connect_timeout);  // every batch extends the deadline
+  if (!cut.empty() && may_report()) {
+    log_debug << "Model " << (signals ? "signal" : "parameter") << " definitions: " << cut
+              << "; the rest of the batch was dropped." << std::endl;
   }
-  return batch::more;
+  if (v == verdict::more) {
+    signals ? request_signal_defs() : request_parameter_defs();
+  } else if (signals) {
+    request_parameter_defs();
+  } else {
+    complete_handshake();
+  }
 }
 
 void model_observer_gateway::on_ack_signal_def(blob& payload) {
-  switch (collect_definitions(payload, signal_list, "signal")) {
-    case batch::more: request_signal_defs(); return;
-    case batch::dropped: return;
-    case batch::last: break;
-  }
-  controller.state.signal_def = signal_list;
-  controller.send_backend_state();
-  request_parameter_defs();
+  take_definitions(definition_intake::list_kind::signals, payload);
 }
 
 void model_observer_gateway::on_ack_parameter_def(blob& payload) {
-  switch (collect_definitions(payload, parameter_list, "parameter")) {
-    case batch::more: request_parameter_defs(); return;
-    case batch::dropped: return;
-    case batch::last: break;
-  }
-  controller.state.parameter_def = parameter_list;
-  controller.send_backend_state();
-  controller.state.online = true;
-  controller.send_backend_state();
-  update_daq();
+  take_definitions(definition_intake::list_kind::parameters, payload);
+}
+
+void model_observer_gateway::complete_handshake() {
   online_seen = true;
   model_connected = true;
   first_online = true;
   connecting = false;
   connect_timer.set_interval(0);
+  controller.state.signal_def = std::move(definitions.signals);
+  controller.state.parameter_def = std::move(definitions.parameters);
+  definitions.stop();
+  controller.state.online = true;
+  controller.send_backend_state();
   log_info << "Model connected..." << std::endl;
+  // Last: a send that loses the connection finds the link online and takes it down.
+  update_daq();
 }
 
 void model_observer_gateway::connect_timed_out() {
   connecting = false;
+  definitions.stop();
   connect_timer.set_interval(0);
 }
 
@@ -155,7 +182,9 @@ void model_observer_gateway::on_model_online(blob& payload) {
     return;
   }
   if (payload.size < 4) {
-    log_debug << "Model online packet of " << payload.size << " bytes has no counter; dropped." << std::endl;
+    if (may_report()) {
+      log_debug << "Model online packet of " << payload.size << " bytes has no counter; dropped." << std::endl;
+    }
     return;
   }
   const uint8_t* p = static_cast<const uint8_t*>(payload.data);
@@ -184,10 +213,8 @@ void model_observer_gateway::watchdog_tick() {
 void model_observer_gateway::on_disconnect() {
   if (model_connected) log_info << "Model disconnected..." << std::endl;
   model_connected = false;
-  controller.state.online = false;
-  controller.state.signal_def = vesk::json();
-  controller.state.parameter_def = vesk::json();
-  controller.send_backend_state();
+  definitions.stop();  // the handshake, if one runs, waits for its time-out
+  publish_offline();
   observer_adapter::on_disconnect();
 }
 
@@ -237,7 +264,7 @@ void model_observer_gateway::deliver(data_kind kind, blob& payload) {
   const std::vector<std::shared_ptr<session>> sessions = controller.sessions;
   const std::string dropped = fan_out(table, kind, static_cast<const uint8_t*>(payload.data), payload.size,
                                       sessions.size(), messages_);
-  if (!dropped.empty()) {
+  if (!dropped.empty() && may_report()) {
     log_debug << "Model " << (kind == data_kind::signals ? "signal" : "parameter") << " values: " << dropped
               << "; the rest of the packet was dropped." << std::endl;
   }

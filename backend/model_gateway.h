@@ -3,6 +3,7 @@
 // with a connecting model, publishes its signal and parameter definitions, watches it
 // with an online counter and a watchdog, and streams the values the editor's sessions
 // subscribed (docs/model-gateway.md).
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "backend/data_fanout.h"
+#include "backend/definition_intake.h"
 #include "foundation/json.h"
 #include "io/observer_adapter.h"
 #include "io/tcp_server.h"
@@ -25,12 +27,14 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// dropped, so that an editor reading slower than the model sends cannot make the back
   /// end's memory grow without bound. Below half of it they flow again.
   static constexpr size_t signal_high_water = 16u << 20;
-  /// A model's signal and parameter definitions together may make at most this many
-  /// entries (records and their members) ...
-  static constexpr size_t max_definition_entries = 1000000;
-  /// ... and take at most this many payload bytes; past either the link is dropped, since
-  /// every entry costs far more memory than its bytes on the link.
-  static constexpr size_t max_definition_bytes = 64u << 20;
+  /// A handshake starts at most once in this time. A model that could restart it at will
+  /// (a counter jump right after each end) would make the back end publish its state,
+  /// log and answer at the rate of its packets; within the gap the link idles instead, and
+  /// the model's next online packet after it starts the handshake.
+  static constexpr std::chrono::milliseconds handshake_gap{200};
+  /// Debug lines about broken packets within one second; a model sending nothing else
+  /// would otherwise make logging hold the loop.
+  static constexpr size_t max_reports_per_second = 20;
 
   /// Binds the model port, searching upwards from `port`, and sets VESK_MODEL_PORT.
   model_observer_gateway(vesk::main_controller& owner, uint16_t port);
@@ -66,8 +70,7 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   unsigned long connect_timeout = 2500;  ///< ms allowed between definition batches
   subscription_table daq_table;
   subscription_table paq_table;
-  vesk::json signal_list;     ///< definitions collected during a handshake
-  vesk::json parameter_list;  ///< likewise
+  definition_intake definitions;  ///< collected during a handshake
   bool online_seen = false;      ///< an online packet came since the last watchdog tick
   bool model_connected = false;  ///< handshake complete
   bool connecting = false;       ///< handshake running
@@ -78,22 +81,28 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   bool resend_paq = true;   ///< the next DAQ acknowledgement also sends the PAQ list
 
  private:
-  /// What a definition batch did: more to come, the end of the list, or the link dropped.
-  enum class batch { more, last, dropped };
-
   void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
   /// A new connection holds the link: the handshake starts over.
   void on_plugged() override;
   void watchdog_tick();
   void connect_timed_out();
-  /// One definition batch into `list`, within the definition bounds.
-  batch collect_definitions(blob& payload, vesk::json& list, const char* what);
+  /// One definition batch of `kind`: taken when the handshake waits for it, else dropped.
+  void take_definitions(definition_intake::list_kind kind, blob& payload);
+  /// The end of the parameter list: publishes the definitions, the model is online.
+  void complete_handshake();
+  /// Clears "online" and the definitions in the state, publishing only a change.
+  void publish_offline();
+  /// Whether a debug line about a broken packet may be written now (max_reports_per_second).
+  bool may_report();
   /// Fans a data packet out to the sessions as binary messages.
   void deliver(data_kind kind, blob& payload);
 
   std::vector<std::string> messages_;  ///< one per session, reused between packets
-  size_t definition_entries_ = 0;      ///< made during this handshake
-  size_t definition_bytes_ = 0;        ///< received during this handshake
+  bool unasked_logged_ = false;        ///< this connection's unasked definitions were logged
+  bool started_ = false;               ///< a handshake ever started
+  std::chrono::steady_clock::time_point last_start_;     ///< of the latest handshake
+  std::chrono::steady_clock::time_point report_window_;  ///< start of the current second
+  size_t reports_ = 0;                                   ///< debug lines about broken packets in it
 };
 
 }  // namespace vesk

@@ -179,6 +179,53 @@ TEST(ProgramModelFaults, DefinitionsPastTheirBoundDropTheLinkInBoundedMemory) {
   EXPECT_TRUE(peak > 0 && peak < 1500000u) << peak << " KiB";
 }
 
+TEST(ProgramModelFaults, APeerThatReadsNothingGetsOneHandshakeInBoundedMemory) {
+  const std::string signals_end = fake_link::frame(17, ""), parameters_end = fake_link::frame(18, "");
+  std::string empties, pairs;
+  while (empties.size() < (24u << 20)) empties += signals_end;
+  while (pairs.size() < (128u << 10)) pairs += parameters_end + signals_end;
+  const struct {
+    const char* name;
+    std::vector<std::string> sends;  // each after the back end has read the one before
+    size_t parameter_mib;            // then sent by the editor for the model
+    const char* frames;              // the types the peer got; nullptr: closed on it
+    size_t connected;                // handshakes completed
+  } rows[] = {
+      {"24 MiB of empty signal batches", {empties}, 0, "0 1 2", 0},
+      {"128 KiB of empty batches after the signal list", {signals_end, pairs}, 0, "0 1 2 3", 1},
+      {"64 MiB of parameter values", {signals_end, parameters_end}, 64, nullptr, 1},
+  };
+  for (const auto& r : rows) {
+    fault_env env;
+    wc::client peer(env.p.model_port);
+    for (const std::string& bytes : r.sends) {
+      peer.send_raw(env.e->idle, bytes);
+      ::usleep(200000);
+    }
+    for (size_t i = 0; i < r.parameter_mib; ++i) env.e->send_binary(tag2 + std::string(1u << 20, '\x01'));
+    ASSERT_TRUE(env.e->answers()) << r.name;
+    size_t online = 0;
+    for (vesk::json& m : env.e->seen) online += m["cmd"] == "backend_state" && m["state"]["online"].get_bool();
+    EXPECT_EQ(online, r.connected) << r.name;
+    EXPECT_EQ(occurrences(env.p.out(), "info: Model connected..."), r.connected) << r.name;
+    const size_t peak = env.p.peak_memory_kib();
+    EXPECT_TRUE(peak > 0 && peak < (64u << 10)) << r.name << ": " << peak << " KiB";
+    if (r.frames == nullptr) {
+      EXPECT_TRUE(env.wait_out("warn: Model port: ")) << r.name;
+      EXPECT_TRUE(env.wait_out("info: Model disconnected...")) << r.name;
+      EXPECT_TRUE(eventually([&] { return !peer.poll_input(0); })) << r.name;
+      continue;
+    }
+    EXPECT_EQ(occurrences(env.p.out(), "definitions came while no handshake waited for them"), 1u) << r.name;
+    peer.poll_input(100);
+    std::string types;
+    fake_link::cut_frames(peer.received, [&](uint8_t t, const std::string&) {
+      types += (types.empty() ? "" : " ") + std::to_string(t);
+    });
+    EXPECT_EQ(types.substr(0, 64), r.frames) << r.name;
+  }
+}
+
 TEST(ProgramModelFaults, AnEditorThatStopsReadingLosesSignalValuesButNoReplies) {
   fault_env env;
   auto m = env.connect();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "backend/model_gateway.h"
 #include "backend/model_link_test_util.h"
 
 namespace core_test {
@@ -123,6 +124,13 @@ TEST(ProgramModelLink, BrokenDataIsDroppedAfterTheWholeRecordsBeforeIt) {
     EXPECT_EQ(std::vector<std::string>(env.e->binaries.begin() + long(from), env.e->binaries.end()), expected)
         << r.name;
   }
+  // Ten thousand broken packets in a row cost a bounded number of lines.
+  std::string flood;
+  for (int i = 0; i < 10000; ++i) flood += fake_link::frame(16, "\x01");
+  m->send_raw(flood);
+  m->send(32, daq_record(0, raw8(99.0)));
+  ASSERT_GE(env.e->wait_binary([&](const std::string& b) { return b == good; }, 10000, env.e->binaries.size()), 0);
+  EXPECT_LE(occurrences(env.p.out(), "bytes has no counter"), 2 * vesk::model_observer_gateway::max_reports_per_second);
   EXPECT_TRUE(env.e->answers());
   EXPECT_EQ(occurrences(env.p.out(), "Model connected..."), 1u);
 }

@@ -2,8 +2,9 @@
 // loopback: throughput (MB/s and values/s of the messages the client receives) and
 // latency (a send time carried in each record's passed-on bytes), with 10, 1 000 and
 // 10 000 subscribed signals, flat out and paced; the back end's resident memory while a client that
-// subscribed stops reading and the model keeps sending; and the cost of a 63 MiB model output
-// line against an ignored frame of the same size. The model is the tests' fake.
+// subscribed stops reading and the model keeps sending (the model is the tests' fake); what
+// 128 KiB of hostile input on the model port costs the back end's only thread; and the cost
+// of a 63 MiB model output line against an ignored frame of the same size.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,19 +155,63 @@ void BM_MemoryWithAClientThatStopsReading(benchmark::State& state) {
   state.counters["model_sent_MB"] = double(sent) / 1e6;
 }
 
-/// The back end's processor time so far in ms (user and system, from /proc/<pid>/stat).
-double cpu_ms(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // The fields after the command name, which may hold blanks, from the state on.
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  unsigned long long user = 0, system = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) user = std::stoull(field);
-    if (i == 15) system = std::stoull(field);
+/// CPU time the process has spent so far, in nanoseconds (0 when unknown).
+uint64_t cpu_ns(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+  uint64_t ns = 0;
+  in >> ns;
+  return ns;
+}
+
+/// 128 KiB of model-port input from a peer that completed a handshake and reads nothing,
+/// then a model output line as a marker: the back end's CPU time until the editor got the
+/// marker. Argument 0: empty signal and parameter definition batches; 1: frames of an
+/// ignored type, the same number (the yardstick); 2: counter jumps, each followed by
+/// empty batches (a handshake restart per 55 bytes); 3: online packets without a
+/// counter (a debug line each).
+void BM_ModelPortInput(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client editor(b.gui_port), peer(b.model_port);
+  if (editor.handshake(idle).rfind("HTTP/1.1 101", 0) != 0 || peer.fd < 0) {
+    state.SkipWithError("the back end did not come up");
+    return;
   }
-  return double(user + system) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+  // The handshake, each step in a read of its own.
+  for (uint8_t type : {17, 18}) {
+    peer.send_raw(idle, fake_link::frame(type, ""));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const auto online = [](uint32_t n) { return fake_link::frame(16, fake_link::u32(n)); };
+  std::string unit;
+  switch (state.range(0)) {
+    case 0: unit = fake_link::frame(17, "") + fake_link::frame(18, ""); break;
+    case 1: unit = fake_link::frame(99, "") + fake_link::frame(98, ""); break;
+    case 2: unit = online(0) + online(7) + fake_link::frame(17, "") + fake_link::frame(18, ""); break;
+    default: unit = fake_link::frame(16, "\x01"); break;
+  }
+  std::string input;
+  while (input.size() + unit.size() <= (128u << 10)) input += unit;
+  uint64_t cpu = 0, wall = 0, rounds = 0;
+  for (auto _ : state) {
+    const std::string mark = "mark " + std::to_string(rounds++);
+    const uint64_t cpu0 = cpu_ns(b.pid), wall0 = now_ns();
+    peer.send_raw(idle, input + fake_link::frame(48, mark));
+    bool seen = false;
+    for (int i = 0; i < 3000 && !seen; ++i) {
+      editor.poll_input(1);
+      seen = editor.received.find(mark, editor.parsed) != std::string::npos;
+    }
+    if (!seen) {
+      state.SkipWithError("the marker never reached the editor");
+      return;
+    }
+    cpu += cpu_ns(b.pid) - cpu0;
+    wall += now_ns() - wall0;
+    editor.parsed = editor.received.size();
+  }
+  state.counters["backend_cpu_ms"] = double(cpu) / 1e6 / double(rounds);
+  state.counters["wall_ms"] = double(wall) / 1e6 / double(rounds);
 }
 
 // What one frame of 63 MiB costs the back end: a model output line (packet 48), against a
@@ -176,10 +221,10 @@ void BM_LongModelOutputLine(benchmark::State& state) {
   backend b;
   fake_link::model model(b.model_port, {}, {}, 1);
   const std::string big = fake_link::frame(uint8_t(state.range(0)), std::string(63u << 20, 'x'));
-  double cpu = 0;
+  uint64_t cpu = 0;
   int round = 0;
   for (auto _ : state) {
-    const double before = cpu_ms(b.pid);
+    const uint64_t before = cpu_ns(b.pid);
     // A short line after the big frame tells when the back end is through with it.
     const std::string marker = "after frame " + std::to_string(++round) + "\n";
     model.send_raw(big);
@@ -192,9 +237,9 @@ void BM_LongModelOutputLine(benchmark::State& state) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    cpu += cpu_ms(b.pid) - before;
+    cpu += cpu_ns(b.pid) - before;
   }
-  state.counters["backend_cpu_ms"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
+  state.counters["backend_cpu_ms"] = benchmark::Counter(double(cpu) / 1e6, benchmark::Counter::kAvgIterations);
 }
 
 // Flat out (throughput; the latency then includes every queue on the way), and one packet
@@ -210,6 +255,7 @@ BENCHMARK(BM_SignalStream)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryWithAClientThatStopsReading)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ModelPortInput)->ArgName("input")->DenseRange(0, 3)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LongModelOutputLine)->ArgName("type")->Arg(48)->Arg(7)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace

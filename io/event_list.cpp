@@ -65,6 +65,9 @@ void event::register_fd() {
 }
 
 void event::modify_mask(uint32_t mask) {
+  // Level-triggered: telling epoll the mask it has changes nothing but costs a system call
+  // on every send.
+  if (mask == registration.events) return;
   registration.events = mask;
   if (fd > 0) ::epoll_ctl(list.epoll_fd, EPOLL_CTL_MOD, fd, &registration);
 }

@@ -38,7 +38,7 @@ class event {
 
   /// Adds `fd` to epoll with the current mask (derived classes, once the descriptor exists).
   void register_fd();
-  /// Sets the mask and tells epoll (EPOLL_CTL_MOD).
+  /// Sets the mask and tells epoll (EPOLL_CTL_MOD) when it differs from the current one.
   void modify_mask(uint32_t mask);
   /// Removes the descriptor from epoll, closes it (only values above 0, so a standard
   /// descriptor is never touched), sets `fd` to 0 and marks the list changed.

@@ -70,6 +70,12 @@ void observer_adapter::on_disconnect() {
 
 void observer_adapter::send_packet(uint8_t type, const void* data, uint32_t length) {
   link.send_packet(type, data, length);
+  std::shared_ptr<io::tcp> c = connection_.lock();
+  if (c && c->queued_bytes() > max_unsent) {
+    log_warn << "Model port: " << c->queued_bytes() << " bytes wait to be sent to the model, more than "
+             << max_unsent << "; it reads too little, and the connection to it is closed." << std::endl;
+    c->close();
+  }
 }
 
 void observer_adapter::send_packet(uint8_t type, blob& payload) {
@@ -87,6 +93,11 @@ void observer_adapter::set_connection(std::shared_ptr<io::tcp> connection) {
 
 void observer_adapter::close_connection() {
   if (std::shared_ptr<io::tcp> c = connection_.lock()) c->close();
+}
+
+uint64_t observer_adapter::reads() const {
+  std::shared_ptr<io::tcp> c = connection_.lock();
+  return c ? c->reads() : 0;
 }
 
 void observer_adapter::on_plugged() {}

@@ -61,7 +61,8 @@ class observer_adapter {
   /// The connection was lost: puts the null sink and source back (releasing the
   /// connection) and restarts the decoder.
   virtual void on_disconnect();
-  /// Writes one frame (header, payload, checksum as three writes).
+  /// Writes one frame (io::s2p::send_packet); past max_unsent waiting bytes, logs a
+  /// warning and closes the connection.
   virtual void send_packet(uint8_t type, const void* data, uint32_t length);
   /// The same with the blob's bytes.
   virtual void send_packet(uint8_t type, blob& payload);
@@ -75,9 +76,16 @@ class observer_adapter {
   void offer_connection(std::shared_ptr<io::tcp> connection);
   /// Closes the link's connection (on_disconnect follows).
   void close_connection();
+  /// The reads of the link's connection so far (0 without one): packets dispatched during
+  /// read n were all sent before anything this side writes while handling them.
+  uint64_t reads() const;
 
   /// Connections that wait for their first frame; one more closes the oldest.
   static constexpr size_t max_waiting = 8;
+  /// Bytes that may wait to be sent to the model. A model that reads less than it is sent
+  /// would otherwise grow the back end's memory without bound; past this its connection
+  /// is closed, as after a broken handshake, and it may connect again.
+  static constexpr size_t max_unsent = 16u << 20;
 
   io::s2p link;  ///< the frame writer and decoder
 

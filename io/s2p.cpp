@@ -64,6 +64,15 @@ void s2p::send_packet(uint8_t packet_type, const void* data, uint32_t payload_le
   frame::write_header(header, packet_type, payload_length);
   uint16_t sum = frame::fletcher16(data, payload_length);
   uint8_t trailer[frame::trailer_size] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8)};
+  if (payload_length <= frame::small_payload) {
+    // Requests and acknowledgements: one write instead of three system calls.
+    uint8_t whole[frame::overhead + frame::small_payload];
+    std::memcpy(whole, header, sizeof header);
+    if (payload_length > 0) std::memcpy(whole + sizeof header, data, payload_length);
+    std::memcpy(whole + sizeof header + payload_length, trailer, sizeof trailer);
+    out.write(whole, frame::overhead + payload_length);
+    return;
+  }
   // Each write reads `out` anew: a write that loses the connection unplugs it.
   out.write(header, sizeof header);
   out.write(data, payload_length);

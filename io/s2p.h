@@ -23,6 +23,10 @@ constexpr size_t overhead = header_size + trailer_size;
 /// hold every later frame back while up to 4 GiB are collected.
 constexpr uint32_t max_payload = 64u << 20;
 
+/// Frames with payloads up to this size are written in one piece; larger ones as header,
+/// payload and checksum, without copying the payload.
+constexpr uint32_t small_payload = 256;
+
 /// Fletcher-16 of the payload: sum1 in the low byte (sent first), sum2 in the high byte.
 uint16_t fletcher16(const void* data, size_t length);
 /// Writes the 9-byte header of a frame into `out`.
@@ -45,7 +49,8 @@ class s2p {
 
   /// Keeps the source and installs the decoder as its handler.
   void set_source(const source& from);
-  /// Writes one frame in three writes: header, payload (also when empty), checksum.
+  /// Writes one frame: in one write up to frame::small_payload payload bytes, else in
+  /// three (header, payload, checksum).
   void send_packet(uint8_t type, const void* data, uint32_t length);
   /// The decoder: consumes what it can of the unconsumed received bytes and returns the
   /// count. An incomplete frame is left in place and examined again, extended, next time.

@@ -72,6 +72,7 @@ void io_base::receive() {
     return;
   }
   rx_fill += static_cast<size_t>(n);
+  ++reads_;
   blob view(rx_buffer.get(), rx_fill);
   // From a copy: the consumer may replace on_new_data or drop this connection.
   std::function<size_t(blob&)> consumer = on_new_data;

@@ -49,6 +49,10 @@ class io_base : public event, public std::enable_shared_from_this<io_base> {
   /// Bytes queued and not yet taken by the socket; lets a producer notice a reader that
   /// falls behind before memory grows without bound.
   size_t queued_bytes() const { return queued_; }
+  /// Reads that delivered bytes so far. Whatever one read delivers was sent by the peer
+  /// before anything written while it is being consumed, so this tells a reply from
+  /// bytes sent ahead of the request.
+  uint64_t reads() const { return reads_; }
 
  protected:
   /// Queues a copy of `length` bytes.
@@ -59,6 +63,7 @@ class io_base : public event, public std::enable_shared_from_this<io_base> {
   void pop_chunk();
 
   size_t queued_ = 0;  ///< sum of the unsent bytes in send_queue
+  uint64_t reads_ = 0;  ///< reads that delivered bytes
 };
 
 /// One connected socket. Made by tcp_server; users set the callbacks after construction.
