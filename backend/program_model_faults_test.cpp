@@ -208,8 +208,10 @@ TEST(ProgramModelFaults, APeerThatReadsNothingGetsOneHandshakeInBoundedMemory) {
     for (vesk::json& m : env.e->seen) online += m["cmd"] == "backend_state" && m["state"]["online"].get_bool();
     EXPECT_EQ(online, r.connected) << r.name;
     EXPECT_EQ(occurrences(env.p.out(), "info: Model connected..."), r.connected) << r.name;
+#ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
     const size_t peak = env.p.peak_memory_kib();
     EXPECT_TRUE(peak > 0 && peak < (64u << 10)) << r.name << ": " << peak << " KiB";
+#endif
     if (r.frames == nullptr) {
       EXPECT_TRUE(env.wait_out("warn: Model port: ")) << r.name;
       EXPECT_TRUE(env.wait_out("info: Model disconnected...")) << r.name;
