@@ -51,17 +51,72 @@ void backend_state_t::get_links(std::vector<json_link_element>& links) {
   links.emplace_back("prj_path", prj_path);
   links.emplace_back("prj_cfg_name", prj_cfg_name);
   links.emplace_back("prj_cfg", prj_cfg);
-  links.emplace_back("signal_def", signal_def);
-  links.emplace_back("parameter_def", parameter_def);
+  links.emplace_back("signal_def", definitions_placeholder_);
+  links.emplace_back("parameter_def", definitions_placeholder_);
   links.emplace_back("build_state", build_state);
   links.emplace_back("file_list", file_list);
   links.emplace_back("rt_properties", rt_properties);
   links.emplace_back("vesk_config", vesk_config);
 }
 
+std::string backend_state_t::message_text() {
+  const vesk::json rest = to_json();
+  // The members as the writer lays them out two levels deep; the definitions' text is
+  // already laid out so. Pieces first, so that the text is allocated once.
+  std::vector<std::string> own;
+  own.reserve(rest.size() + 2);
+  std::vector<std::string_view> parts;
+  own.emplace_back("{\n  \"cmd\": \"backend_state\",\n  \"state\": {");
+  parts.emplace_back(own.back());
+  for (const vesk::json::member& m : rest.object_members()) {
+    std::string piece = parts.size() == 1 ? "\n    " : ",\n    ";
+    piece += vesk::json(m.first).dump();
+    piece += ": ";
+    const definition_list* defs = m.first == "signal_def"      ? &signal_def
+                                  : m.first == "parameter_def" ? &parameter_def
+                                                               : nullptr;
+    if (defs == nullptr || !defs->published()) {
+      std::string indent = "    ";
+      vesk::json::write(piece, indent, "  ", m.second, false);
+    }
+    own.push_back(std::move(piece));
+    parts.emplace_back(own.back());
+    if (defs != nullptr && defs->published()) parts.emplace_back(defs->text());
+  }
+  own.emplace_back("\n  }\n}");
+  parts.emplace_back(own.back());
+  size_t total = 0;
+  for (std::string_view p : parts) total += p.size();
+  std::string text;
+  text.reserve(total);
+  for (std::string_view p : parts) text.append(p.data(), p.size());
+  return text;
+}
+
 void main_controller::send_backend_state() {
-  vesk::json message{{"cmd", "backend_state"}, {"state", state.to_json()}};
-  send_to_gui(message);
+  // Nobody to tell: an editor that connects asks for the state.
+  if (sessions.empty()) return;
+  send_text_to_gui(state.message_text(), "backend_state");
+}
+
+void main_controller::send_to_gui(const vesk::json& message) {
+  if (sessions.empty()) return;
+  std::string cmd;
+  if (message.is_object()) {
+    for (const vesk::json::member& m : message.object_members()) {
+      if (m.first == "cmd" && m.second.is_string()) {
+        cmd = m.second.get_string_ref();
+        break;
+      }
+    }
+  }
+  send_text_to_gui(message.dump("  "), cmd);
+}
+
+void main_controller::send_text_to_gui(const std::string& text, const std::string& cmd) {
+  // A copy of the list: a send that finds its connection gone closes that session.
+  const std::vector<std::shared_ptr<vesk::session>> copy = sessions;
+  for (const auto& s : copy) s->send_text(text, cmd);
 }
 
 void main_controller::add_log_entry(const std::string& type, std::string_view raw_msg) {

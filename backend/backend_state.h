@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/type_def.h"
 #include "backend/user_config.h"
 #include "foundation/json.h"
 #include "foundation/json_link.h"
@@ -58,6 +59,9 @@ class backend_state_t : public json_link {
   /// Loads "vesk.cfg" and takes the project's names from the controller's configuration path.
   explicit backend_state_t(vesk::main_controller& owner);
   void get_links(std::vector<json_link_element>& links) override;
+  /// The message {"cmd": "backend_state", "state": {...}} as the editor gets it, written
+  /// with the two-blank indent. One text per push, shared by every session.
+  std::string message_text();
 
   vesk::main_controller& controller;
   bool online = false;
@@ -68,11 +72,17 @@ class backend_state_t : public json_link {
   vesk::vesk_config vesk_config;
   vesk::json prj_cfg;
   vesk::json rt_properties;
-  vesk::json signal_def;
-  vesk::json parameter_def;
+  /// The model's definitions, kept as the text the state message carries (null without a
+  /// model): rendered once when the model sends them, never per push or per session.
+  vesk::definition_list signal_def;
+  vesk::definition_list parameter_def;
   std::string workspace;
   std::string prj_name;
   std::string prj_cfg_name;
+
+ private:
+  /// Stands in for the definitions in to_json, which keeps their keys in place.
+  vesk::json definitions_placeholder_;
 };
 
 }  // namespace vesk

@@ -85,9 +85,4 @@ void main_controller::notify_file_changed(const managed_file& file) {
   }
 }
 
-void main_controller::send_to_gui(const vesk::json& message) {
-  std::vector<std::shared_ptr<vesk::session>> copy = sessions;
-  for (const auto& s : copy) s->send(message);
-}
-
 }  // namespace vesk

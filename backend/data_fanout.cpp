@@ -1,5 +1,6 @@
 #include "backend/data_fanout.h"
 
+#include <string_view>
 #include <unordered_map>
 
 namespace vesk {
@@ -19,22 +20,21 @@ void append_u32(std::string& out, uint32_t v) {
 
 }  // namespace
 
-subscription_table build_subscriptions(const vesk::json& definitions,
+subscription_table build_subscriptions(const definition_list& definitions,
                                        const std::vector<const std::vector<std::string>*>& name_lists) {
-  // Name to position, first definition first: a model may offer 10 000 signals.
-  std::unordered_map<std::string, uint64_t> defined;
-  if (definitions.is_array()) {
-    uint64_t k = 0;
-    for (const vesk::json& def : definitions.array_elements()) {
-      if (def.is_object()) {
-        for (const auto& member : def.object_members()) {
-          if (member.first == "name" && member.second.is_string()) {
-            defined.emplace(member.second.get_string_ref(), k);
-            break;
-          }
-        }
-      }
-      ++k;
+  // The names asked for, each with the position of its first definition: a model may
+  // offer hundreds of thousands, and an editor asks for a few.
+  constexpr uint64_t undefined = UINT64_MAX;
+  std::unordered_map<std::string_view, uint64_t> defined;
+  for (const std::vector<std::string>* names : name_lists) {
+    for (const std::string& n : *names) defined.emplace(n, undefined);
+  }
+  size_t left = defined.size();
+  for (size_t k = 0; k < definitions.size() && left > 0; ++k) {
+    auto it = defined.find(definitions.name(k));
+    if (it != defined.end() && it->second == undefined) {
+      it->second = k;
+      --left;
     }
   }
   subscription_table table;
@@ -43,7 +43,7 @@ subscription_table build_subscriptions(const vesk::json& definitions,
     const std::vector<std::string>& names = *name_lists[i];
     for (size_t j = 0; j < names.size(); ++j) {
       auto def = defined.find(names[j]);
-      if (def == defined.end()) continue;
+      if (def->second == undefined) continue;
       auto entry = entry_of.find(names[j]);
       if (entry == entry_of.end()) {
         entry = entry_of.emplace(names[j], table.size()).first;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "foundation/json.h"
+#include "backend/type_def.h"
 
 namespace vesk {
 
@@ -22,10 +22,10 @@ struct subscription {
 /// Entries in the order the names were first met; the model streams them in this order.
 using subscription_table = std::vector<subscription>;
 
-/// Builds a table from the published definitions (a JSON array of objects with "name";
-/// anything else counts as no definitions) and each session's name list, in session
-/// order. Names without a definition are skipped; the first definition of a name wins.
-subscription_table build_subscriptions(const vesk::json& definitions,
+/// Builds a table from the published definitions (none when null) and each session's
+/// name list, in session order. Names without a definition are skipped; the first
+/// definition of a name wins.
+subscription_table build_subscriptions(const definition_list& definitions,
                                        const std::vector<const std::vector<std::string>*>& name_lists);
 
 /// The payload of a DAQ or PAQ list packet: one u32 per entry, its index.

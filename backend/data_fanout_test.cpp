@@ -7,6 +7,7 @@
 
 #include "backend/data_fanout.h"
 #include "backend/type_def.h"
+#include "foundation/json.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -43,10 +44,18 @@ TEST(TypeDef, BatchesDecodeToTheirJsonOrStopWhereTheyBreak) {
       {"bad UTF-8 name", std::string("\x01\xff\x0b", 3), "[{\"type\":11,\"name\":\"\xef\xbf\xbd\"}]", true},
   };
   for (const auto& r : rows) {
-    vesk::json list = vesk::json::make_array(nullptr, 0);
-    const std::string why = parse_definition_batch(bytes(r.batch), r.batch.size(), list);
+    definition_list list;
+    list.open();
+    definition_room room;
+    const std::string why = list.append_batch(bytes(r.batch), r.batch.size(), room);
+    list.close();
     EXPECT_EQ(why.empty(), r.whole) << r.name << ": " << why;
-    std::string text = list.dump();
+    // Laid out exactly as the writer lays out the same value where the state holds it.
+    const vesk::json parsed = vesk::json::parse(list.text());
+    std::string indent = "    ", rewritten;
+    vesk::json::write(rewritten, indent, "  ", parsed, false);
+    EXPECT_EQ(list.text(), rewritten) << r.name;
+    std::string text = parsed.dump();
     for (size_t at; (at = text.find(".000000")) != std::string::npos;) text.erase(at, 7);
     if (!r.json.empty()) {
       EXPECT_EQ(text, r.json) << r.name;
@@ -54,8 +63,46 @@ TEST(TypeDef, BatchesDecodeToTheirJsonOrStopWhereTheyBreak) {
   }
 }
 
+TEST(TypeDef, TheRoomTakesARecordExactlyAndNotOneEntryOrByteMore) {
+  const std::string record("\x01s\x0d\x01x\x07\x01y\x09\x00\xff", 11);  // a structure of two: three entries
+  definition_list whole;
+  whole.open();
+  definition_room unbounded;
+  whole.append_batch(bytes(record), record.size(), unbounded);
+  const size_t text = whole.text().size();
+  const struct {
+    const char* name;
+    definition_room room;
+    bool fits;
+  } rows[] = {
+      {"entries exactly", {3, SIZE_MAX}, true},
+      {"one entry short", {2, SIZE_MAX}, false},
+      {"text exactly", {SIZE_MAX, text}, true},
+      {"one byte short", {SIZE_MAX, text - 1}, false},
+  };
+  for (const auto& r : rows) {
+    definition_list list;
+    list.open();
+    definition_room room = r.room;
+    bool fits = true;
+    try {
+      list.append_batch(bytes(record), record.size(), room);
+    } catch (const definition_room_exhausted&) {
+      fits = false;
+    }
+    EXPECT_EQ(fits, r.fits) << r.name;
+    if (fits) {
+      EXPECT_EQ(list.text(), whole.text()) << r.name;
+    }
+  }
+}
+
 TEST(Subscriptions, NamesMapToDefinitionsAndSessionsToPositions) {
-  const vesk::json defs = vesk::json::parse(R"([{"name":"a"},{"name":"b"},{"name":"a"},{"type":1},{"name":"c"}])");
+  definition_list defs;
+  defs.open();
+  definition_room room;
+  const std::string records("\x01" "a\x01\x01" "b\x01\x01" "a\x01\x01" "d\x01\x01" "c\x01", 15);
+  defs.append_batch(bytes(records), records.size(), room);
   const std::vector<std::string> first = {"c", "zz", "a"}, second = {"a", "a", "b"};
   const subscription_table t = build_subscriptions(defs, {&first, &second});
   ASSERT_EQ(t.size(), 3u);
@@ -65,7 +112,7 @@ TEST(Subscriptions, NamesMapToDefinitionsAndSessionsToPositions) {
   EXPECT_EQ(t[1].subscribers, (std::vector<std::pair<size_t, size_t>>{{0, 2}, {1, 0}, {1, 1}}));
   EXPECT_EQ(t[2].subscribers, (std::vector<std::pair<size_t, size_t>>{{1, 2}}));
   EXPECT_EQ(index_payload(t), u32(4) + u32(0) + u32(1));
-  EXPECT_TRUE(build_subscriptions(vesk::json(), {&first}).empty());  // no model: nothing
+  EXPECT_TRUE(build_subscriptions(definition_list(), {&first}).empty());  // no model: nothing
 }
 
 TEST(FanOut, RecordsGoToEverySubscriberInPacketOrderAndBrokenTailsAreDropped) {

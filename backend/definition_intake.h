@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/json.h"
+#include "backend/type_def.h"
 
 namespace vesk {
 
@@ -24,7 +24,8 @@ class definition_intake {
     unasked,     ///< no request waited for it, or it came before the request: dropped, nothing changed
     more,        ///< taken; the next batch of the same list is awaited (ask for it)
     end,         ///< the list is complete; after the signals, the first parameter batch is awaited
-    over_limit,  ///< past a bound: everything collected is dropped and nothing is awaited
+    over_limit,  ///< past max_entries or max_bytes: everything collected is dropped, nothing awaited
+    over_text,   ///< past max_text: likewise
   };
 
   /// Both lists together make at most this many entries (records and their members) ...
@@ -32,6 +33,11 @@ class definition_intake {
   /// ... from at most this many bytes of batch frames (payload and framing), since every
   /// entry costs far more memory than its bytes on the link.
   static constexpr size_t max_bytes = 64u << 20;
+  /// Both lists' JSON text, as the back-end state message carries it, is at most this
+  /// long. It is what the definitions cost: the text is kept and sent to the editor, so
+  /// the state fits the editor's connection and a handshake's memory stays within a few
+  /// times this, whatever the model sends.
+  static constexpr size_t max_text = 16u << 20;
 
   definition_intake();
 
@@ -47,8 +53,8 @@ class definition_intake {
   /// decoded whole).
   verdict take(list_kind kind, const uint8_t* bytes, size_t length, uint64_t read, std::string& why_cut);
 
-  vesk::json signals;     ///< the signal definitions collected, a JSON array
-  vesk::json parameters;  ///< likewise the parameter definitions
+  definition_list signals;     ///< the signal definitions collected (null until the first batch)
+  definition_list parameters;  ///< likewise the parameter definitions
 
  private:
   /// The list whose next batch is awaited.

@@ -232,11 +232,9 @@ class model {
     }
   }
 
+  // Answers first, then records the frame: a test that saw a frame may rely on the
+  // answer being queued ahead of anything it sends next.
   void answer(uint8_t type, const std::string& payload) {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      received_.emplace_back(type, payload);
-    }
     switch (type) {
       case 0: next_signal_ = next_parameter_ = 0; break;
       case 1: send(17, next_batch(signals_, next_signal_)); break;
@@ -248,6 +246,8 @@ class model {
         break;
       default: break;
     }
+    std::lock_guard<std::mutex> hold(lock_);
+    received_.emplace_back(type, payload);
   }
 
   std::string next_batch(const std::vector<std::string>& records, size_t& next) {

@@ -43,6 +43,7 @@ class main_controller {
   void on_project_config_changed();
 
   // Back-end state and log (backend_state.cpp).
+  /// Pushes the state to every session; without one, nothing is written.
   void send_backend_state();
   /// Prints, keeps in the bounded history and pushes one log line. Never throws.
   void add_log_entry(const std::string& type, std::string_view msg);
@@ -53,8 +54,10 @@ class main_controller {
   void collect_blocks(vesk::annotations::block_lists& lists, const vesk::json& descriptions);
   void update_file_list();
   void notify_file_changed(const managed_file& file);
-  /// Sends a message to every session (over a copy of the list).
+  /// Sends a message to every session (over a copy of the list), written once for all.
   void send_to_gui(const vesk::json& message);
+  /// Sends a message already written as JSON text to every session; `cmd` names it.
+  void send_text_to_gui(const std::string& text, const std::string& cmd);
 
   // Runtimes (workspace.cpp).
   void scan_runtimes();

@@ -84,10 +84,10 @@ bool model_observer_gateway::may_report() {
 
 void model_observer_gateway::publish_offline() {
   vesk::backend_state_t& state = controller.state;
-  if (!state.online && state.signal_def.is_null() && state.parameter_def.is_null()) return;
+  if (!state.online && !state.signal_def.published() && !state.parameter_def.published()) return;
   state.online = false;
-  state.signal_def = vesk::json();
-  state.parameter_def = vesk::json();
+  state.signal_def.clear();
+  state.parameter_def.clear();
   controller.send_backend_state();
 }
 
@@ -128,6 +128,12 @@ void model_observer_gateway::take_definitions(definition_intake::list_kind kind,
   if (v == verdict::over_limit) {
     log_err << "Model definitions exceed the limit of " << definition_intake::max_entries << " entries or "
             << definition_intake::max_bytes << " bytes; the connection to the model is closed." << std::endl;
+    close_connection();
+    return;
+  }
+  if (v == verdict::over_text) {
+    log_err << "Model definitions exceed the limit of " << definition_intake::max_text
+            << " bytes of JSON text in the back-end state; the connection to the model is closed." << std::endl;
     close_connection();
     return;
   }
@@ -240,6 +246,17 @@ void model_observer_gateway::update_paq() {
   const std::string payload = index_payload(paq_table);
   send_packet(vesk::rt::packet::set_paq_list, payload.data(), static_cast<uint32_t>(payload.size()));
   pending_paq.sent();
+}
+
+void model_observer_gateway::send_parameter_values(const char* data, size_t length) {
+  const size_t packet = length + io::frame::overhead;
+  if (packet > max_unsent) {
+    log_err << "Parameter values from the editor were not sent to the model: the message of " << length + 2
+            << " bytes makes a packet of " << packet << " bytes, more than the " << max_unsent
+            << " bytes that may wait to be sent to it." << std::endl;
+    return;
+  }
+  send_packet(vesk::rt::packet::parameter_values, data, static_cast<uint32_t>(length));
 }
 
 void model_observer_gateway::on_daq_data(blob& payload) {

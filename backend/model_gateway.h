@@ -57,6 +57,10 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void update_daq();
   /// The same for parameters.
   void update_paq();
+  /// Sends parameter values from the editor (its tag-2 message without the tag) as packet
+  /// 5. A packet that alone passes max_unsent could never be sent: it is refused before
+  /// anything is queued, with an error line, and the model keeps its link.
+  void send_parameter_values(const char* data, size_t length);
   /// Restarts the handshake with the connected model.
   void on_reconnect();
   /// Whether a model completed its handshake and is online.

@@ -61,13 +61,12 @@ struct link_env {
   bool wait_out(const std::string& text, size_t times = 1, int ms = 10000) {
     return eventually([&] { return occurrences(p.out(), text) >= times; }, ms);
   }
-  /// Subscribes "a" and waits until the model acknowledged the list.
+  /// Subscribes "a"; the model's acknowledgement is queued before anything sent next.
   void subscribe(fake_link::model& m) {
     m.wait_frame(4);  // the handshake's own lists come first
     const size_t before = m.count();
     e->send(R"({"cmd":"set_daq_list","list":["a"]})");
     m.wait_frame(3, before);
-    ::usleep(200000);
   }
   /// Sends a value of "a" and tells whether the editor got exactly it.
   bool value_flows(fake_link::model& m, double v) {

@@ -115,7 +115,7 @@ bool kill_build(session& s, vesk::json&) {
 }
 
 bool get_backend_state(session& s, vesk::json&) {
-  s.send(vesk::json{{"cmd", "backend_state"}, {"state", s.controller.state.to_json()}});
+  s.send_text(s.controller.state.message_text(), "backend_state");
   return true;
 }
 
@@ -252,8 +252,7 @@ void session::on_binary(std::string data) {
     if (data.size() < 2) throw_bt_exception("Unable to convert memview. Size error");
     const uint16_t tag = static_cast<uint16_t>(static_cast<uint8_t>(data[0]) | static_cast<uint8_t>(data[1]) << 8);
     if (tag == 2) {
-      controller.gateway.send_packet(vesk::rt::packet::parameter_values, data.data() + 2,
-                                     static_cast<uint32_t>(data.size() - 2));
+      controller.gateway.send_parameter_values(data.data() + 2, data.size() - 2);
     }
   });
 }
@@ -287,13 +286,31 @@ void session::send_read_file(const std::shared_ptr<managed_file>& file) {
 
 void session::send(const vesk::json& message) {
   if (!has_room()) return;
-  const std::string text = message.dump("  ");
+  std::string cmd;
+  if (message.is_object()) {
+    for (const vesk::json::member& m : message.object_members()) {
+      if (m.first == "cmd" && m.second.is_string()) {
+        cmd = m.second.get_string_ref();
+        break;
+      }
+    }
+  }
+  send_text(message.dump("  "), cmd);
+}
+
+void session::send_text(const std::string& text, const std::string& cmd) {
+  if (!has_room()) return;
+  // The frame's header takes up to 10 bytes more.
+  const size_t limit = connection->queue_limit;
+  if (limit > 0 && text.size() + 10 >= limit) {
+    log_err << "The message \"" << replace_invalid_utf8(cmd) << "\" of " << text.size()
+            << " bytes was not sent to the editor: it is larger than the " << limit
+            << " bytes that may wait to be sent on its connection." << std::endl;
+    return;
+  }
   // The WebSocket library refuses a text message that is not UTF-8; say so rather than
   // losing it without a word (file contents are never altered to make them fit).
   if (!is_valid_utf8(text)) {
-    std::string cmd = message.is_object() && vesk::json(message).contains("cmd")
-                          ? vesk::json(message)["cmd"].get_string()
-                          : std::string();
     std::cerr << "vesk: the message \"" << replace_invalid_utf8(cmd)
               << "\" to the editor is not valid UTF-8 and cannot be sent as text." << std::endl;
     return;

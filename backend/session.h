@@ -34,6 +34,10 @@ class session : public std::enable_shared_from_this<session> {
   void send_read_file(const std::shared_ptr<managed_file>& file);
   /// Sends one JSON message, dumped with the two-blank indent.
   void send(const vesk::json& message);
+  /// Sends one message already written as JSON text; `cmd` names it in refusals. A
+  /// message that alone reaches queue_limit could never be sent: it is refused with an
+  /// error line, and the editor keeps its connection.
+  void send_text(const std::string& text, const std::string& cmd);
   /// Sends one binary message (model values).
   void send_binary(const std::string& message);
   /// Whether the connection may take another message: false once the editor was cut off.

@@ -1,12 +1,14 @@
 #pragma once
-// Decoding of the model's signal and parameter definitions (packets 17 and 18) into the
-// JSON that the back-end state publishes as "signal_def" and "parameter_def".
+// Decoding of the model's signal and parameter definitions (packets 17 and 18) straight
+// into the JSON text that the back-end state publishes as "signal_def" and
+// "parameter_def". No JSON value is built: each entry would cost far more memory than its
+// bytes on the link, and the text is what the editor gets anyway.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-
-#include "foundation/json.h"
+#include <string_view>
+#include <vector>
 
 namespace vesk {
 
@@ -14,26 +16,55 @@ namespace vesk {
 /// hostile model and would otherwise cost a stack frame per byte.
 constexpr int max_type_def_depth = 32;
 
-/// Thrown when decoding would make more entries than it was given room for.
+/// Thrown when decoding would pass the room it was given.
 struct definition_room_exhausted : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Decodes one type definition starting at `consumed` (which must be below `length`) and
-/// advances `consumed` past it: {"type": code} and, for the composite codes 13 and 100,
-/// "member": [...] with each member's "name" after its other keys. A member list cut
-/// short writes "error def" to log_debug and keeps the members decoded so far. Throws
-/// std::length_error when the nesting passes max_type_def_depth. Each entry made (the
-/// definition and each member) takes one from `room`; none left throws
-/// definition_room_exhausted, since each costs far more memory than its bytes.
-vesk::json parse_type_def(const uint8_t* bytes, size_t length, size_t& consumed, size_t& room, int depth = 0);
+/// What one list may still grow by.
+struct definition_room {
+  size_t entries = SIZE_MAX;   ///< entries (each record and each member counts one)
+  size_t text_end = SIZE_MAX;  ///< the most bytes the list's text may reach
+};
 
-/// Decodes the records {u8 name length; name; type definition} of one definition batch
-/// and appends each, with "name" added, to `list`. Returns "" when the whole payload was
-/// decoded, otherwise why the rest of it was dropped (the records before stay appended).
-/// Entries take from `room` as in parse_type_def.
-std::string parse_definition_batch(const uint8_t* bytes, size_t length, vesk::json& list, size_t& room);
-/// The same without a bound on the entries.
-std::string parse_definition_batch(const uint8_t* bytes, size_t length, vesk::json& list);
+/// One list of definitions as the back-end state publishes it: the text of the JSON
+/// array exactly as the state message writes it (two-blank indent, its elements three
+/// levels deep, as in {"cmd": ..., "state": {"signal_def": [...]}}), and each record's
+/// name in list order for the subscriptions. An empty text stands for null (no model).
+class definition_list {
+ public:
+  /// Depth of the elements in the state message.
+  static constexpr int element_depth = 3;
+
+  /// Starts an empty array: the elements follow.
+  void open();
+  /// Closes the array; nothing may be appended afterwards.
+  void close();
+  /// Null again, with the memory given back.
+  void clear();
+  /// Whether it is an array (a model's list) rather than null.
+  bool published() const { return !text_.empty(); }
+  /// The JSON text ("" for null; see published).
+  const std::string& text() const { return text_; }
+  /// Records in the list.
+  size_t size() const { return name_ends_.size(); }
+  /// The name of record `k` (below size()).
+  std::string_view name(size_t k) const;
+
+  /// Decodes the records {u8 name length; name; type definition} of one batch and
+  /// appends each to the list. Returns "" when the whole payload was decoded, otherwise
+  /// why the rest of it was dropped (the records before stay). A member list cut short
+  /// writes "error def" to log_debug and keeps the members decoded so far; a record that
+  /// nests deeper than max_type_def_depth is dropped with the rest of the batch. Each
+  /// entry takes one from room.entries, and the text must stay within room.text_end,
+  /// checked as each entry is taken: past either, definition_room_exhausted is thrown
+  /// (the list is then incomplete and of no further use).
+  std::string append_batch(const uint8_t* bytes, size_t length, definition_room& room);
+
+ private:
+  std::string text_;
+  std::string names_;                 ///< the names one after the other
+  std::vector<uint32_t> name_ends_;   ///< where each name ends in names_
+};
 
 }  // namespace vesk

@@ -3,8 +3,9 @@
 // latency (a send time carried in each record's passed-on bytes), with 10, 1 000 and
 // 10 000 subscribed signals, flat out and paced; the back end's resident memory while a client that
 // subscribed stops reading and the model keeps sending (the model is the tests' fake); what
-// 128 KiB of hostile input on the model port costs the back end's only thread; and the cost
-// of a 63 MiB model output line against an ignored frame of the same size.
+// 128 KiB of hostile input on the model port costs the back end's only thread; the cost
+// of a 63 MiB model output line against an ignored frame of the same size; and what the
+// largest definitions the back end accepts cost it to take and to publish.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -242,6 +243,85 @@ void BM_LongModelOutputLine(benchmark::State& state) {
   state.counters["backend_cpu_ms"] = benchmark::Counter(double(cpu) / 1e6, benchmark::Counter::kAvgIterations);
 }
 
+/// The most memory the process has held so far (VmHWM), in KiB; 0 when unknown.
+long peak_kib(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
+/// Reads the editor's messages until a text message holding `needle` is whole; its size,
+/// or 0 when none came within about a minute.
+size_t wait_message(wc::client& editor, const std::string& needle) {
+  for (int i = 0; i < 60000; ++i) {
+    editor.poll_input(1);
+    wc::server_frame f;
+    size_t used, found = 0;
+    while (found == 0 && (used = wc::parse_frame(editor.received, editor.parsed, f)) > 0) {
+      editor.parsed += used;
+      if (f.opcode == 1 && f.payload.find(needle) != std::string::npos) found = f.payload.size();
+    }
+    editor.received.erase(0, editor.parsed);
+    editor.parsed = 0;
+    if (found > 0) return found;
+  }
+  return 0;
+}
+
+// The largest definitions the back end takes: 160 000 signals of 40-character names,
+// about 15.7 MiB of state text (the bound is 16 MiB), from a model that answers each
+// request at once. Per iteration a model connects; the back end's CPU time and the wall
+// time until a reading editor has the whole state ("handshake"), then one state push
+// with them ("get_backend_state" until the editor has the answer: "push"). The push is
+// what holds the loop when the definitions are published.
+void BM_LargestDefinitions(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client editor(b.gui_port);
+  if (editor.handshake(idle).rfind("HTTP/1.1 101", 0) != 0) {
+    state.SkipWithError("the back end did not come up");
+    return;
+  }
+  std::vector<std::string> defs;
+  for (int i = 0; i < 160000; ++i) {
+    std::string name = "block_" + std::to_string(i) + ".out";
+    name.resize(40, 'x');
+    defs.push_back(fake_link::def_record(name, 11));
+  }
+  uint64_t handshake_cpu = 0, handshake_wall = 0, push_cpu = 0, push_wall = 0, rounds = 0;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    uint64_t cpu0 = cpu_ns(b.pid), wall0 = now_ns();
+    auto model = std::make_unique<fake_link::model>(b.model_port, defs, std::vector<std::string>{}, 1000);
+    bytes = wait_message(editor, "\"online\": true");
+    if (bytes == 0) {
+      state.SkipWithError("the editor never got the model's state");
+      return;
+    }
+    handshake_cpu += cpu_ns(b.pid) - cpu0;
+    handshake_wall += now_ns() - wall0;
+    cpu0 = cpu_ns(b.pid);
+    wall0 = now_ns();
+    editor.send_raw(idle, wc::frame(1, R"({"cmd":"get_backend_state"})"));
+    if (wait_message(editor, "\"online\": true") == 0) {
+      state.SkipWithError("no answer to get_backend_state");
+      return;
+    }
+    push_cpu += cpu_ns(b.pid) - cpu0;
+    push_wall += now_ns() - wall0;
+    ++rounds;
+    model.reset();
+    wait_message(editor, "\"online\": false");
+  }
+  state.counters["state_MiB"] = double(bytes) / (1 << 20);
+  state.counters["handshake_cpu_ms"] = double(handshake_cpu) / 1e6 / double(rounds);
+  state.counters["handshake_wall_ms"] = double(handshake_wall) / 1e6 / double(rounds);
+  state.counters["push_cpu_ms"] = double(push_cpu) / 1e6 / double(rounds);
+  state.counters["push_wall_ms"] = double(push_wall) / 1e6 / double(rounds);
+  state.counters["peak_MiB"] = double(peak_kib(b.pid)) / 1024;
+}
+
 // Flat out (throughput; the latency then includes every queue on the way), and one packet
 // per millisecond (the latency of a back end that keeps up).
 BENCHMARK(BM_SignalStream)
@@ -257,6 +337,7 @@ BENCHMARK(BM_SignalStream)
 BENCHMARK(BM_MemoryWithAClientThatStopsReading)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ModelPortInput)->ArgName("input")->DenseRange(0, 3)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LongModelOutputLine)->ArgName("type")->Arg(48)->Arg(7)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargestDefinitions)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

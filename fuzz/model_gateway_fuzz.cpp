@@ -14,6 +14,7 @@
 #include "backend/data_fanout.h"
 #include "backend/definition_intake.h"
 #include "backend/type_def.h"
+#include "foundation/json.h"
 #include "foundation/log_stream.h"
 
 namespace {
@@ -49,10 +50,10 @@ void run_intake(const uint8_t* p, size_t n) {
     if (what < 3) continue;
     const intake::list_kind kind = what == 3 ? intake::list_kind::signals : intake::list_kind::parameters;
     const bool awaited = in.awaits(kind) && read > asked_in;
-    const size_t before = in.signals.array_elements().size() + in.parameters.array_elements().size();
+    const size_t before = in.signals.size() + in.parameters.size();
     std::string cut;
     const intake::verdict v = in.take(kind, payload.data(), payload.size(), read, cut);
-    const size_t after = in.signals.array_elements().size() + in.parameters.array_elements().size();
+    const size_t after = in.signals.size() + in.parameters.size();
     check((v != intake::verdict::unasked) == awaited, "a batch taken that nothing waited for, or one refused");
     if (v == intake::verdict::unasked) check(after == before, "an unasked batch changed the lists");
     if (v == intake::verdict::over_limit) check(after == 0, "definitions kept past their bound");
@@ -61,6 +62,7 @@ void run_intake(const uint8_t* p, size_t n) {
       ended = true;
     }
     check(after <= intake::max_entries, "more entries than the bound");
+    check(in.signals.text().size() + in.parameters.text().size() <= intake::max_text, "more text than the bound");
     if (v != intake::verdict::unasked) asked_in = read;
   }
 }
@@ -79,10 +81,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static vesk::ack_counter acks;
   switch (op % 5) {
     case 0: {
-      vesk::json list = vesk::json::make_array(nullptr, 0);
-      vesk::parse_definition_batch(p, n, list);
-      for (const vesk::json& def : list.array_elements()) check(def.is_object(), "a definition that is no object");
-      list.dump();
+      vesk::definition_list list;
+      list.open();
+      vesk::definition_room room;
+      room.text_end = 4096;  // bounded here too: the room is checked as each entry is taken
+      try {
+        list.append_batch(p, n, room);
+      } catch (const vesk::definition_room_exhausted&) {
+        break;
+      }
+      check(list.text().size() <= room.text_end, "more text than the room");
+      list.close();
+      const vesk::json defs = vesk::json::parse(list.text());
+      check(defs.is_array() && defs.size() == list.size(), "the text is not the list of its records");
+      for (const vesk::json& def : defs.array_elements()) check(def.is_object(), "a definition that is no object");
       break;
     }
     case 1:
