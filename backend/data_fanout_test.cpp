@@ -66,33 +66,19 @@ TEST(TypeDef, BatchesDecodeToTheirJsonOrStopWhereTheyBreak) {
 TEST(TypeDef, TheRoomTakesARecordExactlyAndNotOneEntryOrByteMore) {
   const std::string record("\x01s\x0d\x01x\x07\x01y\x09\x00\xff", 11);  // a structure of two: three entries
   definition_list whole;
-  whole.open();
-  definition_room unbounded;
-  whole.append_batch(bytes(record), record.size(), unbounded);
+  definition_room room;
+  whole.append_batch(bytes(record), record.size(), room);
   const size_t text = whole.text().size();
-  const struct {
-    const char* name;
-    definition_room room;
-    bool fits;
-  } rows[] = {
-      {"entries exactly", {3, SIZE_MAX}, true},
-      {"one entry short", {2, SIZE_MAX}, false},
-      {"text exactly", {SIZE_MAX, text}, true},
-      {"one byte short", {SIZE_MAX, text - 1}, false},
-  };
-  for (const auto& r : rows) {
+  const definition_room rows[] = {{3, SIZE_MAX}, {2, SIZE_MAX}, {SIZE_MAX, text}, {SIZE_MAX, text - 1}};
+  for (size_t i = 0; i < 4; ++i) {
     definition_list list;
-    list.open();
-    definition_room room = r.room;
-    bool fits = true;
-    try {
-      list.append_batch(bytes(record), record.size(), room);
-    } catch (const definition_room_exhausted&) {
-      fits = false;
-    }
-    EXPECT_EQ(fits, r.fits) << r.name;
+    room = rows[i];
+    const bool fits = i % 2 == 0;  // exactly enough, then one entry or byte short
     if (fits) {
-      EXPECT_EQ(list.text(), whole.text()) << r.name;
+      list.append_batch(bytes(record), record.size(), room);
+      EXPECT_EQ(list.text(), whole.text()) << i;
+    } else {
+      EXPECT_THROW(list.append_batch(bytes(record), record.size(), room), definition_room_exhausted) << i;
     }
   }
 }
