@@ -11,7 +11,7 @@ void definition_intake::start(uint64_t read) {
   stop();
   phase_ = phase::signals;
   asked_in_ = read;
-  signals.open();
+  signals.open(max_text);
 }
 
 void definition_intake::stop() {
@@ -56,7 +56,7 @@ definition_intake::verdict definition_intake::take(list_kind kind, const uint8_t
   list.close();
   if (kind == list_kind::signals) {
     phase_ = phase::parameters;
-    parameters.open();
+    parameters.open(max_text - signals.text().size());
   } else {
     phase_ = phase::idle;
   }

@@ -72,7 +72,7 @@ struct link_env {
   bool value_flows(fake_link::model& m, double v) {
     const std::string want = tag1 + daq_record(0, raw8(v));
     m.send(32, daq_record(0, raw8(v)));
-    return e->wait_binary([&](const std::string& b) { return b == want; }, 5000) >= 0;
+    return e->wait_binary([&](const std::string& b) { return b == want; }) >= 0;
   }
 };
 

@@ -110,8 +110,10 @@ class def_writer {
 
 }  // namespace
 
-void definition_list::open() {
+void definition_list::open(size_t expected) {
   clear();
+  text_.reserve(expected);
+  names_.reserve(expected);
   text_ = "[";
 }
 
@@ -119,8 +121,6 @@ void definition_list::close() {
   text_ += '\n';
   text_.append(2 * (element_depth - 1), ' ');
   text_ += ']';
-  text_.shrink_to_fit();
-  names_.shrink_to_fit();
   name_ends_.shrink_to_fit();
 }
 

@@ -36,8 +36,10 @@ class definition_list {
   /// Depth of the elements in the state message.
   static constexpr int element_depth = 3;
 
-  /// Starts an empty array: the elements follow.
-  void open();
+  /// Starts an empty array: the elements follow. `expected` bytes of text are reserved
+  /// ahead: address space only, which costs no memory until it is written, while growing
+  /// would copy the text again and again.
+  void open(size_t expected = 0);
   /// Closes the array; nothing may be appended afterwards.
   void close();
   /// Null again, with the memory given back.
