@@ -234,8 +234,8 @@ TEST(ProgramModelFaults, APeerThatReadsNothingGetsOneHandshakeInBoundedMemory) {
     EXPECT_TRUE(peak > 0 && peak < (64u << 10)) << r.name << ": " << peak << " KiB";
 #endif
     if (r.frames == nullptr) {
-      EXPECT_TRUE(env.wait_out("warn: Model port: ")) << r.name;
-      EXPECT_TRUE(env.wait_out("info: Model disconnected...")) << r.name;
+      EXPECT_TRUE(env.wait_out("warn: Model port: ", 1, 30000)) << r.name;
+      EXPECT_TRUE(env.wait_out("info: Model disconnected...", 1, 30000)) << r.name;
       EXPECT_TRUE(eventually([&] { return !peer.poll_input(0); })) << r.name;
       continue;
     }
