@@ -101,16 +101,7 @@ void main_controller::send_backend_state() {
 
 void main_controller::send_to_gui(const vesk::json& message) {
   if (sessions.empty()) return;
-  std::string cmd;
-  if (message.is_object()) {
-    for (const vesk::json::member& m : message.object_members()) {
-      if (m.first == "cmd" && m.second.is_string()) {
-        cmd = m.second.get_string_ref();
-        break;
-      }
-    }
-  }
-  send_text_to_gui(message.dump("  "), cmd);
+  send_text_to_gui(message.dump("  "), command_of(message));
 }
 
 void main_controller::send_text_to_gui(const std::string& text, const std::string& cmd) {

@@ -53,7 +53,7 @@ class definition_intake {
   /// decoded whole).
   verdict take(list_kind kind, const uint8_t* bytes, size_t length, uint64_t read, std::string& why_cut);
 
-  definition_list signals;     ///< the signal definitions collected (null until the first batch)
+  definition_list signals;     ///< the signal definitions collected (null until their list is asked for)
   definition_list parameters;  ///< likewise the parameter definitions
 
  private:

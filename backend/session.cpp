@@ -286,16 +286,15 @@ void session::send_read_file(const std::shared_ptr<managed_file>& file) {
 
 void session::send(const vesk::json& message) {
   if (!has_room()) return;
-  std::string cmd;
-  if (message.is_object()) {
-    for (const vesk::json::member& m : message.object_members()) {
-      if (m.first == "cmd" && m.second.is_string()) {
-        cmd = m.second.get_string_ref();
-        break;
-      }
-    }
+  send_text(message.dump("  "), command_of(message));
+}
+
+std::string command_of(const vesk::json& message) {
+  if (!message.is_object()) return "";
+  for (const vesk::json::member& m : message.object_members()) {
+    if (m.first == "cmd" && m.second.is_string()) return m.second.get_string_ref();
   }
-  send_text(message.dump("  "), cmd);
+  return "";
 }
 
 void session::send_text(const std::string& text, const std::string& cmd) {

@@ -14,6 +14,9 @@ namespace vesk {
 
 class main_controller;
 
+/// The "cmd" of a message, "" when it has none; found without copying the message.
+std::string command_of(const vesk::json& message);
+
 class session : public std::enable_shared_from_this<session> {
  public:
   /// Stores both and installs the connection's text, binary and close callbacks.
