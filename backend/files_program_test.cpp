@@ -70,7 +70,11 @@ TEST(FilesProgram, OpenChangeUndoRedoAndOutsideEditArePushedInOrder) {
 }
 
 TEST(FilesProgram, SavePointsOfALargeFileKeepTheHistoryWithinItsBound) {
+#ifndef VESK_SANITIZE
   const int versions = 64;  // of 2 MiB, of which the file keeps 64 MiB
+#else
+  const int versions = 8;  // the quarantine holds freed memory back: the memory is not checked
+#endif
   program p;
   fs::path file = p.tmp.put(fs::path("my ws/demo/views/v.json").string(), "A");
   ASSERT_TRUE(p.start_running()) << p.out();
