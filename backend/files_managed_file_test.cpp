@@ -1,5 +1,8 @@
 // Managed files: history, disk and the "read_file" pushes of save points, undo, redo and
 // outside edits, on a real controller with an editor connected.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "backend/files_test_util.h"
@@ -133,6 +136,94 @@ TEST(FilesManagedFile, UnreadableFileIsNotHeld) {
   expect_throw_what<vesk::util::bt_exception>([&] { env.ctl->workspace.get_file(missing); },
                                               "Unable to open file: " + missing.string());
   EXPECT_TRUE(env.ctl->workspace.files.empty());
+}
+
+// The shared history budget with other bounds for one scope.
+struct scoped_bounds {
+  vesk::history_budget& b = vesk::history_budget::shared();
+  size_t per_file = b.per_file, total = b.total;
+  scoped_bounds(size_t p, size_t t) { b.per_file = p, b.total = t; }
+  ~scoped_bounds() { b.per_file = per_file, b.total = total; }
+};
+
+TEST(FilesHistoryBudget, OldestStepsGoFirstAndCurrentContentsStay) {
+  // Every entry costs one unit: x starts as "A", y as "a", z is opened by "z:load". Steps:
+  // "f:T" a save point of T in f, "f:undo", "f:redo". Bounds in units, histories by letter.
+  constexpr size_t unit = 100;
+  struct row { const char* label; size_t per_file, total; const char* steps; const char* x; size_t x_index; const char* y; };
+  const row rows[] = {
+      {"per file: the newest are kept", 3, 99, "x:B,x:C,x:D", "BCD", 2, "a"},
+      {"undo past what is kept stays there", 3, 99, "x:B,x:C,x:D,x:undo,x:undo,x:undo", "BCD", 0, "a"},
+      {"redo after dropping from the front", 3, 99, "x:B,x:C,x:undo,x:D,x:E,x:undo,x:undo,x:redo", "BDE", 1, "a"},
+      {"one version over the per-file bound is held alone", 0, 99, "x:B,x:C", "C", 0, "a"},
+      {"in all: the oldest step of either file", 99, 5, "x:B,y:b,x:C,y:c,y:d", "BC", 1, "bcd"},
+      {"in all: redo steps when no undo step is left", 99, 3, "x:B,x:undo,z:load", "A", 0, "a"},
+      {"in all: current contents stay past the bound", 99, 1, "x:B,y:b", "B", 0, "b"},
+  };
+  auto text = [](char c) { return std::string(unit - vesk::history_budget::entry_overhead, c); };
+  auto letters = [](vesk::managed_file& f) {
+    std::string out;
+    for (const std::string& h : f.history) out += h[0];
+    return out;
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    scoped_bounds bounds(r.per_file * unit, r.total * unit);
+    workspace_env env;
+    fs::path px = env.put("prj/views/x.json", text('A')), py = env.put("prj/views/y.json", text('a'));
+    fs::path pz = env.put("prj/data/z.txt", text('z'));
+    env.start();
+    std::shared_ptr<vesk::managed_file> x = env.ctl->prj_dir.get_file(px), y = env.ctl->prj_dir.get_file(py), z;
+    for (const std::string& step : split(r.steps)) {
+      vesk::managed_file& f = *(step[0] == 'x' ? x : y);
+      const std::string what = step.substr(2);
+      if (what == "load") z = env.ctl->prj_dir.get_file(pz);
+      else if (what == "undo") f.undo();
+      else if (what == "redo") f.redo();
+      else f.add_save_point(text(what[0]), true);
+    }
+    EXPECT_EQ(r.x, letters(*x));
+    EXPECT_EQ(r.x_index, x->index);
+    EXPECT_EQ(r.y, letters(*y));
+    const size_t entries = x->history.size() + y->history.size() + (z ? z->history.size() : 0);
+    EXPECT_EQ(entries * unit, vesk::history_budget::shared().held());
+  }
+  EXPECT_EQ(0u, vesk::history_budget::shared().held()) << "files that are gone still counted";
+}
+
+TEST(FilesHistoryBudget, ReadsStopPastTheirBound) {
+  workspace_env env;
+  struct row { fs::path path; vesk::bounded_read result; size_t bytes; };
+  const row rows[] = {  // all with a bound of 10 bytes
+      {env.tmp.put("ten", "0123456789"), vesk::bounded_read::ok, 10},
+      {env.tmp.put("eleven", "0123456789a"), vesk::bounded_read::too_large, 0},
+      {"/proc/self/status", vesk::bounded_read::too_large, 0},  // reports size 0
+  };
+  for (const row& r : rows) {
+    const int fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text = "old";
+    EXPECT_EQ(r.result, vesk::read_open_file_within(fd, 10, text)) << r.path;
+    EXPECT_EQ(r.bytes, text.size()) << r.path;
+    ::close(fd);
+  }
+  // Past the bound by size alone (nothing is read): a project file is skipped at start-up,
+  // a held one that grows keeps its last content.
+  const fs::path big = env.put("prj/models/big.vmdl", ""), view = env.put("prj/views/v.json", "A");
+  fs::resize_file(big, vesk::managed_file::max_file_bytes + 1);
+  log_capture warn(log_warn);
+  env.start();
+  fs::resize_file(view, vesk::managed_file::max_file_bytes + 1);
+  shift_write_time(view, 3);
+  env.ctl->poll_files();
+  EXPECT_EQ(0u, env.ctl->prj_dir.models.count(big));
+  EXPECT_EQ("A", env.ctl->prj_dir.views.at(view)->content());
+  const std::string over = " (more than 67108864 bytes); ";
+  std::vector<std::string> ours;
+  for (const std::string& l : warn.lines)
+    if (l.rfind("File too large", 0) == 0) ours.push_back(l);
+  EXPECT_EQ((std::vector<std::string>{"File too large: " + big.string() + over + "the file is skipped until it changes.",
+                                      "File too large: " + view.string() + over + "its last content read is kept."}),
+            ours);
 }
 
 const char* header_one_class = R"(#pragma once

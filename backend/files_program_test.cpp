@@ -1,6 +1,6 @@
 // The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
-// points, undo, redo and an outside edit; the block list after a new node source; files
-// that cannot be read.
+// points, undo, redo and an outside edit; the bound on its history; the block list after a
+// new node source; files that cannot be read.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -67,6 +67,29 @@ TEST(FilesProgram, OpenChangeUndoRedoAndOutsideEditArePushedInOrder) {
     if (r.find("\"read_file\"") != std::string::npos) last = r;
   EXPECT_EQ(want, last);
   EXPECT_TRUE(e.answers()) << "back end still serving";
+}
+
+TEST(FilesProgram, SavePointsOfALargeFileKeepTheHistoryWithinItsBound) {
+#ifndef VESK_SANITIZE
+  const int versions = 64;  // of 2 MiB, of which the file keeps 64 MiB
+#else
+  const int versions = 8;  // the quarantine holds freed memory back: the memory is not checked
+#endif
+  program p;
+  fs::path file = p.tmp.put(fs::path("my ws/demo/views/v.json").string(), "A");
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", file.string()}});
+  std::string text(2 << 20, 'a');
+  for (int i = 0; i < versions; ++i)
+    e.send(vesk::json{{"cmd", "add_save_point"}, {"file_name", file.string()}, {"content", text.replace(0, 1, 1, char('0' + i))}});
+  e.send(vesk::json{{"cmd", "undo"}, {"file_name", file.string()}});
+  ASSERT_GE(e.wait_for([&](vesk::json&) { return read_files(e, file).size() == 2; }, 30000), 0);
+  text[0] = static_cast<char>('0' + versions - 2);
+  EXPECT_TRUE(text == read_files(e, file)[1] && text == read_file(file.string())) << "undo: not the version before";
+#ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
+  EXPECT_LT(p.peak_memory_kib(), 112u << 10) << "the versions sent would hold 128 MiB";
+#endif
 }
 
 TEST(FilesProgram, NewNodeSourceChangesTheBlockListWithinAPollAndDeletionIsNotified) {

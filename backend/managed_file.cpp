@@ -1,9 +1,16 @@
 #include "backend/managed_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <system_error>
 
 #include "annotations/scanner.h"
 #include "backend/main_controller.h"
+#include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 
@@ -21,22 +28,145 @@ bool store_file(const fs::path& path, const std::string& text) {
   return false;
 }
 
+// The file's content, refused past max_file_bytes before more than that is read.
+std::string read_held(const fs::path& path) {
+  if (!path_exists(path)) throw_bt_exception("Unable to open file: " + path.string());
+  // Non-blocking, so opening a FIFO does not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw_bt_exception("Unable to open file: " + path.string());
+  std::string text;
+  const bounded_read r = read_open_file_within(fd, managed_file::max_file_bytes, text);
+  ::close(fd);
+  if (r == bounded_read::failed) throw_bt_exception("Unable to read file: " + path.string());
+  if (r == bounded_read::too_large)
+    throw_bt_exception("File too large: " + path.string() + " (more than " +
+                       std::to_string(managed_file::max_file_bytes) + " bytes)");
+  return text;
+}
+
+size_t cost(const std::string& text) { return text.size() + history_budget::entry_overhead; }
+
 }  // namespace
 
-managed_file::managed_file(const fs::path& p, vesk::main_controller& owner) : controller(owner) {
-  managed_file::load(p);
+bounded_read read_open_file_within(int fd, size_t limit, std::string& text) {
+  text.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return bounded_read::failed;
+  if (!S_ISREG(st.st_mode)) return bounded_read::ok;
+  const size_t size = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+  if (size > limit) return bounded_read::too_large;
+  // One byte more than the size, so the end is seen without growing; files under /proc
+  // report size 0 and grow in steps. At most one byte past the limit is ever read.
+  text.resize(size + 1);
+  size_t have = 0;
+  for (;;) {
+    if (have == text.size()) {
+      if (have > limit) break;
+      text.resize(std::min(limit + 1, have + std::max<size_t>(have, 65536)));
+    }
+    const ssize_t n = ::read(fd, &text[have], text.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      text.clear();
+      return bounded_read::failed;
+    }
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
+  }
+  if (have > limit) {
+    std::string().swap(text);
+    return bounded_read::too_large;
+  }
+  text.resize(have);
+  return bounded_read::ok;
 }
 
-managed_file::~managed_file() = default;
+history_budget& history_budget::shared() {
+  static history_budget budget;
+  return budget;
+}
+
+void history_budget::trim() {
+  while (held_ > total) {
+    // The oldest undo step of all files; where no file has one, a redo step goes.
+    managed_file* oldest = nullptr;
+    managed_file* with_redo = nullptr;
+    for (managed_file* f : files_) {
+      if (f->index > 0 && (!oldest || f->ages_.front() < oldest->ages_.front())) oldest = f;
+      if (f->index + 1 < f->history.size()) with_redo = f;
+    }
+    if (oldest)
+      oldest->drop_front();
+    else if (with_redo)
+      with_redo->drop_back();
+    else
+      return;  // only current contents are left, and they are always kept
+  }
+}
+
+managed_file::managed_file(const fs::path& p, vesk::main_controller& owner) : controller(owner) {
+  budget_.files_.push_back(this);
+  try {
+    managed_file::load(p);
+  } catch (...) {
+    // No destructor runs for an object whose construction failed.
+    budget_.held_ -= held_;
+    budget_.files_.pop_back();
+    throw;
+  }
+}
+
+managed_file::~managed_file() {
+  budget_.held_ -= held_;
+  budget_.files_.erase(std::find(budget_.files_.begin(), budget_.files_.end(), this));
+}
+
+void managed_file::append(std::string text) {
+  held_ += cost(text);
+  budget_.held_ += cost(text);
+  history.push_back(std::move(text));
+  ages_.push_back(++budget_.clock_);
+}
+
+void managed_file::drop_front() {
+  held_ -= cost(history.front());
+  budget_.held_ -= cost(history.front());
+  history.pop_front();
+  ages_.pop_front();
+  --index;  // the same entry stays current
+}
+
+void managed_file::drop_back() {
+  held_ -= cost(history.back());
+  budget_.held_ -= cost(history.back());
+  history.pop_back();
+  ages_.pop_back();
+}
+
+bool managed_file::drop_one() {
+  if (index > 0)
+    drop_front();
+  else if (index + 1 < history.size())
+    drop_back();
+  else
+    return false;
+  return true;
+}
 
 void managed_file::load(const fs::path& file) {
+  const file_stamp before = file_stamp::of(file);  // an edit while reading moves it again
+  std::string text = read_held(file);
   path = file;
   index = 0;
-  history.clear();
-  history.push_back(read_file(path.string()));
+  while (!history.empty()) drop_back();
+  append(std::move(text));
+  seen_ = before;
+  budget_.trim();
 }
 
-void managed_file::write() { store_file(path, content()); }
+void managed_file::write() {
+  if (store_file(path, content())) seen_ = file_stamp::of(path);
+}
 
 std::string managed_file::content() { return history.empty() ? std::string() : history[index]; }
 
@@ -53,9 +183,12 @@ void managed_file::redo() {
 }
 
 void managed_file::add_save_point(const std::string& text, bool write_to_disk) {
-  while (!history.empty() && index + 1 < history.size()) history.pop_back();
-  history.push_back(text);
+  while (index + 1 < history.size()) drop_back();
+  append(text);
   index = history.size() - 1;
+  while (held_ > budget_.per_file && drop_one()) {
+  }
+  budget_.trim();
   if (write_to_disk) write();
   controller.notify_file_changed(*this);
 }
@@ -64,9 +197,12 @@ bool managed_file::reload_if_changed() {
   std::error_code ec;
   fs::file_status st = fs::status(path, ec);
   if (st.type() == fs::file_type::not_found || st.type() == fs::file_type::none) return true;
+  // Unmoved since we last read or wrote it: nothing to read (loose files are asked at every poll).
+  const file_stamp before = file_stamp::of(path);
+  if (before.present && before == seen_) return false;
   std::string text;
   try {
-    text = read_file(path.string());
+    text = read_held(path);
   } catch (const std::exception& e) {
     const file_stamp now = file_stamp::of(path);
     if (!warned_unreadable_ || now != unreadable_)
@@ -76,11 +212,11 @@ bool managed_file::reload_if_changed() {
     return false;
   }
   warned_unreadable_ = false;
+  seen_ = before;
   if (text == content()) return false;
   add_save_point(text, false);  // the file already holds it
   return true;
 }
-
 managed_header::managed_header(const fs::path& p, vesk::main_controller& owner, std::string project_name)
     : managed_file(p, owner), project(std::move(project_name)) {
   parse();

@@ -1,7 +1,9 @@
 #pragma once
-// A project or workspace file held in memory with every content it has had: save points,
+// A project or workspace file held in memory with the contents it has had: save points,
 // undo and redo, outside edits as history entries; written at once on every change and
-// pushed to the editor sessions that have it open.
+// pushed to the editor sessions that have it open. The histories are bounded in bytes,
+// per file and for all files together; the oldest undo steps go first.
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -15,6 +17,43 @@
 namespace vesk {
 
 class main_controller;
+class managed_file;
+
+/// How a bounded read of an open file ended.
+enum class bounded_read { ok, failed, too_large };
+
+/// Reads the regular file open on `fd` into `text` when it holds at most `limit` bytes,
+/// also when it grows while read; "" for anything that is no regular file (never waiting
+/// for a writer). Nothing past the limit is kept.
+bounded_read read_open_file_within(int fd, size_t limit, std::string& text);
+
+/// The bytes that the histories of all managed files of this process hold, and their
+/// bounds. A file's history counts every entry, its current content included; the current
+/// content is never dropped, so a file larger than a bound is held alone.
+class history_budget {
+ public:
+  /// What one entry costs beyond its text (its slot, string and age), so that many empty
+  /// save points are bounded too.
+  static constexpr size_t entry_overhead = 64;
+  /// The most bytes one file's history holds.
+  size_t per_file = size_t{64} << 20;
+  /// The most bytes all histories hold together.
+  size_t total = size_t{256} << 20;
+
+  /// The budget every managed file counts against.
+  static history_budget& shared();
+  /// Bytes held now by all histories.
+  size_t held() const { return held_; }
+
+ private:
+  friend class managed_file;
+  /// Drops steps, oldest undo step of any file first, until the total is kept.
+  void trim();
+
+  std::vector<managed_file*> files_;
+  size_t held_ = 0;
+  uint64_t clock_ = 0;
+};
 
 class managed_file {
  public:
@@ -23,31 +62,59 @@ class managed_file {
   managed_file(const managed_file&) = delete;
   managed_file& operator=(const managed_file&) = delete;
 
-  /// Reads the file as the only history entry; throws when it cannot be read.
+  /// The largest file that is read and held: one version fills a file's history, and a
+  /// larger content could not be pushed to the editor.
+  static constexpr size_t max_file_bytes = size_t{64} << 20;
+
+  /// Reads the file as the only history entry; throws when it cannot be read or holds
+  /// more than max_file_bytes.
   virtual void load(const std::filesystem::path& file);
   /// Writes the current content to the file (replaced whole); a failure is logged as
   /// "Unable to write file: " and the path, and the history stays as it is.
   virtual void write();
   /// The current content ("" with no history).
   virtual std::string content();
-  /// One step back (where there is one), then write and push "read_file", also at the start.
+  /// One step back (where there is one), then write and push "read_file", also at the start
+  /// of what is kept.
   virtual void undo();
   /// One step forward (where there is one), then write and push, also at the end.
   virtual void redo();
-  /// Makes `text` the newest and current entry (dropping the redo entries), writes it
-  /// when asked, and pushes it.
+  /// Makes `text` the newest and current entry (dropping the redo entries and, past the
+  /// budget's bounds, the oldest undo steps), writes it when asked, and pushes it.
   virtual void add_save_point(const std::string& text, bool write_to_disk);
-  /// Takes an outside edit as a new entry; true when the file is missing or differed. A
-  /// file that cannot be read keeps its history (false), with one warning line until it
-  /// changes again.
+  /// Takes an outside edit as a new entry; true when the file is missing or differed. The
+  /// file is read only when its stamp moved since it was last read or written. A file
+  /// that cannot be read keeps its history (false), with one warning line until it changes
+  /// again.
   virtual bool reload_if_changed();
+  /// Bytes this file's history holds, as the budget counts them.
+  size_t held() const { return held_; }
 
   std::filesystem::path path;
+  /// Every content kept, oldest first; entries leave from the front (undo steps past the
+  /// budget) and the back (redo steps).
   std::deque<std::string> history;
   size_t index = 0;
   vesk::main_controller& controller;
 
  private:
+  friend class history_budget;
+  /// Adds an entry at the end and counts it.
+  void append(std::string text);
+  /// Drops the oldest entry (never the current one); `index` follows.
+  void drop_front();
+  /// Drops the newest entry.
+  void drop_back();
+  /// Drops the oldest undo step, else the newest redo step; false when only the current
+  /// content is left.
+  bool drop_one();
+
+  history_budget& budget_ = history_budget::shared();
+  /// When each entry of `history` was added (the budget's clock), to find the oldest step.
+  std::deque<uint64_t> ages_;
+  size_t held_ = 0;
+  /// The file's stamp when it was last read or written by us: unmoved, it needs no reading.
+  file_stamp seen_{};
   /// The file's stamp when it was last found unreadable and said so.
   file_stamp unreadable_{};
   bool warned_unreadable_ = false;

@@ -48,11 +48,13 @@ TEST(ProgramPaths, DataFilesOnlyFromTheDataFolder) {
   p.tmp.put("my ws/demo/data/sub/x.bin", std::string("\x00\x01\xfe" "ab", 5));
   fs::create_symlink(secret, p.prj / "data" / "link.txt");
   ASSERT_EQ(::mkfifo((p.prj / "data" / "pipe").c_str(), 0600), 0);
+  const fs::path big = p.tmp.put("my ws/demo/data/big.bin", "");
+  fs::resize_file(big, (32u << 20) + 1);  // more than the editor could be sent, in base64
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   struct row {
     std::string name;
-    const char* logged;
+    std::string logged;
   };
   const std::vector<row> rows = {
       {"", "Error while requesting data_file: no filename set"},
@@ -63,6 +65,7 @@ TEST(ProgramPaths, DataFilesOnlyFromTheDataFolder) {
       {"pipe", "error opening file: "},
       {"sub", "error opening file: "},
       {"missing", "error opening file: "},
+      {"big.bin", "error opening file: " + big.string() + " is larger than 33554432 bytes, more than can be sent"},
   };
   for (const row& r : rows) {
     const size_t from = e.seen.size();

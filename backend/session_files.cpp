@@ -14,6 +14,7 @@
 
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
+#include "backend/managed_file.h"
 #include "backend/session_commands.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
@@ -24,6 +25,10 @@ namespace vesk::session_commands {
 namespace fs = std::filesystem;
 
 namespace {
+
+/// The largest data file sent with "get_data_file": in base64 it takes 4/3 of that, which
+/// together with the signal values that may wait stays below the session's send bound.
+constexpr size_t max_data_file_bytes = size_t{32} << 20;
 
 /// Sets the session's save-point mark for one scope, also when the save point throws.
 struct save_point_mark {
@@ -254,7 +259,13 @@ bool get_data_file(session& s, vesk::json& request) {
       return true;
     }
     std::string content;
-    if (!read_open_file(in.fd, content)) throw_bt_exception("Unable to read file: " + file.string());
+    const bounded_read r = read_open_file_within(in.fd, max_data_file_bytes, content);
+    if (r == bounded_read::failed) throw_bt_exception("Unable to read file: " + file.string());
+    if (r == bounded_read::too_large) {
+      log_err << "error opening file: " << replace_invalid_utf8(file.string()) << " is larger than "
+              << max_data_file_bytes << " bytes, more than can be sent to the editor" << std::endl;
+      return true;
+    }
     s.send(vesk::json{{"cmd", "get_data_file"}, {"file_name", t}, {"file", base64(content)}});
   } catch (const std::exception& e) {
     log_err << "error opening file: " << e.what() << std::endl;

@@ -1,7 +1,8 @@
 // The back end's project files on its only thread: the 2 s file poll of a project with
 // many node sources, models and views (nothing changed, and one file edited from outside
-// per poll), and undo/redo round trips on a large managed file (each a full write and a
-// push). Times are per operation.
+// per poll), a poll with a large loose file open, undo/redo round trips on a large managed
+// file (each a full write and a push), and save points once the histories are at their
+// bound in all. Times are per operation.
 
 #include <unistd.h>
 
@@ -98,6 +99,36 @@ void BM_UndoRedoLargeFile(benchmark::State& state) {
   state.counters["per_op"] = benchmark::Counter(2, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_UndoRedoLargeFile)->Arg(64 << 10)->Arg(1 << 20)->Arg(8 << 20)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// A large loose file held and unchanged: the poll looks at its stamp, never at its bytes.
+void BM_FilePollLargeLooseFile(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0));
+  project p(100);
+  fs::path loose = p.root / "loose.txt";
+  std::ofstream(loose) << std::string(size, 'l');
+  p.ctl->workspace.get_file(loose);
+  for (auto _ : state) p.ctl->poll_files();
+}
+BENCHMARK(BM_FilePollLargeLooseFile)->Arg(1 << 20)->Arg(32 << 20)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// Save points (not written) of a 1 MiB file while all histories are at their bound in
+// all: each drops the oldest step of the `files` held, found by looking at every file.
+void BM_SavePointAtTheTotalBound(benchmark::State& state) {
+  project p(static_cast<int>(state.range(0)), 1 << 20);
+  fs::path big = p.prj / "views" / "big.json";
+  std::shared_ptr<vesk::managed_file> f = p.ctl->prj_dir.get_file(big);
+  vesk::history_budget& budget = vesk::history_budget::shared();
+  const size_t total = budget.total;
+  budget.total = budget.held() + (8 << 20);
+  std::string text(1 << 20, 'a');
+  for (auto _ : state) {
+    ++text[0];
+    f->add_save_point(text, false);
+  }
+  budget.total = total;
+  state.counters["files"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_SavePointAtTheTotalBound)->Arg(100)->Arg(4000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
