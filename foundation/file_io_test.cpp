@@ -142,3 +142,34 @@ TEST(WriteFile, FailedWriteKeepsTheOldContentWhole) {
   EXPECT_EQ(read_file(f.string()), "old content, whole");
   EXPECT_EQ(others(d.path, {"model.json"}), std::vector<std::string>());
 }
+
+TEST(ReadFile, PastItsBoundAFileIsRefusedNamingSizeAndBound) {
+  temp_dir d;
+  const std::string name = (d.path / "f").string();
+  // /proc files say they are empty and then give more: the bound holds while reading.
+  const struct {
+    std::string file;
+    size_t bytes;  // written first, unless the file is /proc's
+    size_t bound;
+    const char* thrown;  // null: read whole
+  } rows[] = {
+      {name, 100, 100, nullptr},
+      {name, 101, 100, " (101 bytes, more than the limit of 100)"},
+      {name, 0, 0, nullptr},
+      {name, 1, 0, " (1 bytes, more than the limit of 0)"},
+      {"/proc/self/status", 0, 20, " (21 bytes, more than the limit of 20)"},
+  };
+  for (const auto& r : rows) {
+    if (r.file == name) write_file(name, std::string(r.bytes, 'x'));
+    if (!r.thrown) {
+      EXPECT_EQ(r.bytes, read_file(r.file, r.bound).size()) << r.bytes;
+      continue;
+    }
+    try {
+      read_file(r.file, r.bound);
+      ADD_FAILURE() << r.file << " " << r.bytes << " read";
+    } catch (const std::exception& e) {
+      EXPECT_EQ("Unable to read file: " + r.file + r.thrown, e.what());
+    }
+  }
+}

@@ -3,6 +3,7 @@
 // notification service of the operating system is used. The owner calls poll()/check()
 // (the back end every 2 s) and hears about changes synchronously.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -57,9 +58,18 @@ class obs_base {
   obs_base(const std::filesystem::path& path, fs_observer* observer);
   /// Stores the path as it is, for children whose path is already canonical.
   obs_base(std::filesystem::path path, fs_observer* observer, bool already_canonical);
+  obs_base(const obs_base& other);
+  obs_base& operator=(const obs_base&) = default;
   /// Compares the disk with what was seen and reports the difference.
   virtual void poll() = 0;
-  virtual ~obs_base() = default;
+  virtual ~obs_base();
+
+  /// Files and folders observed now, in all trees together.
+  static size_t watched();
+  /// The most files and folders observed at once, in all trees together: each costs memory
+  /// and a stat call at every poll. Past it, further entries are not observed (nor even
+  /// looked at) until others are gone, with one warning each time the bound is reached.
+  static inline size_t max_watched = 65536;
 
   /// Receiver of the reports; not owned, must outlive this object.
   fs_observer* observer;
@@ -107,6 +117,10 @@ class obs_dir : public obs_base {
   /// then on_dir_changed once when anything directly inside was added or removed.
   void poll() override;
 
+  /// Folder levels listed below the observed folder; deeper folders are not observed (one
+  /// warning a run), so nesting cannot make listing or reporting recurse without end.
+  static inline unsigned max_depth = 64;
+
   /// Files by name (byte order, which is the order of removal reports).
   std::map<std::string, std::shared_ptr<obs_file>> files;
   /// Subfolders by name.
@@ -115,10 +129,10 @@ class obs_dir : public obs_base {
  private:
   /// (device, inode) of every folder listed in one tree.
   using visited_set = std::set<std::pair<uint64_t, uint64_t>>;
-  /// A child folder, `id` its (device, inode), listed through `fd`; -1 when it was not
-  /// opened (a repeat) or could not be (`error` says why).
+  /// A child folder `depth` levels down, `id` its (device, inode), listed through `fd`; -1
+  /// when it was not opened (a repeat) or could not be (`error` says why).
   obs_dir(std::filesystem::path path, fs_observer* observer, std::shared_ptr<visited_set> visited,
-          std::pair<uint64_t, uint64_t> id, int fd, int error);
+          std::pair<uint64_t, uint64_t> id, int fd, int error, unsigned depth);
   /// Claims `id` in the tree and lists the folder open on `fd` (closed here) when no other
   /// folder of the tree has it.
   void start(std::pair<uint64_t, uint64_t> id, int fd, int error);
@@ -140,6 +154,8 @@ class obs_dir : public obs_base {
   bool claimed_ = false;
   /// Whether the last attempt to list the folder failed (reported once).
   bool unlisted_ = false;
+  /// Levels below the observed folder (0 for it).
+  unsigned depth_ = 0;
 };
 
 /// One file whose content is kept in memory, reloaded when its write time changes.
