@@ -305,11 +305,11 @@ void obs_dir::report_removed() {
   observer->on_dir_removed(path);
 }
 
-single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
+single_observed_file::single_observed_file(fs::path p, size_t max) : path(std::move(p)), max_bytes(max) {
   stamp_ = file_stamp::of(path);
-  if (stamp_.present) {
+  if (stamp_.present && !refused(stamp_)) {
     try {
-      content = read_file(path.string());
+      content = read_file(path.string(), max_bytes);
     } catch (const std::exception&) {
       // Unreadable for now: empty, and the first check that can read it reports a change.
       stamp_ = file_stamp{};
@@ -318,20 +318,41 @@ single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
   last_write_time = write_time_of(stamp_);
 }
 
-void single_observed_file::save() {
+bool single_observed_file::refused(const file_stamp& now) {
+  too_long_ = now.size >= 0 && static_cast<size_t>(now.size) > max_bytes;
+  if (too_long_) {
+    log_err << too_long(path.string(), static_cast<size_t>(now.size), max_bytes)
+            << "; it is neither read nor written until it changes." << std::endl;
+  }
+  return too_long_;
+}
+
+bool single_observed_file::save() {
+  if (content.size() > max_bytes || (too_long_ && file_stamp::of(path) == stamp_)) {
+    log_err << "Unable to save file: " << path.string() << " ("
+            << (too_long_ ? "the file on disk was too long to be read" : std::to_string(content.size()) + " bytes")
+            << ", more than the limit of " << max_bytes << ")" << std::endl;
+    return false;
+  }
   if (!write_file(path.string(), content)) {
     // The file on disk is as it was; the old time lets an outside edit still be seen.
     log_err << "Unable to save file: " << path.string() << " (" << std::strerror(errno) << ")" << std::endl;
-    return;
+    return false;
   }
+  too_long_ = false;
   stamp_ = file_stamp::of(path);
   last_write_time = write_time_of(stamp_);
+  return true;
 }
 
 void single_observed_file::check() {
   const file_stamp now = file_stamp::of(path);
   if (!now.present || now == stamp_) return;
-  content = read_file(path.string());
+  if (refused(now)) {
+    stamp_ = now;
+    return;
+  }
+  content = read_file(path.string(), max_bytes);
   on_change();
   stamp_ = now;
   last_write_time = write_time_of(now);

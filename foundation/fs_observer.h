@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/helpers.h"
+
 /// What a poll compares, all from one stat call: a save within the same tick of a coarse
 /// clock still changes the size or (saved through a rename) the inode.
 struct file_stamp {
@@ -162,14 +164,18 @@ class obs_dir : public obs_base {
 class single_observed_file {
  public:
   /// Reads the file when it exists and can be read; otherwise content and time stay empty.
-  explicit single_observed_file(std::filesystem::path path);
+  /// A file of more than `max_bytes` is not read: an error line names it, its size and the
+  /// bound, and it is not written over until it changes (what could not be read is kept).
+  explicit single_observed_file(std::filesystem::path path, size_t max_bytes = max_config_file_bytes);
 
   /// Writes content to the file and remembers the new write time, so that the next check
   /// does not take this write for an outside change. A failed write leaves the file as it
-  /// was and is reported on log_err with the file name.
-  virtual void save();
+  /// was and is reported on log_err with the file name, as is content longer than the
+  /// bound (it could not be read back) and a file on disk refused for its length: false.
+  virtual bool save();
   /// When the file exists and its write time differs: reloads content, calls on_change,
   /// then remembers the time (a throwing callback so gets another try at the next check).
+  /// A file grown past the bound is not read; the error line is written once per change.
   virtual void check();
   virtual ~single_observed_file() = default;
 
@@ -178,7 +184,14 @@ class single_observed_file {
   std::string content;
   /// Called after a reload; does nothing until the owner sets it.
   std::function<void()> on_change = [] {};
+  /// The most the file may hold.
+  size_t max_bytes;
 
  private:
+  /// Whether the stamp is that of a file too long to read (the error line is written).
+  bool refused(const file_stamp& now);
+
   file_stamp stamp_;
+  /// Set while the file on disk is one refused for its length.
+  bool too_long_ = false;
 };

@@ -34,6 +34,11 @@ std::string too_long(const std::string& file_name, size_t size, size_t max_bytes
 /// whole and parsed at start-up or after a change, so its length bounds what that costs.
 constexpr size_t max_config_file_bytes = size_t{16} << 20;
 
+/// The most a file of a project read whole may hold (a referenced model; node sources,
+/// models and views as managed files): the editor could not save a longer one in one
+/// message, nor take it in one.
+constexpr size_t max_project_file_bytes = size_t{32} << 20;
+
 /// The path the open descriptor `fd` names now, links resolved; empty when it cannot be
 /// had (or the entry was removed). What was opened can so be checked after opening.
 std::filesystem::path open_file_path(int fd);

@@ -38,7 +38,7 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
   }
   json parsed;
   try {
-    parsed = parse_json_file(def_file, read_file(def_file.string()));
+    parsed = parse_json_file(def_file, read_file(def_file.string(), max_config_file_bytes));
   } catch (const std::exception& e) {
     // An unreadable file must not make the runtime unusable; say why and go on without a form.
     log_err << def_file.string() << ": " << e.what() << std::endl;

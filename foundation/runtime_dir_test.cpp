@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
 #include "foundation/log_capture.h"
 #include "foundation/test_util.h"
 
@@ -47,4 +48,10 @@ TEST(RuntimeDir, ConfigDefinitionMustBeAnArray) {
     ASSERT_EQ(errors.lines.size(), lines) << text;
     EXPECT_EQ(errors.lines.back(), expected) << text;
   }
+  // Past its bound the file is not read: named with its size, then the same message.
+  std::filesystem::resize_file(t.path / "config_def.json", max_config_file_bytes + 1);
+  errors.lines.clear();
+  EXPECT_EQ(runtime_dir(t.path).config_def.dump(), "[]");
+  ASSERT_EQ(errors.lines.size(), 2u);
+  EXPECT_NE(errors.lines[0].find("(16777217 bytes, more than the limit of 16777216)"), std::string::npos);
 }

@@ -78,7 +78,14 @@ vesk::view_config base_element_generator::get_view_config() {
       log_err << "Unable to open referenced model: " << path << std::endl;
       return v;
     }
-    vesk::json model = parse_json_file(path, read_file(path));
+    std::string text;
+    try {
+      text = read_file(path, max_project_file_bytes);
+    } catch (const std::exception& e) {
+      log_err << e.what() << std::endl;
+      return v;
+    }
+    vesk::json model = parse_json_file(path, text);
     // A model file that is not an object has no ports to offer.
     if (model.is_object()) add_port_pins(model["nodes"], v);
   } else if (kind == "input") {

@@ -82,4 +82,12 @@ TEST(BaseElementGenerator, ReferenceReadsPortsOfTheModelOrLogs) {
             R"("outputs":{"b":{"type":"auto","raster":"block"}}})");
   EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path)),
             R"({"default_name":"arr"})");
+  // A model past the bound is not read at all (a sparse file: nothing is written either).
+  const std::filesystem::path big = ws.path / "p/models/big.vmdl";
+  write_file(big.string(), "");
+  std::filesystem::resize_file(big, max_project_file_bytes + 1);
+  cap.lines.clear();
+  EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"big"})", ws.path)),
+            R"({"default_name":"big"})");
+  EXPECT_EQ(cap.lines, names{"Unable to read file: " + big.string() + " (33554433 bytes, more than the limit of 33554432)"});
 }
