@@ -301,6 +301,24 @@ TEST(FilesWorkspace, LooseFilesAndGetFile) {
   EXPECT_EQ(w.projects.at("prj2")->views.at(v), w.get_file(q));
 }
 
+TEST(FilesWorkspace, FoldersPastTheBoundAreLeftOutWithOneWarning) {
+  workspace_env env;
+  for (const char* d : {"a", "b", "c", "d", "e"}) fs::create_directories(env.ws / d);
+  const size_t saved = vesk::workspace::max_entries;
+  vesk::workspace::max_entries = 3;  // the open project's own folder is one of them
+  log_capture warn(log_warn);
+  env.start();
+  vesk::workspace& w = env.ctl->workspace;
+  w.rescan();
+  vesk::workspace::max_entries = saved;
+  EXPECT_LE(w.projects.size(), 3u);
+  EXPECT_GE(w.projects.size(), 2u);
+  size_t warned = 0;
+  for (auto& l : warn.lines)
+    warned += l == "The workspace folder " + w.root.string() + " holds more than 3 entries; the others are not looked at.";
+  EXPECT_EQ(1u, warned);
+}
+
 TEST(FilesRuntimes, WorkspaceRuntimeReplacesGlobalOneAndMissingGlobalFolderIsEmpty) {
   struct row {
     const char* label;

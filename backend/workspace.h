@@ -10,6 +10,7 @@
 
 #include "backend/managed_file.h"
 #include "backend/project_dir.h"
+#include "foundation/fs_observer.h"
 #include "foundation/runtime_dir.h"
 
 namespace vesk {
@@ -48,7 +49,17 @@ class workspace {
   std::map<std::string, std::shared_ptr<runtime_dir>> runtimes;
   std::map<std::filesystem::path, std::shared_ptr<managed_file>> files;
 
+  /// Entries of the workspace folder a rescan looks at: each project found costs its
+  /// observers and files, and each entry a stat call every 2 s. The rest are left out
+  /// with one warning a run; projects and runtimes taken in before stay.
+  static inline size_t max_entries = 1024;
+
  private:
+  /// The stamp of each loose file when it was last read: an unchanged one is not read again.
+  std::map<std::filesystem::path, file_stamp> loose_stamps_;
+  /// Whether the warning on a workspace folder past max_entries was given.
+  bool noted_full_ = false;
+
   /// Takes a folder of the workspace in as a project or runtime when it is a new one.
   void add_folder(const std::filesystem::directory_entry& entry);
 };
