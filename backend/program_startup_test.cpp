@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,29 @@ TEST(ProgramStartup, BrokenJsonFilesAreNamedAfterTheParsersLines) {
     EXPECT_TRUE(r[2][1] == ' ' || out.rfind("\nerror: json_parse_error in line: ", at - 1) == out.rfind('\n', at - 1))
         << r[2];  // right after the parser's lines
   }
+}
+
+TEST(ProgramStartup, FilesPastTheirBoundAreNamedAndNeitherReadNorWrittenOver) {
+  program p;
+  const fs::path user = p.home / ".config" / "vesk";
+  // Sparse files of 1 GiB: reading any of them would show in the peak.
+  const fs::path files[] = {user / "vesk.cfg", user / "model_perspectives.json", p.ws / "rt_x" / "config_def.json"};
+  const size_t size = size_t{1} << 30;
+  for (const fs::path& f : files) {
+    fs::create_directories(f.parent_path());
+    std::ofstream{f};
+    fs::resize_file(f, size);
+  }
+  ASSERT_TRUE(p.start_running()) << p.out();
+  const std::string out = p.out();
+  for (const fs::path& f : files) {
+    const std::string line = "Unable to read file: " + f.string() + " (1073741824 bytes, more than the limit of 16777216)";
+    EXPECT_NE(out.find(line), std::string::npos) << f << out;
+    EXPECT_EQ(fs::file_size(f), size) << f;
+  }
+#ifndef VESK_SANITIZE
+  EXPECT_LT(p.peak_memory_kib(), 256u << 10);
+#endif
 }
 
 /// Listening sockets of /proc/net/tcp: port -> local address as the table writes it.
