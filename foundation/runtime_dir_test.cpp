@@ -1,5 +1,7 @@
 #include "foundation/runtime_dir.h"
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "foundation/bt_exception.h"
@@ -48,10 +50,26 @@ TEST(RuntimeDir, ConfigDefinitionMustBeAnArray) {
     ASSERT_EQ(errors.lines.size(), lines) << text;
     EXPECT_EQ(errors.lines.back(), expected) << text;
   }
-  // Past its bound the file is not read: named with its size, then the same message.
-  std::filesystem::resize_file(t.path / "config_def.json", max_config_file_bytes + 1);
-  errors.lines.clear();
-  EXPECT_EQ(runtime_dir(t.path).config_def.dump(), "[]");
+}
+
+TEST(RuntimeDir, FormsOfAllRuntimesHeldHaveOneBound) {
+  temp_dir a, b;
+  // Two forms of 600 KiB: one fits, both do not, and the second fits once the first is gone.
+  const std::string form = "[" + std::string(600 << 10, ' ') + "]";
+  a.put("config_def.json", form);
+  b.put("config_def.json", form);
+  log_capture errors(log_err);
+  std::vector<runtime_dir> held;
+  held.emplace_back(a.path);
+  held.emplace_back(held.back());  // a copy counts as well
+  held.pop_back();
+  EXPECT_EQ(runtime_dir(b.path).config_def.dump(), "[]");
   ASSERT_EQ(errors.lines.size(), 2u);
-  EXPECT_NE(errors.lines[0].find("(16777217 bytes, more than the limit of 16777216)"), std::string::npos);
+  EXPECT_EQ(errors.lines[0], (b.path / "config_def.json").string() + ": Unable to read file: " +
+                                 (b.path / "config_def.json").string() + " (614402 bytes, more than the limit of " +
+                                 std::to_string(runtime_dir::max_forms_bytes - form.size()) + ")");
+  held.clear();
+  errors.lines.clear();
+  EXPECT_EQ(runtime_dir(b.path).config_def.dump(), "[]");
+  EXPECT_TRUE(errors.lines.empty());
 }
