@@ -1,5 +1,7 @@
 #include "generators/base_element_generator.h"
 
+#include <fstream>
+
 #include "foundation/helpers.h"
 #include "foundation/test_util.h"
 #include "generators/generator_test_util.h"
@@ -82,6 +84,23 @@ TEST(BaseElementGenerator, ReferenceReadsPortsOfTheModelOrLogs) {
             R"("outputs":{"b":{"type":"auto","raster":"block"}}})");
   EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path)),
             R"({"default_name":"arr"})");
+  // Read again only when the file changed: the same bytes under the old time are not read.
+  const std::filesystem::path m = ws.path / "p/models/m.vmdl";
+  const auto when = std::filesystem::last_write_time(m);
+  std::string text = read_file(m.string());
+  text.replace(text.find("\"name\":\"a\""), 10, "\"name\":\"c\"");
+  write_file(m.string(), text);
+  std::filesystem::last_write_time(m, when);
+  // ... the new inode makes it another file; then only the time tells.
+  const std::string before = view_json(base_block(R"({"node":"reference","prj":"p","mdl":"m"})", ws.path));
+  EXPECT_NE(before.find("\"c\""), std::string::npos);
+  text.replace(text.find("\"name\":\"c\""), 10, "\"name\":\"d\"");
+  std::ofstream(m, std::ios::in | std::ios::out) << text;
+  std::filesystem::last_write_time(m, when);
+  EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"m"})", ws.path)), before);
+  shift_write_time(m);
+  EXPECT_NE(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"m"})", ws.path)).find("\"d\""),
+            std::string::npos);
   // A model past the bound is not read at all (a sparse file: nothing is written either).
   const std::filesystem::path big = ws.path / "p/models/big.vmdl";
   write_file(big.string(), "");
