@@ -304,19 +304,14 @@ TEST(FilesWorkspace, LooseFilesAndGetFile) {
 TEST(FilesWorkspace, FoldersPastTheBoundAreLeftOutWithOneWarning) {
   workspace_env env;
   for (const char* d : {"a", "b", "c", "d", "e"}) fs::create_directories(env.ws / d);
-  const size_t saved = vesk::workspace::max_entries;
-  vesk::workspace::max_entries = 3;  // the open project's own folder is one of them
+  const size_t saved = std::exchange(vesk::workspace::max_entries, 3);  // the open project's folder counts too
   log_capture warn(log_warn);
-  env.start();
-  vesk::workspace& w = env.ctl->workspace;
-  w.rescan();
+  env.start().workspace.rescan();
   vesk::workspace::max_entries = saved;
-  EXPECT_LE(w.projects.size(), 3u);
-  EXPECT_GE(w.projects.size(), 2u);
-  size_t warned = 0;
-  for (auto& l : warn.lines)
-    warned += l == "The workspace folder " + w.root.string() + " holds more than 3 entries; the others are not looked at.";
-  EXPECT_EQ(1u, warned);
+  EXPECT_GE(env.ctl->workspace.projects.size(), 2u);
+  EXPECT_LE(env.ctl->workspace.projects.size(), 3u);
+  EXPECT_EQ(1, std::count(warn.lines.begin(), warn.lines.end(), "The workspace folder " + env.ws.string() +
+                                                                    " holds more than 3 entries; the others are not looked at."));
 }
 
 TEST(FilesRuntimes, WorkspaceRuntimeReplacesGlobalOneAndMissingGlobalFolderIsEmpty) {

@@ -89,20 +89,14 @@ TEST(ProgramStartup, FilesPastTheirBoundAreNamedAndNeitherReadNorWrittenOver) {
   program p;
   const fs::path user = p.home / ".config" / "vesk";
   // Sparse files of 1 GiB: reading any of them would show in the peak.
-  const fs::path files[] = {user / "vesk.cfg", user / "model_perspectives.json", p.ws / "rt_x" / "config_def.json"};
-  const size_t size = size_t{1} << 30;
-  for (const fs::path& f : files) {
-    fs::create_directories(f.parent_path());
-    std::ofstream{f};
-    fs::resize_file(f, size);
-  }
+  const std::pair<fs::path, const char*> rows[] = {
+      {user / "vesk.cfg", "16777216"}, {user / "model_perspectives.json", "16777216"}, {p.ws / "rt_x/config_def.json", "1048576"}};
+  for (const auto& [f, limit] : rows) fs::resize_file(p.tmp.put(f.lexically_relative(p.tmp.path)), 1u << 30);
   ASSERT_TRUE(p.start_running()) << p.out();
-  const std::string out = p.out();
-  for (const fs::path& f : files) {
-    const std::string limit = f.filename() == "config_def.json" ? "1048576" : "16777216";
-    const std::string line = "Unable to read file: " + f.string() + " (1073741824 bytes, more than the limit of " + limit + ")";
-    EXPECT_NE(out.find(line), std::string::npos) << f << out;
-    EXPECT_EQ(fs::file_size(f), size) << f;
+  for (const auto& [f, limit] : rows) {
+    EXPECT_NE(p.out().find("Unable to read file: " + f.string() + " (1073741824 bytes, more than the limit of " + limit),
+              std::string::npos) << f;
+    EXPECT_EQ(fs::file_size(f), 1u << 30) << f;  // nor written over
   }
 #ifndef VESK_SANITIZE
   EXPECT_LT(p.peak_memory_kib(), 256u << 10);
