@@ -92,6 +92,14 @@ void workspace::add_folder(const fs::directory_entry& entry) {
     }
     return;
   }
+  const bool known = starts_with(n, "rt_") ? runtimes.count(n.substr(3)) > 0 : projects.count(n) > 0;
+  if (!known && projects.size() + runtimes.size() >= max_folders) {
+    if (!noted_folders_)
+      log_warn << "The workspace folder " << root.string() << " holds more than " << max_folders
+               << " projects and runtimes; the others are not taken in." << std::endl;
+    noted_folders_ = true;
+    return;
+  }
   if (starts_with(n, "rt_")) {
     const std::string r = n.substr(3);
     if (runtimes.count(r)) return;

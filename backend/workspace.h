@@ -49,16 +49,19 @@ class workspace {
   std::map<std::string, std::shared_ptr<runtime_dir>> runtimes;
   std::map<std::filesystem::path, std::shared_ptr<managed_file>> files;
 
-  /// Entries of the workspace folder a rescan looks at: each project found costs its
-  /// observers and files, and each entry a stat call every 2 s. The rest are left out
-  /// with one warning a run; projects and runtimes taken in before stay.
-  static inline size_t max_entries = 1024;
+  /// Entries of the workspace folder a rescan looks at (each a stat call every 2 s), and
+  /// badly named folders remembered. The rest are left out with one warning a run.
+  static inline size_t max_entries = 8192;
+  /// Projects and runtimes of the workspace held (each costs its observers and files).
+  /// Further ones are not taken in, with one warning a run; those held stay.
+  static inline size_t max_folders = 1024;
 
  private:
   /// The stamp of each loose file when it was last read: an unchanged one is not read again.
   std::map<std::filesystem::path, file_stamp> loose_stamps_;
-  /// Whether the warning on a workspace folder past max_entries was given.
+  /// Whether the warnings on a workspace folder past max_entries, max_folders were given.
   bool noted_full_ = false;
+  bool noted_folders_ = false;
 
   /// Takes a folder of the workspace in as a project or runtime when it is a new one.
   void add_folder(const std::filesystem::directory_entry& entry);
