@@ -301,6 +301,25 @@ TEST(FilesWorkspace, LooseFilesAndGetFile) {
   EXPECT_EQ(w.projects.at("prj2")->views.at(v), w.get_file(q));
 }
 
+TEST(FilesWorkspace, FoldersPastTheBoundAreLeftOutWithOneWarning) {
+  // Entries looked at (the open project's folder counts too), or projects and runtimes held.
+  for (size_t* bound : {&vesk::workspace::max_entries, &vesk::workspace::max_folders}) {
+    workspace_env env;
+    for (const char* d : {"a", "b", "rt_c", "d", "e"}) fs::create_directories(env.ws / d);
+    const size_t saved = std::exchange(*bound, 3);
+    log_capture warn(log_warn);
+    env.start().workspace.rescan();
+    *bound = saved;
+    const vesk::workspace& w = env.ctl->workspace;
+    EXPECT_LE(w.projects.size() + w.runtimes.size(), 3u);
+    EXPECT_GE(w.projects.size() + w.runtimes.size(), 2u);
+    const std::string what = bound == &vesk::workspace::max_entries ? "entries; the others are not looked at."
+                                                                    : "projects and runtimes; the others are not taken in.";
+    const std::string line = "The workspace folder " + env.ws.string() + " holds more than 3 " + what;
+    EXPECT_EQ(1, std::count(warn.lines.begin(), warn.lines.end(), line));
+  }
+}
+
 TEST(FilesRuntimes, WorkspaceRuntimeReplacesGlobalOneAndMissingGlobalFolderIsEmpty) {
   struct row {
     const char* label;

@@ -180,4 +180,16 @@ TEST(FilesPerspectives, BrokenFileGivesNullAndNextStoreKeepsOnlyTheNewModel) {
   EXPECT_TRUE(back.contains("m9"));
 }
 
+TEST(FilesPerspectives, AChangePastTheBoundIsDroppedAndTheFileKept) {
+  config_folder f;
+  vesk::vesk_model_perspectives p;
+  log_capture err(log_err);
+  p.document["huge"] = std::string(max_config_file_bytes, 'x');
+  p.save();
+  EXPECT_EQ(0u, p.document.size());
+  EXPECT_EQ("{\n}", read_file(f.persp().string()));
+  ASSERT_EQ(1u, err.lines.size());
+  EXPECT_NE(std::string::npos, err.lines[0].find("more than the limit of 16777216); the last change is dropped."));
+}
+
 }  // namespace

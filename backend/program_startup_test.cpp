@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,24 @@ TEST(ProgramStartup, BrokenJsonFilesAreNamedAfterTheParsersLines) {
     EXPECT_TRUE(r[2][1] == ' ' || out.rfind("\nerror: json_parse_error in line: ", at - 1) == out.rfind('\n', at - 1))
         << r[2];  // right after the parser's lines
   }
+}
+
+TEST(ProgramStartup, FilesPastTheirBoundAreNamedAndNeitherReadNorWrittenOver) {
+  program p;
+  const fs::path user = p.home / ".config" / "vesk";
+  // Sparse files of 1 GiB: reading any of them would show in the peak.
+  const std::pair<fs::path, const char*> rows[] = {
+      {user / "vesk.cfg", "16777216"}, {user / "model_perspectives.json", "16777216"}, {p.ws / "rt_x/config_def.json", "1048576"}};
+  for (const auto& [f, limit] : rows) fs::resize_file(p.tmp.put(f.lexically_relative(p.tmp.path)), 1u << 30);
+  ASSERT_TRUE(p.start_running()) << p.out();
+  for (const auto& [f, limit] : rows) {
+    EXPECT_NE(p.out().find("Unable to read file: " + f.string() + " (1073741824 bytes, more than the limit of " + limit),
+              std::string::npos) << f;
+    EXPECT_EQ(fs::file_size(f), 1u << 30) << f;  // nor written over
+  }
+#ifndef VESK_SANITIZE
+  EXPECT_LT(p.peak_memory_kib(), 256u << 10);
+#endif
 }
 
 /// Listening sockets of /proc/net/tcp: port -> local address as the table writes it.

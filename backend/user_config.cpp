@@ -58,7 +58,15 @@ vesk_model_perspectives::vesk_model_perspectives() : file(config_dir / "model_pe
 }
 
 void vesk_model_perspectives::save() {
-  file.content = document.dump("  ");
+  // Each model the editor names adds to the document: it may not outgrow what is read back.
+  std::string text = document.dump("  ");
+  if (text.size() > file.max_bytes) {
+    log_err << "Unable to save file: " << file.path.string() << " (" << text.size() << " bytes, more than the limit of "
+            << file.max_bytes << "); the last change is dropped." << std::endl;
+    document = file.content.empty() ? vesk::json::make_object() : parse_json_file(file.path, file.content);
+    return;
+  }
+  file.content = std::move(text);
   file.save();
 }
 

@@ -40,7 +40,9 @@ class vesk_model_perspectives {
   vesk_model_perspectives();
   vesk_model_perspectives(const vesk_model_perspectives&) = delete;
   vesk_model_perspectives& operator=(const vesk_model_perspectives&) = delete;
-  /// Writes the document to the file, so that the next check does not reload it.
+  /// Writes the document to the file, so that the next check does not reload it. A
+  /// document whose text would pass the file's bound is put back as last saved, with an
+  /// error line naming its size and the bound.
   void save();
   /// Reload after an outside change (the file poll does not check this file).
   void on_file_changed();

@@ -48,8 +48,17 @@ void workspace::rescan() {
   // Each folder, project and loose file on its own: one that fails is tried again by the
   // next rescan and keeps none of the others from being looked at.
   std::error_code ec;
-  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+  size_t seen = 0;
+  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    if (++seen > max_entries) {
+      if (!noted_full_)
+        log_warn << "The workspace folder " << root.string() << " holds more than " << max_entries
+                 << " entries; the others are not looked at." << std::endl;
+      noted_full_ = true;
+      break;
+    }
     poll_step([&] { add_folder(*it); });
+  }
 
   for (auto& p : projects) {
     for (auto& o : p.second->observers) poll_step([&] { o->poll(); });
@@ -59,9 +68,14 @@ void workspace::rescan() {
     }
   }
 
+  // A loose file is read again only when its stamp moved (a gone one is asked each time).
   for (auto& f : files)
     poll_step([&] {
+      const file_stamp now = file_stamp::of(f.first);
+      file_stamp& last = loose_stamps_[f.first];
+      if (now.present && now == last) return;
       if (f.second->reload_if_changed()) changed = true;
+      last = now;
     });
 }
 
@@ -71,10 +85,19 @@ void workspace::add_folder(const fs::directory_entry& entry) {
   const std::string n = entry.path().filename().string();
   if (n.empty() || n[0] == '.' || n == own_project) return;
   if (!is_identifier(n)) {
-    if (ignored.insert(n).second) {
+    // Bounded too: names that come and go must not pile up.
+    if (ignored.size() < max_entries && ignored.insert(n).second) {
       log_warn << "Workspace directory '" << n
                << "' is ignored because it does not follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << std::endl;
     }
+    return;
+  }
+  const bool known = starts_with(n, "rt_") ? runtimes.count(n.substr(3)) > 0 : projects.count(n) > 0;
+  if (!known && projects.size() + runtimes.size() >= max_folders) {
+    if (!noted_folders_)
+      log_warn << "The workspace folder " << root.string() << " holds more than " << max_folders
+               << " projects and runtimes; the others are not taken in." << std::endl;
+    noted_folders_ = true;
     return;
   }
   if (starts_with(n, "rt_")) {

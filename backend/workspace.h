@@ -10,6 +10,7 @@
 
 #include "backend/managed_file.h"
 #include "backend/project_dir.h"
+#include "foundation/fs_observer.h"
 #include "foundation/runtime_dir.h"
 
 namespace vesk {
@@ -48,7 +49,20 @@ class workspace {
   std::map<std::string, std::shared_ptr<runtime_dir>> runtimes;
   std::map<std::filesystem::path, std::shared_ptr<managed_file>> files;
 
+  /// Entries of the workspace folder a rescan looks at (each a stat call every 2 s), and
+  /// badly named folders remembered. The rest are left out with one warning a run.
+  static inline size_t max_entries = 8192;
+  /// Projects and runtimes of the workspace held (each costs its observers and files).
+  /// Further ones are not taken in, with one warning a run; those held stay.
+  static inline size_t max_folders = 1024;
+
  private:
+  /// The stamp of each loose file when it was last read: an unchanged one is not read again.
+  std::map<std::filesystem::path, file_stamp> loose_stamps_;
+  /// Whether the warnings on a workspace folder past max_entries, max_folders were given.
+  bool noted_full_ = false;
+  bool noted_folders_ = false;
+
   /// Takes a folder of the workspace in as a project or runtime when it is a new one.
   void add_folder(const std::filesystem::directory_entry& entry);
 };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -20,12 +21,15 @@ namespace fs = std::filesystem;
 namespace {
 
 /// Reads an open regular file: its size first, then whatever it grew by (files under
-/// /proc report size 0). False on a read error.
-bool read_regular(int fd, off_t size, std::string& text) {
-  text.assign(static_cast<size_t>(size > 0 ? size : 0), '\0');
+/// /proc report size 0), never more than `limit` + 1 bytes, so a file that grows while it
+/// is read still shows that it is too long. False on a read error.
+bool read_regular(int fd, off_t size, size_t limit, std::string& text) {
+  const size_t most = limit == SIZE_MAX ? limit : limit + 1;
+  text.assign(std::min(static_cast<size_t>(size > 0 ? size : 0), most), '\0');
   size_t have = 0;
   for (;;) {
-    if (have == text.size()) text.resize(have + (have < 65536 ? 65536 : have));
+    if (have == most) break;
+    if (have == text.size()) text.resize(std::min(most, have + (have < 65536 ? 65536 : have)));
     ssize_t n = ::read(fd, &text[have], text.size() - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
@@ -81,23 +85,47 @@ int create_temp(int dir_fd, const std::string& name, std::string& temp) {
 
 }  // namespace
 
-std::string read_file(const std::string& file_name) {
+std::string read_file(const std::string& file_name) { return read_file(file_name, SIZE_MAX); }
+
+std::string read_file(const std::string& file_name, size_t max_bytes) {
   if (!path_exists(file_name)) throw_bt_exception("Unable to open file: " + file_name);
   // Non-blocking, so opening a FIFO does not wait for a writer.
   int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw_bt_exception("Unable to open file: " + file_name);
   std::string text;
-  const bool ok = read_open_file(fd, text);
+  size_t size = 0;
+  const bool ok = read_open_file(fd, text, max_bytes, size);
   ::close(fd);
+  if (!ok && size > max_bytes) throw_bt_exception(too_long(file_name, size, max_bytes));
   if (!ok) throw_bt_exception("Unable to read file: " + file_name);
   return text;
 }
 
 bool read_open_file(int fd, std::string& text) {
+  size_t size = 0;
+  return read_open_file(fd, text, SIZE_MAX, size);
+}
+
+bool read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size) {
   struct stat st {};
   text.clear();
+  size = 0;
   if (::fstat(fd, &st) != 0) return false;
-  return !S_ISREG(st.st_mode) || read_regular(fd, st.st_size, text);
+  if (!S_ISREG(st.st_mode)) return true;
+  // Refused by its size before a byte is read; one that grows past it while read, after.
+  size = static_cast<size_t>(st.st_size > 0 ? st.st_size : 0);
+  if (size <= max_bytes && read_regular(fd, st.st_size, max_bytes, text) && text.size() <= max_bytes) {
+    size = text.size();
+    return true;
+  }
+  if (text.size() > size) size = text.size();
+  text.clear();
+  return false;
+}
+
+std::string too_long(const std::string& file_name, size_t size, size_t max_bytes) {
+  return "Unable to read file: " + file_name + " (" + std::to_string(size) + " bytes, more than the limit of " +
+         std::to_string(max_bytes) + ")";
 }
 
 std::filesystem::path open_file_path(int fd) {

@@ -142,3 +142,14 @@ TEST(WriteFile, FailedWriteKeepsTheOldContentWhole) {
   EXPECT_EQ(read_file(f.string()), "old content, whole");
   EXPECT_EQ(others(d.path, {"model.json"}), std::vector<std::string>());
 }
+
+TEST(ReadFile, PastItsBoundAFileIsRefusedNamingSizeAndBound) {
+  temp_dir d;
+  const std::string f = d.put("f", std::string(101, 'x')).string();
+  EXPECT_EQ(read_file(f, 101).size(), 101u);
+  // /proc files say they are empty, then give more: the bound holds while reading too.
+  for (const auto& [name, bound, size] : {std::tuple{f, 100, "101"}, {f, 0, "101"}, {"/proc/self/status", 20, "21"}})
+    expect_throw_what<vesk::util::bt_exception>([&, name = name, bound = bound] { read_file(name, bound); },
+                                                "Unable to read file: " + name + " (" + size +
+                                                    " bytes, more than the limit of " + std::to_string(bound) + ")");
+}

@@ -72,6 +72,23 @@ bool drop_absent(std::map<std::string, std::shared_ptr<Child>>& children, Report
   return dropped;
 }
 
+/// Files and folders observed now, and whether the warning on reaching the bound was given
+/// since there was last room.
+size_t watched_now = 0;
+bool noted_full = false;
+
+/// Whether the warning on a folder below the depth bound was given (once a run).
+bool noted_deep = false;
+
+/// Notes an entry left out for want of room; the first since there was room warns.
+void note_full(const fs::path& folder, const char* name) {
+  if (!noted_full) {
+    log_warn << "Observing " << obs_base::max_watched << " files and folders, the most there may be: "
+             << (folder / name).string() << " and further entries are not observed." << std::endl;
+  }
+  noted_full = true;
+}
+
 /// A name looked up in the child maps; reused, so lookups do not allocate.
 std::string& lookup_key(const char* name) {
   static std::string key;
@@ -86,8 +103,17 @@ file_stamp file_stamp::of(const fs::path& p) {
   return ::stat(p.c_str(), &st) == 0 ? stamp_of(st) : file_stamp{};
 }
 
-obs_base::obs_base(const fs::path& p, fs_observer* o) : observer(o), path(normal_or_given(p)) {}
-obs_base::obs_base(fs::path p, fs_observer* o, bool) : observer(o), path(std::move(p)) {}
+obs_base::obs_base(const fs::path& p, fs_observer* o) : observer(o), path(normal_or_given(p)) { ++watched_now; }
+obs_base::obs_base(fs::path p, fs_observer* o, bool) : observer(o), path(std::move(p)) { ++watched_now; }
+obs_base::obs_base(const obs_base& other)
+    : observer(other.observer), path(other.path), disabled(other.disabled), present(other.present) {
+  ++watched_now;
+}
+obs_base::~obs_base() {
+  --watched_now;
+  if (watched_now < max_watched) noted_full = false;
+}
+size_t obs_base::watched() { return watched_now; }
 
 obs_file::obs_file(const fs::path& p, fs_observer* o) : obs_base(p, o) {
   if (!disabled) stamp_ = file_stamp::of(path);
@@ -131,8 +157,9 @@ obs_dir::obs_dir(const fs::path& p, fs_observer* o, std::vector<fs::path> ancest
   start({st.st_dev, st.st_ino}, fd, 0);
 }
 
-obs_dir::obs_dir(fs::path p, fs_observer* o, std::shared_ptr<visited_set> visited, dir_id id, int fd, int error)
-    : obs_base(std::move(p), o, true), visited_(std::move(visited)) {
+obs_dir::obs_dir(fs::path p, fs_observer* o, std::shared_ptr<visited_set> visited, dir_id id, int fd, int error,
+                 unsigned depth)
+    : obs_base(std::move(p), o, true), visited_(std::move(visited)), depth_(depth) {
   start(id, fd, error);
 }
 
@@ -180,12 +207,25 @@ bool obs_dir::list(int fd, bool initial, bool& complete) {
     }
     const char* name = e->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    // Past the bound, an entry not yet known costs no stat call: only known ones are polled.
+    if (watched_now >= max_watched && !dirs.count(lookup_key(name)) && !files.count(lookup_key(name))) {
+      note_full(path, name);
+      continue;
+    }
     // Links followed; an entry that cannot be queried (a dangling or looping link, no
     // permission) is a file that does not exist now.
     struct stat st {};
     const bool ok = ::fstatat(fd, name, &st, 0) == 0;
     if (ok && S_ISDIR(st.st_mode)) {
       auto it = dirs.find(lookup_key(name));
+      if (it == dirs.end() && depth_ >= max_depth) {
+        if (!noted_deep) {
+          log_warn << "Folders more than " << max_depth << " levels deep are not observed: " << (path / name).string()
+                   << std::endl;
+        }
+        noted_deep = true;
+        continue;
+      }
       if (it != dirs.end()) {
         obs_dir& child = *it->second;
         if (!child.disabled) {
@@ -202,7 +242,7 @@ bool obs_dir::list(int fd, bool initial, bool& complete) {
       int child_fd = visited_->count(id) ? -1 : ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       const int open_error = errno;
       std::shared_ptr<obs_dir> child(new obs_dir(is_link(fd, e) ? normal_or_given(listed) : listed, observer,
-                                                 visited_, id, child_fd, open_error));
+                                                 visited_, id, child_fd, open_error, depth_ + 1));
       dirs.emplace(std::move(key), std::move(child));
       if (!initial) observer->on_dir_added(listed);
     } else {
@@ -265,11 +305,11 @@ void obs_dir::report_removed() {
   observer->on_dir_removed(path);
 }
 
-single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
+single_observed_file::single_observed_file(fs::path p, size_t max) : path(std::move(p)), max_bytes(max) {
   stamp_ = file_stamp::of(path);
-  if (stamp_.present) {
+  if (stamp_.present && !refused(stamp_)) {
     try {
-      content = read_file(path.string());
+      content = read_file(path.string(), max_bytes);
     } catch (const std::exception&) {
       // Unreadable for now: empty, and the first check that can read it reports a change.
       stamp_ = file_stamp{};
@@ -278,20 +318,41 @@ single_observed_file::single_observed_file(fs::path p) : path(std::move(p)) {
   last_write_time = write_time_of(stamp_);
 }
 
-void single_observed_file::save() {
+bool single_observed_file::refused(const file_stamp& now) {
+  too_long_ = now.size >= 0 && static_cast<size_t>(now.size) > max_bytes;
+  if (too_long_) {
+    log_err << too_long(path.string(), static_cast<size_t>(now.size), max_bytes)
+            << "; it is neither read nor written until it changes." << std::endl;
+  }
+  return too_long_;
+}
+
+bool single_observed_file::save() {
+  if (content.size() > max_bytes || (too_long_ && file_stamp::of(path) == stamp_)) {
+    log_err << "Unable to save file: " << path.string() << " ("
+            << (too_long_ ? "the file on disk was too long to be read" : std::to_string(content.size()) + " bytes")
+            << ", more than the limit of " << max_bytes << ")" << std::endl;
+    return false;
+  }
   if (!write_file(path.string(), content)) {
     // The file on disk is as it was; the old time lets an outside edit still be seen.
     log_err << "Unable to save file: " << path.string() << " (" << std::strerror(errno) << ")" << std::endl;
-    return;
+    return false;
   }
+  too_long_ = false;
   stamp_ = file_stamp::of(path);
   last_write_time = write_time_of(stamp_);
+  return true;
 }
 
 void single_observed_file::check() {
   const file_stamp now = file_stamp::of(path);
   if (!now.present || now == stamp_) return;
-  content = read_file(path.string());
+  if (refused(now)) {
+    stamp_ = now;
+    return;
+  }
+  content = read_file(path.string(), max_bytes);
   on_change();
   stamp_ = now;
   last_write_time = write_time_of(now);

@@ -3,6 +3,7 @@
 // notification service of the operating system is used. The owner calls poll()/check()
 // (the back end every 2 s) and hears about changes synchronously.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "foundation/helpers.h"
 
 /// What a poll compares, all from one stat call: a save within the same tick of a coarse
 /// clock still changes the size or (saved through a rename) the inode.
@@ -57,9 +60,18 @@ class obs_base {
   obs_base(const std::filesystem::path& path, fs_observer* observer);
   /// Stores the path as it is, for children whose path is already canonical.
   obs_base(std::filesystem::path path, fs_observer* observer, bool already_canonical);
+  obs_base(const obs_base& other);
+  obs_base& operator=(const obs_base&) = default;
   /// Compares the disk with what was seen and reports the difference.
   virtual void poll() = 0;
-  virtual ~obs_base() = default;
+  virtual ~obs_base();
+
+  /// Files and folders observed now, in all trees together.
+  static size_t watched();
+  /// The most files and folders observed at once, in all trees together: each costs memory
+  /// and a stat call at every poll. Past it, further entries are not observed (nor even
+  /// looked at) until others are gone, with one warning each time the bound is reached.
+  static inline size_t max_watched = 65536;
 
   /// Receiver of the reports; not owned, must outlive this object.
   fs_observer* observer;
@@ -107,6 +119,10 @@ class obs_dir : public obs_base {
   /// then on_dir_changed once when anything directly inside was added or removed.
   void poll() override;
 
+  /// Folder levels listed below the observed folder; deeper folders are not observed (one
+  /// warning a run), so nesting cannot make listing or reporting recurse without end.
+  static inline unsigned max_depth = 64;
+
   /// Files by name (byte order, which is the order of removal reports).
   std::map<std::string, std::shared_ptr<obs_file>> files;
   /// Subfolders by name.
@@ -115,10 +131,10 @@ class obs_dir : public obs_base {
  private:
   /// (device, inode) of every folder listed in one tree.
   using visited_set = std::set<std::pair<uint64_t, uint64_t>>;
-  /// A child folder, `id` its (device, inode), listed through `fd`; -1 when it was not
-  /// opened (a repeat) or could not be (`error` says why).
+  /// A child folder `depth` levels down, `id` its (device, inode), listed through `fd`; -1
+  /// when it was not opened (a repeat) or could not be (`error` says why).
   obs_dir(std::filesystem::path path, fs_observer* observer, std::shared_ptr<visited_set> visited,
-          std::pair<uint64_t, uint64_t> id, int fd, int error);
+          std::pair<uint64_t, uint64_t> id, int fd, int error, unsigned depth);
   /// Claims `id` in the tree and lists the folder open on `fd` (closed here) when no other
   /// folder of the tree has it.
   void start(std::pair<uint64_t, uint64_t> id, int fd, int error);
@@ -140,20 +156,26 @@ class obs_dir : public obs_base {
   bool claimed_ = false;
   /// Whether the last attempt to list the folder failed (reported once).
   bool unlisted_ = false;
+  /// Levels below the observed folder (0 for it).
+  unsigned depth_ = 0;
 };
 
 /// One file whose content is kept in memory, reloaded when its write time changes.
 class single_observed_file {
  public:
   /// Reads the file when it exists and can be read; otherwise content and time stay empty.
-  explicit single_observed_file(std::filesystem::path path);
+  /// A file of more than `max_bytes` is not read: an error line names it, its size and the
+  /// bound, and it is not written over until it changes (what could not be read is kept).
+  explicit single_observed_file(std::filesystem::path path, size_t max_bytes = max_config_file_bytes);
 
   /// Writes content to the file and remembers the new write time, so that the next check
   /// does not take this write for an outside change. A failed write leaves the file as it
-  /// was and is reported on log_err with the file name.
-  virtual void save();
+  /// was and is reported on log_err with the file name, as is content longer than the
+  /// bound (it could not be read back) and a file on disk refused for its length: false.
+  virtual bool save();
   /// When the file exists and its write time differs: reloads content, calls on_change,
   /// then remembers the time (a throwing callback so gets another try at the next check).
+  /// A file grown past the bound is not read; the error line is written once per change.
   virtual void check();
   virtual ~single_observed_file() = default;
 
@@ -162,7 +184,14 @@ class single_observed_file {
   std::string content;
   /// Called after a reload; does nothing until the owner sets it.
   std::function<void()> on_change = [] {};
+  /// The most the file may hold.
+  size_t max_bytes;
 
  private:
+  /// Whether the stamp is that of a file too long to read (the error line is written).
+  bool refused(const file_stamp& now);
+
   file_stamp stamp_;
+  /// Set while the file on disk is one refused for its length.
+  bool too_long_ = false;
 };

@@ -302,3 +302,23 @@ TEST_F(FsObserver, UnreadableFolderIsKeptAndListedOnceReadable) {
   EXPECT_EQ(out, "[+f n/a.txt, +d n, ~d .][][+f n/locked/b.txt, ~d n/locked] Unable to list folder: " +
                      (root / "n" / "locked").string() + " (Permission denied)");
 }
+
+TEST_F(FsObserver, EntriesPastTheBoundsAreNotObservedUntilThereIsRoom) {
+  for (const char* f : {"flat/a", "flat/b", "flat/c", "deep/f/g"}) t.put(f);
+  const auto saved = std::pair(obs_base::max_watched, obs_dir::max_depth);
+  log_capture warn(log_warn);
+  obs_dir::max_depth = 0;
+  EXPECT_TRUE(obs_dir(root / "deep", &r).dirs.empty());
+  obs_dir::max_depth = saved.second;
+  obs_base::max_watched = obs_base::watched() + 3;  // the folder and two files
+  obs_dir d(root / "flat", &r);
+  EXPECT_EQ(d.files.size(), 2u);
+  // Removing an observed file makes room: a later poll takes the third one in.
+  fs::remove(d.files.begin()->second->path);
+  for (int i = 0; i < 3; ++i) d.poll();
+  EXPECT_EQ(d.files.size(), 2u);
+  obs_base::max_watched = saved.first;
+  std::string w;
+  for (const std::string& l : warn.lines) w += l.substr(0, 10) + ";";
+  EXPECT_EQ(w, "Folders mo;Observing ;");
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Text, file, name and command-line helpers shared by both programs.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -12,9 +13,31 @@
 /// regular files are read, never waiting for a writer.
 std::string read_file(const std::string& file_name);
 
+/// As read_file, for a file that anyone may make as long as they like: one of more than
+/// `max_bytes` is not read (a growing one no further than one byte past the bound) and
+/// throws "Unable to read file: <name> (<size> bytes, more than the limit of <max_bytes>)".
+std::string read_file(const std::string& file_name, size_t max_bytes);
+
 /// The content of the regular file open on `fd` into `text` ("" for anything that is no
 /// regular file); false when reading fails.
 bool read_open_file(int fd, std::string& text);
+
+/// The same with a bound: false, `text` empty and `size` above `max_bytes` for a longer
+/// file; `size` is the bytes read otherwise.
+bool read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size);
+
+/// The message of a file refused for its length, as read_file throws it.
+std::string too_long(const std::string& file_name, size_t size, size_t max_bytes);
+
+/// The most a configuration file of the back end may hold (vesk.cfg,
+/// model_perspectives.json, a project's .vcfg, a runtime's config_def.json): each is read
+/// whole and parsed at start-up or after a change, so its length bounds what that costs.
+constexpr size_t max_config_file_bytes = size_t{16} << 20;
+
+/// The most a file of a project read whole may hold (a referenced model; node sources,
+/// models and views as managed files): the editor could not save a longer one in one
+/// message, nor take it in one.
+constexpr size_t max_project_file_bytes = size_t{32} << 20;
 
 /// The path the open descriptor `fd` names now, links resolved; empty when it cannot be
 /// had (or the entry was removed). What was opened can so be checked after opening.

@@ -13,6 +13,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+/// The bytes of the forms of all runtimes held now.
+size_t forms_bytes = 0;
+
 bool allowed_in_name(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
 }
@@ -38,7 +41,10 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
   }
   json parsed;
   try {
-    parsed = parse_json_file(def_file, read_file(def_file.string()));
+    const std::string text = read_file(def_file.string(), max_forms_bytes - forms_bytes);
+    form_bytes_ = text.size();
+    forms_bytes += form_bytes_;
+    parsed = parse_json_file(def_file, text);
   } catch (const std::exception& e) {
     // An unreadable file must not make the runtime unusable; say why and go on without a form.
     log_err << def_file.string() << ": " << e.what() << std::endl;
@@ -50,5 +56,26 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
   log_err << "Error parsing " << def_file.string() << ". It must be an array." << std::endl;
   config_def = json::make_array(nullptr, 0);
 }
+
+runtime_dir::runtime_dir(const runtime_dir& o)
+    : name(o.name), path(o.path), config_def(o.config_def), form_bytes_(o.form_bytes_) {
+  forms_bytes += form_bytes_;
+}
+
+runtime_dir::runtime_dir(runtime_dir&& o) noexcept
+    : name(std::move(o.name)), path(std::move(o.path)), config_def(std::move(o.config_def)),
+      form_bytes_(o.form_bytes_) {
+  o.form_bytes_ = 0;
+}
+
+runtime_dir& runtime_dir::operator=(runtime_dir o) noexcept {
+  std::swap(name, o.name);
+  std::swap(path, o.path);
+  std::swap(config_def, o.config_def);
+  std::swap(form_bytes_, o.form_bytes_);
+  return *this;
+}
+
+runtime_dir::~runtime_dir() { forms_bytes -= form_bytes_; }
 
 }  // namespace vesk

@@ -2,6 +2,7 @@
 // One runtime folder ("rt_" + name in the runtimes folder): its name, where it is and the
 // configuration form it describes in "config_def.json".
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -15,6 +16,16 @@ class runtime_dir {
   /// Reads the folder. Throws vesk::util::bt_exception when the name holds anything but
   /// ASCII letters, digits, '-' and '_'. A bad "config_def.json" is logged, not thrown.
   explicit runtime_dir(const std::filesystem::path& path);
+  runtime_dir(const runtime_dir& other);
+  runtime_dir(runtime_dir&& other) noexcept;
+  runtime_dir& operator=(runtime_dir other) noexcept;
+  ~runtime_dir();
+
+  /// The bytes the "config_def.json" files of all runtimes held now may have together.
+  /// A form is a few lines; each is parsed and published in the back end's state, and a
+  /// workspace may hold many runtimes. A file past what is left is not read: an error
+  /// line names it, its size and the bytes left, and the runtime has an empty form.
+  static constexpr size_t max_forms_bytes = size_t{1} << 20;
 
   /// The folder's name without a leading "rt_".
   std::string name;
@@ -22,6 +33,10 @@ class runtime_dir {
   std::filesystem::path path;
   /// The array from "config_def.json"; an empty array when it is missing or no array.
   json config_def;
+
+ private:
+  /// The bytes of "config_def.json" this runtime counts against max_forms_bytes.
+  size_t form_bytes_ = 0;
 };
 
 }  // namespace vesk

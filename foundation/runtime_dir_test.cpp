@@ -1,8 +1,11 @@
 #include "foundation/runtime_dir.h"
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include "foundation/bt_exception.h"
+#include "foundation/helpers.h"
 #include "foundation/log_capture.h"
 #include "foundation/test_util.h"
 
@@ -47,4 +50,21 @@ TEST(RuntimeDir, ConfigDefinitionMustBeAnArray) {
     ASSERT_EQ(errors.lines.size(), lines) << text;
     EXPECT_EQ(errors.lines.back(), expected) << text;
   }
+}
+
+TEST(RuntimeDir, FormsOfAllRuntimesHeldHaveOneBound) {
+  temp_dir a, b;
+  // Two forms of 600 KiB: one fits, both do not, and the second fits once the first is gone.
+  const std::string form = "[" + std::string(600 << 10, ' ') + "]";
+  const fs::path second = b.put("config_def.json", form);
+  a.put("config_def.json", form);
+  log_capture errors(log_err);
+  auto first = std::make_unique<runtime_dir>(a.path);
+  EXPECT_EQ(runtime_dir(b.path).config_def.dump(), "[]");
+  ASSERT_EQ(errors.lines.size(), 2u);
+  EXPECT_EQ(errors.lines[0], second.string() + ": Unable to read file: " + second.string() + " (614402 bytes, more than "
+                                 "the limit of " + std::to_string(runtime_dir::max_forms_bytes - form.size()) + ")");
+  first.reset();
+  runtime_dir again(b.path);
+  EXPECT_EQ(errors.lines.size(), 2u);
 }

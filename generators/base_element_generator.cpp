@@ -1,5 +1,7 @@
 #include "generators/base_element_generator.h"
 
+#include <sys/stat.h>
+
 #include <utility>
 
 #include "foundation/helpers.h"
@@ -78,9 +80,39 @@ vesk::view_config base_element_generator::get_view_config() {
       log_err << "Unable to open referenced model: " << path << std::endl;
       return v;
     }
-    vesk::json model = parse_json_file(path, read_file(path));
+    // One request may name the same model (or links to one file) many times: the file is
+    // read and parsed again only when it is another one or has changed.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return v;
+    static struct {
+      dev_t dev = 0;
+      ino_t ino = 0;
+      off_t size = -1;
+      timespec mtime{};
+      vesk::view_config pins;
+    } last;
+    if (st.st_dev == last.dev && st.st_ino == last.ino && st.st_size == last.size &&
+        st.st_mtim.tv_sec == last.mtime.tv_sec && st.st_mtim.tv_nsec == last.mtime.tv_nsec) {
+      v.inputs = last.pins.inputs;
+      v.outputs = last.pins.outputs;
+      return v;
+    }
+    std::string text;
+    try {
+      text = read_file(path, max_project_file_bytes);
+    } catch (const std::exception& e) {
+      log_err << e.what() << std::endl;
+      return v;
+    }
+    vesk::json model = parse_json_file(path, text);
     // A model file that is not an object has no ports to offer.
     if (model.is_object()) add_port_pins(model["nodes"], v);
+    last.dev = st.st_dev;
+    last.ino = st.st_ino;
+    last.size = st.st_size;
+    last.mtime = st.st_mtim;
+    last.pins.inputs = v.inputs;
+    last.pins.outputs = v.outputs;
   } else if (kind == "input") {
     v.default_name = "in";
     v.outputs["out"] = vesk::output_pin("auto", "block");

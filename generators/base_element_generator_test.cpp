@@ -1,5 +1,7 @@
 #include "generators/base_element_generator.h"
 
+#include <fstream>
+
 #include "foundation/helpers.h"
 #include "foundation/test_util.h"
 #include "generators/generator_test_util.h"
@@ -82,4 +84,23 @@ TEST(BaseElementGenerator, ReferenceReadsPortsOfTheModelOrLogs) {
             R"("outputs":{"b":{"type":"auto","raster":"block"}}})");
   EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path)),
             R"({"default_name":"arr"})");
+  // Read again only when the file changed: other bytes of the same size in the same
+  // file under the old time are not read, a new time is.
+  const std::filesystem::path m = ws.path / "p/models/m.vmdl";
+  const std::string ports = R"({"node":"reference","prj":"p","mdl":"m"})";
+  view_json(base_block(ports, ws.path));
+  const auto when = std::filesystem::last_write_time(m);
+  std::string text = read_file(m.string());
+  std::ofstream(m, std::ios::in | std::ios::out) << text.replace(text.find("\"a\""), 3, "\"d\"");
+  std::filesystem::last_write_time(m, when);
+  EXPECT_EQ(view_json(base_block(ports, ws.path)).find("\"d\""), std::string::npos);
+  shift_write_time(m);
+  EXPECT_NE(view_json(base_block(ports, ws.path)).find("\"d\""), std::string::npos);
+  // A model past the bound is not read at all (a sparse file: nothing is written either).
+  const std::filesystem::path big = ws.put("p/models/big.vmdl");
+  std::filesystem::resize_file(big, max_project_file_bytes + 1);
+  cap.lines.clear();
+  EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"big"})", ws.path)),
+            R"({"default_name":"big"})");
+  EXPECT_EQ(cap.lines, names{"Unable to read file: " + big.string() + " (33554433 bytes, more than the limit of 33554432)"});
 }
