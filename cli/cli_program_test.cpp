@@ -1,7 +1,11 @@
 // vesk-cli as its callers see it: the real program, run in throw-away workspaces with
 // their own HOME; statuses, output lines and the files of the build directory.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +105,7 @@ TEST(CliProgram, OutputLinesOfABuildAndStart) {
 }
 
 TEST(CliProgram, FailuresAndTheirStatus) {
+  const std::string refusal = "Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured for runtime ";
   struct row {
     const char* name;
     std::string config;  // project configuration; empty: the default one
@@ -108,6 +113,7 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     std::vector<std::string> errors;
     int status;
     bool build_dir_made;
+    std::vector<std::string> warnings = {};
   } rows[] = {
       {"no model", R"({"model":"","runtime":"sim"})", "",
        {"e: No model to execute selected in your project configuration."}, 1, false},
@@ -121,10 +127,15 @@ TEST(CliProgram, FailuresAndTheirStatus) {
       {"failing build script", "", "build exits 2", {"e: Error compiling model..."}, 255, true},
       {"failing start script", "", "start exits 2", {"e: Error running model... Return code: 512"}, 255, true},
       // An exception is a failure: the caller must see it as one.
-      {"exception", "", "bad runtime folder",
+      {"exception", R"({"model":"m","runtime":"bad name"})", "bad runtime folder",
        {"e: An exception occured: Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured "
         "for runtime bad name"},
-       1, false},
+       1, false, {"w: Runtime folder '{tmp}/ws/rt_bad name' is skipped: " + refusal + "bad name"}},
+      // A folder the project does not select only costs a warning.
+      {"stray runtime folder", "", "stray runtime folder", {}, 0, true,
+       {"w: Runtime folder '{tmp}/ws/rt_old.bak' is skipped: " + refusal + "old.bak"}},
+      {"raster typo", "", "raster typo", {}, 0, true,
+       {"w: Raster 'r100sm' of block a is read as r100s: the characters after its unit are ignored"}},
       {"empty runtime name", R"({"model":"m","runtime":""})", "empty runtime",
        {"e: The selected runtime in your project configuration does not exist."}, 1, false},
       // Neither the working folder nor the program's folder has one ({tmp} the temporary folder).
@@ -142,6 +153,8 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     if (setup == "start exits 2") w.script("ws/rt_sim/start", "exit 2");
     if (setup == "bad runtime folder") fs::create_directories(w.ws / "rt_bad name");
     if (setup == "empty runtime") fs::create_directories(w.ws / "rt_");
+    if (setup == "stray runtime folder") fs::create_directories(w.ws / "rt_old.bak");
+    if (setup == "raster typo") w.model({cli_test::counter_block("a", "r100sm")});
     if (setup == "no runtimes folder") {
       fs::remove_all(w.cwd / "runtimes");
       w.exe = w.tmp.path / "bin" / "vesk-cli";
@@ -152,6 +165,12 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     std::vector<std::string> errors;
     for (const std::string& e : r.errors) errors.push_back(replace_all(e, "{tmp}", w.tmp.path.string()));
     EXPECT_EQ(errors, lines_with(res.out, "e: ")) << r.name << "\n" << res.out;
+    std::vector<std::string> warnings;
+    for (const std::string& e : r.warnings) warnings.push_back(replace_all(e, "{tmp}", w.tmp.path.string()));
+    EXPECT_EQ(warnings, lines_with(res.out, "w: ")) << r.name;
+    if (setup == "raster typo") {
+      EXPECT_TRUE(fs::exists(w.build_dir / "model" / "r100s.h"));
+    }
     EXPECT_EQ(r.status, res.status) << r.name;
     EXPECT_EQ(r.build_dir_made, fs::exists(w.build_dir)) << r.name;
     EXPECT_FALSE(fs::exists(w.project / "build-demo-../rt_sim")) << r.name;
@@ -169,6 +188,12 @@ TEST(CliProgram, BadInputFailsTheRun) {
   const std::string clash = "{\"nodes\":[" + cli_test::counter_block("counter__sum", "r10ms") +
                             R"(,{"name":"counter","type":"base","cfg":{"node":"subsystem","nodes":[)" +
                             cli_test::counter_block("sum", "r10ms") + "]}}]}";
+  const auto model_of = [](const std::string& block) { return "{\"nodes\":[" + block + "]}"; };
+  const std::string typo = model_of(R"({"name":"e","type":"expresion","cfg":{}})");
+  const std::string inner_typo =
+      model_of(R"({"name":"s","type":"base","cfg":{"node":"subsystem","nodes":[{"name":"e","type":"expresion"}]}})");
+  const std::string bad_cfg = model_of(R"({"name":"a","type":"class","cfg":[1]})");
+  const std::string bad_name = model_of(cli_test::counter_block("a", "r10ms") + R"(,{"name":{},"type":"class"})");
   struct row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // below the workspace
@@ -185,6 +210,24 @@ TEST(CliProgram, BadInputFailsTheRun) {
        "An exception occured: {ws}/demo/models/m.vmdl:2:8: syntax error in JSON text", 1, ""},
       {"model number", {{"demo/models/m.vmdl", R"({"nodes":-})"}}, {},
        "An exception occured: {ws}/demo/models/m.vmdl: malformed number in JSON text", 1, ""},
+      // An empty model would replace the last program by an empty one.
+      {"empty model", {{"demo/models/m.vmdl", ""}}, {},
+       "An exception occured: {ws}/demo/models/m.vmdl: holds no JSON value", 1, ""},
+      {"blank model", {{"demo/models/m.vmdl", " \n\t\r\n"}}, {},
+       "An exception occured: {ws}/demo/models/m.vmdl: holds no JSON value", 1, ""},
+      // Block faults name the block, its file and the key.
+      {"block type", {{"demo/models/m.vmdl", typo}}, {},
+       "An exception occured: generator 'expresion' not found (key \"type\") in block 'e' of model file "
+       "{ws}/demo/models/m.vmdl", 1, ""},
+      {"block type in a subsystem", {{"demo/models/m.vmdl", inner_typo}}, {},
+       "An exception occured: generator 'expresion' not found (key \"type\") in block 'e' of subsystem 's' of "
+       "model file {ws}/demo/models/m.vmdl", 1, ""},
+      {"block cfg", {{"demo/models/m.vmdl", bad_cfg}}, {},
+       "An exception occured: vesk::json: Types do not match (key \"cfg\") in block 'a' of model file "
+       "{ws}/demo/models/m.vmdl", 1, ""},
+      {"block name", {{"demo/models/m.vmdl", bad_name}}, {},
+       "An exception occured: vesk::json: Types do not match (key \"name\") in block 2 of model file "
+       "{ws}/demo/models/m.vmdl", 1, ""},
       {"referenced model", {{"demo/models/m.vmdl", reference}, {"demo/models/sub.vmdl", broken}}, {},
        "An exception occured: {ws}/demo/models/sub.vmdl:1:14: syntax error in JSON text", 1, ""},
       // A compile error ends the run with the build step's own status.
@@ -225,6 +268,8 @@ TEST(CliProgram, BadInputFailsTheRun) {
     EXPECT_EQ("", res.err) << r.name;
     EXPECT_EQ(r.trace, w.trace_text()) << r.name;
     EXPECT_EQ(!r.trace.empty(), fs::exists(w.build_dir / "model" / "model.h")) << r.name;
+    // A fault found before the build leaves no build directory behind.
+    EXPECT_EQ(!r.trace.empty(), fs::exists(w.build_dir)) << r.name;
   }
 }
 
@@ -287,6 +332,116 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
   EXPECT_EQ(255, res.status);
   EXPECT_FALSE(fs::exists(fresh.cwd / "ran"));
   EXPECT_EQ(1u, lines_with(res.out, "e: The build directory '").size()) << res.out;
+}
+
+TEST(CliProgram, StartAfterAFailedBuildSaysWhichProgramRuns) {
+  const std::string warning = "w: The latest build of '{dir}' failed: the program of the last successful build runs.";
+  struct row {
+    const char* name;
+    std::string setup;  // how the second build fails
+    std::vector<std::string> start;
+  } rows[] = {
+      {"build script", "build exits 2", {"-s"}},
+      {"compile fault", "unknown class", {"-s"}},
+      {"empty model", "empty model", {"--start"}},
+      {"build script, no try", "build exits 2", {"-nt", "-b"}},
+  };
+  for (const row& r : rows) {
+    workspace w;
+    ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
+    if (r.setup == "build exits 2") w.script("ws/rt_sim/build", "exit 2");
+    if (r.setup == "unknown class") w.model({cli_test::counter_block("a", "r10ms", "nothing")});
+    if (r.setup == "empty model") w.put("ws/demo/models/m.vmdl", "");
+    EXPECT_NE(0, w.run({"-b", w.vcfg.string()}).status) << r.name;
+    auto args = r.start;
+    args.push_back(w.vcfg.string());
+    const auto res = w.run(args);
+    EXPECT_EQ(std::vector<std::string>{replace_all(warning, "{dir}", w.build_dir.string())},
+              lines_with(res.out, "w: ")) << r.name << "\n" << res.out;
+    // A good build again: no warning.
+    w.script("ws/rt_sim/build", "exit 0");
+    w.model({cli_test::counter_block("a", "r10ms")});
+    ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status) << r.name;
+    EXPECT_TRUE(lines_with(w.run({"-s", w.vcfg.string()}).out, "w: ").empty()) << r.name;
+  }
+}
+
+TEST(CliProgram, FolderGivenForTheConfiguration) {
+  workspace w;
+  for (const std::string& arg : {std::string("."), w.project.string()}) {
+    const auto res = w.run({"-b", arg}, w.project);
+    EXPECT_EQ(std::vector<std::string>{"e: An exception occured: '" + arg +
+                                       "' is a folder; give the project's .vcfg file instead"},
+              lines_with(res.out, "e: ")) << res.out;
+    EXPECT_EQ(1, res.status);
+  }
+}
+
+/// Whether a process of `group` is left that is not a zombie.
+bool group_alive(pid_t group) {
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    if (e.path().filename().string().find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    pid_t ppid = 0, pgrp = 0;
+    rest >> state >> ppid >> pgrp;
+    if (pgrp == group && state != "Z") return true;
+  }
+  return false;
+}
+
+/// Waits up to 20 s for `pid` to end; its wait status, or -1 when it did not (then it is killed).
+int wait_bounded(pid_t pid) {
+  for (int i = 0; i < 2000; ++i) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+    ::usleep(10000);
+  }
+  ::kill(-pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
+  // SIGINT stands for Ctrl-C: the terminal sends it to vesk-cli's group only, as the
+  // script runs in a group of its own.
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    workspace w;
+    // A start script that runs until it is stopped, with a child of its own.
+    const std::string pid_file = vesk::shell_quote((w.tmp.path / "script.pid").string());
+    w.script("ws/rt_sim/start",
+             "echo $$ > " + pid_file + ".tmp\nmv " + pid_file + ".tmp " + pid_file + "\nsleep 300\necho not stopped");
+    ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
+    const fs::path out = w.tmp.path / "out.txt";
+    const pid_t pid = w.spawn({"-s", w.vcfg.string()}, out);
+    ASSERT_GT(pid, 0);
+    pid_t script = 0;
+    for (int i = 0; i < 1000 && script == 0; ++i) {
+      if (fs::exists(w.tmp.path / "script.pid")) {
+        script = std::atoi(read_file((w.tmp.path / "script.pid").string()).c_str());
+      } else {
+        ::usleep(10000);
+      }
+    }
+    const pid_t group = script > 0 ? ::getpgid(script) : -1;
+    EXPECT_GT(group, 0) << sig;
+    EXPECT_NE(pid, group) << sig;
+    ::kill(pid, sig);
+    const int status = wait_bounded(pid);
+    // Ended by the signal itself, or by exit 128 + signal.
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == sig) ||
+                (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig))
+        << sig << " " << status;
+    EXPECT_FALSE(group > 0 && group_alive(group)) << sig;
+    if (group > 0) ::kill(-group, SIGKILL);
+    const std::string text = read_file(out.string());
+    EXPECT_TRUE(lines_with(text, "e: ").empty()) << sig << "\n" << text;
+    EXPECT_EQ(std::string::npos, text.find("not stopped")) << sig;
+  }
 }
 
 }  // namespace
