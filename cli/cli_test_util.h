@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -92,25 +91,6 @@ struct workspace {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-  }
-
-  /// Starts the program with `args` in cwd, in a process group of its own (as the back
-  /// end starts it), standard output and error to `out`; returns its process id.
-  pid_t spawn(const std::vector<std::string>& args, const fs::path& out) const {
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    ::setpgid(0, 0);
-    ::setenv("HOME", home.c_str(), 1);
-    if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen("/dev/null", "r", stdin) ||
-        ::chdir(cwd.c_str()) != 0) {
-      ::_exit(126);
-    }
-    ::dup2(1, 2);
-    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(exe.c_str(), argv.data());
-    ::_exit(127);
   }
 
   /// Runs the program with `args` in `dir` (default: cwd) and this workspace's HOME.
