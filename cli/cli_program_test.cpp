@@ -366,8 +366,9 @@ TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
     w.script("ws/rt_sim/start", "echo $$ > " + vesk::shell_quote(pid.string()) + "\nsleep 300\necho not stopped");
     ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
     const auto q = [](const fs::path& p) { return vesk::shell_quote(p.string()); };
-    // Started as the back end does, in a group of its own; the shell notes how it ended.
-    ASSERT_EQ(0, std::system(("(cd " + q(w.cwd) + " && HOME=" + q(w.home) + " setsid " + q(w.exe) + " -s " +
+    // Started as the back end does, in a group of its own (and without the SIGINT ignore
+    // of a background command); the shell notes how it ended.
+    ASSERT_EQ(0, std::system(("(cd " + q(w.cwd) + " && HOME=" + q(w.home) + " setsid env --default-signal=INT " + q(w.exe) + " -s " +
                               q(w.vcfg) + " >" + q(w.trace) + " 2>&1 </dev/null & echo $! >" + q(cli_pid) +
                               "; wait $!; echo $? >" + q(status) + ") 2>/dev/null &").c_str()));
     for (int i = 0; i < 1000 && (read_file(pid.string()).empty() || read_file(cli_pid.string()).empty()); ++i)

@@ -81,10 +81,13 @@ int run_in_own_group(const std::string& command) {
   const int handled[] = {SIGTERM, SIGINT, SIGHUP, SIGCHLD};
   struct sigaction old_actions[4];
   for (int i = 0; i < 4; ++i) {
+    ::sigaction(handled[i], nullptr, &old_actions[i]);
+    // A signal ignored from the start (nohup, a background command) stays ignored.
+    if (old_actions[i].sa_handler == SIG_IGN && handled[i] != SIGCHLD) continue;
     struct sigaction a {};
     a.sa_handler = handled[i] == SIGCHLD ? child_ended : pass_on;
     sigemptyset(&a.sa_mask);
-    ::sigaction(handled[i], &a, &old_actions[i]);
+    ::sigaction(handled[i], &a, nullptr);
   }
 
   const pid_t child = ::fork();

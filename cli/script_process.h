@@ -18,7 +18,8 @@ constexpr int script_stop_grace_ms = 5000;
 /// SIGINT or SIGHUP arrives meanwhile, it is passed on to the script's group; once no
 /// process of that group is left (killed after script_stop_grace_ms at the latest) the
 /// program ends by that same signal, so its caller sees an ordinary stopped command
-/// (status 130 for SIGINT in a shell, the raw status 15 for SIGTERM).
+/// (status 130 for SIGINT in a shell, the raw status 15 for SIGTERM). A signal that was
+/// ignored when this was called stays ignored, by the script too.
 int run_in_own_group(const std::string& command);
 
 }  // namespace vesk
