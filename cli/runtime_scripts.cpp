@@ -69,7 +69,7 @@ namespace {
 int run_script(const fs::path& build_dir, const std::string& script) {
   // The children write to the same stdout; what we printed must come first.
   std::cout.flush();
-  return run_in_own_group(script_command(build_dir, script));
+  return run_script_command(script_command(build_dir, script));
 }
 
 }  // namespace

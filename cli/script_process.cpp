@@ -39,10 +39,18 @@ bool group_gone(pid_t group) {
   return ::kill(-group, 0) != 0 && errno == ESRCH;
 }
 
-/// Waits up to `ms` for the group to end; true when it did.
-bool wait_group(pid_t group, int ms) {
+/// Reaps ended children; true once none is left (as subreaper, the script's orphans count).
+bool children_gone() {
+  while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  return ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
+
+/// Waits up to `ms` for `gone` to hold; true when it did.
+template <typename F>
+bool wait_for(F gone, int ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!group_gone(group)) {
+  while (!gone()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -68,7 +76,13 @@ void child_ended(int) {}
 
 }  // namespace
 
-int run_in_own_group(const std::string& command) {
+int run_script_command(const std::string& command) {
+  // The back end starts us in a session of our own and stops the run by signalling our
+  // group, following up with SIGKILL: the script must be in that group, so that every such
+  // signal reaches the whole run at once, and must not get a request twice (the model takes
+  // a second one as "do not wait"). Anywhere else (a terminal, `timeout`, kill) only we may
+  // be signalled, so the script gets a group of its own and the request is passed on.
+  const bool separate_group = ::getsid(0) != ::getpid();
   // Processes of the script whose parent ended become ours, so they can be reaped and
   // the group seen empty.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -92,7 +106,7 @@ int run_in_own_group(const std::string& command) {
 
   const pid_t child = ::fork();
   if (child == 0) {
-    ::setpgid(0, 0);
+    if (separate_group) ::setpgid(0, 0);
     for (int i = 0; i < 4; ++i) ::sigaction(handled[i], &old_actions[i], nullptr);
     ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -100,8 +114,10 @@ int run_in_own_group(const std::string& command) {
   }
   int status = -1;
   if (child > 0) {
-    ::setpgid(child, child);  // also here, so the group exists before any request is passed on
-    script_group = child;
+    if (separate_group) {
+      ::setpgid(child, child);  // also here, so the group exists before any request is passed on
+      script_group = child;
+    }
     sigset_t wait_mask = old_mask;
     for (int s : handled) sigdelset(&wait_mask, s);
     for (;;) {
@@ -114,14 +130,27 @@ int run_in_own_group(const std::string& command) {
       if (stop_signal != 0) break;
       ::sigsuspend(&wait_mask);  // until the child ends or a request comes
     }
+    // A group signal reaches us and the script at once: the script's end may be seen
+    // before our request is handled.
+    sigset_t pending;
+    ::sigpending(&pending);
+    for (int s : stop_signals)
+      if (stop_signal == 0 && sigismember(&pending, s)) stop_signal = s;
     if (stop_signal != 0) {
-      // Further requests are passed on while the group ends (the model takes a second
-      // one as "do not wait").
+      // Further requests are passed on to a group of its own while it ends (the model
+      // takes a second one as "do not wait").
       sigset_t stops = stop_set();
       ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
-      if (!wait_group(child, script_stop_grace_ms)) {
-        ::kill(-child, SIGKILL);
-        wait_group(child, 1000);
+      if (!separate_group) {
+        if (!wait_for([child] { return group_gone(child); }, script_stop_grace_ms)) {
+          ::kill(-child, SIGKILL);
+          wait_for([child] { return group_gone(child); }, 1000);
+        }
+      } else if (!wait_for(children_gone, script_stop_grace_ms)) {
+        // What still runs is killed with us, the run being one group.
+        std::cout.flush();
+        std::fflush(nullptr);
+        ::kill(0, SIGKILL);
       }
       end_by(stop_signal);
     }
