@@ -1,5 +1,7 @@
 // Models as nodes, the project directory's sorting and flags, the workspace rescan, the
 // runtime scan and the block and file lists, on a real controller.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "backend/files_test_util.h"
@@ -226,6 +228,7 @@ TEST(FilesWorkspace, RescanFindsProjectsAndRuntimesAndWarnsOncePerBadName) {
   for (const char* d : {".hg", "my-project", "_tmp", "rt_", "rt_sim", "empty"}) fs::create_directories(env.ws / d);
   env.put("full/nodes/a.h", "//@node: class\nclass a {\n};\n");
   env.put("rt_sim/config_def.json", R"([{"key":"k"}])");
+  fs::create_directories(runtimes_dir / "old.bak");  // a stray installed runtime: skipped, not fatal
   log_capture warn(log_warn);
   env.start();
   vesk::workspace& w = env.ctl->workspace;
@@ -243,6 +246,10 @@ TEST(FilesWorkspace, RescanFindsProjectsAndRuntimesAndWarnsOncePerBadName) {
                 "'[a-zA-Z][a-zA-Z0-9_]*'.", l);
     }
   EXPECT_EQ(1u, warned);
+  const std::string stray = "Runtime folder '" + (runtimes_dir / "old.bak").string() +
+                            "' is skipped: Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error "
+                            "occured for runtime old.bak";
+  EXPECT_EQ(1, std::count(warn.lines.begin(), warn.lines.end(), stray));
 
   // Quiet again: nothing moved, no second warning; a new bad name warns once.
   fs::create_directories(env.ws / "x.y");
@@ -252,6 +259,8 @@ TEST(FilesWorkspace, RescanFindsProjectsAndRuntimesAndWarnsOncePerBadName) {
   size_t xy = 0;
   for (auto& l : warn.lines) xy += l.find("'x.y'") != std::string::npos;
   EXPECT_EQ(1u, xy);
+  env.ctl->scan_runtimes();
+  EXPECT_EQ(1, std::count(warn.lines.begin(), warn.lines.end(), stray));
 
   // A new empty project leaves the mark alone; one with a model sets it.
   fs::create_directories(env.ws / "later");

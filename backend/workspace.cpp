@@ -1,5 +1,6 @@
 #include "backend/workspace.h"
 
+#include <exception>
 #include <system_error>
 
 #include "backend/main_controller.h"
@@ -130,7 +131,16 @@ void main_controller::scan_runtimes() {
   // A missing runtimes folder means no installed runtimes; the workspace may still have some.
   std::error_code ec;
   if (fs::is_directory(runtimes_dir, ec)) {
-    for (const fs::path& folder : runtime_folders(runtimes_dir)) global_runtimes.emplace_back(folder);
+    for (const fs::path& folder : runtime_folders(runtimes_dir)) {
+      // A stray folder (a backup such as "old.bak") is skipped, as vesk-cli skips it,
+      // instead of ending the program; warned about once, like a bad workspace folder.
+      try {
+        global_runtimes.emplace_back(folder);
+      } catch (const std::exception& e) {
+        if (workspace.ignored.insert(folder.string()).second)
+          log_warn << "Runtime folder '" << folder.string() << "' is skipped: " << e.what() << std::endl;
+      }
+    }
   }
   state.rt_properties = vesk::json::make_object();
   for (runtime_dir& r : global_runtimes) state.rt_properties[r.name] = r.config_def;

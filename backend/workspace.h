@@ -43,7 +43,7 @@ class workspace {
   std::map<std::string, std::shared_ptr<project_dir>> projects;
   std::filesystem::path root;
   std::string own_project;
-  std::set<std::string> ignored;  ///< folder names warned about once; a set, as a rescan looks each up
+  std::set<std::string> ignored;  ///< folder names (paths of installed runtimes) warned about once; a set, as a rescan looks each up
   bool changed = false;
   vesk::main_controller& controller;
   std::map<std::string, std::shared_ptr<runtime_dir>> runtimes;

@@ -12,6 +12,7 @@
 #include "cli/json_input.h"
 #include "cli/runtime_scripts.h"
 #include "compiler/compiler.h"
+#include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 #include "foundation/project_config.h"
@@ -80,16 +81,34 @@ size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& c
   return unused;
 }
 
-runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir) {
+namespace {
+
+/// The runtime name a folder stands for: its name without a leading "rt_".
+std::string runtime_name_of(const fs::path& folder) {
+  std::string name = folder.filename().string();
+  if (starts_with(name, "rt_")) name.erase(0, 3);
+  return name;
+}
+
+}  // namespace
+
+runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir,
+                             refused_runtimes& refused) {
   runtime_map runtimes;
-  for (const fs::path& folder : runtime_folders(global_dir)) {
-    auto rt = std::make_shared<runtime_dir>(folder);
-    runtimes[rt->name] = rt;
-  }
+  // A stray folder (a backup such as "rt_old.bak") must not break the builds that do not
+  // use it: it is skipped, and an error only for the project that selects it.
+  const auto add = [&](const fs::path& folder) {
+    try {
+      auto rt = std::make_shared<runtime_dir>(folder);
+      runtimes[rt->name] = rt;
+    } catch (const std::exception& e) {
+      log_warn << "Runtime folder '" << folder.string() << "' is skipped: " << e.what() << std::endl;
+      refused[runtime_name_of(folder)] = e.what();
+    }
+  };
+  for (const fs::path& folder : runtime_folders(global_dir)) add(folder);
   for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {
-    if (!e.is_directory() || !starts_with(e.path().filename().string(), "rt_")) continue;
-    auto rt = std::make_shared<runtime_dir>(e.path());
-    runtimes[rt->name] = rt;
+    if (e.is_directory() && starts_with(e.path().filename().string(), "rt_")) add(e.path());
   }
   return runtimes;
 }
@@ -124,6 +143,14 @@ int build_model(const build_context& context) {
   const fs::path project_dir = project_folder_of(context.config_path);
   const fs::path workspace_dir = project_dir.parent_path();
 
+  // Until this build succeeds, the latest build of its directory counts as failed,
+  // whichever way it ends.
+  if (is_plain_runtime_name(config.runtime)) {
+    const fs::path dir = build_dir_of(project_dir, config.name, config.runtime);
+    std::error_code ec;
+    if (fs::is_directory(dir, ec)) note_build_result(dir, false);
+  }
+
   const fs::path model_file = project_dir / "models" / (config.model + ".vmdl");
   if (!path_exists(model_file)) {
     if (config.model.empty()) end_build("No model to execute selected in your project configuration.");
@@ -137,7 +164,9 @@ int build_model(const build_context& context) {
   collect_node_catalog(workspace_dir, catalog, &header_errors);
   const generator_registry registry = make_generator_registry(&catalog, workspace_dir.string(), &comp.files);
 
-  const runtime_map runtimes = collect_runtimes(runtimes_dir, workspace_dir);
+  refused_runtimes refused;
+  const runtime_map runtimes = collect_runtimes(runtimes_dir, workspace_dir, refused);
+  if (refused.count(config.runtime) != 0) throw_bt_exception(refused[config.runtime]);
   // Only a plain name may go into a path and a command; the empty name of an "rt_"
   // folder is let through here and refused after the compile.
   const auto rt = runtimes.find(config.runtime);
@@ -147,9 +176,6 @@ int build_model(const build_context& context) {
   }
   const fs::path build_dir = build_dir_of(project_dir, config.name, config.runtime);
   const fs::path model_dir = build_dir / "model";
-  fs::create_directories(build_dir);
-  fs::create_directories(model_dir);
-  fs::create_directories(build_dir / "resources");
 
   log_info << "Start compiling..." << std::endl;
   comp.base_name = "model";
@@ -160,6 +186,10 @@ int build_model(const build_context& context) {
   if (context.gui_output) comp.send_to_all = print_json_message;
   comp.compile(model);
   if (comp.error) return -1;
+  // Only a model that compiled gets a build directory: a fault leaves nothing behind.
+  fs::create_directories(build_dir);
+  fs::create_directories(model_dir);
+  fs::create_directories(build_dir / "resources");
   // A broken node source of a project that this model does not use (another project of
   // the workspace, say) is reported but must not fail this build.
   excuse_error_lines(unused_header_error_lines(header_errors, comp.compile_info, workspace_dir));
@@ -170,7 +200,9 @@ int build_model(const build_context& context) {
   sync_runtime_files(rt->second->path, config.runtime, build_dir, shared_dir);
   sync_workspace_nodes(ws_sync_context{comp.compile_info, build_dir}, workspace_dir);
   write_runtime_config(build_dir, config, config.runtime);
-  return run_build_script(build_dir);
+  const int status = run_build_script(build_dir);
+  note_build_result(build_dir, status == 0);
+  return status;
 }
 
 }  // namespace vesk

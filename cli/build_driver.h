@@ -29,6 +29,8 @@ using runtime_map = std::map<std::string, std::shared_ptr<runtime_dir>>;
 
 /// Compiles the project's model and prepares the build directory, then runs ./build.
 /// Returns -1 for an unknown runtime or a model fault, else the raw status of ./build.
+/// The build directory is made only for a model that compiled; until ./build succeeded
+/// an existing one is marked as holding a failed build (note_build_result).
 /// Ends the process with status 1 when no model file is selected or found, or when the
 /// runtime folder is gone. Other failures are thrown.
 int build_model(const build_context& context);
@@ -52,9 +54,14 @@ void collect_node_catalog(const std::filesystem::path& workspace_dir, node_catal
 size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& compile_info,
                                  const std::filesystem::path& workspace_dir);
 
+/// Runtime name -> why its folder was refused.
+using refused_runtimes = std::map<std::string, std::string>;
+
 /// The global runtime folders (every folder in `global_dir`), then the workspace's
-/// "rt_" folders over them; each keyed by its runtime name.
-runtime_map collect_runtimes(const std::filesystem::path& global_dir, const std::filesystem::path& workspace_dir);
+/// "rt_" folders over them; each keyed by its runtime name. A folder that runtime_dir
+/// refuses is skipped with a "w: " line naming it and noted in `refused`.
+runtime_map collect_runtimes(const std::filesystem::path& global_dir, const std::filesystem::path& workspace_dir,
+                             refused_runtimes& refused);
 
 /// Brings the model folder in line with the generated files: removes source and header
 /// files the compile no longer produced and writes each file whose text changed.

@@ -1,7 +1,12 @@
 // vesk-cli as its callers see it: the real program, run in throw-away workspaces with
 // their own HOME; statuses, output lines and the files of the build directory.
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +40,7 @@ TEST(CliProgram, CommandLineWithoutABuild) {
       {{"--bild", "demo.vcfg"}, "", 2, "vesk-cli: unknown option \"--bild\"\n" + usage},
       {{"-x", "-h", "demo.vcfg"}, "", 2, "vesk-cli: unknown option \"-x\"\n" + usage},
       {{"-x"}, "", 2, "vesk-cli: unknown option \"-x\"\n" + usage},
+      {{"-b", "."}, "i: Build model...\ne: An exception occured: '.' is a folder; give the project's .vcfg file instead\n", 1},
   };
   workspace w;
   for (const row& r : rows) {
@@ -101,6 +107,7 @@ TEST(CliProgram, OutputLinesOfABuildAndStart) {
 }
 
 TEST(CliProgram, FailuresAndTheirStatus) {
+  const std::string refusal = "Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured for runtime ";
   struct row {
     const char* name;
     std::string config;  // project configuration; empty: the default one
@@ -108,6 +115,7 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     std::vector<std::string> errors;
     int status;
     bool build_dir_made;
+    std::vector<std::string> warnings = {};
   } rows[] = {
       {"no model", R"({"model":"","runtime":"sim"})", "",
        {"e: No model to execute selected in your project configuration."}, 1, false},
@@ -121,10 +129,15 @@ TEST(CliProgram, FailuresAndTheirStatus) {
       {"failing build script", "", "build exits 2", {"e: Error compiling model..."}, 255, true},
       {"failing start script", "", "start exits 2", {"e: Error running model... Return code: 512"}, 255, true},
       // An exception is a failure: the caller must see it as one.
-      {"exception", "", "bad runtime folder",
+      {"exception", R"({"model":"m","runtime":"bad name"})", "bad runtime folder",
        {"e: An exception occured: Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured "
         "for runtime bad name"},
-       1, false},
+       1, false, {"w: Runtime folder '{tmp}/ws/rt_bad name' is skipped: " + refusal + "bad name"}},
+      // A folder the project does not select only costs a warning.
+      {"stray runtime folder", "", "stray runtime folder", {}, 0, true,
+       {"w: Runtime folder '{tmp}/ws/rt_old.bak' is skipped: " + refusal + "old.bak"}},
+      {"raster typo", "", "raster typo", {}, 0, true,
+       {"w: Raster 'r100sm' of block a is read as r100s: the characters after its unit are ignored"}},
       {"empty runtime name", R"({"model":"m","runtime":""})", "empty runtime",
        {"e: The selected runtime in your project configuration does not exist."}, 1, false},
       // Neither the working folder nor the program's folder has one ({tmp} the temporary folder).
@@ -142,6 +155,8 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     if (setup == "start exits 2") w.script("ws/rt_sim/start", "exit 2");
     if (setup == "bad runtime folder") fs::create_directories(w.ws / "rt_bad name");
     if (setup == "empty runtime") fs::create_directories(w.ws / "rt_");
+    if (setup == "stray runtime folder") fs::create_directories(w.ws / "rt_old.bak");
+    if (setup == "raster typo") w.model({cli_test::counter_block("a", "r100sm")});
     if (setup == "no runtimes folder") {
       fs::remove_all(w.cwd / "runtimes");
       w.exe = w.tmp.path / "bin" / "vesk-cli";
@@ -152,6 +167,12 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     std::vector<std::string> errors;
     for (const std::string& e : r.errors) errors.push_back(replace_all(e, "{tmp}", w.tmp.path.string()));
     EXPECT_EQ(errors, lines_with(res.out, "e: ")) << r.name << "\n" << res.out;
+    std::vector<std::string> warnings;
+    for (const std::string& e : r.warnings) warnings.push_back(replace_all(e, "{tmp}", w.tmp.path.string()));
+    EXPECT_EQ(warnings, lines_with(res.out, "w: ")) << r.name;
+    if (setup == "raster typo") {
+      EXPECT_TRUE(fs::exists(w.build_dir / "model" / "r100s.h"));
+    }
     EXPECT_EQ(r.status, res.status) << r.name;
     EXPECT_EQ(r.build_dir_made, fs::exists(w.build_dir)) << r.name;
     EXPECT_FALSE(fs::exists(w.project / "build-demo-../rt_sim")) << r.name;
@@ -169,6 +190,12 @@ TEST(CliProgram, BadInputFailsTheRun) {
   const std::string clash = "{\"nodes\":[" + cli_test::counter_block("counter__sum", "r10ms") +
                             R"(,{"name":"counter","type":"base","cfg":{"node":"subsystem","nodes":[)" +
                             cli_test::counter_block("sum", "r10ms") + "]}}]}";
+  const auto model_of = [](const std::string& block) { return "{\"nodes\":[" + block + "]}"; };
+  const std::string typo = model_of(R"({"name":"e","type":"expresion","cfg":{}})");
+  const std::string inner_typo =
+      model_of(R"({"name":"s","type":"base","cfg":{"node":"subsystem","nodes":[{"name":"e","type":"expresion"}]}})");
+  const std::string bad_cfg = model_of(R"({"name":"a","type":"class","cfg":[1]})");
+  const std::string bad_name = model_of(cli_test::counter_block("a", "r10ms") + R"(,{"name":{},"type":"class"})");
   struct row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // below the workspace
@@ -185,6 +212,24 @@ TEST(CliProgram, BadInputFailsTheRun) {
        "An exception occured: {ws}/demo/models/m.vmdl:2:8: syntax error in JSON text", 1, ""},
       {"model number", {{"demo/models/m.vmdl", R"({"nodes":-})"}}, {},
        "An exception occured: {ws}/demo/models/m.vmdl: malformed number in JSON text", 1, ""},
+      // An empty model would replace the last program by an empty one.
+      {"empty model", {{"demo/models/m.vmdl", ""}}, {},
+       "An exception occured: {ws}/demo/models/m.vmdl: holds no JSON value", 1, ""},
+      {"blank model", {{"demo/models/m.vmdl", " \n\t\r\n"}}, {},
+       "An exception occured: {ws}/demo/models/m.vmdl: holds no JSON value", 1, ""},
+      // Block faults name the block, its file and the key.
+      {"block type", {{"demo/models/m.vmdl", typo}}, {},
+       "An exception occured: generator 'expresion' not found (key \"type\") in block 'e' of model file "
+       "{ws}/demo/models/m.vmdl", 1, ""},
+      {"block type in a subsystem", {{"demo/models/m.vmdl", inner_typo}}, {},
+       "An exception occured: generator 'expresion' not found (key \"type\") in block 'e' of subsystem 's' of "
+       "model file {ws}/demo/models/m.vmdl", 1, ""},
+      {"block cfg", {{"demo/models/m.vmdl", bad_cfg}}, {},
+       "An exception occured: vesk::json: Types do not match (key \"cfg\") in block 'a' of model file "
+       "{ws}/demo/models/m.vmdl", 1, ""},
+      {"block name", {{"demo/models/m.vmdl", bad_name}}, {},
+       "An exception occured: vesk::json: Types do not match (key \"name\") in block 2 of model file "
+       "{ws}/demo/models/m.vmdl", 1, ""},
       {"referenced model", {{"demo/models/m.vmdl", reference}, {"demo/models/sub.vmdl", broken}}, {},
        "An exception occured: {ws}/demo/models/sub.vmdl:1:14: syntax error in JSON text", 1, ""},
       // A compile error ends the run with the build step's own status.
@@ -225,6 +270,8 @@ TEST(CliProgram, BadInputFailsTheRun) {
     EXPECT_EQ("", res.err) << r.name;
     EXPECT_EQ(r.trace, w.trace_text()) << r.name;
     EXPECT_EQ(!r.trace.empty(), fs::exists(w.build_dir / "model" / "model.h")) << r.name;
+    // A fault found before the build leaves no build directory behind.
+    EXPECT_EQ(!r.trace.empty(), fs::exists(w.build_dir)) << r.name;
   }
 }
 
@@ -287,6 +334,87 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
   EXPECT_EQ(255, res.status);
   EXPECT_FALSE(fs::exists(fresh.cwd / "ran"));
   EXPECT_EQ(1u, lines_with(res.out, "e: The build directory '").size()) << res.out;
+}
+
+TEST(CliProgram, StartAfterAFailedBuildSaysWhichProgramRuns) {
+  // How the second build fails, and how the start is asked for.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+      {"build script", {"-s"}}, {"compile fault", {"--start"}}, {"build script", {"-nt", "-b"}}};
+  for (const auto& [fault, start] : rows) {
+    workspace w;
+    ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
+    if (fault == "build script") w.script("ws/rt_sim/build", "exit 2");
+    if (fault == "compile fault") w.model({cli_test::counter_block("a", "r10ms", "nothing")});
+    EXPECT_NE(0, w.run({"-b", w.vcfg.string()}).status) << fault;
+    auto args = start;
+    args.push_back(w.vcfg.string());
+    EXPECT_EQ(std::vector<std::string>{"w: The latest build of '" + w.build_dir.string() +
+                                       "' failed: the program of the last successful build runs."},
+              lines_with(w.run(args).out, "w: ")) << fault;
+    // A good build again: no warning.
+    w.script("ws/rt_sim/build", "exit 0");
+    w.model({cli_test::counter_block("a", "r10ms")});
+    ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status) << fault;
+    EXPECT_TRUE(lines_with(w.run({"-s", w.vcfg.string()}).out, "w: ").empty()) << fault;
+  }
+}
+
+TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
+  // Orphans of the run become ours, so that they can be reaped and the group seen empty.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  struct row {
+    int sig;
+    bool session;   // started as the back end starts it, leading a session of its own
+    bool to_group;  // the signal goes to vesk-cli's group, not to vesk-cli alone
+  } rows[] = {
+      // SIGINT stands for Ctrl-C, which reaches vesk-cli's group only: the script has its own.
+      {SIGTERM, false, false}, {SIGINT, false, true}, {SIGHUP, false, false},
+      // The back end's stops: the script shares the group, so each signal reaches all at once.
+      {SIGTERM, true, true}, {SIGKILL, true, true},
+  };
+  for (const row& r : rows) {
+    workspace w;
+    const fs::path pid = w.put("pid", "");
+    w.script("ws/rt_sim/start", "echo $$ > " + vesk::shell_quote(pid.string()) + "\nsleep 300\necho not stopped");
+    ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
+    const auto q = [](const fs::path& p) { return vesk::shell_quote(p.string()); };
+    const std::string cmd = "cd " + q(w.cwd) + " && HOME=" + q(w.home) + " exec " + q(w.exe) + " -s " + q(w.vcfg) +
+                            " >" + q(w.trace) + " 2>&1 </dev/null";
+    const pid_t cli = ::fork();
+    if (cli == 0) {
+      if (r.session) ::setsid();
+      else ::setpgid(0, 0);
+      ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(cli, 0);
+    for (int i = 0; i < 1000 && read_file(pid.string()).empty(); ++i) ::usleep(10000);
+    const pid_t group = ::getpgid(std::atoi(read_file(pid.string()).c_str()));
+    EXPECT_EQ(r.session, cli == group) << r.sig;
+    ::kill(r.to_group ? -cli : cli, r.sig);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 2000 && !(ended = ::waitpid(cli, &status, WNOHANG) == cli); ++i) ::usleep(10000);
+    if (!ended) {
+      ::kill(-cli, SIGKILL);
+      ::waitpid(cli, nullptr, 0);
+    }
+    // Ended by the signal itself (the back end takes the raw status 15 as its own stop),
+    // with nothing of the run left.
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.sig) << r.sig << " " << status;
+    ASSERT_GT(group, 1);
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+      while (::waitpid(-group, nullptr, WNOHANG) > 0) {
+      }
+      gone = ::kill(-group, 0) == -1 && errno == ESRCH;
+      if (!gone) ::usleep(10000);
+    }
+    EXPECT_TRUE(gone) << r.sig << " " << r.session;
+    ::kill(-group, SIGKILL);
+    EXPECT_TRUE(lines_with(w.trace_text(), "e: ").empty()) << r.sig << "\n" << w.trace_text();
+    EXPECT_EQ(std::string::npos, w.trace_text().find("not stopped")) << r.sig;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "cli/file_write.h"
 #include "cli/json_input.h"
+#include "cli/script_process.h"
 #include "foundation/log_stream.h"
 #include "foundation/runtime_dir.h"
 
@@ -68,10 +69,22 @@ namespace {
 int run_script(const fs::path& build_dir, const std::string& script) {
   // The children write to the same stdout; what we printed must come first.
   std::cout.flush();
-  return std::system(script_command(build_dir, script).c_str());
+  return run_script_command(script_command(build_dir, script));
 }
 
 }  // namespace
+
+const char* const failed_build_marker = "last-build-failed";
+
+void note_build_result(const fs::path& build_dir, bool succeeded) {
+  const fs::path marker = build_dir / failed_build_marker;
+  std::error_code ec;
+  if (succeeded) {
+    fs::remove(marker, ec);
+  } else {
+    write_text_file(marker, "The latest build of this directory failed; ./start runs the last successful one.\n");
+  }
+}
 
 int run_build_script(const fs::path& build_dir) {
   log_info << "Build runtime..." << std::endl;
@@ -94,6 +107,10 @@ int start_runtime(const fs::path& config_path) {
     log_err << "The build directory '" << build_dir.string()
             << "' does not exist. Build the project first (vesk-cli -b)." << std::endl;
     return -1;
+  }
+  if (fs::exists(build_dir / failed_build_marker, ec)) {
+    log_warn << "The latest build of '" << build_dir.string()
+             << "' failed: the program of the last successful build runs." << std::endl;
   }
   log_info << "Start runtime..." << std::endl;
   const int status = run_script(build_dir, "start");

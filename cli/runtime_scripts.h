@@ -34,12 +34,20 @@ std::filesystem::path project_folder_of(const std::filesystem::path& config_path
 void write_runtime_config(const std::filesystem::path& build_dir, const project_config_file& config,
                           const std::string& runtime_name);
 
+/// The file in a build directory whose presence says that its latest build failed.
+extern const char* const failed_build_marker;
+
+/// Writes (`succeeded` false) or removes the failed_build_marker of `build_dir`.
+void note_build_result(const std::filesystem::path& build_dir, bool succeeded);
+
 /// Logs "Build runtime...", runs ./build; returns the raw wait status from system().
 int run_build_script(const std::filesystem::path& build_dir);
 
 /// The start step: derives the build directory from the configuration file alone, logs
 /// "Start runtime..." and runs ./start; returns its raw wait status (-1 for a runtime
-/// name that is not plain or a build directory that does not exist yet).
+/// name that is not plain or a build directory that does not exist yet). A build
+/// directory whose latest build failed gives a "w: " line first: the program of the last
+/// successful build is the one that runs.
 int start_runtime(const std::filesystem::path& config_path);
 
 }  // namespace vesk

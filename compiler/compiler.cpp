@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "compiler/rasters.h"
+#include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 
@@ -55,6 +56,31 @@ void compiler::report_duplicate_names(const std::vector<std::string>& names, con
 std::string compiler::level_text(const std::string& file, const std::string& subsystem) {
   return (subsystem.empty() ? std::string() : "subsystem '" + subsystem + "' of ") + "model file " +
          (file.empty() ? "(unnamed)" : std::filesystem::path(file).lexically_normal().string());
+}
+
+std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t position, const std::string& shown,
+                                                   const std::string& file, const std::string& subsystem) {
+  try {
+    return std::make_shared<compiler_node>(e, this);
+  } catch (const std::exception& ex) {
+    // The key at fault: a text that is no text, a cfg that is no object, or a type that
+    // names no generator.
+    std::string key;
+    for (const char* k : {"name", "type", "raster"}) {
+      if (!key.empty() || !e.is_object() || !e.contains(k)) continue;
+      try {
+        e[k].get_string();
+      } catch (const std::exception&) {
+        key = k;
+      }
+    }
+    if (key.empty() && e.is_object() && e.contains("cfg") && !e["cfg"].is_object() && !e["cfg"].is_null()) key = "cfg";
+    if (key.empty() && e.is_object() && generators.count(e["type"].get_string()) == 0) key = "type";
+    const bool named = key != "name" && !shown.empty();
+    throw_bt_exception(std::string(ex.what()) + (key.empty() ? "" : " (key \"" + key + "\")") + " in " +
+                       (named ? "block '" + shown + "'" : "block " + std::to_string(position)) + " of " +
+                       level_text(file, subsystem));
+  }
 }
 
 std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n) {
@@ -147,7 +173,9 @@ void compiler::compile(const vesk::json& model_json) {
   vesk::json node_list_json = model.is_object() ? model["nodes"] : vesk::json();
   std::vector<std::string> names;
   for (auto it = node_list_json.begin(); it != node_list_json.end(); ++it) {
-    auto n = std::make_shared<compiler_node>(*(*it).value, this);
+    vesk::json& e = *(*it).value;
+    const std::string shown = e.is_object() && e.contains("name") && e["name"].is_string() ? e["name"].get_string() : "";
+    auto n = make_block(e, names.size() + 1, shown, model_file, "");
     nodes[n->name] = n;
     names.push_back(n->name);
   }

@@ -93,6 +93,11 @@ class compiler {
   /// Where a level of blocks stands, for reports: "model file F" or "subsystem 'p' of
   /// model file F" (`subsystem` is the dotted path within the file).
   static std::string level_text(const std::string& file, const std::string& subsystem);
+  /// The block `e` (the `position`th, from 1, of its level; `shown` its name as written
+  /// there). What its construction throws is thrown again with the block, the level
+  /// and, when it can be told, the key at fault added.
+  std::shared_ptr<compiler_node> make_block(vesk::json& e, size_t position, const std::string& shown,
+                                            const std::string& file, const std::string& subsystem);
   /// Sets a generator up for writing the code of `n`.
   std::shared_ptr<vesk::generator> configured_generator(compiler_node& n);
   void write_model_header_head();

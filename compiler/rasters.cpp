@@ -23,7 +23,7 @@ const unit read_units[] = {{"ns", 1ULL},          {"us", 1000ULL},          {"ms
 
 }  // namespace
 
-uint64_t parse_interval(const std::string& text) {
+uint64_t parse_interval(const std::string& text, size_t* read) {
   if (text.empty() || text[0] == 'a') return 0;
   size_t pos = 0;
   while (pos < text.size() && text[pos] == 'r') ++pos;
@@ -38,6 +38,7 @@ uint64_t parse_interval(const std::string& text) {
   for (const unit& u : read_units) {
     if (text.compare(pos, std::char_traits<char>::length(u.text), u.text) != 0) continue;
     if (number > UINT64_MAX / u.ns) return 0;
+    if (read != nullptr) *read = pos + std::char_traits<char>::length(u.text);
     return number * u.ns;
   }
   return 0;
@@ -60,8 +61,14 @@ void compiler::resolve_rasters() {
     n->placed = false;
     if (!is_rate_transition(*n)) {
       if (n->raster.empty()) n->raster = "auto";
-      uint64_t interval = parse_interval(n->raster);
+      size_t read = 0;
+      uint64_t interval = parse_interval(n->raster, &read);
       if (interval != 0) {
+        // Kept as read, but a typo ("r100sm") must not change the period in silence.
+        if (read < n->raster.size()) {
+          log_warn << "Raster '" << n->raster << "' of block " << name << " is read as " << raster_name(interval)
+                   << ": the characters after its unit are ignored" << std::endl;
+        }
         n->raster = raster_name(interval);
       } else if (n->raster != "auto" && n->raster != "default" && n->raster != "source" &&
                  n->raster.compare(0, 2, "a_") != 0) {

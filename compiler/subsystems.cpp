@@ -161,9 +161,12 @@ void compiler::resolve_subsystems() {
     vesk::json& inner_nodes = s.cfg["nodes"];
     for (auto it = inner_nodes.begin(); it != inner_nodes.end(); ++it) {
       vesk::json& e = *(*it).value;
-      const std::string inner = e["name"].get_string();
-      e["name"] = sname + "__" + inner;
-      auto x = std::make_shared<compiler_node>(e, this);
+      // A name of the wrong kind is left for make_block to report, with the block's place.
+      const vesk::json& given = e["name"];
+      const bool text = given.is_string() || given.is_number() || given.is_null();
+      const std::string inner = text ? given.get_string() : std::string();
+      if (text) e["name"] = sname + "__" + inner;
+      auto x = make_block(e, inner_names.size() + 1, inner, at.file, at.path);
       for (auto& [pin, c] : x->inputs) c.node = sname + "__" + c.node;
       if (x->is_base("output")) {
         p.out[inner] = x->name;
