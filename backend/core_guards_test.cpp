@@ -117,8 +117,14 @@ TEST(CoreBuildOutput, LinesAreCutAndRouted) {
       {"\n\n", true, {}, false},
   };
   for (const step& s : steps) {
-    EXPECT_EQ(lines.take(s.bytes, s.flush), s.lines) << s.bytes;
-    EXPECT_EQ(lines.holds_message(), s.holds_message) << s.bytes;
+    std::vector<build_output_line> out;
+    lines.start_poll();
+    lines.take(s.bytes.data(), s.bytes.size(), out);
+    if (s.flush) lines.flush(out);
+    std::vector<std::string> texts;
+    for (const build_output_line& l : out) texts.push_back(l.text);
+    EXPECT_EQ(texts, s.lines) << s.bytes;
+    EXPECT_EQ(lines.waits(), s.holds_message) << s.bytes;
   }
   struct route {
     const char* line;

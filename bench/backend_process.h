@@ -2,6 +2,7 @@
 // The real back end for the benchmarks: `vesk --no-gui` on an empty project in a
 // temporary folder with its own HOME, stopped and removed with the object.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,8 +31,12 @@ struct backend_process {
     std::ofstream(root / "out.txt");
     gui_port = static_cast<uint16_t>(20000 + std::random_device()() % 20000);
     model_port = static_cast<uint16_t>(gui_port + 1);
+    const pid_t parent = ::getpid();
     pid = ::fork();
     if (pid == 0) {
+      // The back end ends with the benchmark, also when the benchmark is killed.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(126);
       ::setenv("HOME", (root / "home").c_str(), 1);
       if (!std::freopen((root / "out.txt").c_str(), "w", stdout)) ::_exit(126);
       const std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
