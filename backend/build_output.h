@@ -15,7 +15,7 @@ constexpr size_t build_text_limit = 64u << 10;
 /// The most bytes one line keeps: a three-character prefix and build_text_limit.
 constexpr size_t build_line_limit = 3 + build_text_limit;
 /// The most lines one poll hands out; later lines that end in the same poll are dropped.
-constexpr size_t build_poll_line_limit = 1000;
+constexpr size_t build_poll_line_limit = 250;
 /// The most line bytes one poll hands out (a line begun within it is kept whole).
 constexpr size_t build_poll_byte_limit = 1u << 20;
 /// The most bytes one poll reads from a child's pipe; the child waits for the rest.

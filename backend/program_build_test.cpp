@@ -94,6 +94,46 @@ TEST(ProgramBuild, OutputIsRoutedByPrefixAndLinesAreNeverSplit) {
   }, 10000, from), 0);
 }
 
+TEST(ProgramBuild, FloodsAreCutCountedAndKeepMemoryBounded) {
+  const std::string huge = std::to_string(12u << 20);
+  struct row {
+    std::string script;
+    std::vector<std::string> want;  // beginnings of entries that come in this order
+    size_t lines;                   // console lines written: kept and dropped add up to it
+  };
+  const std::vector<row> rows = {
+      {"printf 'j: {\"cmd\":\"x\",\"t\":\"'; head -c " + huge + " /dev/zero | tr '\\0' a; printf '\"}\\ni: after\\n'",
+       {"error|Build output message of " + std::to_string((12u << 20) + 18) +
+            " bytes is longer than 65536 bytes and was skipped: j: {\"cmd\":\"x\",\"t\":\"aaa",
+        "info|after"},
+       0},
+      {"head -c 1048576 /dev/zero | tr '\\0' a; printf '\\ni: after\\n'",
+       {"console|" + std::string(65507, 'a') + " [... 983069 more bytes cut]", "info|after"}, 0},
+      {"yes 'a console line of forty bytes or so' | head -n 100000", {"warn|Too much build output: "}, 100000},
+  };
+  for (const row& r : rows) {
+    program p;
+    p.stub_cli(r.script + "\nexit 3");
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    ASSERT_TRUE(e.answers());
+    const size_t before = p.peak_memory_kib();
+    e.send(R"({"cmd":"build"})");
+    ASSERT_GE(e.wait_log("error", "Build failed. Exit status: 768", 30000), 0) << r.script;
+#ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
+    EXPECT_LT(p.peak_memory_kib(), before + (8u << 10)) << r.script;  // a whole line would be 12 MiB
+#endif
+    size_t next = 0, kept = 0, dropped = 0;
+    for (const std::string& s : entries(e)) {
+      if (next < r.want.size() && s.rfind(r.want[next], 0) == 0) ++next;
+      if (s.rfind("console|a console line", 0) == 0) ++kept;
+      if (s.rfind("warn|Too much build output: ", 0) == 0) dropped += std::stoul(s.substr(28));
+    }
+    EXPECT_EQ(next, r.want.size()) << r.script;
+    EXPECT_EQ(kept + dropped, r.lines) << r.script;
+  }
+}
+
 TEST(ProgramBuild, FailureStatusesAndKill) {
   struct row {
     const char* script;
@@ -164,7 +204,8 @@ TEST(ProgramBuild, VersionControlGuiStartsInTheProjectAndIsReplaced) {
   fs::create_directories(p.prj / ".git");
   const fs::path trace = p.tmp.path / "vcs.txt";
   const fs::path tool = p.tmp.path / "tools" / "fake vcs";
-  p.script(tool, "echo \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
+  // It writes more than a pipe holds first: only a reader lets it go on.
+  p.script(tool, "head -c 3000000 /dev/zero\necho \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
   p.tmp.put("home/.config/vesk/vesk.cfg", "{\"git_tool\":\"" + tool.string() + "\"}");
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);

@@ -22,10 +22,20 @@ struct backend_process {
   pid_t pid = -1;
   uint16_t gui_port = 0, model_port = 0;
 
-  explicit backend_process(const std::string& name) {
+  /// With `cli_script`, a copy of the program runs with a stub build tool beside it: a
+  /// shell script of that body.
+  explicit backend_process(const std::string& name, const std::string& cli_script = "") {
     namespace fs = std::filesystem;
     root = fs::temp_directory_path() / (name + "_" + std::to_string(::getpid()));
     fs::create_directories(root / "home");
+    std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
+    if (!cli_script.empty()) {
+      for (const char* d : {"bin/shared", "bin/runtimes"}) fs::create_directories(root / d);
+      fs::copy_file(exe, root / "bin" / "vesk", fs::copy_options::overwrite_existing);
+      exe = (root / "bin" / "vesk").string();
+      std::ofstream(root / "bin" / "vesk-cli") << "#!/bin/sh\n" << cli_script << "\n";
+      fs::permissions(root / "bin" / "vesk-cli", fs::perms::owner_all);
+    }
     fs::create_directories(root / "ws" / "demo" / "models");
     std::ofstream(root / "ws" / "demo" / "demo.vcfg") << "{}";
     std::ofstream(root / "out.txt");
@@ -39,7 +49,6 @@ struct backend_process {
       if (::getppid() != parent) ::_exit(126);
       ::setenv("HOME", (root / "home").c_str(), 1);
       if (!std::freopen((root / "out.txt").c_str(), "w", stdout)) ::_exit(126);
-      const std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
       const std::string gp = std::to_string(gui_port), mp = std::to_string(model_port);
       const std::string cfg = (root / "ws" / "demo" / "demo.vcfg").string();
       ::execl(exe.c_str(), exe.c_str(), "--no-gui", "-gp", gp.c_str(), "-mp", mp.c_str(), cfg.c_str(), nullptr);
