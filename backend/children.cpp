@@ -1,9 +1,11 @@
 // The controller's child processes: the editor, the build tool (which also runs the model)
-// and the 200 ms poll that watches the editor and reads the build's output.
+// and the 200 ms poll that watches the editor and reads the children's output, a bounded
+// amount each time.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -35,6 +37,52 @@ class error_watch {
  private:
   log_stream::sink_fn saved_;
 };
+
+/// Reads what `task`'s child wrote, up to build_poll_read_limit bytes, and passes it on
+/// in pieces; returns how many bytes it read. Past the limit the child waits.
+template <typename Take>
+size_t read_output(command_task& task, Take take) {
+  static char chunk[64 << 10];
+  size_t got = 0;
+  while (task.pipe_fd[0] >= 0 && got < build_poll_read_limit) {
+    const ssize_t n = ::read(task.pipe_fd[0], chunk, std::min(sizeof chunk, build_poll_read_limit - got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+    take(chunk, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+/// Logs one line of the build's output, or passes its message on to the editor.
+void handle_build_line(main_controller& c, const build_output_line& line) {
+  const build_line_route route = route_build_line(line.text);
+  if (route.type != "json") {
+    c.add_log_entry(route.type, build_entry_text(line, route.skip));
+    return;
+  }
+  if (line.length > line.text.size()) {
+    log_err << "Build output message of " << line.length - route.skip << " bytes is longer than "
+            << build_text_limit << " bytes and was skipped: " << line.text.substr(0, 80) << std::endl;
+    return;
+  }
+  vesk::json message;
+  bool bad = false;
+  {
+    error_watch errors;
+    try {
+      message = vesk::json::parse(route.text);
+    } catch (const std::exception& e) {
+      log_err << "json_parse_error: " << e.what() << std::endl;
+      bad = true;
+    }
+    bad = bad || errors.seen;
+  }
+  if (bad) {
+    log_err << "Build output line is no valid JSON and was skipped: " << line.text << std::endl;
+    return;
+  }
+  c.send_to_gui(message);
+}
 
 }  // namespace
 
@@ -86,6 +134,11 @@ void main_controller::kill_build() {
 }
 
 void main_controller::poll_processes() {
+  // The editor's and the version-control GUI's output is read only so that they never
+  // wait on a full pipe.
+  for (const std::shared_ptr<command_task>& t : {gui_task, vcs_task}) {
+    if (t) read_output(*t, [](const char*, size_t) {});
+  }
   if (gui && gui_task) {
     int status = 0;
     if (gui_task->pid <= 0 || ::waitpid(gui_task->pid, &status, WNOHANG) != 0) {
@@ -104,53 +157,20 @@ void main_controller::poll_processes() {
 
   // Keep the task while its lines are handled: a command among them may replace it.
   std::shared_ptr<command_task> task = build_task;
-  const auto read_pipe = [&task] {
-    std::string bytes;
-    char chunk[1000];
-    for (;;) {
-      if (task->pipe_fd[0] < 0) break;
-      ssize_t n = ::read(task->pipe_fd[0], chunk, sizeof chunk);
-      if (n <= 0) break;
-      bytes.append(chunk, static_cast<size_t>(n));
-    }
-    return bytes;
-  };
-  std::string bytes = read_pipe();
-  bool ended = false;
+  // The end is looked at first: once the child has ended, one read takes all it wrote
+  // (its pipe holds less than a poll reads).
   int status = task->status;
   const int r = task->pid > 0 ? ::waitpid(task->pid, &status, WNOHANG) : -1;
   if (r > 0) task->status = status;
-  if (r != 0) {
-    ended = true;
-    bytes += read_pipe();  // what the child wrote just before it ended
-  }
-  // A line still being written stays for the next poll, unless no more is coming soon; a
-  // "j: " message waits for its line end however long that takes.
-  const bool flush = ended || (bytes.empty() && !build_output.holds_message());
-  for (const std::string& line : build_output.take(bytes, flush)) {
-    const build_line_route route = route_build_line(line);
-    if (route.type != "json") {
-      add_log_entry(route.type, route.text);
-      continue;
-    }
-    vesk::json message;
-    bool bad = false;
-    {
-      error_watch errors;
-      try {
-        message = vesk::json::parse(route.text);
-      } catch (const std::exception& e) {
-        log_err << "json_parse_error: " << e.what() << std::endl;
-        bad = true;
-      }
-      bad = bad || errors.seen;
-    }
-    if (bad) {
-      log_err << "Build output line is no valid JSON and was skipped: " << line << std::endl;
-      continue;
-    }
-    send_to_gui(message);
-  }
+  const bool ended = r != 0;
+  std::vector<build_output_line> lines;
+  build_output.start_poll();
+  const size_t got = read_output(*task, [&](const char* data, size_t size) { build_output.take(data, size, lines); });
+  // A line still being written stays for the next poll, unless no more is coming soon.
+  if (ended || (got == 0 && !build_output.waits())) build_output.flush(lines);
+  for (const build_output_line& line : lines) handle_build_line(*this, line);
+  const std::string note = build_output.end_poll(ended);
+  if (!note.empty()) log_warn << note << std::endl;
   if (ended && task == build_task) {
     const int s = task->status;
     if (s != 0 && s != 15) {

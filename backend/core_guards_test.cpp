@@ -117,8 +117,40 @@ TEST(CoreBuildOutput, LinesAreCutAndRouted) {
       {"\n\n", true, {}, false},
   };
   for (const step& s : steps) {
-    EXPECT_EQ(lines.take(s.bytes, s.flush), s.lines) << s.bytes;
-    EXPECT_EQ(lines.holds_message(), s.holds_message) << s.bytes;
+    std::vector<build_output_line> out;
+    lines.start_poll();
+    lines.take(s.bytes.data(), s.bytes.size(), out);
+    if (s.flush) lines.flush(out);
+    std::vector<std::string> texts;
+    for (const build_output_line& l : out) texts.push_back(l.text);
+    EXPECT_EQ(texts, s.lines) << s.bytes;
+    EXPECT_EQ(lines.waits(), s.holds_message) << s.bytes;
+  }
+  // A poll hands out a bounded number of lines and counts the rest, also a dropped line
+  // that ends in the next poll; a long line keeps its beginning and its length.
+  std::string flood;
+  for (size_t i = 0; i < build_poll_line_limit + 500; ++i) flood += "x\n";
+  const std::string long_line(build_line_limit + 10, 'y');
+  const struct {
+    std::string bytes;
+    std::vector<size_t> lengths;  // of the lines handed out
+    std::string note;
+  } polls[] = {
+      {flood + "yyy", std::vector<size_t>(build_poll_line_limit, 1), ""},
+      {"yy\nz\n" + long_line + "\n", {1, long_line.size()}, ""},
+      {"", {}, "Too much build output: 501 lines (505 bytes) were dropped."},
+  };
+  for (const auto& poll : polls) {
+    std::vector<build_output_line> out;
+    lines.start_poll();
+    lines.take(poll.bytes.data(), poll.bytes.size(), out);
+    std::vector<size_t> lengths;
+    for (const build_output_line& l : out) {
+      lengths.push_back(l.length);
+      EXPECT_EQ(l.text.size(), std::min(l.length, build_line_limit));
+    }
+    EXPECT_EQ(lengths, poll.lengths);
+    EXPECT_EQ(lines.end_poll(false), poll.note);
   }
   struct route {
     const char* line;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,8 +119,12 @@ struct program {
                             std::to_string(model_port), cfg.string()})
         args.push_back(a);
     }
+    const pid_t parent = ::getpid();
     pid = ::fork();
     if (pid == 0) {
+      // The program ends with the test, also when a timeout kills the test.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(126);
       ::setenv("HOME", home.c_str(), 1);
       if (::chdir(cwd.c_str()) != 0) ::_exit(126);
       FILE* o = std::freopen(out_file.c_str(), "w", stdout);
@@ -185,7 +190,19 @@ struct editor {
   std::vector<std::string> raw;  ///< the same, as sent
   std::vector<std::string> binaries;  ///< every binary message received
   std::string head;
-  explicit editor(uint16_t port) : c(port) { head = c.handshake(idle); }
+  /// Connects and waits (bounded) for the answer to the opening handshake, however long a
+  /// busy machine takes.
+  explicit editor(uint16_t port) : c(port) {
+    c.send_raw(idle, wc::handshake_request());
+    eventually([&] {
+      const bool open = c.poll_input(0);
+      return c.received.find("\r\n\r\n") != std::string::npos || !open;
+    });
+    const size_t end = c.received.find("\r\n\r\n");
+    if (end == std::string::npos) return;
+    head = c.received.substr(0, end + 4);
+    c.parsed = end + 4;
+  }
   bool open() const { return head.rfind("HTTP/1.1 101", 0) == 0; }
 
   void send(const std::string& text) { c.send_raw(idle, wc::frame(1, text)); }

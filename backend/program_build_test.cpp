@@ -46,11 +46,13 @@ std::vector<std::string> entries(editor& e, size_t from = 0) {
 
 TEST(ProgramBuild, OutputIsRoutedByPrefixAndLinesAreNeverSplit) {
   program p;
-  // The JSON line arrives in two pieces, half a second apart (two polls).
+  // The JSON line arrives in two pieces, the second only once the first has been read (a
+  // later poll): the stub waits for the test's go, given when the entries before it came.
+  const fs::path go = p.tmp.path / "go";
   p.stub_cli(
-      "printf 'd: dbg\\ni: \\nw: careful\\ne: bad\\nd:x\\nab\\n\\nj: {\"cmd\":\"mdl_error\",\"n\":1}\\nj: {bad\\n'\n"
-      "printf 'j: {\"cmd\":\"set_text_left\",'\n"
-      "sleep 0.5\n"
+      "printf 'd: dbg\\ni: \\nw: careful\\ne: bad\\nd:x\\nab\\n\\nj: {\"cmd\":\"mdl_error\",\"n\":1}\\nj: {bad\\n"
+      "j: {\"cmd\":\"set_text_left\",'\n"
+      "i=0; while [ ! -e '" + go.string() + "' ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i+1)); done\n"
       "printf '\"name\":\"a\"}\\ni: args %s %s\\ni: port %s\\ni: no line end' \"$1\" \"$2\" \"$VESK_MODEL_PORT\"\n"
       "exit 3");
   ASSERT_TRUE(p.start_running()) << p.out();
@@ -58,6 +60,8 @@ TEST(ProgramBuild, OutputIsRoutedByPrefixAndLinesAreNeverSplit) {
   ASSERT_TRUE(e.answers());
   const size_t from = e.seen.size();
   e.send(R"({"cmd":"build"})");
+  ASSERT_GE(e.wait_log("error", "Build output line is no valid JSON and was skipped: j: {bad"), 0) << p.out();
+  std::ofstream(go.string()) << "go";
   ASSERT_GE(e.wait_log("error", "Build failed. Exit status: "), 0) << p.out();
   std::vector<std::string> got = entries(e, from);
   // The parser's own complaint about "{bad" comes first; only our line is checked.
@@ -80,13 +84,54 @@ TEST(ProgramBuild, OutputIsRoutedByPrefixAndLinesAreNeverSplit) {
       "error|Build failed. Exit status: 768",
   };
   EXPECT_EQ(got, want);
-  // The build state went to 1 while the child ran and back to 0 after it ended.
-  std::vector<double> states;
+  // The build state went to 1 while the child ran and back to 0 after it ended (other
+  // pushes of the state may come in between).
+  bool running = false;
   EXPECT_GE(e.wait_for([&](vesk::json& m) {
-    if (m["cmd"] == "backend_state") states.push_back(m["state"]["build_state"].get_double());
-    return !states.empty() && states.back() == 0 && states.size() > 1;
-  }, 5000, from), 0);
-  EXPECT_EQ(states.front(), 1);
+    if (m["cmd"] != "backend_state") return false;
+    if (m["state"]["build_state"].get_double() == 1) running = true;
+    return running && m["state"]["build_state"].get_double() == 0;
+  }, 10000, from), 0);
+}
+
+TEST(ProgramBuild, FloodsAreCutCountedAndKeepMemoryBounded) {
+  const std::string huge = std::to_string(12u << 20);
+  struct row {
+    std::string script;
+    std::vector<std::string> want;  // beginnings of entries that come in this order
+    size_t lines;                   // console lines written: kept and dropped add up to it
+  };
+  const std::vector<row> rows = {
+      {"printf 'j: {\"cmd\":\"x\",\"t\":\"'; head -c " + huge + " /dev/zero | tr '\\0' a; printf '\"}\\ni: after\\n'",
+       {"error|Build output message of " + std::to_string((12u << 20) + 18) +
+            " bytes is longer than 65536 bytes and was skipped: j: {\"cmd\":\"x\",\"t\":\"aaa",
+        "info|after"},
+       0},
+      {"head -c 1048576 /dev/zero | tr '\\0' a; printf '\\ni: after\\n'",
+       {"console|" + std::string(65507, 'a') + " [... 983069 more bytes cut]", "info|after"}, 0},
+      {"yes 'a console line of forty bytes or so' | head -n 100000", {"warn|Too much build output: "}, 100000},
+  };
+  for (const row& r : rows) {
+    program p;
+    p.stub_cli(r.script + "\nexit 3");
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    ASSERT_TRUE(e.answers());
+    const size_t before = p.peak_memory_kib();
+    e.send(R"({"cmd":"build"})");
+    ASSERT_GE(e.wait_log("error", "Build failed. Exit status: 768", 30000), 0) << r.script;
+#ifndef VESK_SANITIZE  // the sanitizer's quarantine holds freed memory back
+    EXPECT_LT(p.peak_memory_kib(), before + (8u << 10)) << r.script;  // a whole line would be 12 MiB
+#endif
+    size_t next = 0, kept = 0, dropped = 0;
+    for (const std::string& s : entries(e)) {
+      if (next < r.want.size() && s.rfind(r.want[next], 0) == 0) ++next;
+      if (s.rfind("console|a console line", 0) == 0) ++kept;
+      if (s.rfind("warn|Too much build output: ", 0) == 0) dropped += std::stoul(s.substr(28));
+    }
+    EXPECT_EQ(next, r.want.size()) << r.script;
+    EXPECT_EQ(kept + dropped, r.lines) << r.script;
+  }
 }
 
 TEST(ProgramBuild, FailureStatusesAndKill) {
@@ -159,7 +204,8 @@ TEST(ProgramBuild, VersionControlGuiStartsInTheProjectAndIsReplaced) {
   fs::create_directories(p.prj / ".git");
   const fs::path trace = p.tmp.path / "vcs.txt";
   const fs::path tool = p.tmp.path / "tools" / "fake vcs";
-  p.script(tool, "echo \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
+  // It writes more than a pipe holds first: only a reader lets it go on.
+  p.script(tool, "head -c 3000000 /dev/zero\necho \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
   p.tmp.put("home/.config/vesk/vesk.cfg", "{\"git_tool\":\"" + tool.string() + "\"}");
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);

@@ -1,5 +1,6 @@
 // GUI command round trips against the real back end over loopback: 10 000 sequential
-// requests of "get_perspective" and "get_backend_state", with p50 and p99 per request.
+// requests of "get_perspective" and "get_backend_state", with p50 and p99 per request,
+// and 20 000 of "get_perspective" while the build tool floods its output.
 // The back end runs with --no-gui in a temporary folder with its own HOME.
 #include <signal.h>
 #include <sys/wait.h>
@@ -66,6 +67,72 @@ void BM_GetBackendState(benchmark::State& state) { round_trips(state, R"({"cmd":
 
 BENCHMARK(BM_GetPerspective)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetBackendState)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+/// The round trip of "get_perspective" while the build tool writes without end: ordinary
+/// lines as fast as it can, or one message line that never ends. The log entries that
+/// arrive meanwhile are read and skipped.
+void round_trips_while_flooding(benchmark::State& state, const std::string& flood) {
+  bench::backend_process b("vesk_flood_bench", flood);
+  vesk::io::event_list idle;
+  wc::client c(b.gui_port);
+  if (c.handshake(idle).rfind("HTTP/1.1 101", 0) != 0) {
+    state.SkipWithError("the back end did not answer");
+    return;
+  }
+  c.send_raw(idle, wc::frame(1, R"({"cmd":"build"})"));
+  // Skips frames until one holds `mark` (as the back end writes it); false when the back
+  // end closed.
+  wc::server_frame f;
+  const auto until = [&](const char* mark) {
+    for (;;) {
+      size_t used;
+      while ((used = wc::parse_frame(c.received, c.parsed, f)) == 0) {
+        if (!c.poll_input(1000)) return false;
+      }
+      c.parsed += used;
+      if (c.parsed > (64u << 20)) {  // what was read and skipped need not stay
+        c.received.erase(0, c.parsed);
+        c.parsed = 0;
+      }
+      if (f.payload.find(mark) != std::string::npos) return true;
+    }
+  };
+  // The flood has begun once the build state is 1; then two polls more.
+  if (!until(R"("build_state": 1)")) {
+    state.SkipWithError("the build did not start");
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const std::string frame = wc::frame(1, R"({"cmd":"get_perspective","mdl":"m"})");
+  std::vector<double> micros;
+  for (auto _ : state) {
+    micros.clear();
+    for (int i = 0; i < 20000; ++i) {  // some seconds: many polls
+      const auto t0 = std::chrono::steady_clock::now();
+      c.send_raw(idle, frame);
+      if (!until(R"("cmd": "get_perspective")")) {
+        state.SkipWithError("the back end closed the connection");
+        return;
+      }
+      micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+    }
+  }
+  std::sort(micros.begin(), micros.end());
+  state.counters["p50_us"] = micros[micros.size() / 2];
+  state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+  state.counters["max_us"] = micros.back();
+  state.counters["backend_rss_kib"] = static_cast<double>(b.rss_kib());
+}
+
+void BM_GetPerspectiveWhileLinesFlood(benchmark::State& state) {
+  round_trips_while_flooding(state, "exec yes 'a console line of forty bytes or so'");
+}
+void BM_GetPerspectiveWhileOneMessageLineGrows(benchmark::State& state) {
+  round_trips_while_flooding(state, "printf 'j: {\"t\":\"'\nexec tr '\\0' a < /dev/zero");
+}
+
+BENCHMARK(BM_GetPerspectiveWhileLinesFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetPerspectiveWhileOneMessageLineGrows)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // The real back end for the benchmarks: `vesk --no-gui` on an empty project in a
 // temporary folder with its own HOME, stopped and removed with the object.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,20 +22,33 @@ struct backend_process {
   pid_t pid = -1;
   uint16_t gui_port = 0, model_port = 0;
 
-  explicit backend_process(const std::string& name) {
+  /// With `cli_script`, a copy of the program runs with a stub build tool beside it: a
+  /// shell script of that body.
+  explicit backend_process(const std::string& name, const std::string& cli_script = "") {
     namespace fs = std::filesystem;
     root = fs::temp_directory_path() / (name + "_" + std::to_string(::getpid()));
     fs::create_directories(root / "home");
+    std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
+    if (!cli_script.empty()) {
+      for (const char* d : {"bin/shared", "bin/runtimes"}) fs::create_directories(root / d);
+      fs::copy_file(exe, root / "bin" / "vesk", fs::copy_options::overwrite_existing);
+      exe = (root / "bin" / "vesk").string();
+      std::ofstream(root / "bin" / "vesk-cli") << "#!/bin/sh\n" << cli_script << "\n";
+      fs::permissions(root / "bin" / "vesk-cli", fs::perms::owner_all);
+    }
     fs::create_directories(root / "ws" / "demo" / "models");
     std::ofstream(root / "ws" / "demo" / "demo.vcfg") << "{}";
     std::ofstream(root / "out.txt");
     gui_port = static_cast<uint16_t>(20000 + std::random_device()() % 20000);
     model_port = static_cast<uint16_t>(gui_port + 1);
+    const pid_t parent = ::getpid();
     pid = ::fork();
     if (pid == 0) {
+      // The back end ends with the benchmark, also when the benchmark is killed.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(126);
       ::setenv("HOME", (root / "home").c_str(), 1);
       if (!std::freopen((root / "out.txt").c_str(), "w", stdout)) ::_exit(126);
-      const std::string exe = std::string(VESK_BINARY_DIR) + "/bin/vesk";
       const std::string gp = std::to_string(gui_port), mp = std::to_string(model_port);
       const std::string cfg = (root / "ws" / "demo" / "demo.vcfg").string();
       ::execl(exe.c_str(), exe.c_str(), "--no-gui", "-gp", gp.c_str(), "-mp", mp.c_str(), cfg.c_str(), nullptr);

@@ -83,6 +83,9 @@ void command_task::start() {
               << std::strerror(errno) << ")" << std::endl;
     return;
   }
+  // Room for what a child writes between two polls of its owner, so a model that prints
+  // every tick does not wait for the reader; a system that allows less keeps its default.
+  ::fcntl(fds[0], F_SETPIPE_SZ, pipe_bytes);
   // Everything the child touches is prepared here: after vfork it shares our memory and
   // may only make system calls until execve or _exit.
   const char* const dir = working_dir_.empty() ? nullptr : working_dir_.c_str();

@@ -13,6 +13,9 @@ class command_task {
  public:
   /// Most arguments a task takes; more start no child.
   static constexpr size_t max_args = 20;
+  /// Bytes the pipe holds (where the system allows that much): what the child may write
+  /// before it waits for the owner to read.
+  static constexpr int pipe_bytes = 1 << 20;
 
   /// Finds `command` (as given, else through PATH) and starts it at once with `args`,
   /// in `working_dir` unless that is empty. Without a child `pid` stays 0.
