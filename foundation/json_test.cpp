@@ -123,14 +123,12 @@ TEST(JsonValue, DeepNestingIsCopiedWrittenAndDestroyedWithoutRecursion) {
   const size_t depth = 200000;
   std::string text(depth, '[');
   text += std::string(depth, ']');
-  // Deeper than the parser builds, so made step by step.
-  json deep;
-  json* inner = &deep;
+  json deep = json::make_array(nullptr, 0);  // deeper than the parser builds, so made in code
   for (size_t i = 1; i < depth; ++i) {
-    inner->push_back(json());
-    inner = &inner->array_elements().back();
+    json outer;
+    outer.push_back(std::move(deep));
+    deep = std::move(outer);
   }
-  *inner = json::make_array(nullptr, 0);
   json copy(deep);
   EXPECT_EQ(text, copy.dump());
   // Indented text grows with the square of the depth, so a smaller tree is written that way.
