@@ -103,6 +103,10 @@ class json {
                     const json& value, bool compact);
   /// Deepest nesting of objects and arrays that parse builds; deeper text is a fatal error.
   static constexpr size_t max_depth = 10000;
+  /// Most values (objects, arrays, strings, numbers, literals; a member counts by its value)
+  /// that one parse builds; more is a fatal error. Each value costs a multiple of its text,
+  /// so this keeps one text of many small values within a fixed memory budget.
+  static constexpr size_t max_values = 1000000;
   /// Parses a text; syntax errors go to log_err (at most ten lines, then one line with the
   /// count of the rest) and give null or a value with the offending character skipped.
   /// Malformed numbers throw the standard conversion errors.

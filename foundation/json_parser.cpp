@@ -30,12 +30,21 @@ const char* const expecting_key = "expecting key (\"key\")";
 // cost stays bounded by the depth, not by the length of the text.
 const char* const too_deep_message = "nesting deeper than 10000 levels";
 static_assert(json::max_depth == 10000, "the message names the depth");
+// Names json::max_values; the parse stops at the value past the bound, so a text of many
+// tiny values costs what the bound costs, not a multiple of its length.
+const char* const too_many_message = "more than 1000000 values in one text";
+static_assert(json::max_values == 1000000, "the message names the count");
 
 bool is_number_char(char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
 }
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+
+// Whether `c` can begin a value (the cases of the parser's value switch that build one).
+bool starts_value(char c) {
+  return c == '{' || c == '[' || c == '"' || c == '-' || is_digit(c) || c == 't' || c == 'f' || c == 'n';
+}
 
 // The value of a hex digit, or -1.
 inline int hex_value(char c) {
@@ -320,6 +329,7 @@ class json::parser {
   uint64_t line_ = 0;
   size_t line_base_ = 0;
   uint64_t errors_ = 0;
+  size_t values_ = 0;  // values begun so far, bounded by json::max_values
   json result_;
 };
 
@@ -448,6 +458,9 @@ json json::parser::run() {
 
 value_expected:
   if (!skip_ws()) return ended();
+  // Every value passes here before anything of it is built; past the bound only a
+  // character that would begin one ends the parse, anything else keeps its own error.
+  if (text_[pos_] != ']' && ++values_ > max_values && starts_value(text_[pos_])) goto too_many;
   switch (text_[pos_]) {
     case '{':
       if (containers.size() == max_depth) goto too_deep;
@@ -596,6 +609,9 @@ after_element:
 
 too_deep:
   message = too_deep_message;
+  goto fatal;
+too_many:
+  message = too_many_message;
 fatal:
   report(message);
   return json();
