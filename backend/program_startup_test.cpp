@@ -80,8 +80,8 @@ TEST(ProgramStartup, BrokenJsonFilesAreNamedAfterTheParsersLines) {
   for (const auto& r : rows) {
     const size_t at = out.find("\nerror: " + r[0] + r[2] + "\n");
     ASSERT_NE(at, std::string::npos) << r[2] << out;
-    EXPECT_TRUE(r[2][1] == ' ' || out.rfind("\nerror: json_parse_error in line: ", at - 1) == out.rfind('\n', at - 1))
-        << r[2];  // right after the parser's lines
+    EXPECT_TRUE(r[2][1] == ' ' || out.rfind("\nerror: json_parse_error", at - 1) == out.rfind('\n', at - 1))
+        << r[2] << out;  // right after the parser's lines (the last may count those not reported)
   }
 }
 

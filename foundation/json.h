@@ -101,8 +101,15 @@ class json {
   /// Appends the text of `value` to `out` (see dump).
   static void write(std::string& out, std::string& indent, const std::string& indent_unit,
                     const json& value, bool compact);
-  /// Parses a text; syntax errors go to log_err and give null or a value with the offending
-  /// character skipped. Malformed numbers throw the standard conversion errors.
+  /// Deepest nesting of objects and arrays that parse builds; deeper text is a fatal error.
+  static constexpr size_t max_depth = 10000;
+  /// Most values (objects, arrays, strings, numbers, literals; a member counts by its value)
+  /// that one parse builds; more is a fatal error. Each value costs a multiple of its text,
+  /// so this keeps one text of many small values within a fixed memory budget.
+  static constexpr size_t max_values = 1000000;
+  /// Parses a text; syntax errors go to log_err (at most ten lines, then one line with the
+  /// count of the rest) and give null or a value with the offending character skipped.
+  /// Malformed numbers throw the standard conversion errors.
   static json parse(const char* text, size_t len);
   static json parse(const std::string& text) { return parse(text.data(), text.size()); }
   /// Where a parse met its first reported syntax error, as its log line counts (from 0).

@@ -26,12 +26,25 @@ void report_json_parse_error(uint64_t line, uint64_t column, const char* message
 
 const char* const expecting_value = "expecting object, array, string, number, true, false or null...";
 const char* const expecting_key = "expecting key (\"key\")";
+// Names json::max_depth; a text nested deeper ends the parse with a null result, so its
+// cost stays bounded by the depth, not by the length of the text.
+const char* const too_deep_message = "nesting deeper than 10000 levels";
+static_assert(json::max_depth == 10000, "the message names the depth");
+// Names json::max_values; the parse stops at the value past the bound, so a text of many
+// tiny values costs what the bound costs, not a multiple of its length.
+const char* const too_many_message = "more than 1000000 values in one text";
+static_assert(json::max_values == 1000000, "the message names the count");
 
 bool is_number_char(char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
 }
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+
+// Whether `c` can begin a value (the cases of the parser's value switch that build one).
+bool starts_value(char c) {
+  return c == '{' || c == '[' || c == '"' || c == '-' || is_digit(c) || c == 't' || c == 'f' || c == 'n';
+}
 
 // The value of a hex digit, or -1.
 inline int hex_value(char c) {
@@ -209,19 +222,21 @@ struct parse_stacks {
   std::string decoded;
   bool busy = false;
 
-  // Drops what a failed parse left and gives back memory a very large text took.
+  // Drops what a failed parse left and gives back the memory of any stack that a large
+  // text grew past a small budget, so one large text does not stay resident.
   void release() {
-    constexpr size_t keep = 1 << 16;
-    containers.clear();
-    members.clear();
-    elements.clear();
-    decoded_keys.clear();
-    decoded.clear();
-    if (members.capacity() > keep) std::vector<pending_member>().swap(members);
-    if (elements.capacity() > keep) json::elements().swap(elements);
-    if (decoded_keys.capacity() > keep) std::string().swap(decoded_keys);
-    if (decoded.capacity() > keep) std::string().swap(decoded);
+    constexpr size_t keep_bytes = 256 << 10;
+    shrink(containers, keep_bytes);
+    shrink(members, keep_bytes);
+    shrink(elements, keep_bytes);
+    shrink(decoded_keys, keep_bytes);
+    shrink(decoded, keep_bytes);
     busy = false;
+  }
+  template <typename Stack>
+  static void shrink(Stack& stack, size_t keep_bytes) {
+    stack.clear();
+    if (stack.capacity() * sizeof(stack[0]) > keep_bytes) Stack().swap(stack);
   }
 };
 
@@ -232,8 +247,15 @@ class json::parser {
   parser(const char* text, size_t len, parse_stacks& s, error_place* first_error)
       : text_(text), len_(len), s_(s), first_error_(first_error) {}
   json run();
+  // One line for the errors that the cap kept out of the log, if there were any.
+  void report_unreported() const {
+    if (errors_ > max_reported_errors)
+      log_err << "json_parse_error: " << errors_ - max_reported_errors << " more errors in this text not reported"
+              << std::endl;
+  }
 
  private:
+  static constexpr uint64_t max_reported_errors = 10;
   uint64_t column() const { return pos_ - line_base_; }
   // The text ended before the value did: null, and with a container still open the reader
   // of a file is told, since a cut-off file would otherwise read as nothing at all.
@@ -243,7 +265,9 @@ class json::parser {
   }
   void report(const char* message) {
     if (first_error_ && !first_error_->found) *first_error_ = {true, line_, column()};
-    report_json_parse_error(line_, column(), message);
+    // Past the cap an error is only counted: a text of nothing but bad escapes would
+    // otherwise flood the log with a line for every few bytes.
+    if (++errors_ <= max_reported_errors) report_json_parse_error(line_, column(), message);
   }
   // Skips white space; false when the text ended. The column counts characters consumed
   // since the last counted line feed (that one included), or since the start.
@@ -304,6 +328,8 @@ class json::parser {
   size_t pos_ = 0;
   uint64_t line_ = 0;
   size_t line_base_ = 0;
+  uint64_t errors_ = 0;
+  size_t values_ = 0;  // values begun so far, bounded by json::max_values
   json result_;
 };
 
@@ -432,12 +458,17 @@ json json::parser::run() {
 
 value_expected:
   if (!skip_ws()) return ended();
+  // Every value passes here before anything of it is built; past the bound only a
+  // character that would begin one ends the parse, anything else keeps its own error.
+  if (text_[pos_] != ']' && ++values_ > max_values && starts_value(text_[pos_])) goto too_many;
   switch (text_[pos_]) {
     case '{':
+      if (containers.size() == max_depth) goto too_deep;
       containers.emplace_back(true, s_.members.size());
       ++pos_;
       goto object_opened;
     case '[':
+      if (containers.size() == max_depth) goto too_deep;
       containers.emplace_back(false, s_.elements.size());
       ++pos_;
       goto value_expected;
@@ -576,6 +607,11 @@ after_element:
       goto after_element;
   }
 
+too_deep:
+  message = too_deep_message;
+  goto fatal;
+too_many:
+  message = too_many_message;
 fatal:
   report(message);
   return json();
@@ -607,7 +643,16 @@ json json::parse(const char* text, size_t len, error_place& first_error) {
     parse_stacks& s;
     ~releaser() { s.release(); }
   } release{stacks};
-  return parser(text, len, stacks, &first_error).run();
+  parser p(text, len, stacks, &first_error);
+  json value;
+  try {
+    value = p.run();
+  } catch (...) {  // a malformed number: the errors before it are still counted
+    p.report_unreported();
+    throw;
+  }
+  p.report_unreported();
+  return value;
 }
 
 }  // namespace vesk

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <sstream>
 #include <random>
 
@@ -91,9 +92,28 @@ TEST(JsonWriter, ValuesThatFixedFormCannotHoldStayReadable) {
 
 #define VALUE "expecting object, array, string, number, true, false or null..."
 
+std::string repeat(const std::string& s, size_t n) {
+  std::string text;
+  for (size_t i = 0; i < n; ++i) text += s;
+  return text;
+}
+std::string bad_escapes(size_t n) { return "\"" + repeat("\\uZ", n) + "\""; }
+// The lines of `n` errors `what` on line 0, from column `first` every `step` columns.
+std::string error_lines(size_t n, size_t first, size_t step, const char* what) {
+  std::string lines;
+  for (size_t i = 0; i < n && i < 10; ++i) lines += (i ? "|0," : "0,") + std::to_string(first + step * i) + "  " + what;
+  return n <= 10 ? lines : lines + "|: " + std::to_string(n - 10) + " more errors in this text not reported";
+}
+// A member whose comma is missing before a long string: every character up to the next
+// comma is an error.
+const std::string missing_comma = "{\"a\":1 \"b\":\"" + std::string(110, 'x') + "\",\"c\":2}";
+const std::string seven = "[{\"k\":\"s\"},1.000000,true,false,null]";  // every kind, as written
+const std::string at_bound = "[" + repeat(seven + ",", 142856) + seven + "]";  // 1 + 7 * 142857 values
+
 TEST(JsonParser, ForgivingAndFatalCases) {
-  // Text, compact dump of the result, the logged errors "line,column  what" ('|' between).
-  const char* const cases[][3] = {
+  // Text, compact dump of the result, the logged errors "line,column  what" ('|' between;
+  // one starting with ':' is a line of the parse as a whole).
+  const std::string cases[][3] = {
       {"", "null", ""}, {" \n\t ", "null", ""}, {"1 2", "1.000000", ""}, {"[1] x", "[1.000000]", ""},
       {"[1,]", "[1.000000]", ""}, {"[]", "[]", ""}, {"{}", "{}", ""},
       {"{\"a\":1 x}", "{\"a\":1.000000}", "0,7  expecting , or }"},
@@ -113,14 +133,29 @@ TEST(JsonParser, ForgivingAndFatalCases) {
       {"[1.2.3,1-2,-0.5,1e2]", "[1.200000,1.000000,-0.500000,100.000000]", ""},
       {"{\"a\":\n  1\n x}", "{\"a\":1.000000}", "2,2  expecting , or }"},
       {"{\"k\":{\"x\":tru}}", "null", "0,10  " VALUE " 2"},
+      // The UTF-8 boundaries: U+007F/U+0080, U+07FF/U+0800, U+FFFF and U+10000.
+      {"[\"\\u007f\\u0080\\u07FF\\u0800\\uffff\\ud800\\udc00\"]",
+       "[\"\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\"]", ""},
+      // Nesting is bounded: the deepest allowed text reads back, one level more is fatal.
+      {std::string(10000, '[') + std::string(10000, ']'), std::string(10000, '[') + std::string(10000, ']'), ""},
+      {"[" + repeat("{\"k\":", 10000), "null", "0,49996  nesting deeper than 10000 levels"},
+      // At most ten error lines per text, then the count of the rest (1 MiB of bad escapes).
+      {bad_escapes(10), "\"" + std::string(10, 'Z') + "\"", error_lines(10, 2, 3, "un allowed escape")},
+      {bad_escapes(349525), "\"" + std::string(349525, 'Z') + "\"", error_lines(349525, 2, 3, "un allowed escape")},
+      {missing_comma, "{\"a\":1.000000,\"c\":2.000000}", error_lines(116, 7, 1, "expecting , or }")},
+      // At most a million values (a key is none): exactly that many read back, one more is fatal.
+      {at_bound, at_bound, ""},
+      {at_bound.substr(0, at_bound.size() - 1) + ",0]", "null",
+       "0," + std::to_string(at_bound.size()) + "  more than 1000000 values in one text"},
   };
   for (const auto& c : cases) {
     log_capture errors(log_err);
-    EXPECT_EQ(c[1], json::parse(c[0]).dump()) << c[0];
+    EXPECT_EQ(c[1], json::parse(c[0]).dump()) << c[0].substr(0, 80);
     std::vector<std::string> want;
     std::string where;
-    for (std::istringstream in(c[2]); std::getline(in, where, '|');) want.push_back("json_parse_error in line: " + where);
-    EXPECT_EQ(want, errors.lines) << c[0];
+    for (std::istringstream in(c[2]); std::getline(in, where, '|');)
+      want.push_back(where[0] == ':' ? "json_parse_error" + where : "json_parse_error in line: " + where);
+    EXPECT_EQ(want, errors.lines) << c[0].substr(0, 80);
   }
 }
 
@@ -145,6 +180,9 @@ TEST(JsonParser, EscapesAndRoundTrip) {
 TEST(JsonParser, ExceptionsPassToTheCaller) {
   EXPECT_THROW(json::parse("-"), std::invalid_argument);
   EXPECT_THROW(json::parse("[1e999]"), std::out_of_range);
+  log_capture errors(log_err);  // the errors before a throw are still counted
+  EXPECT_THROW(json::parse("[" + bad_escapes(11) + ",-]"), std::invalid_argument);
+  EXPECT_EQ("json_parse_error: 1 more errors in this text not reported", errors.lines.back());
   expect_throw_what<vesk::util::bt_exception>([] { json::parse("\"ab\\"); }, "Unable to convert memview. Size error");
 }
 
@@ -164,8 +202,20 @@ TEST(JsonParser, NoReadPastTheEndOfAnyPrefix) {
             json::parse(doc).dump());
 }
 
+#ifndef VESK_SANITIZE  // the sanitizer's allocator keeps its own books
+TEST(JsonParser, StacksShrinkBackAfterTheDeepestText) {
+  // The stack of open containers grows to 10000 entries; it must not stay that size.
+  const std::string deep = repeat("{\"k\":[", 5000) + repeat("]}", 5000);
+  const auto in_use = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };  // heap and mapped
+  json::parse("[" + repeat("{\"k\":[]},", 5000) + "]");  // fills the value pool, no stack past its budget
+  const size_t before = in_use();
+  EXPECT_EQ(deep, json::parse(deep).dump());
+  EXPECT_LT(in_use(), before + (256 << 10));
+}
+#endif
+
 TEST(JsonFile, ErrorsNameTheFileAndTheFirstPlaceCountedFromOne) {
-  const char* const rows[][3] = {  // text, compact value, the last error line after the file's name
+  const std::string rows[][3] = {  // text, compact value, the last error line after the file's name
       {"{\"a\":1}", "{\"a\":1.000000}", ""},
       {"{\"a\":1 x}", "{\"a\":1.000000}", ":1:8: syntax error in JSON text"},
       {"{\"a\" 1}", "null", ":1:6: syntax error in JSON text"},  // the first of two
@@ -175,11 +225,14 @@ TEST(JsonFile, ErrorsNameTheFileAndTheFirstPlaceCountedFromOne) {
       {"\"ab\\", "null", ": JSON text ends inside an escape"},
       {"{\"a\":[1,", "null", ": JSON text ends before its value is complete"},
       {" \n ", "null", ""},
+      {std::string(10001, '['), "null", ":1:10001: syntax error in JSON text"},
+      {missing_comma, "{\"a\":1.000000,\"c\":2.000000}", ":1:8: syntax error in JSON text"},
   };
   for (const auto& r : rows) {
     log_capture errors(log_err);
     EXPECT_EQ(r[1], vesk::parse_json_file("/w/p/../p/m.json", r[0]).dump()) << r[0];
-    EXPECT_EQ(*r[2] ? "/w/p/m.json" + std::string(r[2]) : "", errors.lines.empty() ? "" : errors.lines.back());
+    EXPECT_EQ(r[2].empty() ? "" : "/w/p/m.json" + r[2], errors.lines.empty() ? "" : errors.lines.back());
+    EXPECT_LE(errors.lines.size(), 12u);
   }
 }
 

@@ -1,5 +1,9 @@
 // The text form of vesk::json: compact or indented, numbers as "%f" of a float.
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -81,10 +85,6 @@ size_t format_number(double d, char* buf) {
   return format_float(f, buf);
 }
 
-// Characters that the writer escapes: backslash, quote and every control character below
-// U+0020, which no JSON text may hold raw.
-bool needs_escape(unsigned char c) { return c < 0x20 || c == '\\' || c == '"'; }
-
 // Appends to a std::string without a library call per fragment: the string is grown ahead
 // (doubling) and cut to the written length when the writer is done.
 class text_out {
@@ -119,60 +119,82 @@ class text_out {
   size_t len_;
 };
 
-// A string or a key: quoted, with the short escapes where JSON has one and \u00XX for
-// the other control characters.
-void write_string(text_out& out, const std::string& s) {
-  static const char hex[] = "0123456789abcdef";
-  out.put('"');
-  size_t seg = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (!needs_escape(c)) continue;
-    out.put(s.data() + seg, i - seg);
-    seg = i + 1;
-    char esc = 0;
-    switch (c) {
-      case '\\': esc = '\\'; break;
-      case '"': esc = '"'; break;
-      case '\b': esc = 'b'; break;
-      case '\f': esc = 'f'; break;
-      case '\n': esc = 'n'; break;
-      case '\r': esc = 'r'; break;
-      case '\t': esc = 't'; break;
-      default: break;
-    }
-    if (esc) {
-      const char pair[2] = {'\\', esc};
-      out.put(pair, 2);
-    } else {
-      const char unicode[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-      out.put(unicode, 6);
-    }
+// How each byte is written inside quotes: 0 as it is, else the letter after its backslash
+// ('u' for \u00XX). Backslash, quote and every control character below U+0020 (which no
+// JSON text may hold raw) have one; the slash, DEL and UTF-8 bytes do not.
+struct escape_table {
+  char letter[256];
+  constexpr escape_table() : letter() {
+    for (int c = 0; c < 0x20; ++c) letter[c] = 'u';
+    letter['\b'] = 'b';
+    letter['\f'] = 'f';
+    letter['\n'] = 'n';
+    letter['\r'] = 'r';
+    letter['\t'] = 't';
+    letter['"'] = '"';
+    letter['\\'] = '\\';
   }
-  out.put(s.data() + seg, s.size() - seg);
-  out.put('"');
+};
+constexpr escape_table escapes;
+
+// Length of the run at the start of [s, s + n) that needs no escape.
+inline size_t plain_prefix(const char* s, size_t n) {
+  size_t i = 0;
+#ifdef __SSE2__
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), last_control = _mm_set1_epi8(0x1f);
+  for (; n - i >= 16; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(x, last_control), last_control);  // x <= 0x1f
+    const int hit = _mm_movemask_epi8(
+        _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash))));
+    if (hit != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hit)));
+  }
+#endif
+  while (i < n && escapes.letter[static_cast<unsigned char>(s[i])] == 0) ++i;
+  return i;
 }
 
-void write_scalar(text_out& out, const json& v) {
-  switch (v.type()) {
-    case json::null_t:
-      out.put("null", 4);
-      break;
-    case json::bool_t:
-      if (v.get_bool())
-        out.put("true", 4);
-      else
-        out.put("false", 5);
-      break;
-    case json::number_t:
-      out.commit(format_number(v.get_double(), out.tail(32)));
-      break;
-    case json::string_t:
-      write_string(out, v.get_string_ref());
-      break;
-    default:
-      break;
+// The rest of a string from its first byte that needs an escape: runs without one are
+// copied whole, each other byte becomes its escape.
+__attribute__((noinline)) void write_escaped(text_out& out, const char* s, size_t n) {
+  static const char hex[] = "0123456789abcdef";
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const char letter = escapes.letter[c];
+    if (letter == 'u') {
+      const char unicode[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+      out.put(unicode, 6);
+    } else {
+      const char pair[2] = {'\\', letter};
+      out.put(pair, 2);
+    }
+    ++i;
+    const size_t run = plain_prefix(s + i, n - i);
+    out.put(s + i, run);
+    i += run;
   }
+}
+
+// A string or a key, quoted and escaped, then `trail` (the colon after a key). A string
+// without escapes, the common case, is one reservation and one copy.
+inline void write_string(text_out& out, const std::string& str, const char* trail, size_t trail_len) {
+  const char* s = str.data();
+  const size_t n = str.size();
+  char* d = out.tail(n + 2 + trail_len);
+  d[0] = '"';
+  const size_t plain = plain_prefix(s, n);
+  std::memcpy(d + 1, s, plain);
+  if (plain == n) {
+    d[n + 1] = '"';
+    std::memcpy(d + n + 2, trail, trail_len);
+    out.commit(n + 2 + trail_len);
+    return;
+  }
+  out.commit(1 + plain);
+  write_escaped(out, s + plain, n - plain);
+  out.put('"');
+  out.put(trail, trail_len);
 }
 
 }  // namespace
@@ -192,30 +214,44 @@ void json::write(std::string& out_text, std::string& indent, const std::string& 
   };
   text_out out(out_text);
   std::vector<frame> open;
+  const char* const colon = compact ? ":" : ": ";
+  const size_t colon_len = compact ? 1 : 2;
   const json* v = &value;
   while (v) {
-    if (v->type_ == object_t || v->type_ == array_t) {
-      out.put(v->type_ == object_t ? '{' : '[');
-      if (!compact) indent += unit;
-      open.push_back({v, 0, v->size()});
-    } else {
-      write_scalar(out, *v);
+    switch (v->type_) {
+      case null_t:
+        out.put("null", 4);
+        break;
+      case bool_t:
+        if (v->v_.b)
+          out.put("true", 4);
+        else
+          out.put("false", 5);
+        break;
+      case number_t:
+        out.commit(format_number(v->v_.d, out.tail(32)));
+        break;
+      case string_t:
+        write_string(out, *v->v_.s, "", 0);
+        break;
+      case object_t:
+      case array_t:
+        out.put(v->type_ == object_t ? '{' : '[');
+        if (!compact) indent += unit;
+        open.push_back({v, 0, v->type_ == object_t ? v->v_.o->size() : v->v_.a->size()});
+        break;
     }
     v = nullptr;
     while (!open.empty()) {
       frame& f = open.back();
-      bool is_object = f.container->type_ == object_t;
+      const bool is_object = f.container->type_ == object_t;
       if (f.next < f.count) {
         if (f.next > 0) out.put(',');
         if (!compact) out.put('\n');
-        out.put(indent);
+        if (!indent.empty()) out.put(indent);
         if (is_object) {
           const member& m = (*f.container->v_.o)[f.next];
-          write_string(out, m.first);
-          if (compact)
-            out.put(':');
-          else
-            out.put(": ", 2);
+          write_string(out, m.first, colon, colon_len);
           v = &m.second;
         } else {
           v = &(*f.container->v_.a)[f.next];
