@@ -271,6 +271,25 @@ TEST(WebSocket, QueuedBytesGrowWhileTheClientDoesNotReadAndDrainWhenItDoes) {
   EXPECT_EQ(ws.queued_bytes(), 0u);
 }
 
+TEST(WebSocket, TheSendQueueMayReachItsBoundButNotPassIt) {
+  for (size_t past : {0u, 1u}) {
+    ws_fixture f;
+    wc::client c(f.server.local_port());
+    ASSERT_NE(c.handshake(f.loop), "");
+    websocket_connection& ws = *f.connections[0];
+    size_t overflows = 0;
+    ws.on_overflow = [&](size_t) { ++overflows; };
+    const std::string block(65536, 'z');  // the client reads nothing: fill until messages wait
+    for (int i = 0; i < 2000 && ws.queued_bytes() == 0; ++i) ws.send_binary(block.data(), block.size());
+    ASSERT_GT(ws.queued_bytes(), 0u);
+    ws.queue_limit = ws.queued_bytes() + 1004 - past;  // queued whole behind it: 4 bytes of head, 1000 of payload
+    ws.send_binary(block.data(), 1000);
+    EXPECT_EQ(overflows, past) << past;
+    EXPECT_EQ(ws.is_connected(), past == 0);
+    EXPECT_TRUE(past == 1 || ws.queued_bytes() == ws.queue_limit);
+  }
+}
+
 TEST(WebSocket, TheLibraryPrintsNothingPerFrame) {
   ws_fixture f;
   f.echo = true;
