@@ -210,12 +210,13 @@ class websocket_connection_impl : public websocket_connection,
     return bytes.size;
   }
 
-  /// What this connection holds now: its handshake so far, or the message not yet
-  /// complete, and the bytes waiting to be sent. Nothing once it is closed (its user lets
-  /// go of it then, and the rest goes with it).
+  /// What this connection holds now: its read buffers, its handshake so far or the message
+  /// not yet complete, and the bytes waiting to be sent. Nothing once it is closed (its
+  /// user lets go of it then, and the rest goes with it).
   size_t held() const {
     if (lost_ || connection->fd <= 0) return 0;
-    const uint64_t in = handed_over ? incoming_.unfinished() : handshake_bytes;
+    const uint64_t buffers = connection->rx_capacity + websocketpp::config::core::connection_read_buffer_size;
+    const uint64_t in = buffers + (handed_over ? incoming_.unfinished() : handshake_bytes);
     const uint64_t all = in + connection->queued_bytes();
     return all < in || all > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(all);
   }
