@@ -215,10 +215,11 @@ class websocket_connection_impl : public websocket_connection,
   /// user lets go of it then, and the rest goes with it).
   size_t held() const {
     if (lost_ || connection->fd <= 0) return 0;
-    const uint64_t buffers = connection->rx_capacity + websocketpp::config::core::connection_read_buffer_size;
-    const uint64_t in = buffers + (handed_over ? incoming_.unfinished() : handshake_bytes);
-    const uint64_t all = in + connection->queued_bytes();
-    return all < in || all > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(all);
+    const size_t buffers = connection->rx_capacity + websocketpp::config::core::connection_read_buffer_size;
+    // The library fails a connection whose frames announce more than a message may hold.
+    const size_t message = static_cast<size_t>(
+        std::min<uint64_t>(incoming_.unfinished(), websocket_server::max_message_bytes));
+    return buffers + (handed_over ? message : handshake_bytes) + connection->queued_bytes();
   }
 
   /// Brings the server's total up to date with what this connection holds.
