@@ -25,6 +25,7 @@ struct harness {
   std::shared_ptr<vesk::io::websocket_connection> current;
   size_t messages = 0;
   harness() {
+    server.memory_limit = 1 << 18;  // small, so that announced messages make it close connections
     server.on_new_connection = [this](std::shared_ptr<vesk::io::websocket_connection> c) {
       c->on_text = [this](std::string) { ++messages; };
       c->on_binary = [this](std::string) { ++messages; };

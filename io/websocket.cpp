@@ -1,6 +1,7 @@
 #include "io/websocket.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -15,17 +16,116 @@ namespace vesk::io {
 
 using ws_endpoint = websocketpp::server<websocketpp::config::core>;
 
+namespace {
+
+/// Follows the frames a peer sends, as far as needed to know what the library holds for
+/// the message not yet complete: the payload sizes that its data frames announce (the
+/// library sets that much aside when it reads a frame's head).
+class frame_meter {
+ public:
+  /// Takes the next bytes of the frame stream.
+  void take(const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+      if (payload_left_ == 0 && !take_head(bytes, length)) return;
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(payload_left_, length));
+      bytes += n;
+      length -= n;
+      payload_left_ -= n;
+      if (payload_left_ == 0) end_frame();
+    }
+  }
+  /// Payload bytes announced by the frames of the data message in progress.
+  uint64_t unfinished() const { return unfinished_; }
+
+ private:
+  /// Collects a frame's head; false when the bytes ran out before it was complete.
+  bool take_head(const uint8_t*& bytes, size_t& length) {
+    while (length > 0 && (have_ < 2 || have_ < head_length())) {
+      head_[have_++] = *bytes++;
+      --length;
+    }
+    if (have_ < 2 || have_ < head_length()) return false;
+    const uint8_t code = head_[1] & 0x7f;
+    uint64_t n = code;
+    if (code >= 126) {
+      n = 0;
+      for (size_t i = 2; i < (code == 126 ? 4u : 10u); ++i) n = n << 8 | head_[i];
+    }
+    data_ = (head_[0] & 0x08) == 0;  // opcodes 0 to 7: continuation, text, binary, reserved
+    if (data_) unfinished_ = n > UINT64_MAX - unfinished_ ? UINT64_MAX : unfinished_ + n;
+    payload_left_ = n;
+    if (n == 0) end_frame();
+    return true;
+  }
+  /// The head's length once its second byte is known (length form and mask).
+  size_t head_length() const {
+    const uint8_t code = head_[1] & 0x7f;
+    return 2 + (code == 126 ? 2 : code == 127 ? 8 : 0) + ((head_[1] & 0x80) ? 4 : 0);
+  }
+  void end_frame() {
+    if (data_ && (head_[0] & 0x80)) unfinished_ = 0;  // the final frame: the message is handed out
+    have_ = 0;
+  }
+
+  uint8_t head_[14] = {};
+  size_t have_ = 0;
+  uint64_t payload_left_ = 0;
+  bool data_ = false;
+  uint64_t unfinished_ = 0;
+};
+
+/// Finds the end of an HTTP request (its empty line) across reads.
+class request_end {
+ public:
+  /// How many of `length` bytes belong to the request; all of them while its end is not
+  /// among them.
+  size_t part(const char* bytes, size_t length) {
+    static const char ending[] = "\r\n\r\n";
+    if (matched_ == 4) return length;
+    for (size_t i = 0; i < length; ++i) {
+      if (bytes[i] == ending[matched_]) {
+        if (++matched_ == 4) return i + 1;
+      } else {
+        matched_ = bytes[i] == '\r' ? 1 : 0;
+      }
+    }
+    return length;
+  }
+
+ private:
+  size_t matched_ = 0;
+};
+
+}  // namespace
+
+struct websocket_server::library {
+  ws_endpoint endpoint;
+  websocket_server* server = nullptr;  ///< null once the server is gone
+  std::vector<std::shared_ptr<websocket_connection_impl>> pending;  ///< oldest first
+  std::vector<websocket_connection_impl*> live;  ///< every connection, handed out or not
+  size_t held = 0;            ///< what the connections held when they last counted
+  uint64_t handed_out = 0;    ///< connections handed out so far
+  bool enforcing = false;     ///< closing connections for the memory limit
+
+  /// Past the server's memory_limit, drops connections until within it.
+  void enforce();
+};
+
 /// One WebSocket connection: the TCP connection, the library's connection and the
 /// stream the library writes its output into.
 class websocket_connection_impl : public websocket_connection,
                                   public std::enable_shared_from_this<websocket_connection_impl> {
  public:
-  websocket_connection_impl(std::shared_ptr<tcp> c, ws_endpoint::connection_ptr w, ws_endpoint::elog_type& log)
-      : connection(std::move(c)), ws(std::move(w)), elog(log) {
+  websocket_connection_impl(std::shared_ptr<websocket_server::library> l, std::shared_ptr<tcp> c,
+                            ws_endpoint::connection_ptr w)
+      : lib(std::move(l)), connection(std::move(c)), ws(std::move(w)), elog(lib->endpoint.get_elog()) {
     ws->register_ostream(&output);
+    lib->live.push_back(this);
   }
 
   ~websocket_connection_impl() override {
+    lib->held -= counted_;
+    lib->live.erase(std::find(lib->live.begin(), lib->live.end(), this));
     // The TCP connection may outlive us in other hands; it must not call back here.
     connection->on_disconnected = [] {};
     connection->on_all_sent = [] {};
@@ -55,6 +155,7 @@ class websocket_connection_impl : public websocket_connection,
   void close(uint16_t code, const std::string& reason) override {
     std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
     if (!is_connected()) return;
+    closing_ = true;
     websocketpp::lib::error_code refused;
     ws->close(code, reason, refused);
     flush_output();
@@ -66,7 +167,9 @@ class websocket_connection_impl : public websocket_connection,
 
   void drop() override {
     std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
+    closing_ = true;
     connection->close();
+    recount();
   }
 
   /// Feeds received bytes to the library; the receive buffer is always emptied.
@@ -80,20 +183,60 @@ class websocket_connection_impl : public websocket_connection,
     const char* next = static_cast<const char*>(bytes.data);
     size_t left = bytes.size;
     while (left > 0 && !refused_ && !lost_) {
-      size_t taken = library_connection->read_some(next, left);
+      // The request goes to the library on its own, so that whatever follows it is read as
+      // frames only once the handshake was accepted, and is counted as such.
+      const bool frames = handed_over;
+      size_t offer = left;
+      if (!frames) {
+        offer = request_.part(next, left);
+        handshake_bytes += offer;
+        // A request that has not ended within the bound is no handshake worth waiting for
+        // (the library would collect up to 16 kB of headers and 32 MB of body).
+        if (handshake_bytes > websocket_server::max_handshake_bytes) {
+          refused_ = true;
+          break;
+        }
+      }
+      size_t taken = library_connection->read_some(next, offer);
       if (taken == 0) refused_ = true;  // no longer reading: offering them again would spin
+      if (frames) incoming_.take(reinterpret_cast<const uint8_t*>(next), taken);
       next += taken;
       left -= taken;
-      // A request that has not ended within the bound is no handshake worth waiting for
-      // (the library would collect up to 16 kB of headers and 32 MB of body).
-      handshake_bytes += handed_over ? 0 : taken;
-      if (handshake_bytes > websocket_server::max_handshake_bytes) refused_ = true;
     }
     flush_output();
     // Bytes the library will never take: the connection is of no further use.
     if (refused_) connection->close();
+    account();
     return bytes.size;
   }
+
+  /// What this connection holds now: its read buffers, its handshake so far or the message
+  /// not yet complete, and the bytes waiting to be sent. Nothing once it is closed (its
+  /// user lets go of it then, and the rest goes with it).
+  size_t held() const {
+    if (lost_ || connection->fd <= 0) return 0;
+    const size_t buffers = connection->rx_capacity + websocketpp::config::core::connection_read_buffer_size;
+    // The library fails a connection whose frames announce more than a message may hold.
+    const size_t message = static_cast<size_t>(
+        std::min<uint64_t>(incoming_.unfinished(), websocket_server::max_message_bytes));
+    return buffers + (handed_over ? message : handshake_bytes) + connection->queued_bytes();
+  }
+
+  /// Brings the server's total up to date with what this connection holds.
+  void recount() {
+    const size_t now = held();
+    lib->held = lib->held - counted_ + now;
+    counted_ = now;
+  }
+
+  /// The same, and closes connections when the total is past the limit.
+  void account() {
+    recount();
+    if (lib->server != nullptr && lib->held > lib->server->memory_limit) lib->enforce();
+  }
+
+  /// Whether its user may still count on it: open, and neither closed nor dropped.
+  bool kept() { return is_connected() && !closing_; }
 
   /// Sends what the library wrote and empties the stream; after the library ended the
   /// connection (closing handshake done, handshake refused, protocol error) the socket
@@ -105,12 +248,13 @@ class websocket_connection_impl : public websocket_connection,
     std::shared_ptr<tcp> keep = connection;
     keep->send(bytes.data(), bytes.size());
     const size_t waiting = keep->queued_bytes();
-    if (queue_limit > 0 && waiting >= queue_limit && !lost_) {
+    if (queue_limit > 0 && waiting > queue_limit && !lost_) {
       std::function<void(size_t)> handler = on_overflow;
       handler(waiting);
       drop();
       return;
     }
+    account();
     if (!ended_ || keep->fd <= 0) return;
     if (keep->queued_bytes() == 0) {
       keep->close();
@@ -135,19 +279,22 @@ class websocket_connection_impl : public websocket_connection,
   void closed() {
     if (lost_) return;
     lost_ = true;
+    recount();
     std::shared_ptr<websocket_connection_impl> keep = shared_from_this();
     std::function<void()> handler = on_close;
     handler();
     lingering_.reset();
   }
 
+  std::shared_ptr<websocket_server::library> lib;  ///< first: the endpoint outlives the library connection
   std::shared_ptr<tcp> connection;
   ws_endpoint::connection_ptr ws;
   ws_endpoint::elog_type& elog;  ///< the library's error log, shared by all connections
   std::stringstream output;
   bool waited_a_tick = false;  ///< still in its handshake at the server's previous tick
   bool handed_over = false;    ///< its handshake was accepted
-  size_t handshake_bytes = 0;  ///< bytes the library took before the handshake was accepted
+  uint64_t serial = 0;         ///< its place among the connections handed out (newest highest)
+  size_t handshake_bytes = 0;  ///< bytes of the request given to the library
 
  private:
   void send(const char* data, size_t length, websocketpp::frame::opcode::value opcode) {
@@ -162,17 +309,47 @@ class websocket_connection_impl : public websocket_connection,
   bool refused_ = false;
   bool ended_ = false;
   bool lost_ = false;
+  bool closing_ = false;  ///< its user closed or dropped it
+  size_t counted_ = 0;    ///< its share of the server's total
+  request_end request_;
+  frame_meter incoming_;
   std::shared_ptr<websocket_connection_impl> lingering_;  ///< itself, during a closing handshake we started
   std::unique_ptr<timer> close_timer_;
 };
 
-struct websocket_server::library {
-  ws_endpoint endpoint;
-  std::vector<std::shared_ptr<websocket_connection_impl>> pending;  ///< oldest first
-};
+void websocket_server::library::enforce() {
+  if (enforcing || server == nullptr) return;
+  enforcing = true;
+  // Sockets have taken bytes since the counts were made: count afresh first.
+  for (websocket_connection_impl* c : std::vector<websocket_connection_impl*>(live)) c->recount();
+  const size_t limit = server->memory_limit, before = held;
+  size_t dropped = 0;
+  while (held > limit) {
+    // The newest connection handed out that its user kept is the editor's session.
+    websocket_connection_impl* editor = nullptr;
+    for (websocket_connection_impl* c : live) {
+      if (c->handed_over && c->kept() && (editor == nullptr || c->serial > editor->serial)) editor = c;
+    }
+    websocket_connection_impl* victim = nullptr;
+    for (websocket_connection_impl* c : live) {
+      if (c == editor || c->held() == 0) continue;
+      if (victim == nullptr || c->held() > victim->held()) victim = c;
+    }
+    if (victim == nullptr && editor != nullptr && editor->held() > 0) victim = editor;
+    if (victim == nullptr) break;
+    std::shared_ptr<websocket_connection_impl> keep = victim->shared_from_this();
+    victim->drop();
+    ++dropped;
+  }
+  if (dropped > 0) {
+    log_warn << "GUI port: the connections held " << before << " bytes together, more than the bound of " << limit
+             << "; " << dropped << " of them were closed." << std::endl;
+  }
+  enforcing = false;
+}
 
 websocket_server::websocket_server(event_list& list, end_point where)
-    : lib_(std::make_unique<library>()),
+    : lib_(std::make_shared<library>()),
       server_(list, where),
       handshake_timer_(list, 0, [this] { expire_handshakes(); }) {
   on_new_connection = [](std::shared_ptr<websocket_connection>) {};
@@ -182,8 +359,15 @@ websocket_server::websocket_server(event_list& list, end_point where)
   endpoint.get_elog().set_ostream(&log_debug);
   endpoint.register_ostream(&std::cout);
   accept_origin = [](const std::string&) { return true; };
+  lib_->server = this;
   endpoint.set_validate_handler([this](websocketpp::connection_hdl handle) {
     ws_endpoint::connection_ptr c = lib_->endpoint.get_con_from_hdl(handle);
+    // The drafts before the standard read a message until an end byte, without bound.
+    if (websocketpp::processor::get_websocket_version(c->get_request()) != protocol_version) {
+      c->set_status(websocketpp::http::status_code::upgrade_required);
+      c->replace_header("Sec-WebSocket-Version", std::to_string(protocol_version));
+      return false;
+    }
     std::function<bool(const std::string&)> accept = accept_origin;
     if (accept(c->get_request_header("Origin"))) return true;
     c->set_status(websocketpp::http::status_code::forbidden);
@@ -192,25 +376,34 @@ websocket_server::websocket_server(event_list& list, end_point where)
   server_.on_new_connection = [this](std::shared_ptr<tcp> connection) { accept_websocket(std::move(connection)); };
 }
 
-websocket_server::~websocket_server() = default;
+websocket_server::~websocket_server() {
+  lib_->server = nullptr;
+  // Connections in their handshake are ours alone; those handed out live on with their users.
+  std::vector<std::shared_ptr<websocket_connection_impl>> pending;
+  pending.swap(lib_->pending);
+}
 
 uint16_t websocket_server::local_port() const { return server_.local_port(); }
 
 void websocket_server::accept_websocket(std::shared_ptr<tcp> connection) {
   if (lib_->pending.size() >= max_pending_handshakes) {
+    // Room for the newest: an editor that connects now must not wait behind idle ones.
     if (!noted_full_) {
       log_debug << "GUI port: " << max_pending_handshakes
-                << " connections are in their opening handshake; further ones are closed at once." << std::endl;
+                << " connections are in their opening handshake; the oldest ones are closed to make room." << std::endl;
     }
     noted_full_ = true;
-    connection->close();
-    return;
+    std::shared_ptr<websocket_connection_impl> oldest = lib_->pending.front();
+    oldest->drop();
+    forget(oldest.get());  // its on_close has done so already, unless it was closed before
+  } else {
+    noted_full_ = false;
   }
-  noted_full_ = false;
   ws_endpoint::connection_ptr library_connection = lib_->endpoint.get_connection();
   library_connection->set_max_http_body_size(0);  // an opening handshake has no body
+  library_connection->set_max_message_size(max_message_bytes);
   library_connection->start();
-  auto impl = std::make_shared<websocket_connection_impl>(connection, library_connection, lib_->endpoint.get_elog());
+  auto impl = std::make_shared<websocket_connection_impl>(lib_, connection, library_connection);
   websocket_connection_impl* raw = impl.get();
   connection->on_disconnected = [raw] { raw->closed(); };
   library_connection->set_message_handler(
@@ -236,6 +429,7 @@ void websocket_server::hand_over(websocket_connection_impl* pending) {
   std::shared_ptr<websocket_connection_impl> accepted = std::move(*it);
   list.erase(it);
   accepted->handed_over = true;
+  accepted->serial = ++lib_->handed_out;
   accepted->on_close = [] {};
   std::function<void(std::shared_ptr<websocket_connection>)> handler = on_new_connection;
   handler(std::move(accepted));

@@ -40,14 +40,14 @@ class websocket_connection {
 
   /// Bytes that may wait to be sent before the peer counts as not reading (0: no bound).
   /// Everything queued counts, the library's own frames (pongs, close frames) too, so a
-  /// peer cannot grow the queue by making the library answer it. Reaching the bound runs
+  /// peer cannot grow the queue by making the library answer it. Passing the bound runs
   /// on_overflow and then drop().
   size_t queue_limit = 0;
 
   std::function<void(std::string)> on_text = [](std::string) {};    ///< one call per text message
   std::function<void(std::string)> on_binary = [](std::string) {};  ///< one call per binary message
   std::function<void()> on_close = [] {};  ///< once, when the TCP connection is gone
-  /// Once, when queue_limit is reached, with the bytes waiting; on_close follows.
+  /// Once, when queue_limit is passed, with the bytes waiting; on_close follows.
   std::function<void(size_t)> on_overflow = [](size_t) {};
 };
 
@@ -73,14 +73,27 @@ class websocket_server {
   /// accept every origin.
   std::function<bool(const std::string& origin)> accept_origin;
 
+  /// What all connections may hold together: handshakes in progress, messages not yet
+  /// complete (the size their frames announce, which the library sets aside at once) and
+  /// bytes waiting to be sent, lingering connections included. Past it, connections are
+  /// dropped, the largest first; the newest one handed out that its user has neither closed
+  /// nor dropped (the editor's session) goes last. One warning per round names the bound.
+  size_t memory_limit = 128u << 20;
+
   /// How long a connection may take for its opening handshake: between one and two of these.
   static constexpr unsigned handshake_wait_ms = 10000;
-  /// Connections that may be in their opening handshake at once; a further one is closed
-  /// as soon as it is accepted, so half-sent handshakes cannot pile up.
+  /// Connections that may be in their opening handshake at once; a further one closes the
+  /// oldest, so half-sent handshakes can neither pile up nor keep the editor out.
   static constexpr size_t max_pending_handshakes = 64;
   /// Bytes a connection may send before its handshake is complete: the request line and
   /// headers (a request with a body is refused by the library with 413).
   static constexpr size_t max_handshake_bytes = 8192;
+  /// The largest message a peer may send (the library fails the connection with 1009
+  /// past it); an editor's largest file save must fit.
+  static constexpr size_t max_message_bytes = 32000000;
+  /// Only this version of the protocol is spoken (RFC 6455); the drafts before it have
+  /// no message bound, so their handshakes are refused (426) and the socket closed.
+  static constexpr int protocol_version = 13;
 
   struct library;  ///< the protocol library's endpoint and the connections still in their handshake
 
@@ -92,7 +105,7 @@ class websocket_server {
   /// Closes the connections that were already waiting at the previous tick.
   void expire_handshakes();
 
-  std::unique_ptr<library> lib_;
+  std::shared_ptr<library> lib_;  ///< shared with the connections, which may outlive the server
   tcp_server server_;
   timer handshake_timer_;
   bool noted_full_ = false;  ///< the debug line on a full handshake list was written since it last had room
