@@ -117,12 +117,19 @@ void tcp::adopt(int socket_fd) {
   register_fd();
 }
 
+void tcp::drop_queue() {
+  // Nothing of it can leave a closed socket.
+  send_queue.clear();
+  queued_ = 0;
+}
+
 void tcp::lose() {
   // The user may drop its last pointer in on_disconnected; the caller holds one.
   std::function<void()> cb = on_disconnected;
   cb();
   close_fd();
   connected = false;
+  drop_queue();
 }
 
 void tcp::close() {
@@ -130,16 +137,17 @@ void tcp::close() {
   std::shared_ptr<io_base> keep = weak_from_this().lock();
   close_fd();
   connected = false;
+  drop_queue();
   std::function<void()> cb = on_disconnected;
   cb();
 }
 
 void tcp::send(const void* data, size_t length) {
+  if (fd <= 0) return;  // closed: the data is dropped
   if (!send_queue.empty()) {
     queue_copy(data, length);
     return;
   }
-  if (fd <= 0) return;  // closed: the data is dropped
   std::shared_ptr<io_base> keep = weak_from_this().lock();
   ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
   if (n < 0) {

@@ -89,6 +89,8 @@ class tcp : public io_base {
  private:
   void drain();
   void lose();
+  /// Frees what waits to be sent once the socket is closed.
+  void drop_queue();
 };
 
 /// Whether a socket error means the peer or the path to it is gone (not a program error).

@@ -147,6 +147,13 @@ TEST(Tcp, QueuedSendsKeepTheirOrderAndEndInOneAllSent) {
   EXPECT_EQ(a.received.substr(total), "firstsecond");
   for (int i = 0; i < 5; ++i) run_ready(f.loop, 2);
   EXPECT_EQ(all_sent, 1);
+  // Closing frees what waits, and a send to the closed connection keeps nothing.
+  for (int i = 0; i < 1000 && conn.send_queue.empty(); ++i) conn.send(block.data(), block.size());
+  ASSERT_GT(conn.queued_bytes(), 0u);
+  conn.close();
+  conn.send(block.data(), block.size());
+  EXPECT_EQ(conn.queued_bytes(), 0u);
+  EXPECT_TRUE(conn.send_queue.empty());
 }
 
 TEST(Tcp, PeerResetClosesOnSendAndOnRead) {
