@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "annotations/parser_state.h"
 #include "annotations/test_util.h"
 #include "foundation/log_capture.h"
 
@@ -12,12 +13,46 @@ namespace {
 using lines = std::vector<std::string>;
 
 struct scan_case {
-  const char* text;
+  std::string text;
   lines nodes;   ///< summaries of the returned nodes
   lines messages;  ///< log_err lines, then log_warn lines
 };
 
 const std::string kSlip = "\". Most likely you forgot a ';' or a ':'?";
+
+/// The text of `n` lines made by `line(i)`, or their summaries.
+template <class F>
+std::string text_of(size_t n, F line) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += line(i);
+  return s;
+}
+template <class F>
+lines lines_of(size_t n, F line) {
+  lines v;
+  for (size_t i = 0; i < n; ++i) v.push_back(line(i));
+  return v;
+}
+
+std::string one_line_nodes(size_t n) {
+  return text_of(n, [](size_t) { return "//@node: class; name: A\n"; });
+}
+lines one_line_summaries(size_t n) {
+  return lines_of(n, [](size_t i) { return "class A@" + std::to_string(i + 1); });
+}
+/// Node K, then node P with `n` outputs.
+std::string pins(size_t n) {
+  return "//@node: class; name: K\n//@node: class; name: P\n" +
+         text_of(n, [](size_t i) { return "//@output: o" + std::to_string(i) + "; type: int\n"; });
+}
+/// Node K, then node B with an info of `n` bytes: 29 bytes of descriptions besides.
+std::string info(size_t n) {
+  return "//@node: class; name: K\n//@node: class; name: B\n//@info: " + std::string(n, 'x') + "\n";
+}
+std::string limit(size_t line, const std::string& bound) {
+  return "n.h:" + std::to_string(line) + " The node descriptions of this file exceed the limit of " +
+         bound + "; this node and the rest of the file are left out.";
+}
 
 TEST(ParseText, Cases) {
   const scan_case cases[] = {
@@ -61,9 +96,23 @@ TEST(ParseText, Cases) {
        {"Not all {}-blocks are closed or to many closed blocks. Bracketcounter: -1"}},
       {"{\n", {}, {"Not all {}-blocks are closed or to many closed blocks. Bracketcounter: 1"}},
       {"", {}, {}}, {"/*", {}, {}}, {"//@", {}, {}}, {"*", {}, {}},
+      // What one file may describe: the nodes before a bound are kept, the node being
+      // read is dropped, the rest of the file is not read, and one line says so.
+      {one_line_nodes(kMaxNodesPerFile), one_line_summaries(kMaxNodesPerFile), {}},
+      {one_line_nodes(kMaxNodesPerFile + 2) + "//@link: m\n", one_line_summaries(kMaxNodesPerFile),
+       {limit(kMaxNodesPerFile + 1, "1000 nodes")}},
+      {pins(kMaxPartsPerFile), {"class K@1", "class P@2" + text_of(kMaxPartsPerFile, [](size_t i) {
+                                   return " out o" + std::to_string(i) + ":int";
+                                 })},
+       {}},
+      {pins(kMaxPartsPerFile + 1), {"class K@1"},
+       {limit(kMaxPartsPerFile + 3, "10000 pins, parameters, constants, calls and call arguments")}},
+      {info(kMaxTextPerFile - 29), {"class K@1", "class B@2 info= " + std::string(kMaxTextPerFile - 30, 'x')}, {}},
+      // The last node that passes the bound with its copy of the path is dropped.
+      {info(kMaxTextPerFile - 28), {"class K@1"}, {limit(2, "1048576 bytes of text")}},
   };
   for (const scan_case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(c.text.substr(0, 100));
     log_capture err(log_err);
     log_capture warn(log_warn);
     EXPECT_EQ(summaries(parse_text(c.text, "n.h", "p")), c.nodes);
