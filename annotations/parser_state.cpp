@@ -9,8 +9,6 @@
 
 namespace vesk::annotations {
 
-const char* const kTextBound = " bytes of text";
-
 bracket::bracket(uint64_t line_nr) : line_nr(line_nr), on_close([] {}) {}
 
 void spend(parser_state& state, const std::string& file_name, uint64_t line_nr, size_t limit,

@@ -89,6 +89,6 @@ void spend(parser_state& state, const std::string& file_name, uint64_t line_nr, 
            const char* what);
 
 /// The unit of kMaxTextPerFile in the line of spend.
-extern const char* const kTextBound;
+constexpr const char kTextBound[] = " bytes of text";
 
 }  // namespace vesk::annotations

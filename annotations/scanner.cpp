@@ -315,7 +315,8 @@ std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
       }
     }
     line_nr = s.line_nr();
-    if (s.bracket_counter() != 0)
+    // A parse stopped by a bound leaves blocks open; its one error line says why.
+    if (s.bracket_counter() != 0 && !s.state().taken.spent)
       log_warn << "Not all {}-blocks are closed or to many closed blocks. Bracketcounter: "
                << s.bracket_counter() << std::endl;
     parser_state& state = s.state();
@@ -325,8 +326,8 @@ std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
     for (const std::string& f : state.compile_files) shared += f.size();
     // Charged even when a bound stopped the parse: the nodes kept are within it.
     size_t& bytes = state.taken.bytes;
-    const size_t keep =
-        shared == 0 ? state.result.size() : std::min(state.result.size(), (kMaxTextPerFile - bytes) / shared);
+    const size_t room = shared == 0 ? state.result.size() : (kMaxTextPerFile - bytes) / shared;
+    const size_t keep = std::min(state.result.size(), room);
     bytes += keep * shared;
     if (keep < state.result.size()) {
       spend(state, path, state.result[keep]->src_line, kMaxTextPerFile, kTextBound);

@@ -20,35 +20,25 @@ struct scan_case {
 
 const std::string kSlip = "\". Most likely you forgot a ';' or a ':'?";
 
-/// The text of `n` lines made by `line(i)`, or their summaries.
+/// The lines `line(0)` to `line(n - 1)` in one text.
 template <class F>
 std::string text_of(size_t n, F line) {
   std::string s;
   for (size_t i = 0; i < n; ++i) s += line(i);
   return s;
 }
-template <class F>
-lines lines_of(size_t n, F line) {
+/// Summaries of the nodes of text_of(n, a_node).
+lines a_nodes(size_t n) {
   lines v;
-  for (size_t i = 0; i < n; ++i) v.push_back(line(i));
+  for (size_t i = 1; i <= n; ++i) v.push_back("class A@" + std::to_string(i));
   return v;
 }
-
-std::string one_line_nodes(size_t n) {
-  return text_of(n, [](size_t) { return "//@node: class; name: A\n"; });
-}
-lines one_line_summaries(size_t n) {
-  return lines_of(n, [](size_t i) { return "class A@" + std::to_string(i + 1); });
-}
-/// Node K, then node P with `n` outputs.
-std::string pins(size_t n) {
-  return "//@node: class; name: K\n//@node: class; name: P\n" +
-         text_of(n, [](size_t i) { return "//@output: o" + std::to_string(i) + "; type: int\n"; });
-}
-/// Node K, then node B with an info of `n` bytes: 29 bytes of descriptions besides.
-std::string info(size_t n) {
-  return "//@node: class; name: K\n//@node: class; name: B\n//@info: " + std::string(n, 'x') + "\n";
-}
+const auto a_node = [](size_t) { return "//@node: class; name: A\n"; };
+const auto pin = [](size_t i) { return "//@output: o" + std::to_string(i) + "; type: int\n"; };
+const auto pin_summary = [](size_t i) { return " out o" + std::to_string(i) + ":int"; };
+const std::string kTwo = "//@node: class; name: K\n//@node: class; name: B\n";
+/// Besides an info of n bytes after kTwo, the descriptions hold 29 bytes.
+std::string info(size_t n) { return kTwo + "//@info: " + std::string(n, 'x') + "\n"; }
 std::string limit(size_t line, const std::string& bound) {
   return "n.h:" + std::to_string(line) + " The node descriptions of this file exceed the limit of " +
          bound + "; this node and the rest of the file are left out.";
@@ -98,16 +88,16 @@ TEST(ParseText, Cases) {
       {"", {}, {}}, {"/*", {}, {}}, {"//@", {}, {}}, {"*", {}, {}},
       // What one file may describe: the nodes before a bound are kept, the node being
       // read is dropped, the rest of the file is not read, and one line says so.
-      {one_line_nodes(kMaxNodesPerFile), one_line_summaries(kMaxNodesPerFile), {}},
-      {one_line_nodes(kMaxNodesPerFile + 2) + "//@link: m\n", one_line_summaries(kMaxNodesPerFile),
+      {text_of(kMaxNodesPerFile, a_node), a_nodes(kMaxNodesPerFile), {}},
+      {text_of(kMaxNodesPerFile + 2, a_node) + "//@link: m\n", a_nodes(kMaxNodesPerFile),
        {limit(kMaxNodesPerFile + 1, "1000 nodes")}},
-      {pins(kMaxPartsPerFile), {"class K@1", "class P@2" + text_of(kMaxPartsPerFile, [](size_t i) {
-                                   return " out o" + std::to_string(i) + ":int";
-                                 })},
-       {}},
-      {pins(kMaxPartsPerFile + 1), {"class K@1"},
-       {limit(kMaxPartsPerFile + 3, "10000 pins, parameters, constants, calls and call arguments")}},
-      {info(kMaxTextPerFile - 29), {"class K@1", "class B@2 info= " + std::string(kMaxTextPerFile - 30, 'x')}, {}},
+      {kTwo + text_of(kMaxPartsPerFile, pin),
+       {"class K@1", "class B@2" + text_of(kMaxPartsPerFile, pin_summary)}, {}},
+      // The block left open by the stop gets no warning of its own.
+      {"struct S {\n" + kTwo + text_of(kMaxPartsPerFile + 1, pin), {"class K@2"},
+       {limit(kMaxPartsPerFile + 4, "10000 pins, parameters, constants, calls and call arguments")}},
+      {info(kMaxTextPerFile - 29),
+       {"class K@1", "class B@2 info= " + std::string(kMaxTextPerFile - 30, 'x')}, {}},
       // The last node that passes the bound with its copy of the path is dropped.
       {info(kMaxTextPerFile - 28), {"class K@1"}, {limit(2, "1048576 bytes of text")}},
   };
