@@ -3,6 +3,7 @@
 
 #include "annotations/annotation_comment.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -19,6 +20,13 @@ namespace vesk::annotations {
 
 namespace {
 
+/// The bytes of an annotation's parameter texts.
+size_t text_size(const std::map<std::string, std::string>& params) {
+  size_t n = 0;
+  for (const auto& p : params) n += p.first.size() + p.second.size();
+  return n;
+}
+
 /// "@link" and "@compile" belong in front of the first node.
 void check_readability(const parser_state& state, const char* annotation) {
   if (state.result.empty() && (!state.current_block || state.current_block->line_nr == 0)) return;
@@ -34,6 +42,10 @@ void open_node(const std::string& option, const std::map<std::string, std::strin
     if (log_debug.enabled)
       log_debug << "added " << state.current_block->name << " to result list" << std::endl;
   }
+  // Each node holds its own copy of the namespace prefix.
+  size_t prefix = 0;
+  for (const std::string& ns : state.namespaces) prefix += ns.size() + 2;
+  if (!take(state, file_name, line_nr, 1, 0, prefix + option.size() + text_size(params))) return;
   std::shared_ptr<block_base> node;
   if (option == "class" || option == "auto") {
     state.ccb = std::make_shared<block_class>();
@@ -100,6 +112,7 @@ void add_call(std::vector<call>& calls, const std::string& option, unsigned long
 void handle_annotation(std::string name, std::string option,
                        std::map<std::string, std::string> params, unsigned long line_nr,
                        parser_state& state, std::string file_name) {
+  if (state.taken.spent) return;
   if (log_debug.enabled) {
     log_debug << location(file_name, line_nr) << "parsed annotation: \"" << name
               << "\" with option: \"" << option << "\" " << (params.empty() ? "" : "Parameters:")
@@ -114,12 +127,15 @@ void handle_annotation(std::string name, std::string option,
     return;
   }
   if (n == "link") {
+    if (!take(state, file_name, line_nr, 0, 0, option.size())) return;
     state.links.push_back(option);
     check_readability(state, "@link");
     return;
   }
   if (n == "compile") {
-    state.compile_files.push_back((state.dir / option).string());
+    std::string path = (state.dir / option).string();
+    if (!take(state, file_name, line_nr, 0, 0, path.size())) return;
+    state.compile_files.push_back(std::move(path));
     check_readability(state, "@compile");
     return;
   }
@@ -128,6 +144,10 @@ void handle_annotation(std::string name, std::string option,
             << std::endl;
     return;
   }
+  // A call takes one part for itself and one for each argument.
+  const bool is_call = n == "construct" || n == "init" || n == "tick" || n == "final";
+  const size_t parts = 1 + (is_call ? std::count(option.begin(), option.end(), ',') + 1 : 0);
+  if (!take(state, file_name, line_nr, 0, parts, option.size() + text_size(params))) return;
   block_base& node = *state.current_block;
   const bool pending = state.expect == expect_nothing;
 

@@ -91,9 +91,11 @@ TEST(ParseAnnotations, Cases) {
 }
 
 TEST(ParseAnnotations, InfoTakesTheRestOfTheComment) {
-  std::string many, many_lines = "line";  // a long documentation block is read in one pass
-  for (int i = 0; i < 300000; ++i) many += "\n* line";
-  for (int i = 1; i < 300000; ++i) many_lines += "\nline";
+  // A long documentation block (within the 1 MiB that a file's descriptions may hold)
+  // is read in one pass.
+  std::string many, many_lines = "line";
+  for (int i = 0; i < 140000; ++i) many += "\n* line";
+  for (int i = 1; i < 140000; ++i) many_lines += "\nline";
   const std::pair<std::string, std::string> cases[] = {
       {"@info: abc", " ab"},  // the last character of the comment is dropped
       {"@info:\n* first\n* second\n", "first\nsecond"},

@@ -94,8 +94,8 @@ class comment_reader {
     if (p < t_.size() && t_[p] == '\n') ++p;
     pos_ = t_.size();
     if (p >= t_.size()) return true;
-    std::string info = without_star_prefixes(t_.substr(p, t_.size() - 1 - p));
-    if (state_.current_block) state_.current_block->info = info;
+    if (!state_.current_block || !take(state_, file_name_, line_nr_, 0, 0, t_.size() - p)) return true;
+    state_.current_block->info = without_star_prefixes(t_.substr(p, t_.size() - 1 - p));
     return true;
   }
 
@@ -156,7 +156,7 @@ class comment_reader {
 void parse_annotations(std::string text, unsigned long line_nr, parser_state& state,
                        std::string file_name) {
   comment_reader reader(text, line_nr, state, file_name);
-  while (reader.parse_annotation_line()) {
+  while (!state.taken.spent && reader.parse_annotation_line()) {
   }
 }
 

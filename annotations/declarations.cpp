@@ -42,6 +42,9 @@ pin_kind classify(const std::string& n, std::string& pin_name) {
 /// A method declared in the body of an automatic class: tick, init, final or poll.
 void add_auto_method(const decl_part& d, unsigned long line_nr, parser_state& state,
                      const std::string& file_name) {
+  const bool is_call = d.name == "tick" || starts_with(d.name, "tick_") || d.name == "init" ||
+                       d.name == "final" || d.name == "poll";
+  if (is_call && !take(state, file_name, line_nr, 0, 1, d.name.size() + d.type.size())) return;
   block_class& node = *state.ccb;
   call c;
   c.method_name = d.name;
@@ -103,10 +106,14 @@ void add_pin(block_base& node, pin_kind kind, const std::string& pin_name, const
 }
 
 /// A member declared in the body of an automatic class becomes a pin by its name.
-void add_auto_member(const decl_part& d, unsigned long line_nr, parser_state& state) {
-  block_class& node = *state.ccb;
+void add_auto_member(const decl_part& d, unsigned long line_nr, parser_state& state,
+                     const std::string& file_name) {
   std::string pin_name;
   const pin_kind kind = classify(d.name, pin_name);
+  if (kind != pin_kind::other &&
+      !take(state, file_name, line_nr, 0, 1, 2 * d.name.size() + d.type.size() + d.default_val.size()))
+    return;
+  block_class& node = *state.ccb;
   if (kind != pin_kind::other) {
     add_pin(node, kind, pin_name, d, line_nr, true);
     if (log_debug.enabled) {
@@ -138,8 +145,12 @@ call* pending_call(parser_state& state) {
 }
 
 /// "@node: auto" before a function: the whole function node comes from the signature.
-void build_auto_function(const declaration& d, unsigned long line_nr, parser_state& state,
-                         const std::string& file_name) {
+void build_auto_function(const declaration& d, const std::string& line, unsigned long line_nr,
+                         parser_state& state, const std::string& file_name) {
+  // Each argument is a pin and a call argument; the node copies the class node's texts.
+  const block_class& was = *state.ccb;
+  const size_t copied = was.name.size() + was.nspace.size() + was.info.size() + was.raster.size();
+  if (!take(state, file_name, line_nr, 0, 2 * d.parts.size(), 3 * line.size() + copied)) return;
   const decl_part& fn = d.parts[0];
   auto f = std::make_shared<block_function>();
   f->name = state.ccb->name;
@@ -170,8 +181,8 @@ void build_auto_function(const declaration& d, unsigned long line_nr, parser_sta
   }
 }
 
-void on_function_line(const declaration& d, unsigned long line_nr, parser_state& state,
-                      const std::string& file_name) {
+void on_function_line(const declaration& d, const std::string& line, unsigned long line_nr,
+                      parser_state& state, const std::string& file_name) {
   const decl_part& fn = d.parts[0];
   if (log_debug.enabled) {
     log_debug << location(file_name, line_nr) << "found function: " << fn.name
@@ -183,7 +194,9 @@ void on_function_line(const declaration& d, unsigned long line_nr, parser_state&
       log_debug << std::endl;
     }
   }
-  if (call* target = pending_call(state)) {
+  call* target = pending_call(state);
+  if (target && !take(state, file_name, line_nr, 0, d.parts.size() - 1, line.size())) return;
+  if (target) {
     target->method_name = fn.name;
     target->return_type = fn.type;
     for (size_t i = 1; i < d.parts.size(); ++i)
@@ -195,7 +208,7 @@ void on_function_line(const declaration& d, unsigned long line_nr, parser_state&
       state.expect = expect_nothing;
       return;
     }
-    build_auto_function(d, line_nr, state, file_name);
+    build_auto_function(d, line, line_nr, state, file_name);
   }
   if (state.expect != expect_auto_body) state.expect = expect_nothing;
 }
@@ -220,6 +233,11 @@ void on_member_line(const decl_part& d, unsigned long line_nr, parser_state& sta
     if (!d.default_val.empty()) log_debug << " default: " << d.default_val;
     log_debug << std::endl;
   }
+  const bool completes = state.expect == expect_input || state.expect == expect_output ||
+                         state.expect == expect_parameter;
+  if (completes && state.current_block &&
+      !take(state, file_name, line_nr, 0, 0, d.name.size() + d.type.size() + d.default_val.size()))
+    return;
   if (block_base* node = state.current_block.get()) {
     if (state.expect == expect_input) complete_pin(node->inputs, d, true);
     if (state.expect == expect_output) complete_pin(node->outputs, d, false);
@@ -232,7 +250,7 @@ void on_member_line(const decl_part& d, unsigned long line_nr, parser_state& sta
 
 void parse_cpp_line(std::string line, unsigned long line_nr, parser_state& state,
                     std::string file_name) {
-  if (line.empty()) return;
+  if (line.empty() || state.taken.spent) return;
 
   // Class line: "class Name" or "struct Name".
   size_t p = skip_decl_blanks(line, 0);
@@ -244,6 +262,9 @@ void parse_cpp_line(std::string line, unsigned long line_nr, parser_state& state
       std::string name = line.substr(begin, end - begin);
       if (log_debug.enabled)
         log_debug << location(file_name, line_nr) << "found class: " << name << std::endl;
+      if (state.ccb && (state.expect == expect_class || state.expect == expect_auto) &&
+          !take(state, file_name, line_nr, 0, 0, name.size()))
+        return;
       if (state.ccb && state.expect == expect_class) {
         state.ccb->class_name = name;
         state.expect = expect_nothing;
@@ -280,11 +301,11 @@ void parse_cpp_line(std::string line, unsigned long line_nr, parser_state& state
     if (d.is_function)
       add_auto_method(d.parts[0], line_nr, state, file_name);
     else
-      add_auto_member(d.parts[0], line_nr, state);
+      add_auto_member(d.parts[0], line_nr, state, file_name);
     return;
   }
   if (d.is_function)
-    on_function_line(d, line_nr, state, file_name);
+    on_function_line(d, line, line_nr, state, file_name);
   else
     on_member_line(d.parts[0], line_nr, state, file_name);
 }

@@ -42,6 +42,24 @@ struct bracket {
   std::function<void()> on_close;
 };
 
+/// What the node descriptions of one file may hold: a real node file describes a
+/// handful of nodes, and these bounds keep a hostile one to a few MiB (see
+/// docs/node-annotations.md, "Limits").
+constexpr size_t kMaxNodesPerFile = 1000;
+/// Pins, parameters, constants, calls and call arguments of all nodes of one file.
+constexpr size_t kMaxPartsPerFile = 10000;
+/// Text taken into the descriptions of one file, each node's copies of the file's
+/// namespaces, @link and @compile lists included.
+constexpr size_t kMaxTextPerFile = 1 << 20;
+
+/// What one parse has taken so far, against the bounds above.
+struct parse_budget {
+  size_t nodes = 0;
+  size_t parts = 0;
+  size_t bytes = 0;
+  bool spent = false;  ///< a bound was reached: nothing more is taken from the file
+};
+
 /// The state of one parse.
 struct parser_state {
   std::shared_ptr<block_base> current_block;         ///< node being filled
@@ -56,6 +74,21 @@ struct parser_state {
   std::vector<std::shared_ptr<block_base>> result;  ///< verified nodes, source order
   std::filesystem::path dir;               ///< parent folder of the parsed file
   std::vector<std::string> namespaces;     ///< open namespaces, innermost last
+  parse_budget taken;                      ///< what the descriptions hold so far
 };
+
+/// Charges `nodes`, `parts` and `bytes` that the parse is about to take. True when they
+/// fit; else, the first time, one error line "file:line ..." names the bound, the node
+/// being read is dropped and the budget is spent, so that nothing more is taken.
+bool take(parser_state& state, const std::string& file_name, uint64_t line_nr, size_t nodes,
+          size_t parts, size_t bytes);
+
+/// Reports, once per parse, that the bound `limit` of `what` (the unit after the number)
+/// was reached at `line_nr`, drops the node being read and spends the budget.
+void spend(parser_state& state, const std::string& file_name, uint64_t line_nr, size_t limit,
+           const char* what);
+
+/// The unit of kMaxTextPerFile in the line of spend.
+constexpr const char kTextBound[] = " bytes of text";
 
 }  // namespace vesk::annotations

@@ -10,6 +10,7 @@
 
 #include "annotations/scanner.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -54,7 +55,7 @@ class scanner {
       const size_t line_start = pos;
       while (pos < t_.size() && t_[pos] != '\n') pos = scan_source(pos);
       end_of_line(t_.substr(line_start, pos - line_start));
-      if (pos >= t_.size()) break;
+      if (pos >= t_.size() || state_.taken.spent) break;
       ++pos;
     }
   }
@@ -314,10 +315,24 @@ std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
       }
     }
     line_nr = s.line_nr();
-    if (s.bracket_counter() != 0)
+    // A parse stopped by a bound leaves blocks open; its one error line says why.
+    if (s.bracket_counter() != 0 && !s.state().taken.spent)
       log_warn << "Not all {}-blocks are closed or to many closed blocks. Bracketcounter: "
                << s.bracket_counter() << std::endl;
     parser_state& state = s.state();
+    // Every node gets its own copy of the file's lists, path and project.
+    size_t shared = path.size() + project.size();
+    for (const std::string& l : state.links) shared += l.size();
+    for (const std::string& f : state.compile_files) shared += f.size();
+    // Charged even when a bound stopped the parse: the nodes kept are within it.
+    size_t& bytes = state.taken.bytes;
+    const size_t room = shared == 0 ? state.result.size() : (kMaxTextPerFile - bytes) / shared;
+    const size_t keep = std::min(state.result.size(), room);
+    bytes += keep * shared;
+    if (keep < state.result.size()) {
+      spend(state, path, state.result[keep]->src_line, kMaxTextPerFile, kTextBound);
+      state.result.resize(keep);
+    }
     for (const std::shared_ptr<block_base>& node : state.result) {
       for (parameter& p : node->parameters) p.update_form();
       node->file_name = path;

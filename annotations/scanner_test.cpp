@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "annotations/parser_state.h"
 #include "annotations/test_util.h"
 #include "foundation/log_capture.h"
 
@@ -12,12 +13,36 @@ namespace {
 using lines = std::vector<std::string>;
 
 struct scan_case {
-  const char* text;
+  std::string text;
   lines nodes;   ///< summaries of the returned nodes
   lines messages;  ///< log_err lines, then log_warn lines
 };
 
 const std::string kSlip = "\". Most likely you forgot a ';' or a ':'?";
+
+/// The lines `line(0)` to `line(n - 1)` in one text.
+template <class F>
+std::string text_of(size_t n, F line) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += line(i);
+  return s;
+}
+/// Summaries of the nodes of text_of(n, a_node).
+lines a_nodes(size_t n) {
+  lines v;
+  for (size_t i = 1; i <= n; ++i) v.push_back("class A@" + std::to_string(i));
+  return v;
+}
+const auto a_node = [](size_t) { return "//@node: class; name: A\n"; };
+const auto pin = [](size_t i) { return "//@output: o" + std::to_string(i) + "; type: int\n"; };
+const auto pin_summary = [](size_t i) { return " out o" + std::to_string(i) + ":int"; };
+const std::string kTwo = "//@node: class; name: K\n//@node: class; name: B\n";
+/// Besides an info of n bytes after kTwo, the descriptions hold 29 bytes.
+std::string info(size_t n) { return kTwo + "//@info: " + std::string(n, 'x') + "\n"; }
+std::string limit(size_t line, const std::string& bound) {
+  return "n.h:" + std::to_string(line) + " The node descriptions of this file exceed the limit of " +
+         bound + "; this node and the rest of the file are left out.";
+}
 
 TEST(ParseText, Cases) {
   const scan_case cases[] = {
@@ -61,9 +86,23 @@ TEST(ParseText, Cases) {
        {"Not all {}-blocks are closed or to many closed blocks. Bracketcounter: -1"}},
       {"{\n", {}, {"Not all {}-blocks are closed or to many closed blocks. Bracketcounter: 1"}},
       {"", {}, {}}, {"/*", {}, {}}, {"//@", {}, {}}, {"*", {}, {}},
+      // What one file may describe: the nodes before a bound are kept, the node being
+      // read is dropped, the rest of the file is not read, and one line says so.
+      {text_of(kMaxNodesPerFile, a_node), a_nodes(kMaxNodesPerFile), {}},
+      {text_of(kMaxNodesPerFile + 2, a_node) + "//@link: m\n", a_nodes(kMaxNodesPerFile),
+       {limit(kMaxNodesPerFile + 1, "1000 nodes")}},
+      {kTwo + text_of(kMaxPartsPerFile, pin),
+       {"class K@1", "class B@2" + text_of(kMaxPartsPerFile, pin_summary)}, {}},
+      // The block left open by the stop gets no warning of its own.
+      {"struct S {\n" + kTwo + text_of(kMaxPartsPerFile + 1, pin), {"class K@2"},
+       {limit(kMaxPartsPerFile + 4, "10000 pins, parameters, constants, calls and call arguments")}},
+      {info(kMaxTextPerFile - 29),
+       {"class K@1", "class B@2 info= " + std::string(kMaxTextPerFile - 30, 'x')}, {}},
+      // The last node that passes the bound with its copy of the path is dropped.
+      {info(kMaxTextPerFile - 28), {"class K@1"}, {limit(2, "1048576 bytes of text")}},
   };
   for (const scan_case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(c.text.substr(0, 100));
     log_capture err(log_err);
     log_capture warn(log_warn);
     EXPECT_EQ(summaries(parse_text(c.text, "n.h", "p")), c.nodes);
