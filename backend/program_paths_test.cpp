@@ -194,5 +194,31 @@ TEST(ProgramPaths, CleanBuildDirRemovesOnlyTheProjectsBuildFolder) {
   EXPECT_EQ(slurp(keep), "keep");
 }
 
+TEST(ProgramPaths, FilesHeldOpenAreBoundedInCount) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  const fs::path loose = p.tmp.path / "loose";
+  const auto name = [&](int i) { return (loose / ("f" + std::to_string(i))).string(); };
+  for (int i = 0; i < 1024; ++i) e.send(vesk::json{{"cmd", "open_file"}, {"file_name", name(i)}});
+  ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file" && m["file_name"] == name(1023).c_str(); }),
+            0);
+  struct row {
+    std::string file;
+    bool opened;
+  };
+  const std::vector<row> rows = {{name(1024), false}, {name(0), true}};
+  for (const row& r : rows) {
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "open_file"}, {"file_name", r.file}});
+    ASSERT_TRUE(e.answers());
+    const int read = e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file"; }, 100, from);
+    const int refused = e.wait_log("error", "open_file: '" + r.file + "' was not opened: 1024 files of 0 bytes", 100, from);
+    EXPECT_EQ(read >= 0, r.opened) << r.file;
+    EXPECT_EQ(refused >= 0, !r.opened) << r.file;
+    EXPECT_EQ(fs::exists(r.file), r.opened) << r.file;  // nothing is created for a refused one
+  }
+}
+
 }  // namespace
 }  // namespace core_test
