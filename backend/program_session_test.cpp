@@ -101,8 +101,8 @@ TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
       {names_list("set_daq_list", 100000), nullptr, ""},
       {names_list("set_paq_list", 100001), nullptr,
        "set_paq_list: 100001 names, more than the 100000 that may be subscribed; the list was not changed."},
-      {R"({"cmd":"nope","x":")" + std::string(70000, 'x') + "\"}", nullptr,
-       "received unkonwn command: a request of more than 65536 bytes, not shown."},
+      {R"({"cmd":"nope","x":)" + nested_ones(100, 10000) + "}", nullptr,
+       "received unkonwn command: a request of more than 1048576 bytes, not shown."},
   };
   for (const row& r : rows) {
     const size_t from = e.seen.size();

@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "backend/backend_state.h"
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
 #include "backend/session_commands.h"
@@ -304,10 +303,11 @@ void session::handle_command(vesk::json request) {
   for (const auto& c : commands) {
     if (cmd == c.word && c.run(*this, request)) return;
   }
-  // The log entry keeps 64 KiB; a larger request is not written out only to be cut.
-  if (indented_text_size(request, 0, log_entry_limit) > log_entry_limit) {
-    log_err << "received unkonwn command: a request of more than " << log_entry_limit << " bytes, not shown."
-            << std::endl;
+  // The log entry keeps the first 64 KiB; a request whose text the indent would make
+  // many times that (a deep nesting) is not written out only to be cut.
+  constexpr size_t shown = size_t{1} << 20;
+  if (indented_text_size(request, 0, shown) > shown) {
+    log_err << "received unkonwn command: a request of more than " << shown << " bytes, not shown." << std::endl;
     return;
   }
   log_err << "received unkonwn command: " << request.dump("  ") << std::endl;
