@@ -45,9 +45,11 @@ bool get_view_config(session& s, vesk::json& request) {
               << ", more than is sent to the editor at once; nothing answered." << std::endl;
       return true;
     }
-    text += answered == 0 ? "\n    " : ",\n    ";
-    std::string indent = "    ";
-    vesk::json::write(text, indent, "  ", entry, false);
+    // Written apart first: the writer grows its text to twice its length on every call,
+    // which on the whole reply would cost its length per view.
+    std::string piece = answered == 0 ? "\n    " : ",\n    ", indent = "    ";
+    vesk::json::write(piece, indent, "  ", entry, false);
+    text += piece;
   }
   text += "\n  ]\n}";
   s.send_text(text, "view_config");
