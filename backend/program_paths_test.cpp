@@ -194,5 +194,24 @@ TEST(ProgramPaths, CleanBuildDirRemovesOnlyTheProjectsBuildFolder) {
   EXPECT_EQ(slurp(keep), "keep");
 }
 
+TEST(ProgramPaths, FilesHeldOpenAreBoundedInCount) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  const auto name = [&](int i) { return (p.tmp.path / "loose" / ("f" + std::to_string(i))).string(); };
+  for (int i = 0; i <= 1025; ++i) e.send(vesk::json{{"cmd", "open_file"}, {"file_name", name(i % 1025)}});
+  ASSERT_TRUE(e.answers());
+  std::vector<std::string> read, refused;  // the 1025th is refused, the first opens again
+  for (vesk::json& m : e.seen) {
+    if (m["cmd"] == "read_file") read.push_back(m["file_name"].get_string());
+    if (m["cmd"] == "log" && m["type"] == "error") refused.push_back(m["msg"].get_string());
+  }
+  ASSERT_EQ(read.size(), 1025u);
+  EXPECT_EQ(read.back(), name(0));
+  EXPECT_EQ(refused, std::vector<std::string>{"open_file: '" + name(1024) + "' was not opened: 1024 files of 0 bytes "
+                                              "are held open, and the most are 1024 files or 268435456 bytes."});
+  EXPECT_FALSE(fs::exists(name(1024)));  // nothing is created for a refused one
+}
+
 }  // namespace
 }  // namespace core_test

@@ -9,6 +9,7 @@
 
 #include "backend/core_test_util.h"
 #include "backend/model_link_test_util.h"
+#include "backend/session.h"
 
 namespace core_test {
 namespace {
@@ -53,6 +54,67 @@ TEST(ProgramSession, RepliesAreExactJsonText) {
   ASSERT_GE(at, 0);
   EXPECT_EQ(e.seen[at]["perspective"].dump(), R"({"scale":2.000000,"x":[1.000000]})");
   EXPECT_NE(slurp(p.home / ".config/vesk/model_perspectives.json").find("\"x\""), std::string::npos);
+}
+
+// `count` times `item` between `head` and `tail`, comma-separated; `depth` brackets around
+// them make a value small to send and large once written with the indent.
+std::string repeated(const std::string& head, const std::string& item, size_t count, const std::string& tail,
+                     int depth = 0) {
+  std::string text = head + std::string(depth, '[');
+  for (size_t i = 0; i < count; ++i) text += (i ? "," : "") + item;
+  return text + std::string(depth, ']') + tail;
+}
+
+TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
+  program p;
+  ASSERT_TRUE(p.start_running()) << p.out();
+  editor e(p.gui_port);
+  const std::string views = R"({"cmd":"get_view_config","requests":[)", func = R"("block_config":{"type":"func"}})";
+  const std::vector<std::pair<std::string, std::string>> rows = {  // request, start of its error line ("": none)
+      {repeated(views, "{\"node\":\"a\"," + func, 10000, "]}"), ""},
+      {repeated(views, "{\"node\":\"a\"," + func, 10001, "]}"),
+       "get_view_config: 10001 requests in one message, more than the 10000 that are answered; nothing answered."},
+      {repeated(views + "{\"node\":", "1", 500000, "," + func + "]}", 40),
+       "get_view_config: the reply would pass 33554432 bytes at request 1 of 1,"},
+      {repeated(R"({"cmd":"get_properties","block_config":{},"node_id":)", "1", 400000, "}", 100),
+       "The message \"node_properties\" of "},
+      {repeated(R"({"cmd":"set_daq_list","list":[)", "\"\"", 100000, "]}"), ""},
+      {repeated(R"({"cmd":"set_paq_list","list":[)", "\"\"", 100001, "]}"),
+       "set_paq_list: 100001 names, more than the 100000 that may be subscribed; the list was not changed."},
+      {repeated(R"({"cmd":"nope","x":)", "1", 10000, "}", 100),
+       "received unkonwn command: a request of more than 1048576 bytes, not shown."},
+  };
+  size_t replies = 0;
+  for (const auto& [request, error] : rows) {
+    const size_t from = e.seen.size();
+    e.send(request);
+    ASSERT_TRUE(e.answers()) << request.substr(0, 80);  // the connection stays and is served
+    std::vector<std::string> errors;
+    for (size_t i = from; i < e.seen.size(); ++i) {
+      vesk::json& m = e.seen[i];
+      if (m["cmd"] == "log" && m["type"] == "error") errors.push_back(m["msg"].get_string().substr(0, error.size()));
+      if (m["cmd"] == "view_config") {
+        ++replies;
+        EXPECT_EQ(m["requests"].size(), 10000u);
+        EXPECT_EQ(e.raw[i], m.dump("  "));  // written view by view, laid out as the writer does
+      }
+    }
+    EXPECT_EQ(errors, error.empty() ? std::vector<std::string>{} : std::vector<std::string>{error});
+  }
+  EXPECT_EQ(replies, 1u);
+}
+
+TEST(SessionText, IndentedSizeIsTheSizeTheWriterWrites) {
+  for (const auto& [text, depth] : std::vector<std::pair<const char*, size_t>>{
+           {"null", 0}, {"-1.5e300", 0}, {R"("a\"\\\n\u0001é")", 0}, {"[]", 0}, {"{}", 3},
+           {R"({"k\t":[true,{"a":[[],{}]}],"b":"x"})", 0}, {"[[[[1,2]],[]]]", 2}}) {
+    const vesk::json v = vesk::json::parse(text);
+    std::string out, indent(2 * depth, ' ');
+    vesk::json::write(out, indent, "  ", v, false);
+    EXPECT_EQ(vesk::indented_text_size(v, depth, SIZE_MAX), out.size()) << text;
+    // Counting stops past the limit, and says so by a size above it.
+    EXPECT_GT(vesk::indented_text_size(v, depth, out.size() - 2), out.size() - 2) << text;
+  }
 }
 
 TEST(ProgramSession, StateHistoryAndLogPushes) {

@@ -23,16 +23,36 @@ std::shared_ptr<vesk::generator> generator_of(session& s, vesk::json& block_conf
 }
 
 bool get_view_config(session& s, vesk::json& request) {
-  vesk::json reply{{"cmd", "view_config"}, {"requests", vesk::json::make_array(nullptr, 0)}};
+  // Each request runs a generator and makes a view several times its own size: the count
+  // is bounded before any is answered, and the reply is written as text with a running
+  // bound, one view at a time, instead of as one value holding every view.
   vesk::json& list = request["requests"];
-  for (auto it = list.begin(); it != list.end(); ++it) {
+  if (list.size() > session::max_view_requests) {
+    log_err << "get_view_config: " << list.size() << " requests in one message, more than the "
+            << session::max_view_requests << " that are answered; nothing answered." << std::endl;
+    return true;
+  }
+  std::string text = "{\n  \"cmd\": \"view_config\",\n  \"requests\": [";
+  size_t answered = 0;
+  for (auto it = list.begin(); it != list.end(); ++it, ++answered) {
     vesk::json& r = *(*it).value;
     std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"]);
     g->set_config(r["block_config"]["cfg"]);
-    vesk::view_config view = g->get_view_config();
-    reply["requests"].push_back(vesk::json{{"node", r["node"]}, {"view_config", view.to_json()}});
+    const vesk::json entry{{"node", r["node"]}, {"view_config", g->get_view_config().to_json()}};
+    if (text.size() + indented_text_size(entry, 2, session::max_view_reply_bytes) > session::max_view_reply_bytes) {
+      log_err << "get_view_config: the reply would pass " << session::max_view_reply_bytes << " bytes at request "
+              << answered + 1 << " of " << list.size()
+              << ", more than is sent to the editor at once; nothing answered." << std::endl;
+      return true;
+    }
+    // Written apart first: the writer grows its text to twice its length on every call,
+    // which on the whole reply would cost its length per view.
+    std::string piece = answered == 0 ? "\n    " : ",\n    ", indent = "    ";
+    vesk::json::write(piece, indent, "  ", entry, false);
+    text += piece;
   }
-  s.send(reply);
+  text += "\n  ]\n}";
+  s.send_text(text, "view_config");
   return true;
 }
 
@@ -92,20 +112,29 @@ bool get_blk_list(session& s, vesk::json&) {
   return true;
 }
 
-void fill_names(std::vector<std::string>& names, vesk::json& list) {
+/// Takes the names of a subscription list; a list past max_subscribed_names is refused
+/// with an error line before a name is copied (false then, and the old list stays).
+bool fill_names(std::vector<std::string>& names, vesk::json& request) {
+  vesk::json& list = request["list"];
+  if (list.size() > session::max_subscribed_names) {
+    log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": " << list.size()
+            << " names, more than the " << session::max_subscribed_names
+            << " that may be subscribed; the list was not changed." << std::endl;
+    return false;
+  }
   names.clear();
+  names.reserve(list.size());
   for (auto it = list.begin(); it != list.end(); ++it) names.push_back((*it).value->get_string());
+  return true;
 }
 
 bool set_daq_list(session& s, vesk::json& request) {
-  fill_names(s.daq_list, request["list"]);
-  s.controller.gateway.update_daq();
+  if (fill_names(s.daq_list, request)) s.controller.gateway.update_daq();
   return true;
 }
 
 bool set_paq_list(session& s, vesk::json& request) {
-  fill_names(s.paq_list, request["list"]);
-  s.controller.gateway.update_paq();
+  if (fill_names(s.paq_list, request)) s.controller.gateway.update_paq();
   return true;
 }
 
@@ -276,6 +305,13 @@ void session::handle_command(vesk::json request) {
   for (const auto& c : commands) {
     if (cmd == c.word && c.run(*this, request)) return;
   }
+  // The log entry keeps the first 64 KiB; a request whose text the indent would make
+  // many times that (a deep nesting) is not written out only to be cut.
+  constexpr size_t shown = size_t{1} << 20;
+  if (indented_text_size(request, 0, shown) > shown) {
+    log_err << "received unkonwn command: a request of more than " << shown << " bytes, not shown." << std::endl;
+    return;
+  }
   log_err << "received unkonwn command: " << request.dump("  ") << std::endl;
 }
 
@@ -286,7 +322,91 @@ void session::send_read_file(const std::shared_ptr<managed_file>& file) {
 
 void session::send(const vesk::json& message) {
   if (!has_room()) return;
+  // Measured first: a reply echoing a deeply nested value would be written at a size
+  // that could never be sent.
+  const size_t size = indented_text_size(message, 0, connection->queue_limit);
+  if (!fits_queue(size, command_of(message))) return;
   send_text(message.dump("  "), command_of(message));
+}
+
+bool session::fits_queue(size_t size, const std::string& cmd) {
+  // The frame's header takes up to 10 bytes more.
+  const size_t limit = connection->queue_limit;
+  if (limit == 0 || size + 10 < limit) return true;
+  log_err << "The message \"" << replace_invalid_utf8(cmd) << "\" of " << size
+          << " bytes was not sent to the editor: it is larger than the " << limit
+          << " bytes that may wait to be sent on its connection." << std::endl;
+  return false;
+}
+
+namespace {
+
+size_t string_text_size(const std::string& text) {
+  size_t size = text.size() + 2;
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') {
+      size += 1;
+    } else if (c < 0x20) {
+      size += 5;
+    }
+  }
+  return size;
+}
+
+size_t scalar_text_size(const vesk::json& v) {
+  switch (v.type()) {
+    case vesk::json::bool_t:
+      return v.get_bool() ? 4 : 5;
+    case vesk::json::number_t:
+      return json_number_text(v.get_double()).size();
+    case vesk::json::string_t:
+      return string_text_size(v.get_string_ref());
+    default:
+      return 4;  // null
+  }
+}
+
+}  // namespace
+
+// Follows json::write: an open container, then per element a comma after the first, a
+// line end, the element's indent, and for a member its key and ": "; then a line end,
+// the container's own indent and the closing bracket. Iterative, as the writer is.
+size_t indented_text_size(const vesk::json& value, size_t depth, size_t limit) {
+  struct frame {
+    const vesk::json* container;
+    size_t next;
+  };
+  std::vector<frame> open;
+  size_t total = 0;
+  const vesk::json* v = &value;
+  while (v != nullptr && total <= limit) {
+    if (v->is_object() || v->is_array()) {
+      total += 1;
+      open.push_back({v, 0});
+    } else {
+      total += scalar_text_size(*v);
+    }
+    v = nullptr;
+    while (!open.empty() && total <= limit) {
+      frame& f = open.back();
+      const size_t inner = depth + open.size();
+      if (f.next < f.container->size()) {
+        total += (f.next > 0 ? 2 : 1) + 2 * inner;
+        if (f.container->is_object()) {
+          const vesk::json::member& m = f.container->object_members()[f.next];
+          total += string_text_size(m.first) + 2;
+          v = &m.second;
+        } else {
+          v = &f.container->array_elements()[f.next];
+        }
+        ++f.next;
+        break;
+      }
+      total += 2 + 2 * (inner - 1);
+      open.pop_back();
+    }
+  }
+  return total;
 }
 
 std::string command_of(const vesk::json& message) {
@@ -298,15 +418,7 @@ std::string command_of(const vesk::json& message) {
 }
 
 void session::send_text(const std::string& text, const std::string& cmd) {
-  if (!has_room()) return;
-  // The frame's header takes up to 10 bytes more.
-  const size_t limit = connection->queue_limit;
-  if (limit > 0 && text.size() + 10 >= limit) {
-    log_err << "The message \"" << replace_invalid_utf8(cmd) << "\" of " << text.size()
-            << " bytes was not sent to the editor: it is larger than the " << limit
-            << " bytes that may wait to be sent on its connection." << std::endl;
-    return;
-  }
+  if (!has_room() || !fits_queue(text.size(), cmd)) return;
   // The WebSocket library refuses a text message that is not UTF-8; say so rather than
   // losing it without a word (file contents are never altered to make them fit).
   if (!is_valid_utf8(text)) {

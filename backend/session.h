@@ -17,6 +17,13 @@ class main_controller;
 /// The "cmd" of a message, "" when it has none; found without copying the message.
 std::string command_of(const vesk::json& message);
 
+/// The bytes that `value` takes written with the two-blank indent, its first line at
+/// `depth` levels (as in an array `depth` levels deep), counted without writing it. The
+/// indent makes a deeply nested value many times its parsed size, so a value from the
+/// editor is measured before it is written; counting stops once past `limit` (the result
+/// is then some number above it).
+size_t indented_text_size(const vesk::json& value, size_t depth, size_t limit);
+
 class session : public std::enable_shared_from_this<session> {
  public:
   /// Stores both and installs the connection's text, binary and close callbacks.
@@ -41,6 +48,9 @@ class session : public std::enable_shared_from_this<session> {
   /// message that alone reaches queue_limit could never be sent: it is refused with an
   /// error line, and the editor keeps its connection.
   void send_text(const std::string& text, const std::string& cmd);
+  /// Whether a message of `size` bytes may be queued; otherwise an error line naming the
+  /// message `cmd`, its size and queue_limit, and false.
+  bool fits_queue(size_t size, const std::string& cmd);
   /// Sends one binary message (model values).
   void send_binary(const std::string& message);
   /// Whether the connection may take another message: false once the editor was cut off.
@@ -50,6 +60,21 @@ class session : public std::enable_shared_from_this<session> {
   /// connection enforces it on everything queued (pongs too): it is dropped, so this
   /// session ends, and one warning is logged; the editor may connect again.
   static constexpr size_t queue_limit = 64u << 20;
+  /// Requests answered by one "get_view_config": a large model has a few thousand blocks,
+  /// and the editor asks once per block type and configuration.
+  static constexpr size_t max_view_requests = 10000;
+  /// The most bytes of one "view_config" reply: half the send bound, so that the reply
+  /// fits beside the signal values that may wait (16 MiB) and whatever else is queued.
+  static constexpr size_t max_view_reply_bytes = size_t{32} << 20;
+  /// Names in one "set_daq_list" or "set_paq_list" list: far more than any view shows,
+  /// and with the subscription table built from them a few tens of MiB at most.
+  static constexpr size_t max_subscribed_names = 100000;
+  /// Files that the sessions have opened and the back end holds (with their histories)
+  /// for as long as it runs; a new one past it is refused.
+  static constexpr size_t max_held_files = 1024;
+  /// The current contents of those files together; a new file is refused while they hold
+  /// this much (the histories' own budget never drops a current content).
+  static constexpr size_t max_held_content_bytes = size_t{256} << 20;
 
   vesk::main_controller& controller;
   std::map<std::string, std::shared_ptr<managed_file>> open_files;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -79,6 +80,27 @@ bool is_plain_runtime_name(const std::string& name) {
     if (!std::isalnum(c) && c != '_' && c != '-') return false;
   }
   return true;
+}
+
+/// The bytes of the current contents of the files held for the sessions.
+size_t held_content_bytes(main_controller& c) {
+  size_t bytes = 0;
+  for (const auto& held : c.held_files) {
+    if (held && held->index < held->history.size()) bytes += held->history[held->index].size();
+  }
+  return bytes;
+}
+
+/// Whether one more file may be held for the sessions: held files stay for the back
+/// end's whole run (an editor that connects again finds their histories), so their count
+/// and their current contents are bounded. Past either, an error line, and false.
+bool may_hold_another(main_controller& c, const fs::path& name) {
+  const size_t bytes = held_content_bytes(c);
+  if (c.held_files.size() < session::max_held_files && bytes < session::max_held_content_bytes) return true;
+  log_err << "open_file: '" << replace_invalid_utf8(name.string()) << "' was not opened: " << c.held_files.size()
+          << " files of " << bytes << " bytes are held open, and the most are " << session::max_held_files
+          << " files or " << session::max_held_content_bytes << " bytes." << std::endl;
+  return false;
 }
 
 }  // namespace
@@ -163,13 +185,7 @@ bool open_file(session& s, vesk::json& request) {
     log_err << "open_file: no file name given." << std::endl;
     return true;
   }
-  if (t.has_parent_path() && !path_exists(t.parent_path())) fs::create_directories(t.parent_path());
-  if (!path_exists(t) && !write_file(t.string(), "")) throw_bt_exception("Unable to open file: " + t.string());
-  // Reading a FIFO or a device would block the only thread, or never end.
-  if (!fs::is_regular_file(t)) {
-    log_err << "open_file: '" << replace_invalid_utf8(t.string()) << "' is not a regular file." << std::endl;
-    return true;
-  }
+  // Which file it names, and whether it may be held, is settled before anything is created.
   fs::path canonical = fs::weakly_canonical(t).lexically_normal();
   std::shared_ptr<managed_file> file;
   for (const auto& held : c.held_files) {
@@ -178,7 +194,16 @@ bool open_file(session& s, vesk::json& request) {
       break;
     }
   }
+  if (!file && !may_hold_another(c, canonical)) return true;
+  if (t.has_parent_path() && !path_exists(t.parent_path())) fs::create_directories(t.parent_path());
+  if (!path_exists(t) && !write_file(t.string(), "")) throw_bt_exception("Unable to open file: " + t.string());
+  // Reading a FIFO or a device would block the only thread, or never end.
+  if (!fs::is_regular_file(t)) {
+    log_err << "open_file: '" << replace_invalid_utf8(t.string()) << "' is not a regular file." << std::endl;
+    return true;
+  }
   if (!file) {
+    canonical = fs::weakly_canonical(t).lexically_normal();
     file = c.prj_dir.contains(canonical) ? c.prj_dir.get_file(canonical) : c.workspace.get_file(canonical);
     if (!file) throw_bt_exception("Unable to open file: " + canonical.string());
     c.held_files.push_back(file);
@@ -198,6 +223,16 @@ bool add_save_point(session& s, vesk::json& request) {
   if (!file) return true;
   std::string content;
   if (!text_arg(request, "content", content, true)) return true;
+  // The histories' budget never drops a current content: the held contents have their own.
+  const size_t now = file->index < file->history.size() ? file->history[file->index].size() : 0;
+  const size_t held = held_content_bytes(s.controller);
+  const size_t after = held - std::min(now, held) + content.size();
+  if (content.size() > now && after > session::max_held_content_bytes) {
+    log_err << "add_save_point: '" << replace_invalid_utf8(file->path.string()) << "' was not changed: its "
+            << content.size() << " bytes would make the files held open " << after << " bytes, more than the "
+            << session::max_held_content_bytes << " they may hold." << std::endl;
+    return true;
+  }
   save_point_mark mark(s);
   file->add_save_point(content, true);
   return true;
