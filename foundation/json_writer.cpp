@@ -86,10 +86,11 @@ size_t format_number(double d, char* buf) {
 }
 
 // Appends to a std::string without a library call per fragment: the string is grown ahead
-// (doubling) and cut to the written length when the writer is done.
+// (doubling what this writer wrote, not the whole string, so that appending a small value
+// to a large text costs the value, not the text) and cut to the written length when done.
 class text_out {
  public:
-  explicit text_out(std::string& out) : out_(out), len_(out.size()) {}
+  explicit text_out(std::string& out) : out_(out), start_(out.size()), len_(out.size()) {}
   ~text_out() { out_.resize(len_); }
   text_out(const text_out&) = delete;
   text_out& operator=(const text_out&) = delete;
@@ -113,9 +114,10 @@ class text_out {
 
  private:
   void reserve(size_t n) {
-    if (len_ + n > out_.size()) out_.resize(std::max(2 * out_.size(), len_ + n + 256));
+    if (len_ + n > out_.size()) out_.resize(len_ + std::max(2 * (len_ - start_), n + 256));
   }
   std::string& out_;
+  const size_t start_;
   size_t len_;
 };
 
