@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <deque>
 #include <utility>
 
 #include "foundation/helpers.h"
@@ -80,22 +82,27 @@ vesk::view_config base_element_generator::get_view_config() {
       log_err << "Unable to open referenced model: " << path << std::endl;
       return v;
     }
-    // One request may name the same model (or links to one file) many times: the file is
-    // read and parsed again only when it is another one or has changed.
+    // One request may name the same models (or links to them) many times, in any order:
+    // a file is read and parsed again only when it is not among the last ones read or has
+    // changed. The ports of a model are few, so the cache costs little.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return v;
-    static struct {
-      dev_t dev = 0;
-      ino_t ino = 0;
-      off_t size = -1;
-      timespec mtime{};
+    struct read_model {
+      dev_t dev;
+      ino_t ino;
+      off_t size;
+      timespec mtime;
       vesk::view_config pins;
-    } last;
-    if (st.st_dev == last.dev && st.st_ino == last.ino && st.st_size == last.size &&
-        st.st_mtim.tv_sec == last.mtime.tv_sec && st.st_mtim.tv_nsec == last.mtime.tv_nsec) {
-      v.inputs = last.pins.inputs;
-      v.outputs = last.pins.outputs;
-      return v;
+    };
+    constexpr size_t cached_models = 256;
+    static std::deque<read_model> cache;
+    for (const read_model& m : cache) {
+      if (st.st_dev == m.dev && st.st_ino == m.ino && st.st_size == m.size &&
+          st.st_mtim.tv_sec == m.mtime.tv_sec && st.st_mtim.tv_nsec == m.mtime.tv_nsec) {
+        v.inputs = m.pins.inputs;
+        v.outputs = m.pins.outputs;
+        return v;
+      }
     }
     std::string text;
     try {
@@ -107,12 +114,13 @@ vesk::view_config base_element_generator::get_view_config() {
     vesk::json model = parse_json_file(path, text);
     // A model file that is not an object has no ports to offer.
     if (model.is_object()) add_port_pins(model["nodes"], v);
-    last.dev = st.st_dev;
-    last.ino = st.st_ino;
-    last.size = st.st_size;
-    last.mtime = st.st_mtim;
-    last.pins.inputs = v.inputs;
-    last.pins.outputs = v.outputs;
+    cache.erase(std::remove_if(cache.begin(), cache.end(),
+                               [&](const read_model& m) { return m.dev == st.st_dev && m.ino == st.st_ino; }),
+                cache.end());
+    if (cache.size() >= cached_models) cache.pop_front();
+    cache.push_back(read_model{st.st_dev, st.st_ino, st.st_size, st.st_mtim, vesk::view_config("", "")});
+    cache.back().pins.inputs = v.inputs;
+    cache.back().pins.outputs = v.outputs;
   } else if (kind == "input") {
     v.default_name = "in";
     v.outputs["out"] = vesk::output_pin("auto", "block");

@@ -84,11 +84,13 @@ TEST(BaseElementGenerator, ReferenceReadsPortsOfTheModelOrLogs) {
             R"("outputs":{"b":{"type":"auto","raster":"block"}}})");
   EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path)),
             R"({"default_name":"arr"})");
-  // Read again only when the file changed: other bytes of the same size in the same
-  // file under the old time are not read, a new time is.
+  // Read again only when the file changed, also with another model read in between:
+  // other bytes of the same size in the same file under the old time are not read, a new
+  // time is.
   const std::filesystem::path m = ws.path / "p/models/m.vmdl";
   const std::string ports = R"({"node":"reference","prj":"p","mdl":"m"})";
   view_json(base_block(ports, ws.path));
+  view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path));
   const auto when = std::filesystem::last_write_time(m);
   std::string text = read_file(m.string());
   std::ofstream(m, std::ios::in | std::ios::out) << text.replace(text.find("\"a\""), 3, "\"d\"");
