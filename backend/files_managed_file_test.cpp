@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "annotations/scanner.h"
 #include "backend/files_test_util.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
@@ -277,6 +278,40 @@ TEST(FilesManagedHeader, DescriptionsFollowEveryChangeAndUndoPushesTheBlockList)
   header.redo();
   EXPECT_EQ(2u, header.blocks.size());
   EXPECT_EQ(1u, gui.drain("get_blk_list").size());
+}
+
+TEST(FilesManagedHeader, AllHeadersShareOneBoundOverTheirDescriptions) {
+  // a.h describes one node, then b.h two: each bound at a's and b's cost less one leaves b
+  // out, once per change; emptying a makes room at b's next change, and none is reshuffled.
+  using vesk::annotations::parse_budget;
+  const std::pair<size_t parse_budget::*, std::string> rows[] = {
+      {&parse_budget::nodes, " nodes"}, {&parse_budget::parts, vesk::annotations::kPartsBound}, {&parse_budget::bytes, " bytes of text"}};
+  vesk::annotations::node_total& total = vesk::managed_header::node_budget();
+  const parse_budget saved = total.limit;
+  for (const auto& [field, unit] : rows) {
+    workspace_env env;
+    const fs::path pa = env.put("prj/nodes/a.h", header_one_class), pb = env.put("prj/nodes/b.h", "");
+    parse_budget a, b;
+    vesk::annotations::parse_text(header_one_class, pa.string(), "prj", &a);
+    vesk::annotations::parse_text(header_class_and_function, pb.string(), "prj", &b);
+    total.limit.*field = a.*field + b.*field - 1;
+    env.start();
+    auto &ha = *env.ctl->prj_dir.headers.at(pa), &hb = *env.ctl->prj_dir.headers.at(pb);
+    log_capture err(log_err);
+    hb.add_save_point(header_class_and_function, true);
+    env.ctl->poll_files();
+    EXPECT_EQ(0u, hb.blocks.size()) << unit;
+    ha.add_save_point("", true);
+    EXPECT_EQ(0u, hb.blocks.size()) << unit;
+    hb.add_save_point(header_class_and_function, true);
+    EXPECT_EQ(2u, hb.blocks.size()) << unit;
+    EXPECT_EQ(b.*field, total.held().*field) << unit;
+    EXPECT_EQ((std::vector<std::string>{pb.string() + ": The node descriptions of all node sources exceed the limit of " +
+                                        std::to_string(total.limit.*field) + unit + "; the nodes of this file are left out."}),
+              err.lines);
+    total.limit = saved;
+  }
+  EXPECT_EQ(0u, total.held().nodes) << "headers that are gone still counted";
 }
 
 }  // namespace

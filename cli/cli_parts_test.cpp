@@ -137,6 +137,38 @@ TEST(CliParts, FindFilesMatchesWholePathsAndEndsOnCycles) {
   EXPECT_EQ(3u, vesk::find_files(n + "/a.h", "*.h").size());
 }
 
+TEST(CliParts, NodeCatalogStopsAtTheBoundOverAllHeaders) {
+  // Projects p1, p2, p3 describe 1, 2 and 1 nodes. The first header past the bound gets
+  // the one "e: " line; it and every header after it are left out, also one that fits.
+  const char* one = "//@node: class\nclass k {\n public:\n  //@tick: step()\n  void step();\n};\n";
+  const std::string two = std::string("//@node: function\nvoid f();\n") + one;
+  temp_dir t;
+  const fs::path a = t.put("p1/nodes/a.h", one), b = t.put("p2/nodes/b.h", two), c = t.put("p3/nodes/c.h", one);
+  struct row { size_t nodes; const char* classes; size_t functions; fs::path left_out; };
+  const row rows[] = {{4, "p1 p2 p3 ", 1, ""}, {3, "p1 p2 ", 1, c}, {2, "p1 ", 0, b}, {0, "", 0, a}};
+  std::vector<log_stream::sink_fn> saved = {log_warn.sink, log_err.sink};
+  vesk::install_cli_sinks();
+  for (const row& r : rows) {
+    vesk::node_catalog catalog;
+    vesk::header_error_lines errors;
+    vesk::annotations::parse_budget limit = vesk::annotations::kAllNodeSources;
+    limit.nodes = r.nodes;
+    const std::string out = captured_stdout([&] { vesk::collect_node_catalog(t.path, catalog, &errors, limit); });
+    std::string classes;
+    for (const auto& k : catalog.classes) classes += k.project + " ";
+    EXPECT_EQ(r.classes, classes) << r.nodes;
+    EXPECT_EQ(r.functions, catalog.functions.size()) << r.nodes;
+    const std::string line = "e: " + r.left_out.string() + ": The node descriptions of all node sources exceed the limit of " +
+                             std::to_string(r.nodes) + " nodes; the nodes of this file and of the files after it are left out.\n";
+    EXPECT_EQ(r.left_out.empty() ? "" : line, out);
+    vesk::header_error_lines expected;
+    if (!r.left_out.empty()) expected[r.left_out.string()] = 1;
+    EXPECT_EQ(expected, errors);
+  }
+  log_warn.sink = saved[0];
+  log_err.sink = saved[1];
+}
+
 TEST(CliParts, MirrorAddsAndRefreshesOnly) {
   temp_dir t;
   const fs::path src = t.path / "rt", dst = t.path / "build";
