@@ -141,32 +141,27 @@ TEST(CliParts, NodeCatalogStopsAtTheBoundOverAllHeaders) {
   // Projects p1, p2, p3 describe 1, 2 and 1 nodes. The first header past the bound gets
   // the one "e: " line; it and every header after it are left out, also one that fits.
   const char* one = "//@node: class\nclass k {\n public:\n  //@tick: step()\n  void step();\n};\n";
-  const std::string two = std::string("//@node: function\nvoid f();\n") + one;
   temp_dir t;
-  const fs::path a = t.put("p1/nodes/a.h", one), b = t.put("p2/nodes/b.h", two), c = t.put("p3/nodes/c.h", one);
-  struct row { size_t nodes; const char* classes; size_t functions; fs::path left_out; };
-  const row rows[] = {{4, "p1 p2 p3 ", 1, ""}, {3, "p1 p2 ", 1, c}, {2, "p1 ", 0, b}, {0, "", 0, a}};
-  std::vector<log_stream::sink_fn> saved = {log_warn.sink, log_err.sink};
+  const fs::path a = t.put("p1/nodes/a.h", one), b = t.put("p2/nodes/b.h", std::string("//@node: function\nvoid f();\n") + one),
+                 c = t.put("p3/nodes/c.h", one);
+  const std::tuple<size_t, std::string, fs::path> rows[] = {{4, "f p1 p2 p3", ""}, {3, "f p1 p2", c}, {2, " p1", b}, {0, "", a}};
+  const std::vector<log_stream::sink_fn> saved = {log_debug.sink, log_info.sink, log_warn.sink, log_err.sink};
   vesk::install_cli_sinks();
-  for (const row& r : rows) {
+  for (const auto& [nodes, kept, left_out] : rows) {
     vesk::node_catalog catalog;
-    vesk::header_error_lines errors;
-    vesk::annotations::parse_budget limit = vesk::annotations::kAllNodeSources;
-    limit.nodes = r.nodes;
+    vesk::header_error_lines errors, expected;
+    const vesk::annotations::parse_budget limit{nodes, 1 << 20, 1 << 30, false};
     const std::string out = captured_stdout([&] { vesk::collect_node_catalog(t.path, catalog, &errors, limit); });
-    std::string classes;
-    for (const auto& k : catalog.classes) classes += k.project + " ";
-    EXPECT_EQ(r.classes, classes) << r.nodes;
-    EXPECT_EQ(r.functions, catalog.functions.size()) << r.nodes;
-    const std::string line = "e: " + r.left_out.string() + ": The node descriptions of all node sources exceed the limit of " +
-                             std::to_string(r.nodes) + " nodes; the nodes of this file and of the files after it are left out.\n";
-    EXPECT_EQ(r.left_out.empty() ? "" : line, out);
-    vesk::header_error_lines expected;
-    if (!r.left_out.empty()) expected[r.left_out.string()] = 1;
+    std::string names = std::string(catalog.functions.size(), 'f');  // then the classes' projects
+    for (const auto& k : catalog.classes) names += " " + k.project;
+    EXPECT_EQ(kept, names) << nodes;
+    if (!left_out.empty()) expected[left_out.string()] = 1;
     EXPECT_EQ(expected, errors);
+    EXPECT_EQ(left_out.empty() ? "" : "e: " + left_out.string() + ": The node descriptions of all node sources exceed the limit of " +
+                                          std::to_string(nodes) + " nodes; the nodes of this file and of the files after it are left out.\n",
+              out);
   }
-  log_warn.sink = saved[0];
-  log_err.sink = saved[1];
+  std::tie(log_debug.sink, log_info.sink, log_warn.sink, log_err.sink) = std::tie(saved[0], saved[1], saved[2], saved[3]);
 }
 
 TEST(CliParts, MirrorAddsAndRefreshesOnly) {
