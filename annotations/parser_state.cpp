@@ -28,10 +28,9 @@ bool take(parser_state& state, const std::string& file_name, uint64_t line_nr, s
   parse_budget& b = state.taken;
   if (b.spent) return false;
   if (nodes > kMaxNodesPerFile - b.nodes) {
-    spend(state, file_name, line_nr, kMaxNodesPerFile, " nodes");
+    spend(state, file_name, line_nr, kMaxNodesPerFile, kNodesBound);
   } else if (parts > kMaxPartsPerFile - b.parts) {
-    spend(state, file_name, line_nr, kMaxPartsPerFile,
-          " pins, parameters, constants, calls and call arguments");
+    spend(state, file_name, line_nr, kMaxPartsPerFile, kPartsBound);
   } else if (bytes > kMaxTextPerFile - b.bytes) {
     spend(state, file_name, line_nr, kMaxTextPerFile, kTextBound);
   } else {

@@ -88,7 +88,10 @@ bool take(parser_state& state, const std::string& file_name, uint64_t line_nr, s
 void spend(parser_state& state, const std::string& file_name, uint64_t line_nr, size_t limit,
            const char* what);
 
-/// The unit of kMaxTextPerFile in the line of spend.
+/// The units of kMaxNodesPerFile, kMaxPartsPerFile and kMaxTextPerFile in the line of
+/// spend (and of the bounds over all files, node_total.h).
+constexpr const char kNodesBound[] = " nodes";
+constexpr const char kPartsBound[] = " pins, parameters, constants, calls and call arguments";
 constexpr const char kTextBound[] = " bytes of text";
 
 }  // namespace vesk::annotations

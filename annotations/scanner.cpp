@@ -300,8 +300,10 @@ void report_abort(const std::string& path, uint64_t line_nr, const char* what) {
 
 std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
                                                     const std::string& path,
-                                                    const std::string& project) {
+                                                    const std::string& project,
+                                                    parse_budget* cost) {
   std::vector<std::shared_ptr<block_base>> result;
+  if (cost != nullptr) *cost = parse_budget{};
   uint64_t line_nr = 0;
   try {
     scanner s(path);
@@ -341,6 +343,7 @@ std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
       node->project = project;
     }
     result = std::move(state.result);
+    if (cost != nullptr) *cost = state.taken;
   } catch (const std::exception& e) {
     report_abort(path, line_nr, e.what());
   } catch (...) {
@@ -350,9 +353,10 @@ std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
 }
 
 std::vector<std::shared_ptr<block_base>> parse_file(const std::string& path,
-                                                    const std::string& project) {
+                                                    const std::string& project,
+                                                    parse_budget* cost) {
   const std::string text = read_file(path);
-  return parse_text(text, path, project);
+  return parse_text(text, path, project, cost);
 }
 
 }  // namespace vesk::annotations

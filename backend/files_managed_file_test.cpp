@@ -279,4 +279,34 @@ TEST(FilesManagedHeader, DescriptionsFollowEveryChangeAndUndoPushesTheBlockList)
   EXPECT_EQ(1u, gui.drain("get_blk_list").size());
 }
 
+TEST(FilesManagedHeader, AllHeadersShareOneBoundOverTheirDescriptions) {
+  // With each bound one below what a.h (one node) and b.h (two) hold, b's next parse leaves
+  // it out with one line; it stays out when a is emptied, and fits at its own next change.
+  using vesk::annotations::parse_budget;
+  const std::pair<size_t parse_budget::*, std::string> rows[] = {
+      {&parse_budget::nodes, " nodes"}, {&parse_budget::parts, vesk::annotations::kPartsBound}, {&parse_budget::bytes, " bytes of text"}};
+  vesk::annotations::node_total& total = vesk::managed_header::node_budget();
+  const parse_budget saved = total.limit;
+  for (const auto& [field, unit] : rows) {
+    workspace_env env;
+    const fs::path pa = env.put("prj/nodes/a.h", header_one_class), pb = env.put("prj/nodes/b.h", header_class_and_function);
+    env.start();
+    total.limit.*field = total.held().*field - 1;
+    auto &ha = *env.ctl->prj_dir.headers.at(pa), &hb = *env.ctl->prj_dir.headers.at(pb);
+    log_capture err(log_err);
+    std::string sizes;  // b's node count after each step
+    for (auto* h : {&hb, &ha, &hb}) {
+      h->add_save_point(h == &ha ? "" : header_class_and_function, true);
+      env.ctl->poll_files();
+      sizes += std::to_string(hb.blocks.size());
+    }
+    EXPECT_EQ("002", sizes) << unit;
+    EXPECT_EQ((std::vector<std::string>{pb.string() + ": The node descriptions of all node sources exceed the limit of " +
+                                        std::to_string(total.limit.*field) + unit + "; the nodes of this file are left out."}),
+              err.lines);
+    total.limit = saved;
+  }
+  EXPECT_EQ(0u, total.held().nodes) << "headers that are gone still counted";
+}
+
 }  // namespace

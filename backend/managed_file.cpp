@@ -222,12 +222,29 @@ managed_header::managed_header(const fs::path& p, vesk::main_controller& owner, 
   parse();
 }
 
-managed_header::~managed_header() = default;
+managed_header::~managed_header() { node_budget().give_back(charged_); }
+
+vesk::annotations::node_total& managed_header::node_budget() {
+  static vesk::annotations::node_total total;
+  return total;
+}
 
 void managed_header::parse() {
+  node_budget().give_back(charged_);
+  charged_ = {};
   // The current entry, not the disk: after a failed write the descriptions still follow
   // the history the user sees.
-  blocks = vesk::annotations::parse_text(content(), path.string(), project);
+  vesk::annotations::parse_budget cost;
+  blocks = vesk::annotations::parse_text(content(), path.string(), project, &cost);
+  const std::string passed = node_budget().take(cost);
+  if (passed.empty()) {
+    charged_ = cost;
+    return;
+  }
+  // Parsed once per change, so this line comes once per change, never per poll.
+  blocks.clear();
+  log_err << path.string() << ": The node descriptions of all node sources exceed the limit of " << passed
+          << "; the nodes of this file are left out." << std::endl;
 }
 
 void managed_header::undo() {

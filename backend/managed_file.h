@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "annotations/block.h"
+#include "annotations/node_total.h"
 #include "foundation/fs_observer.h"
 #include "foundation/json.h"
 
@@ -128,11 +129,19 @@ class managed_header : public managed_file {
   void undo() override;
   void redo() override;
   void add_save_point(const std::string& text, bool write_to_disk) override;
-  /// Parses the node descriptions of the current content into `blocks`.
+  /// Parses the node descriptions of the current content into `blocks`, when they fit
+  /// beside those of the other headers (node_budget); else one error line, and none.
   void parse();
+  /// The bound over the descriptions of all headers of this process, shared by all of
+  /// them: a parse gives back what the header held and takes what it now describes.
+  static vesk::annotations::node_total& node_budget();
 
   std::vector<std::shared_ptr<vesk::annotations::block_base>> blocks;
   std::string project;
+
+ private:
+  /// What `blocks` holds of node_budget.
+  vesk::annotations::parse_budget charged_;
 };
 
 /// A model file: knows whether the model may be used as a node, and its ports.

@@ -1,5 +1,6 @@
 #include "cli/build_driver.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <regex>
@@ -43,18 +44,30 @@ std::vector<std::string> find_files(const std::string& base, const std::string& 
   return found;
 }
 
-void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog, header_error_lines* errors) {
+void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog, header_error_lines* errors,
+                          const annotations::parse_budget& limit) {
   std::map<std::string, std::vector<std::string>> headers;
   for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {
     const std::string name = e.path().filename().string();
     if (!e.is_directory() || !is_identifier(name) || !path_exists(e.path() / "nodes")) continue;
     headers[name] = find_files((e.path() / "nodes").string(), "*.h");
+    // In name order, so that the same files are left out past the bound every time.
+    std::sort(headers[name].begin(), headers[name].end());
   }
+  annotations::node_total total;
+  total.limit = limit;
   for (const auto& [project, paths] : headers) {
     for (const std::string& path : paths) {
       const size_t before = error_lines_written();
-      const auto blocks = annotations::parse_file(path, project);
+      annotations::parse_budget cost;
+      auto blocks = annotations::parse_file(path, project, &cost);
+      const std::string passed = total.take(cost);
+      if (!passed.empty()) {
+        log_err << path << ": The node descriptions of all node sources exceed the limit of " << passed
+                << "; the nodes of this file and of the files after it are left out." << std::endl;
+      }
       if (errors != nullptr && error_lines_written() != before) (*errors)[path] += error_lines_written() - before;
+      if (!passed.empty()) return;
       for (const auto& block : blocks) {
         block->header = path;
         // The lists hold descriptions by value; JSON is their common, complete form.

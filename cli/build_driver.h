@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "annotations/block_lists.h"
+#include "annotations/node_total.h"
 #include "foundation/runtime_dir.h"
 #include "generators/src_stream.h"
 
@@ -44,10 +45,13 @@ std::vector<std::string> find_files(const std::string& base, const std::string& 
 using header_error_lines = std::map<std::string, size_t>;
 
 /// Parses the "*.h" node headers of every workspace project folder (identifier name with
-/// a "nodes" entry) in ascending name order into `catalog`; notes in `errors`, when
-/// given, which headers gave error lines.
+/// a "nodes" entry) in ascending name order, and each folder's headers in path order,
+/// into `catalog`; notes in `errors`, when given, which headers gave error lines. The
+/// first header whose descriptions pass `limit` together with those before it gets one
+/// error line; it and the headers after it are left out.
 void collect_node_catalog(const std::filesystem::path& workspace_dir, node_catalog& catalog,
-                          header_error_lines* errors = nullptr);
+                          header_error_lines* errors = nullptr,
+                          const annotations::parse_budget& limit = annotations::kAllNodeSources);
 
 /// The error lines of `errors` whose header the compile information lists neither among
 /// its "headers" nor its "sources" (entries "ws/" + path below `workspace_dir`).

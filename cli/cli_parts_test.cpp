@@ -137,6 +137,33 @@ TEST(CliParts, FindFilesMatchesWholePathsAndEndsOnCycles) {
   EXPECT_EQ(3u, vesk::find_files(n + "/a.h", "*.h").size());
 }
 
+TEST(CliParts, NodeCatalogStopsAtTheBoundOverAllHeaders) {
+  // Projects p1, p2, p3 describe 1, 2 and 1 nodes. The first header past the bound gets
+  // the one "e: " line; it and every header after it are left out, also one that fits.
+  const char* one = "//@node: class\nclass k {\n public:\n  //@tick: step()\n  void step();\n};\n";
+  temp_dir t;
+  const fs::path a = t.put("p1/nodes/a.h", one), b = t.put("p2/nodes/b.h", std::string("//@node: function\nvoid f();\n") + one),
+                 c = t.put("p3/nodes/c.h", one);
+  const std::tuple<size_t, std::string, fs::path> rows[] = {{4, "f p1 p2 p3", ""}, {3, "f p1 p2", c}, {2, " p1", b}, {0, "", a}};
+  const std::vector<log_stream::sink_fn> saved = {log_debug.sink, log_info.sink, log_warn.sink, log_err.sink};
+  vesk::install_cli_sinks();
+  for (const auto& [nodes, kept, left_out] : rows) {
+    vesk::node_catalog catalog;
+    vesk::header_error_lines errors, expected;
+    const vesk::annotations::parse_budget limit{nodes, 1 << 20, 1 << 30, false};
+    const std::string out = captured_stdout([&] { vesk::collect_node_catalog(t.path, catalog, &errors, limit); });
+    std::string names = std::string(catalog.functions.size(), 'f');  // then the classes' projects
+    for (const auto& k : catalog.classes) names += " " + k.project;
+    EXPECT_EQ(kept, names) << nodes;
+    if (!left_out.empty()) expected[left_out.string()] = 1;
+    EXPECT_EQ(expected, errors);
+    EXPECT_EQ(left_out.empty() ? "" : "e: " + left_out.string() + ": The node descriptions of all node sources exceed the limit of " +
+                                          std::to_string(nodes) + " nodes; the nodes of this file and of the files after it are left out.\n",
+              out);
+  }
+  std::tie(log_debug.sink, log_info.sink, log_warn.sink, log_err.sink) = std::tie(saved[0], saved[1], saved[2], saved[3]);
+}
+
 TEST(CliParts, MirrorAddsAndRefreshesOnly) {
   temp_dir t;
   const fs::path src = t.path / "rt", dst = t.path / "build";
