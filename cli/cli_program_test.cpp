@@ -375,7 +375,11 @@ TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
   for (const row& r : rows) {
     workspace w;
     const fs::path pid = w.put("pid", "");
-    w.script("ws/rt_sim/start", "echo $$ > " + vesk::shell_quote(pid.string()) + "\nsleep 300\necho not stopped");
+    const fs::path stopped = w.cwd / "stopped";
+    // The script takes its time to stop: vesk-cli must wait for it.
+    w.script("ws/rt_sim/start", "trap 'kill $!; sleep 0.3; echo yes > " + vesk::shell_quote(stopped.string()) +
+                                    "; exit 0' TERM INT HUP\necho $$ > " + vesk::shell_quote(pid.string()) +
+                                    "\nsleep 300 &\nwait\necho not stopped");
     ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status);
     const auto q = [](const fs::path& p) { return vesk::shell_quote(p.string()); };
     const std::string cmd = "cd " + q(w.cwd) + " && HOME=" + q(w.home) + " exec " + q(w.exe) + " -s " + q(w.vcfg) +
@@ -402,6 +406,7 @@ TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
     // Ended by the signal itself (the back end takes the raw status 15 as its own stop),
     // with nothing of the run left.
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.sig) << r.sig << " " << status;
+    EXPECT_EQ(r.sig != SIGKILL, fs::exists(stopped)) << r.sig << " " << r.session;
     ASSERT_GT(group, 1);
     bool gone = false;
     for (int i = 0; i < 500 && !gone; ++i) {

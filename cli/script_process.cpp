@@ -141,7 +141,7 @@ int run_script_command(const std::string& command) {
       // takes a second one as "do not wait").
       sigset_t stops = stop_set();
       ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
-      if (!separate_group) {
+      if (separate_group) {
         if (!wait_for([child] { return group_gone(child); }, script_stop_grace_ms)) {
           ::kill(-child, SIGKILL);
           wait_for([child] { return group_gone(child); }, 1000);
