@@ -143,8 +143,17 @@ struct program {
   /// Starts and waits for the main loop; false when the program ended or never got there.
   bool start_running(std::vector<std::string> args = {"--no-gui"}) {
     start(std::move(args));
-    return eventually([&] { return out().find("start main loop...") != std::string::npos || ended(); }) &&
-           !ended();
+    if (!eventually([&] { return out().find("start main loop...") != std::string::npos || ended(); }) || ended())
+      return false;
+    // A port that was free when chosen may have been taken since (tests run in parallel):
+    // the program then says which one it took instead.
+    const std::string text = out();
+    for (auto [name, port] : {std::pair<const char*, uint16_t*>{"GUI-Port ", &gui_port}, {"Model-Port ", &model_port}}) {
+      const std::string moved = name + std::to_string(*port) + " is in use. Using ";
+      const size_t at = text.find(moved);
+      if (at != std::string::npos) *port = static_cast<uint16_t>(std::stoi(text.substr(at + moved.size())));
+    }
+    return true;
   }
   std::string out() const { return slurp(out_file); }
   /// The most memory the running program has held so far (VmHWM), in KiB; 0 when unknown.

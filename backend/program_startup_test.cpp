@@ -123,19 +123,22 @@ TEST(ProgramStartup, PortSearchAndListeningAddresses) {
   program p;
   p.gui_port = free_port();
   p.model_port = free_port();
+  const uint16_t asked_gui = p.gui_port, asked_model = p.model_port;
   busy_port g(p.gui_port, INADDR_LOOPBACK), m(p.model_port);
   ASSERT_GE(g.fd, 0);
   ASSERT_GE(m.fd, 0);
   ASSERT_TRUE(p.start_running()) << p.out();
   const std::string out = "\n" + p.out();
-  const std::string gui_line = "\nGUI-Port " + std::to_string(p.gui_port) + " is in use. Using ";
-  const std::string model_line = "\nModel-Port " + std::to_string(p.model_port) + " is in use. Using ";
+  const std::string gui_line = "\nGUI-Port " + std::to_string(asked_gui) + " is in use. Using ";
+  const std::string model_line = "\nModel-Port " + std::to_string(asked_model) + " is in use. Using ";
   ASSERT_NE(out.find(gui_line), std::string::npos) << out;
   ASSERT_NE(out.find(model_line), std::string::npos) << out;
   const unsigned gui = std::stoul(out.substr(out.find(gui_line) + gui_line.size()));
   const unsigned model = std::stoul(out.substr(out.find(model_line) + model_line.size()));
-  EXPECT_GT(gui, p.gui_port);
-  EXPECT_GT(model, p.model_port);
+  EXPECT_GT(gui, asked_gui);
+  EXPECT_EQ(gui, p.gui_port);
+  EXPECT_GT(model, asked_model);
+  EXPECT_EQ(model, p.model_port);
   std::string gui_address, model_address;
   for (const auto& [port, address] : listening()) {
     if (port == gui) gui_address = address;
