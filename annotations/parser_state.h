@@ -54,9 +54,9 @@ constexpr size_t kMaxTextPerFile = 1 << 20;
 
 /// What one parse has taken so far, against the bounds above.
 struct parse_budget {
-  size_t nodes = 0;
-  size_t parts = 0;
-  size_t bytes = 0;
+  size_t nodes = 0;  ///< nodes described
+  size_t parts = 0;  ///< pins, parameters, constants, calls and call arguments
+  size_t bytes = 0;  ///< text the descriptions copy
   bool spent = false;  ///< a bound was reached: nothing more is taken from the file
 };
 

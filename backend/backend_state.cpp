@@ -101,7 +101,11 @@ void main_controller::send_backend_state() {
 
 void main_controller::send_to_gui(const vesk::json& message) {
   if (sessions.empty()) return;
-  send_text_to_gui(message.dump("  "), command_of(message));
+  // Measured before it is written, as session::send does: a deeply nested message (a
+  // build's "j: " line) would be written at hundreds of times its size, only to be refused.
+  const std::string cmd = command_of(message);
+  if (!sessions.front()->fits_queue(indented_text_size(message, 0, session::queue_limit), cmd)) return;
+  send_text_to_gui(message.dump("  "), cmd);
 }
 
 void main_controller::send_text_to_gui(const std::string& text, const std::string& cmd) {

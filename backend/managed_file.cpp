@@ -1,11 +1,9 @@
 #include "backend/managed_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 #include "annotations/scanner.h"
@@ -49,36 +47,9 @@ size_t cost(const std::string& text) { return text.size() + history_budget::entr
 }  // namespace
 
 bounded_read read_open_file_within(int fd, size_t limit, std::string& text) {
-  text.clear();
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return bounded_read::failed;
-  if (!S_ISREG(st.st_mode)) return bounded_read::ok;
-  const size_t size = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-  if (size > limit) return bounded_read::too_large;
-  // One byte more than the size, so the end is seen without growing; files under /proc
-  // report size 0 and grow in steps. At most one byte past the limit is ever read.
-  text.resize(size + 1);
-  size_t have = 0;
-  for (;;) {
-    if (have == text.size()) {
-      if (have > limit) break;
-      text.resize(std::min(limit + 1, have + std::max<size_t>(have, 65536)));
-    }
-    const ssize_t n = ::read(fd, &text[have], text.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      text.clear();
-      return bounded_read::failed;
-    }
-    if (n == 0) break;
-    have += static_cast<size_t>(n);
-  }
-  if (have > limit) {
-    std::string().swap(text);
-    return bounded_read::too_large;
-  }
-  text.resize(have);
-  return bounded_read::ok;
+  size_t size = 0;
+  if (read_open_file(fd, text, limit, size)) return bounded_read::ok;
+  return size > limit ? bounded_read::too_large : bounded_read::failed;
 }
 
 history_budget& history_budget::shared() {

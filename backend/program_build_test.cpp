@@ -110,6 +110,10 @@ TEST(ProgramBuild, FloodsAreCutCountedAndKeepMemoryBounded) {
       {"head -c 1048576 /dev/zero | tr '\\0' a; printf '\\ni: after\\n'",
        {"console|" + std::string(65507, 'a') + " [... 983069 more bytes cut]", "info|after"}, 0},
       {"yes 'a console line of forty bytes or so' | head -n 100000", {"warn|Too much build output: "}, 100000},
+      // 20 kB nested 9990 deep: written with the indent it would take about 200 MB.
+      {"printf 'j: {\"cmd\":\"x\",\"t\":'; head -c 9990 /dev/zero | tr '\\0' '['; "
+       "head -c 9990 /dev/zero | tr '\\0' ']'; printf '}\\ni: after\\n'",
+       {"error|The message \"x\" of ", "info|after"}, 0},
   };
   for (const row& r : rows) {
     program p;

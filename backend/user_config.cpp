@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "backend/session.h"
 #include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 #include "foundation/startup_paths.h"
@@ -59,14 +60,15 @@ vesk_model_perspectives::vesk_model_perspectives() : file(config_dir / "model_pe
 
 void vesk_model_perspectives::save() {
   // Each model the editor names adds to the document: it may not outgrow what is read back.
-  std::string text = document.dump("  ");
-  if (text.size() > file.max_bytes) {
-    log_err << "Unable to save file: " << file.path.string() << " (" << text.size() << " bytes, more than the limit of "
-            << file.max_bytes << "); the last change is dropped." << std::endl;
+  // Measured before it is written, since the indent makes a deep nesting many times larger.
+  const size_t size = indented_text_size(document, 0, file.max_bytes);
+  if (size > file.max_bytes) {
+    log_err << "Unable to save file: " << file.path.string() << " (more than the limit of " << file.max_bytes
+            << "); the last change is dropped." << std::endl;
     document = file.content.empty() ? vesk::json::make_object() : parse_json_file(file.path, file.content);
     return;
   }
-  file.content = std::move(text);
+  file.content = document.dump("  ");
   file.save();
 }
 

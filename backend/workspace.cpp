@@ -69,14 +69,10 @@ void workspace::rescan() {
     }
   }
 
-  // A loose file is read again only when its stamp moved (a gone one is asked each time).
+  // A loose file is read again only when its stamp moved (reload_if_changed looks first).
   for (auto& f : files)
     poll_step([&] {
-      const file_stamp now = file_stamp::of(f.first);
-      file_stamp& last = loose_stamps_[f.first];
-      if (now.present && now == last) return;
       if (f.second->reload_if_changed()) changed = true;
-      last = now;
     });
 }
 

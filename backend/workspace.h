@@ -10,7 +10,6 @@
 
 #include "backend/managed_file.h"
 #include "backend/project_dir.h"
-#include "foundation/fs_observer.h"
 #include "foundation/runtime_dir.h"
 
 namespace vesk {
@@ -57,8 +56,6 @@ class workspace {
   static inline size_t max_folders = 1024;
 
  private:
-  /// The stamp of each loose file when it was last read: an unchanged one is not read again.
-  std::map<std::filesystem::path, file_stamp> loose_stamps_;
   /// Whether the warnings on a workspace folder past max_entries, max_folders were given.
   bool noted_full_ = false;
   bool noted_folders_ = false;

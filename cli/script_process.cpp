@@ -21,8 +21,11 @@ volatile sig_atomic_t script_group = 0;  // the running script's group, 0 when n
 volatile sig_atomic_t stop_signal = 0;   // the first stop request, 0 when none
 
 void pass_on(int sig) {
+  // The interrupted code may be about to read errno (the waits below do).
+  const int saved = errno;
   if (stop_signal == 0) stop_signal = sig;
   if (script_group > 0) ::kill(-static_cast<pid_t>(script_group), sig);
+  errno = saved;
 }
 
 sigset_t stop_set() {

@@ -114,12 +114,12 @@ bool read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size) {
   if (!S_ISREG(st.st_mode)) return true;
   // Refused by its size before a byte is read; one that grows past it while read, after.
   size = static_cast<size_t>(st.st_size > 0 ? st.st_size : 0);
-  if (size <= max_bytes && read_regular(fd, st.st_size, max_bytes, text) && text.size() <= max_bytes) {
-    size = text.size();
-    return true;
-  }
-  if (text.size() > size) size = text.size();
-  text.clear();
+  if (size > max_bytes) return false;
+  // A failed read keeps `size` within the bound: the caller tells it from a long file.
+  const bool read = read_regular(fd, st.st_size, max_bytes, text);
+  if (read) size = text.size();
+  if (read && size <= max_bytes) return true;
+  std::string().swap(text);
   return false;
 }
 

@@ -60,10 +60,13 @@ class obs_base {
   obs_base(const std::filesystem::path& path, fs_observer* observer);
   /// Stores the path as it is, for children whose path is already canonical.
   obs_base(std::filesystem::path path, fs_observer* observer, bool already_canonical);
+  /// A copy is observed too, so it counts against max_watched like the original.
   obs_base(const obs_base& other);
+  /// Assignment leaves the count as it is: both were counted already.
   obs_base& operator=(const obs_base&) = default;
   /// Compares the disk with what was seen and reports the difference.
   virtual void poll() = 0;
+  /// Gives its place among max_watched back.
   virtual ~obs_base();
 
   /// Files and folders observed now, in all trees together.

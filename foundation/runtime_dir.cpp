@@ -41,7 +41,9 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
   }
   json parsed;
   try {
-    const std::string text = read_file(def_file.string(), max_forms_bytes - forms_bytes);
+    // Copies count too, so what is held may already be past the bound: nothing is left then.
+    const size_t room = forms_bytes < max_forms_bytes ? max_forms_bytes - forms_bytes : 0;
+    const std::string text = read_file(def_file.string(), room);
     form_bytes_ = text.size();
     forms_bytes += form_bytes_;
     parsed = parse_json_file(def_file, text);

@@ -16,9 +16,13 @@ class runtime_dir {
   /// Reads the folder. Throws vesk::util::bt_exception when the name holds anything but
   /// ASCII letters, digits, '-' and '_'. A bad "config_def.json" is logged, not thrown.
   explicit runtime_dir(const std::filesystem::path& path);
+  /// A copy holds its form too, so it counts against max_forms_bytes again.
   runtime_dir(const runtime_dir& other);
+  /// Takes the other's share of max_forms_bytes along with its form.
   runtime_dir(runtime_dir&& other) noexcept;
+  /// Swaps with `other` (a copy or a moved-from one), shares included.
   runtime_dir& operator=(runtime_dir other) noexcept;
+  /// Gives its share of max_forms_bytes back.
   ~runtime_dir();
 
   /// The bytes the "config_def.json" files of all runtimes held now may have together.
