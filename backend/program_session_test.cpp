@@ -104,19 +104,6 @@ TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
   EXPECT_EQ(replies, 1u);
 }
 
-TEST(SessionText, IndentedSizeIsTheSizeTheWriterWrites) {
-  for (const auto& [text, depth] : std::vector<std::pair<const char*, size_t>>{
-           {"null", 0}, {"-1.5e300", 0}, {R"("a\"\\\n\u0001é")", 0}, {"[]", 0}, {"{}", 3},
-           {R"({"k\t":[true,{"a":[[],{}]}],"b":"x"})", 0}, {"[[[[1,2]],[]]]", 2}}) {
-    const vesk::json v = vesk::json::parse(text);
-    std::string out, indent(2 * depth, ' ');
-    vesk::json::write(out, indent, "  ", v, false);
-    EXPECT_EQ(vesk::indented_text_size(v, depth, SIZE_MAX), out.size()) << text;
-    // Counting stops past the limit, and says so by a size above it.
-    EXPECT_GT(vesk::indented_text_size(v, depth, out.size() - 2), out.size() - 2) << text;
-  }
-}
-
 TEST(ProgramSession, StateHistoryAndLogPushes) {
   program p;
   // Folders that are no project names: one warning each while the project opens.

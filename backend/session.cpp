@@ -45,11 +45,9 @@ bool get_view_config(session& s, vesk::json& request) {
               << ", more than is sent to the editor at once; nothing answered." << std::endl;
       return true;
     }
-    // Written apart first: the writer grows its text to twice its length on every call,
-    // which on the whole reply would cost its length per view.
-    std::string piece = answered == 0 ? "\n    " : ",\n    ", indent = "    ";
-    vesk::json::write(piece, indent, "  ", entry, false);
-    text += piece;
+    text += answered == 0 ? "\n    " : ",\n    ";
+    std::string indent = "    ";
+    vesk::json::write(text, indent, "  ", entry, false);
   }
   text += "\n  ]\n}";
   s.send_text(text, "view_config");
@@ -337,76 +335,6 @@ bool session::fits_queue(size_t size, const std::string& cmd) {
           << " bytes was not sent to the editor: it is larger than the " << limit
           << " bytes that may wait to be sent on its connection." << std::endl;
   return false;
-}
-
-namespace {
-
-size_t string_text_size(const std::string& text) {
-  size_t size = text.size() + 2;
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') {
-      size += 1;
-    } else if (c < 0x20) {
-      size += 5;
-    }
-  }
-  return size;
-}
-
-size_t scalar_text_size(const vesk::json& v) {
-  switch (v.type()) {
-    case vesk::json::bool_t:
-      return v.get_bool() ? 4 : 5;
-    case vesk::json::number_t:
-      return json_number_text(v.get_double()).size();
-    case vesk::json::string_t:
-      return string_text_size(v.get_string_ref());
-    default:
-      return 4;  // null
-  }
-}
-
-}  // namespace
-
-// Follows json::write: an open container, then per element a comma after the first, a
-// line end, the element's indent, and for a member its key and ": "; then a line end,
-// the container's own indent and the closing bracket. Iterative, as the writer is.
-size_t indented_text_size(const vesk::json& value, size_t depth, size_t limit) {
-  struct frame {
-    const vesk::json* container;
-    size_t next;
-  };
-  std::vector<frame> open;
-  size_t total = 0;
-  const vesk::json* v = &value;
-  while (v != nullptr && total <= limit) {
-    if (v->is_object() || v->is_array()) {
-      total += 1;
-      open.push_back({v, 0});
-    } else {
-      total += scalar_text_size(*v);
-    }
-    v = nullptr;
-    while (!open.empty() && total <= limit) {
-      frame& f = open.back();
-      const size_t inner = depth + open.size();
-      if (f.next < f.container->size()) {
-        total += (f.next > 0 ? 2 : 1) + 2 * inner;
-        if (f.container->is_object()) {
-          const vesk::json::member& m = f.container->object_members()[f.next];
-          total += string_text_size(m.first) + 2;
-          v = &m.second;
-        } else {
-          v = &f.container->array_elements()[f.next];
-        }
-        ++f.next;
-        break;
-      }
-      total += 2 + 2 * (inner - 1);
-      open.pop_back();
-    }
-  }
-  return total;
 }
 
 std::string command_of(const vesk::json& message) {

@@ -17,13 +17,6 @@ class main_controller;
 /// The "cmd" of a message, "" when it has none; found without copying the message.
 std::string command_of(const vesk::json& message);
 
-/// The bytes that `value` takes written with the two-blank indent, its first line at
-/// `depth` levels (as in an array `depth` levels deep), counted without writing it. The
-/// indent makes a deeply nested value many times its parsed size, so a value from the
-/// editor is measured before it is written; counting stops once past `limit` (the result
-/// is then some number above it).
-size_t indented_text_size(const vesk::json& value, size_t depth, size_t limit);
-
 class session : public std::enable_shared_from_this<session> {
  public:
   /// Stores both and installs the connection's text, binary and close callbacks.

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "backend/session.h"
+#include "foundation/json.h"
 #include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 #include "foundation/startup_paths.h"

@@ -179,4 +179,11 @@ std::ostream& operator<<(std::ostream& os, const json& value);
 /// Formats a number as the JSON writer does ("%f" after narrowing to single precision).
 std::string json_number_text(double d);
 
+/// The bytes that `value` takes written with the two-blank indent, its first line at
+/// `depth` levels (as in an array `depth` levels deep), counted without writing it. The
+/// indent makes a deeply nested value many times its parsed size, so a value from a peer
+/// is measured before it is written; counting stops once past `limit` (the result is then
+/// some number above it).
+size_t indented_text_size(const json& value, size_t depth, size_t limit);
+
 }  // namespace vesk

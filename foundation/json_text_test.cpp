@@ -256,4 +256,17 @@ TEST(JsonStream, PrintsTextsRawAndContainersIndented) {
   EXPECT_EQ("raw \"t\"|0.5|1||[\n  1.000000\n]\n", os.str());
 }
 
+TEST(JsonWriter, IndentedSizeIsTheSizeTheWriterWrites) {
+  for (const auto& [text, depth] : std::vector<std::pair<const char*, size_t>>{
+           {"null", 0}, {"-1.5e300", 0}, {R"("a\"\\\n\u0001é")", 0}, {"[]", 0}, {"{}", 3},
+           {R"({"k\t":[true,{"a":[[],{}]}],"b":"x"})", 0}, {"[[[[1,2]],[]]]", 2}}) {
+    const vesk::json v = vesk::json::parse(text);
+    std::string out, indent(2 * depth, ' ');
+    vesk::json::write(out, indent, "  ", v, false);
+    EXPECT_EQ(vesk::indented_text_size(v, depth, SIZE_MAX), out.size()) << text;
+    // Counting stops past the limit, and says so by a size above it.
+    EXPECT_GT(vesk::indented_text_size(v, depth, out.size() - 2), out.size() - 2) << text;
+  }
+}
+
 }  // namespace

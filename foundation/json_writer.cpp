@@ -206,6 +206,76 @@ std::string json_number_text(double d) {
   return std::string(buf, format_number(d, buf));
 }
 
+namespace {
+
+// The quoted text of a string, by the writer's escapes.
+size_t string_text_size(const std::string& text) {
+  size_t size = text.size() + 2;
+  for (unsigned char c : text) {
+    const char letter = escapes.letter[c];
+    size += letter == 0 ? 0 : letter == 'u' ? 5 : 1;
+  }
+  return size;
+}
+
+size_t scalar_text_size(const json& v) {
+  switch (v.type()) {
+    case json::bool_t:
+      return v.get_bool() ? 4 : 5;
+    case json::number_t: {
+      char buf[32];
+      return format_number(v.get_double(), buf);
+    }
+    case json::string_t:
+      return string_text_size(v.get_string_ref());
+    default:
+      return 4;  // null
+  }
+}
+
+}  // namespace
+
+// Follows json::write: an open container, then per element a comma after the first, a
+// line end, the element's indent, and for a member its key and ": "; then a line end,
+// the container's own indent and the closing bracket. Iterative, as the writer is.
+size_t indented_text_size(const json& value, size_t depth, size_t limit) {
+  struct frame {
+    const json* container;
+    size_t next;
+  };
+  std::vector<frame> open;
+  size_t total = 0;
+  const json* v = &value;
+  while (v != nullptr && total <= limit) {
+    if (v->is_object() || v->is_array()) {
+      total += 1;
+      open.push_back({v, 0});
+    } else {
+      total += scalar_text_size(*v);
+    }
+    v = nullptr;
+    while (!open.empty() && total <= limit) {
+      frame& f = open.back();
+      const size_t inner = depth + open.size();
+      if (f.next < f.container->size()) {
+        total += (f.next > 0 ? 2 : 1) + 2 * inner;
+        if (f.container->is_object()) {
+          const json::member& m = f.container->object_members()[f.next];
+          total += string_text_size(m.first) + 2;
+          v = &m.second;
+        } else {
+          v = &f.container->array_elements()[f.next];
+        }
+        ++f.next;
+        break;
+      }
+      total += 2 + 2 * (inner - 1);
+      open.pop_back();
+    }
+  }
+  return total;
+}
+
 // Iterative, with an explicit stack of open containers, so that any depth can be written.
 void json::write(std::string& out_text, std::string& indent, const std::string& unit, const json& value,
                  bool compact) {
