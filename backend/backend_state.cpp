@@ -7,15 +7,18 @@
 
 namespace vesk {
 
-std::string log_entry_text(const char* text, size_t length) {
+std::string log_entry_text(const char* text, size_t length, size_t whole) {
   size_t used = 0;
-  std::string kept = replace_invalid_utf8(text, length, log_entry_limit, used);
-  if (used == length) return kept;
+  std::string kept;
+  if (whole == length) {
+    kept = replace_invalid_utf8(text, length, log_entry_limit, used);
+    if (used == length) return kept;
+  }
   // The note's number depends on where the cut falls; its width hardly does, so the
   // widest it can be is reserved.
-  const size_t widest = std::string(" [...  more bytes cut]").size() + std::to_string(length).size();
+  const size_t widest = std::string(" [...  more bytes cut]").size() + std::to_string(whole).size();
   kept = replace_invalid_utf8(text, length, log_entry_limit - widest, used);
-  return kept + " [... " + std::to_string(length - used) + " more bytes cut]";
+  return kept + " [... " + std::to_string(whole - used) + " more bytes cut]";
 }
 
 size_t log_bytes(const log_entry& entry) { return entry.type.size() + entry.msg.size(); }

@@ -32,8 +32,10 @@ constexpr size_t log_history_entry_limit = 5000;
 /// starts no well-formed sequence becomes U+FFFD) within log_entry_limit; of a longer text
 /// its beginning, cut at a character boundary, and a note of how many of its bytes were
 /// dropped. The text is cut before it is repaired or copied: a line of any length (a model
-/// may send 64 MiB) costs no more than one of the limit.
-std::string log_entry_text(const char* text, size_t length);
+/// may send 64 MiB) costs no more than one of the limit. `whole` is the length of the line
+/// as it came, when only its first `length` bytes were kept (the note then counts the rest).
+std::string log_entry_text(const char* text, size_t length, size_t whole);
+inline std::string log_entry_text(const char* text, size_t length) { return log_entry_text(text, length, length); }
 
 /// The bytes an entry counts against log_history_byte_limit.
 size_t log_bytes(const log_entry& entry);

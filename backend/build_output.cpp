@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "backend/backend_state.h"
-#include "backend/gui_guards.h"
 
 namespace vesk {
 
@@ -85,15 +84,9 @@ void build_output_lines::clear() {
 }
 
 std::string build_entry_text(const build_output_line& line, size_t skip) {
-  const size_t kept = line.text.size() - std::min(skip, line.text.size());
-  const char* text = line.text.data() + (line.text.size() - kept);
-  if (line.length == line.text.size()) return std::string(text, kept);
-  // As log_entry_text cuts, but the note counts the whole line, not only what was kept.
-  const size_t length = line.length - (line.text.size() - kept);
-  const size_t widest = std::string(" [...  more bytes cut]").size() + std::to_string(length).size();
-  size_t used = 0;
-  std::string cut = replace_invalid_utf8(text, kept, log_entry_limit - widest, used);
-  return cut + " [... " + std::to_string(length - used) + " more bytes cut]";
+  const size_t from = std::min(skip, line.text.size());
+  // The note of a cut line counts the whole line, not only what was kept of it.
+  return log_entry_text(line.text.data() + from, line.text.size() - from, line.length - from);
 }
 
 build_line_route route_build_line(const std::string& line) {
