@@ -199,7 +199,11 @@ TEST(ProgramPaths, FilesHeldOpenAreBoundedInCount) {
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   const auto name = [&](int i) { return (p.tmp.path / "loose" / ("f" + std::to_string(i))).string(); };
+  // The files exist beforehand: creating each would make the test time the disk's syncs.
+  for (int i = 0; i < 1024; ++i) p.tmp.put(name(i), "");
   for (int i = 0; i <= 1025; ++i) e.send(vesk::json{{"cmd", "open_file"}, {"file_name", name(i % 1025)}});
+  ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["cmd"] == "read_file" && m["file_name"] == name(0).c_str(); },
+                       60000, 1024), 0);
   ASSERT_TRUE(e.answers());
   std::vector<std::string> read, refused;  // the 1025th is refused, the first opens again
   for (vesk::json& m : e.seen) {
