@@ -193,16 +193,17 @@ TEST(FilesHistoryBudget, OldestStepsGoFirstAndCurrentContentsStay) {
 
 TEST(FilesHistoryBudget, ReadsStopPastTheirBound) {
   workspace_env env;
-  struct row { fs::path path; vesk::bounded_read result; size_t bytes; };
+  struct row { fs::path path; bounded_read result; size_t bytes; };
   const row rows[] = {  // all with a bound of 10 bytes
-      {env.tmp.put("ten", "0123456789"), vesk::bounded_read::ok, 10},
-      {env.tmp.put("eleven", "0123456789a"), vesk::bounded_read::too_large, 0},
-      {"/proc/self/status", vesk::bounded_read::too_large, 0},  // reports size 0
+      {env.tmp.put("ten", "0123456789"), bounded_read::ok, 10},
+      {env.tmp.put("eleven", "0123456789a"), bounded_read::too_large, 0},
+      {"/proc/self/status", bounded_read::too_large, 0},  // reports size 0
   };
   for (const row& r : rows) {
     const int fd = ::open(r.path.c_str(), O_RDONLY | O_CLOEXEC);
     std::string text = "old";
-    EXPECT_EQ(r.result, vesk::read_open_file_within(fd, 10, text)) << r.path;
+    size_t size = 0;
+    EXPECT_EQ(r.result, read_open_file(fd, text, 10, size)) << r.path;
     EXPECT_EQ(r.bytes, text.size()) << r.path;
     ::close(fd);
   }

@@ -1,8 +1,5 @@
 #include "backend/managed_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <system_error>
 
@@ -28,13 +25,9 @@ bool store_file(const fs::path& path, const std::string& text) {
 
 // The file's content, refused past max_file_bytes before more than that is read.
 std::string read_held(const fs::path& path) {
-  if (!path_exists(path)) throw_bt_exception("Unable to open file: " + path.string());
-  // Non-blocking, so opening a FIFO does not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw_bt_exception("Unable to open file: " + path.string());
   std::string text;
-  const bounded_read r = read_open_file_within(fd, managed_file::max_file_bytes, text);
-  ::close(fd);
+  size_t size = 0;
+  const bounded_read r = read_file_within(path.string(), managed_file::max_file_bytes, text, size);
   if (r == bounded_read::failed) throw_bt_exception("Unable to read file: " + path.string());
   if (r == bounded_read::too_large)
     throw_bt_exception("File too large: " + path.string() + " (more than " +
@@ -45,12 +38,6 @@ std::string read_held(const fs::path& path) {
 size_t cost(const std::string& text) { return text.size() + history_budget::entry_overhead; }
 
 }  // namespace
-
-bounded_read read_open_file_within(int fd, size_t limit, std::string& text) {
-  size_t size = 0;
-  if (read_open_file(fd, text, limit, size)) return bounded_read::ok;
-  return size > limit ? bounded_read::too_large : bounded_read::failed;
-}
 
 history_budget& history_budget::shared() {
   static history_budget budget;

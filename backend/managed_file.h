@@ -20,14 +20,6 @@ namespace vesk {
 class main_controller;
 class managed_file;
 
-/// How a bounded read of an open file ended.
-enum class bounded_read { ok, failed, too_large };
-
-/// Reads the regular file open on `fd` into `text` when it holds at most `limit` bytes,
-/// also when it grows while read; "" for anything that is no regular file (never waiting
-/// for a writer). Nothing past the limit is kept.
-bounded_read read_open_file_within(int fd, size_t limit, std::string& text);
-
 /// The bytes that the histories of all managed files of this process hold, and their
 /// bounds. A file's history counts every entry, its current content included; the current
 /// content is never dropped, so a file larger than a bound is held alone.

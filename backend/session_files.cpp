@@ -294,7 +294,8 @@ bool get_data_file(session& s, vesk::json& request) {
       return true;
     }
     std::string content;
-    const bounded_read r = read_open_file_within(in.fd, max_data_file_bytes, content);
+    size_t size = 0;
+    const bounded_read r = read_open_file(in.fd, content, max_data_file_bytes, size);
     if (r == bounded_read::failed) throw_bt_exception("Unable to read file: " + file.string());
     if (r == bounded_read::too_large) {
       log_err << "error opening file: " << replace_invalid_utf8(file.string()) << " is larger than "

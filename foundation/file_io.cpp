@@ -88,39 +88,46 @@ int create_temp(int dir_fd, const std::string& name, std::string& temp) {
 std::string read_file(const std::string& file_name) { return read_file(file_name, SIZE_MAX); }
 
 std::string read_file(const std::string& file_name, size_t max_bytes) {
-  if (!path_exists(file_name)) throw_bt_exception("Unable to open file: " + file_name);
-  // Non-blocking, so opening a FIFO does not wait for a writer.
-  int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw_bt_exception("Unable to open file: " + file_name);
   std::string text;
   size_t size = 0;
-  const bool ok = read_open_file(fd, text, max_bytes, size);
-  ::close(fd);
-  if (!ok && size > max_bytes) throw_bt_exception(too_long(file_name, size, max_bytes));
-  if (!ok) throw_bt_exception("Unable to read file: " + file_name);
+  const bounded_read r = read_file_within(file_name, max_bytes, text, size);
+  if (r == bounded_read::too_large) throw_bt_exception(too_long(file_name, size, max_bytes));
+  if (r == bounded_read::failed) throw_bt_exception("Unable to read file: " + file_name);
   return text;
+}
+
+bounded_read read_file_within(const std::string& file_name, size_t max_bytes, std::string& text, size_t& size) {
+  if (!path_exists(file_name)) throw_bt_exception("Unable to open file: " + file_name);
+  // Non-blocking, so opening a FIFO does not wait for a writer.
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw_bt_exception("Unable to open file: " + file_name);
+  const bounded_read r = read_open_file(fd, text, max_bytes, size);
+  ::close(fd);
+  return r;
 }
 
 bool read_open_file(int fd, std::string& text) {
   size_t size = 0;
-  return read_open_file(fd, text, SIZE_MAX, size);
+  return read_open_file(fd, text, SIZE_MAX, size) == bounded_read::ok;
 }
 
-bool read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size) {
+bounded_read read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size) {
   struct stat st {};
   text.clear();
   size = 0;
-  if (::fstat(fd, &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) return true;
+  if (::fstat(fd, &st) != 0) return bounded_read::failed;
+  if (!S_ISREG(st.st_mode)) return bounded_read::ok;
   // Refused by its size before a byte is read; one that grows past it while read, after.
   size = static_cast<size_t>(st.st_size > 0 ? st.st_size : 0);
-  if (size > max_bytes) return false;
-  // A failed read keeps `size` within the bound: the caller tells it from a long file.
-  const bool read = read_regular(fd, st.st_size, max_bytes, text);
-  if (read) size = text.size();
-  if (read && size <= max_bytes) return true;
+  if (size > max_bytes) return bounded_read::too_large;
+  if (!read_regular(fd, st.st_size, max_bytes, text)) {
+    std::string().swap(text);
+    return bounded_read::failed;
+  }
+  size = text.size();
+  if (size <= max_bytes) return bounded_read::ok;
   std::string().swap(text);
-  return false;
+  return bounded_read::too_large;
 }
 
 std::string too_long(const std::string& file_name, size_t size, size_t max_bytes) {

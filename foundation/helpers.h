@@ -22,9 +22,16 @@ std::string read_file(const std::string& file_name, size_t max_bytes);
 /// regular file); false when reading fails.
 bool read_open_file(int fd, std::string& text);
 
-/// The same with a bound: false, `text` empty and `size` above `max_bytes` for a longer
-/// file; `size` is the bytes read otherwise.
-bool read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size);
+/// How a bounded read ended.
+enum class bounded_read { ok, failed, too_large };
+
+/// The same with a bound: too_large, `text` empty and `size` above `max_bytes`, for a
+/// longer file (also one that grows past it while read); `size` is the bytes read otherwise.
+bounded_read read_open_file(int fd, std::string& text, size_t max_bytes, size_t& size);
+
+/// Opens the file named without waiting for a writer (a FIFO) and reads it as the bounded
+/// read_open_file does; throws "Unable to open file: <name>" when it cannot be opened.
+bounded_read read_file_within(const std::string& file_name, size_t max_bytes, std::string& text, size_t& size);
 
 /// The message of a file refused for its length, as read_file throws it.
 std::string too_long(const std::string& file_name, size_t size, size_t max_bytes);
