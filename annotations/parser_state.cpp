@@ -11,6 +11,20 @@ namespace vesk::annotations {
 
 bracket::bracket(uint64_t line_nr) : line_nr(line_nr), on_close([] {}) {}
 
+passed_bound first_passed(const parse_budget& held, const parse_budget& cost, const parse_budget& limit) {
+  const auto fits = [](size_t c, size_t h, size_t l) { return h <= l && c <= l - h; };
+  if (!fits(cost.nodes, held.nodes, limit.nodes)) return {limit.nodes, kNodesBound};
+  if (!fits(cost.parts, held.parts, limit.parts)) return {limit.parts, kPartsBound};
+  if (!fits(cost.bytes, held.bytes, limit.bytes)) return {limit.bytes, kTextBound};
+  return {};
+}
+
+void add_cost(parse_budget& held, const parse_budget& cost) {
+  held.nodes += cost.nodes;
+  held.parts += cost.parts;
+  held.bytes += cost.bytes;
+}
+
 void spend(parser_state& state, const std::string& file_name, uint64_t line_nr, size_t limit,
            const char* what) {
   if (state.taken.spent) return;
@@ -25,21 +39,16 @@ void spend(parser_state& state, const std::string& file_name, uint64_t line_nr, 
 
 bool take(parser_state& state, const std::string& file_name, uint64_t line_nr, size_t nodes,
           size_t parts, size_t bytes) {
-  parse_budget& b = state.taken;
-  if (b.spent) return false;
-  if (nodes > kMaxNodesPerFile - b.nodes) {
-    spend(state, file_name, line_nr, kMaxNodesPerFile, kNodesBound);
-  } else if (parts > kMaxPartsPerFile - b.parts) {
-    spend(state, file_name, line_nr, kMaxPartsPerFile, kPartsBound);
-  } else if (bytes > kMaxTextPerFile - b.bytes) {
-    spend(state, file_name, line_nr, kMaxTextPerFile, kTextBound);
-  } else {
-    b.nodes += nodes;
-    b.parts += parts;
-    b.bytes += bytes;
-    return true;
+  if (state.taken.spent) return false;
+  static constexpr parse_budget one_file{kMaxNodesPerFile, kMaxPartsPerFile, kMaxTextPerFile, false};
+  const parse_budget cost{nodes, parts, bytes, false};
+  const passed_bound passed = first_passed(state.taken, cost, one_file);
+  if (passed.unit != nullptr) {
+    spend(state, file_name, line_nr, passed.limit, passed.unit);
+    return false;
   }
-  return false;
+  add_cost(state.taken, cost);
+  return true;
 }
 
 }  // namespace vesk::annotations

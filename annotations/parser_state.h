@@ -60,6 +60,18 @@ struct parse_budget {
   bool spent = false;  ///< a bound was reached: nothing more is taken from the file
 };
 
+/// The bound that taking `cost` beside `held` would pass: its number and its unit (one of
+/// the k...Bound texts below), or a null unit when all three fit. A bound lowered below
+/// what is held lets nothing more in.
+struct passed_bound {
+  size_t limit = 0;
+  const char* unit = nullptr;
+};
+passed_bound first_passed(const parse_budget& held, const parse_budget& cost, const parse_budget& limit);
+
+/// Adds `cost` to `held` (its counts only).
+void add_cost(parse_budget& held, const parse_budget& cost);
+
 /// The state of one parse.
 struct parser_state {
   std::shared_ptr<block_base> current_block;         ///< node being filled
