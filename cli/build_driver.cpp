@@ -94,17 +94,6 @@ size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& c
   return unused;
 }
 
-namespace {
-
-/// The runtime name a folder stands for: its name without a leading "rt_".
-std::string runtime_name_of(const fs::path& folder) {
-  std::string name = folder.filename().string();
-  if (starts_with(name, "rt_")) name.erase(0, 3);
-  return name;
-}
-
-}  // namespace
-
 runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir,
                              refused_runtimes& refused) {
   runtime_map runtimes;
@@ -116,7 +105,7 @@ runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspa
       runtimes[rt->name] = rt;
     } catch (const std::exception& e) {
       log_warn << "Runtime folder '" << folder.string() << "' is skipped: " << e.what() << std::endl;
-      refused[runtime_name_of(folder)] = e.what();
+      refused[runtime_dir::name_of(folder)] = e.what();
     }
   };
   for (const fs::path& folder : runtime_folders(global_dir)) add(folder);

@@ -22,12 +22,17 @@ bool allowed_in_name(char c) {
 
 }  // namespace
 
-runtime_dir::runtime_dir(const fs::path& p) : path(p) {
+std::string runtime_dir::name_of(const fs::path& folder) {
   // "rt_x/" names the folder rt_x, not an empty component.
-  fs::path last = path.filename();
-  if (last.empty()) last = path.parent_path().filename();
-  name = last.string();
+  fs::path last = folder.filename();
+  if (last.empty()) last = folder.parent_path().filename();
+  std::string name = last.string();
   if (starts_with(name, "rt_")) name.erase(0, 3);
+  return name;
+}
+
+runtime_dir::runtime_dir(const fs::path& p) : path(p) {
+  name = name_of(path);
   for (char c : name) {
     if (!allowed_in_name(c)) {
       throw_bt_exception("Runtimes can only have names characters a-z, A-Z, '-' or '_'. Error occured for runtime " + name);

@@ -25,6 +25,10 @@ class runtime_dir {
   /// Gives its share of max_forms_bytes back.
   ~runtime_dir();
 
+  /// The runtime name a folder stands for: its name without a leading "rt_" (checked by
+  /// the constructor, not here).
+  static std::string name_of(const std::filesystem::path& folder);
+
   /// The bytes the "config_def.json" files of all runtimes held now may have together.
   /// A form is a few lines; each is parsed and published in the back end's state, and a
   /// workspace may hold many runtimes. A file past what is left is not read: an error
