@@ -35,10 +35,7 @@ void round_trips(benchmark::State& state, const std::string& request) {
   backend b;
   vesk::io::event_list idle;
   wc::client c(b.gui_port);
-  if (c.handshake(idle).rfind("HTTP/1.1 101", 0) != 0) {
-    state.SkipWithError("the back end did not answer");
-    return;
-  }
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
   const std::string frame = wc::frame(1, request);
   std::vector<double> micros;
   for (auto _ : state) {
@@ -54,10 +51,7 @@ void round_trips(benchmark::State& state, const std::string& request) {
       micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     }
   }
-  std::sort(micros.begin(), micros.end());
-  state.counters["p50_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[micros.size() * 99 / 100];
-  state.counters["max_us"] = micros.back();
+  bench::report_round_trips(state, micros);
 }
 
 void BM_GetPerspective(benchmark::State& state) {
@@ -75,30 +69,10 @@ void round_trips_while_flooding(benchmark::State& state, const std::string& floo
   bench::backend_process b("vesk_flood_bench", flood);
   vesk::io::event_list idle;
   wc::client c(b.gui_port);
-  if (c.handshake(idle).rfind("HTTP/1.1 101", 0) != 0) {
-    state.SkipWithError("the back end did not answer");
-    return;
-  }
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
   c.send_raw(idle, wc::frame(1, R"({"cmd":"build"})"));
-  // Skips frames until one holds `mark` (as the back end writes it); false when the back
-  // end closed.
-  wc::server_frame f;
-  const auto until = [&](const char* mark) {
-    for (;;) {
-      size_t used;
-      while ((used = wc::parse_frame(c.received, c.parsed, f)) == 0) {
-        if (!c.poll_input(1000)) return false;
-      }
-      c.parsed += used;
-      if (c.parsed > (64u << 20)) {  // what was read and skipped need not stay
-        c.received.erase(0, c.parsed);
-        c.parsed = 0;
-      }
-      if (f.payload.find(mark) != std::string::npos) return true;
-    }
-  };
   // The flood has begun once the build state is 1; then two polls more.
-  if (!until(R"("build_state": 1)")) {
+  if (bench::next_text_holding(c, R"("build_state": 1)") == 0) {
     state.SkipWithError("the build did not start");
     return;
   }
@@ -110,17 +84,14 @@ void round_trips_while_flooding(benchmark::State& state, const std::string& floo
     for (int i = 0; i < 20000; ++i) {  // some seconds: many polls
       const auto t0 = std::chrono::steady_clock::now();
       c.send_raw(idle, frame);
-      if (!until(R"("cmd": "get_perspective")")) {
+      if (bench::next_text_holding(c, R"("cmd": "get_perspective")") == 0) {
         state.SkipWithError("the back end closed the connection");
         return;
       }
       micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     }
   }
-  std::sort(micros.begin(), micros.end());
-  state.counters["p50_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[micros.size() * 99 / 100];
-  state.counters["max_us"] = micros.back();
+  bench::report_round_trips(state, micros);
   state.counters["backend_rss_kib"] = static_cast<double>(b.rss_kib());
 }
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,12 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "io/event_list.h"
+#include "io/ws_test_client.h"
 
 namespace bench {
 
@@ -77,12 +84,9 @@ struct backend_process {
   backend_process& operator=(const backend_process&) = delete;
 
   /// Resident memory of the back end in KiB (-1 when unknown).
-  long rss_kib() const {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-  }
+  long rss_kib() const { return status_kib("VmRSS:"); }
+  /// The most memory the back end has held so far, in KiB (-1 when unknown).
+  long peak_kib() const { return status_kib("VmHWM:"); }
   /// What the back end printed so far.
   std::string out() const {
     std::ifstream in(root / "out.txt");
@@ -90,11 +94,56 @@ struct backend_process {
   }
 
  private:
+  long status_kib(const std::string& key) const {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
+    return -1;
+  }
   static void moved(const std::string& text, const std::string& what, uint16_t& port) {
     const std::string line = what + std::to_string(port) + " is in use. Using ";
     size_t at = text.find(line);
     if (at != std::string::npos) port = static_cast<uint16_t>(std::stoul(text.substr(at + line.size())));
   }
 };
+
+/// Whether the back end let `c` in (its opening handshake answered with 101); else the
+/// benchmark is skipped with `why`.
+inline bool let_in(vesk::io::test_client::client& c, vesk::io::event_list& idle, benchmark::State& state,
+                   const char* why) {
+  if (c.handshake(idle).rfind("HTTP/1.1 101", 0) == 0) return true;
+  state.SkipWithError(why);
+  return false;
+}
+
+/// Reads frames until a text message holding `needle` is whole; its size, or 0 when the
+/// back end closed or none came within a minute. It waits on the socket itself, so no
+/// sleeping of its own adds to a round trip; what was read is let go now and then.
+inline size_t next_text_holding(vesk::io::test_client::client& c, const std::string& needle) {
+  namespace wc = vesk::io::test_client;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  wc::server_frame f;
+  for (bool open = true;;) {
+    size_t used;
+    while ((used = wc::parse_frame(c.received, c.parsed, f)) > 0) {
+      c.parsed += used;
+      if (c.parsed > (1u << 20)) {
+        c.received.erase(0, c.parsed);
+        c.parsed = 0;
+      }
+      if (f.opcode == 1 && f.payload.find(needle) != std::string::npos) return f.payload.size();
+    }
+    if (!open || std::chrono::steady_clock::now() > end) return 0;
+    open = c.poll_input(1000);  // what came before the close is still looked at
+  }
+}
+
+/// Sets the p50, p99 and max counters from round-trip times in microseconds.
+inline void report_round_trips(benchmark::State& state, std::vector<double>& micros) {
+  std::sort(micros.begin(), micros.end());
+  state.counters["p50_us"] = micros[micros.size() / 2];
+  state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+  state.counters["max_us"] = micros.back();
+}
 
 }  // namespace bench

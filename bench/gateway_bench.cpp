@@ -243,32 +243,6 @@ void BM_LongModelOutputLine(benchmark::State& state) {
   state.counters["backend_cpu_ms"] = benchmark::Counter(double(cpu) / 1e6, benchmark::Counter::kAvgIterations);
 }
 
-/// The most memory the process has held so far (VmHWM), in KiB; 0 when unknown.
-long peak_kib(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  return 0;
-}
-
-/// Reads the editor's messages until a text message holding `needle` is whole; its size,
-/// or 0 when none came within about a minute.
-size_t wait_message(wc::client& editor, const std::string& needle) {
-  for (int i = 0; i < 60000; ++i) {
-    editor.poll_input(1);
-    wc::server_frame f;
-    size_t used, found = 0;
-    while (found == 0 && (used = wc::parse_frame(editor.received, editor.parsed, f)) > 0) {
-      editor.parsed += used;
-      if (f.opcode == 1 && f.payload.find(needle) != std::string::npos) found = f.payload.size();
-    }
-    editor.received.erase(0, editor.parsed);
-    editor.parsed = 0;
-    if (found > 0) return found;
-  }
-  return 0;
-}
-
 // The largest definitions the back end takes: 160 000 signals of 40-character names,
 // about 15.7 MiB of state text (the bound is 16 MiB), from a model that answers each
 // request at once. Per iteration a model connects; the back end's CPU time and the wall
@@ -279,10 +253,7 @@ void BM_LargestDefinitions(benchmark::State& state) {
   backend b;
   vesk::io::event_list idle;
   wc::client editor(b.gui_port);
-  if (editor.handshake(idle).rfind("HTTP/1.1 101", 0) != 0) {
-    state.SkipWithError("the back end did not come up");
-    return;
-  }
+  if (!bench::let_in(editor, idle, state, "the back end did not come up")) return;
   std::vector<std::string> defs;
   for (int i = 0; i < 160000; ++i) {
     std::string name = "block_" + std::to_string(i) + ".out";
@@ -294,7 +265,7 @@ void BM_LargestDefinitions(benchmark::State& state) {
   for (auto _ : state) {
     uint64_t cpu0 = cpu_ns(b.pid), wall0 = now_ns();
     auto model = std::make_unique<fake_link::model>(b.model_port, defs, std::vector<std::string>{}, 1000);
-    bytes = wait_message(editor, "\"online\": true");
+    bytes = bench::next_text_holding(editor, "\"online\": true");
     if (bytes == 0) {
       state.SkipWithError("the editor never got the model's state");
       return;
@@ -304,7 +275,7 @@ void BM_LargestDefinitions(benchmark::State& state) {
     cpu0 = cpu_ns(b.pid);
     wall0 = now_ns();
     editor.send_raw(idle, wc::frame(1, R"({"cmd":"get_backend_state"})"));
-    if (wait_message(editor, "\"online\": true") == 0) {
+    if (bench::next_text_holding(editor, "\"online\": true") == 0) {
       state.SkipWithError("no answer to get_backend_state");
       return;
     }
@@ -312,14 +283,14 @@ void BM_LargestDefinitions(benchmark::State& state) {
     push_wall += now_ns() - wall0;
     ++rounds;
     model.reset();
-    wait_message(editor, "\"online\": false");
+    bench::next_text_holding(editor, "\"online\": false");
   }
   state.counters["state_MiB"] = double(bytes) / (1 << 20);
   state.counters["handshake_cpu_ms"] = double(handshake_cpu) / 1e6 / double(rounds);
   state.counters["handshake_wall_ms"] = double(handshake_wall) / 1e6 / double(rounds);
   state.counters["push_cpu_ms"] = double(push_cpu) / 1e6 / double(rounds);
   state.counters["push_wall_ms"] = double(push_wall) / 1e6 / double(rounds);
-  state.counters["peak_MiB"] = double(peak_kib(b.pid)) / 1024;
+  state.counters["peak_MiB"] = double(b.peak_kib()) / 1024;
 }
 
 // Flat out (throughput; the latency then includes every queue on the way), and one packet
