@@ -322,9 +322,9 @@ void session::send(const vesk::json& message) {
   if (!has_room()) return;
   // Measured first: a reply echoing a deeply nested value would be written at a size
   // that could never be sent.
-  const size_t size = indented_text_size(message, 0, connection->queue_limit);
-  if (!fits_queue(size, command_of(message))) return;
-  send_text(message.dump("  "), command_of(message));
+  const std::string cmd = command_of(message);
+  if (!fits_queue(indented_text_size(message, 0, connection->queue_limit), cmd)) return;
+  send_text(message.dump("  "), cmd);
 }
 
 bool session::fits_queue(size_t size, const std::string& cmd) {
