@@ -4,6 +4,7 @@
 
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
+#include "foundation/log_stream.h"
 
 namespace vesk {
 
@@ -122,7 +123,7 @@ void main_controller::add_log_entry(const std::string& type, std::string_view ra
   // failed state and silence it for the rest of the run, so nothing may escape.
   try {
     const std::string msg = log_entry_text(raw_msg.data(), raw_msg.size());
-    std::cout << type << ": " << msg << std::endl;
+    write_log_line(std::cout, type + ": ", msg);
     log_history.add({type, msg});
     // A line logged while this one is being pushed (by the sending itself) is kept and
     // printed, but not pushed: pushing it would run into the same send again.
@@ -136,9 +137,9 @@ void main_controller::add_log_entry(const std::string& type, std::string_view ra
     }
     in_log_entry = false;
   } catch (const std::exception& e) {
-    std::cerr << "vesk: a log line could not be passed on (" << e.what() << "): " << raw_msg << std::endl;
+    write_log_line(std::cerr, std::string("vesk: a log line could not be passed on (") + e.what() + "): ", raw_msg);
   } catch (...) {
-    std::cerr << "vesk: a log line could not be passed on: " << raw_msg << std::endl;
+    write_log_line(std::cerr, "vesk: a log line could not be passed on: ", raw_msg);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "backend/model_gateway.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -65,17 +67,8 @@ void model_observer_gateway::on_plugged() {
 }
 
 bool model_observer_gateway::may_report() {
-  const auto now = std::chrono::steady_clock::now();
-  if (now - report_window_ >= std::chrono::seconds(1)) {
-    report_window_ = now;
-    reports_ = 0;
-  }
-  if (reports_ < max_reports_per_second) {
-    ++reports_;
-    return true;
-  }
-  if (reports_ == max_reports_per_second) {
-    ++reports_;
+  if (reports_.take(std::chrono::steady_clock::now(), 0)) return true;
+  if (reports_.dropped_this_second() == 1) {
     log_debug << "Model port: more than " << max_reports_per_second
               << " broken packets within a second; the rest of this second's are not logged." << std::endl;
   }
@@ -209,6 +202,8 @@ void model_observer_gateway::on_model_online(blob& payload) {
 }
 
 void model_observer_gateway::watchdog_tick() {
+  // A flood that stopped is counted here, not only when the model next prints.
+  if (output_.over(std::chrono::steady_clock::now())) note_dropped_output();
   if (model_connected && !online_seen) {
     log_info << "Watchdog-timeout for model. Force disconnected..." << std::endl;
     on_reconnect();
@@ -217,6 +212,7 @@ void model_observer_gateway::watchdog_tick() {
 }
 
 void model_observer_gateway::on_disconnect() {
+  note_dropped_output();
   if (model_connected) log_info << "Model disconnected..." << std::endl;
   model_connected = false;
   definitions.stop();  // the handshake, if one runs, waits for its time-out
@@ -267,12 +263,21 @@ void model_observer_gateway::on_paq_data(blob& payload) {
   if (pending_paq.settled()) deliver(data_kind::parameters, payload);
 }
 
-void model_observer_gateway::on_model_cout(const char* text, size_t length) {
-  log_info << log_entry_text(text, length) << std::endl;
+void model_observer_gateway::on_model_cout(const char* text, size_t length) { log_output(log_info, text, length); }
+
+void model_observer_gateway::on_model_cerr(const char* text, size_t length) { log_output(log_err, text, length); }
+
+void model_observer_gateway::log_output(std::ostream& log, const char* text, size_t length) {
+  const auto now = std::chrono::steady_clock::now();
+  // The count of a second that dropped lines comes before the next second's first line.
+  if (output_.over(now)) note_dropped_output();
+  if (!output_.take(now, std::min(length, log_entry_limit))) return;
+  log << log_entry_text(text, length) << std::endl;
 }
 
-void model_observer_gateway::on_model_cerr(const char* text, size_t length) {
-  log_err << log_entry_text(text, length) << std::endl;
+void model_observer_gateway::note_dropped_output() {
+  const size_t dropped = output_.take_dropped();
+  if (dropped > 0) log_warn << dropped << " model output lines were dropped." << std::endl;
 }
 
 void model_observer_gateway::deliver(data_kind kind, blob& payload) {

@@ -7,12 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "backend/data_fanout.h"
 #include "backend/definition_intake.h"
 #include "foundation/json.h"
+#include "foundation/log_stream.h"
 #include "io/observer_adapter.h"
 #include "io/tcp_server.h"
 #include "io/timer.h"
@@ -35,6 +37,13 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// Debug lines about broken packets within one second; a model sending nothing else
   /// would otherwise make logging hold the loop.
   static constexpr size_t max_reports_per_second = 20;
+  /// Model output lines (packets 48 and 49) logged within one second: a model that prints
+  /// a line per tick of 1 ms keeps them all. Each one is printed, kept and pushed to the
+  /// editor; any host on the model port may send them at the network's rate.
+  static constexpr size_t max_output_lines_per_second = 1000;
+  /// Bytes of model output text logged within one second (each line is cut to a log
+  /// entry's 64 KiB first).
+  static constexpr size_t max_output_bytes_per_second = 1u << 20;
 
   /// Binds the model port, searching upwards from `port`, and sets VESK_MODEL_PORT.
   model_observer_gateway(vesk::main_controller& owner, uint16_t port);
@@ -47,7 +56,8 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void on_ack_set_paq_list(const void* data, size_t length) override;
   void on_daq_data(blob& payload) override;
   void on_paq_data(blob& payload) override;
-  /// A model output line: cut to a log entry's size before it is copied or repaired.
+  /// A model output line: cut to a log entry's size before it is copied or repaired, and
+  /// logged within max_output_lines_per_second and max_output_bytes_per_second.
   void on_model_cout(const char* text, size_t length) override;
   /// The same on the error log.
   void on_model_cerr(const char* text, size_t length) override;
@@ -98,6 +108,10 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void publish_offline();
   /// Whether a debug line about a broken packet may be written now (max_reports_per_second).
   bool may_report();
+  /// Logs a model output line on `log` within the output budget.
+  void log_output(std::ostream& log, const char* text, size_t length);
+  /// Writes how many model output lines were dropped since it last did, if any were.
+  void note_dropped_output();
   /// Fans a data packet out to the sessions as binary messages.
   void deliver(data_kind kind, blob& payload);
 
@@ -105,8 +119,8 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   bool unasked_logged_ = false;        ///< this connection's unasked definitions were logged
   bool started_ = false;               ///< a handshake ever started
   std::chrono::steady_clock::time_point last_start_;     ///< of the latest handshake
-  std::chrono::steady_clock::time_point report_window_;  ///< start of the current second
-  size_t reports_ = 0;                                   ///< debug lines about broken packets in it
+  per_second_budget reports_{max_reports_per_second};  ///< debug lines about broken packets
+  per_second_budget output_{max_output_lines_per_second, max_output_bytes_per_second};  ///< model output lines
 };
 
 }  // namespace vesk

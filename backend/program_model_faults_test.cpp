@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "backend/model_gateway.h"
 #include "backend/model_link_test_util.h"
 #include "io/observer_adapter.h"
 
@@ -104,6 +105,26 @@ TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
          // Cut where it arrived: no copy of the whole line beside the frame's own buffer.
          EXPECT_LT(env.p.peak_memory_kib(), ignored + (16u << 10));
 #endif
+       }},
+      {"a flood of output lines",
+       [](fault_env& env, fake_link::model& m) {
+         // Sent at once, so one second takes them: its bound is kept, the rest counted once.
+         const size_t bound = vesk::model_observer_gateway::max_output_lines_per_second, sent = 3 * bound;
+         std::string flood;
+         for (size_t i = 0; i < sent; ++i) flood += fake_link::frame(48, "tick");
+         m.send_raw(flood);
+         const std::string note = " model output lines were dropped.\n";
+         ASSERT_TRUE(env.wait_out(note));
+         const std::string out = env.p.out();
+         EXPECT_EQ(occurrences(out, "info: tick\n"), bound);
+         EXPECT_EQ(occurrences(out, note), 1u);
+         EXPECT_NE(out.find("\nwarn: " + std::to_string(sent - bound) + note), std::string::npos);
+       }},
+      {"control characters in an output line",
+       [](fault_env& env, fake_link::model& m) {
+         m.send(49, "\x1b]0;owned\x07\x1b[2J\r\x1b[Kerror: forged\n\tend \xc2\x9b \x7f");
+         EXPECT_TRUE(env.wait_out("\nerror: \\x1b]0;owned\\x07\\x1b[2J\\x0d\\x1b[Kerror: forged\\x0a\tend \\u009b \\x7f\n"));
+         EXPECT_EQ(env.p.out().find('\x1b'), std::string::npos);
        }},
       {"half a frame, then close",
        [](fault_env& env, fake_link::model& m) {

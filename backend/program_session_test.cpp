@@ -319,7 +319,7 @@ TEST(ProgramSession, WebPagesCannotConnectNorHalfSentHandshakesCrowdOutTheEditor
   }
   editor e(p.gui_port);
   EXPECT_TRUE(e.answers());
-  // Closed at once, the editor untouched: headers past 8 KiB, a body, the draft before the
+  // Closed at once, the editor untouched: headers past 32 KiB, a body, the draft before the
   // standard (with a message that never ends behind it), the oldest 16 of 80 half-sent.
   const std::string full = wc::handshake_request();
   const std::string old_draft =
@@ -328,12 +328,13 @@ TEST(ProgramSession, WebPagesCannotConnectNorHalfSentHandshakesCrowdOutTheEditor
   std::vector<std::unique_ptr<wc::client>> c;
   const auto gone = [](const std::unique_ptr<wc::client>& x) { return !x->poll_input(0); };
   const auto closed = [&] { return static_cast<size_t>(std::count_if(c.begin(), c.end(), gone)); };
-  for (const std::string& bytes : {full.substr(0, 40) + std::string(9000, 'a'),
+  for (const std::string& bytes : {full.substr(0, 40) + std::string(33000, 'a'),
                                    full.substr(0, full.size() - 2) + "Content-Length: 1\r\n\r\nx", old_draft}) {
     c.push_back(std::make_unique<wc::client>(p.gui_port));
     c.back()->send_raw(e.idle, bytes);
     EXPECT_TRUE(eventually([&] { return closed() == c.size(); }, 5000)) << bytes.size();
   }
+  EXPECT_EQ(c[0]->received.rfind("HTTP/1.1 431", 0), 0u);
   EXPECT_EQ(c[1]->received.rfind("HTTP/1.1 413", 0), 0u);
   EXPECT_EQ(c[2]->received.find(" 101 "), std::string::npos);
   for (int i = 0; i < 80; ++i) {

@@ -54,7 +54,7 @@ log_stream::sink_fn to_stdout(vesk::log_history_t& history, const char* prefix, 
   return [&history, prefix, type](const char* text, size_t len) {
     try {
       std::string msg = vesk::log_entry_text(text, len);
-      std::cout << prefix << msg << std::endl;
+      write_log_line(std::cout, prefix, msg);
       history.add({type, std::move(msg)});
     } catch (...) {
       // A log sink that throws would leave its stream failed for good.

@@ -6,11 +6,14 @@
 // 128 KiB of hostile input on the model port costs the back end's only thread; the cost
 // of a 63 MiB model output line against an ignored frame of the same size; and what the
 // largest definitions the back end accepts cost it to take and to publish.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -293,6 +296,84 @@ void BM_LargestDefinitions(benchmark::State& state) {
   state.counters["peak_MiB"] = double(b.peak_kib()) / 1024;
 }
 
+// The round trip of "get_perspective" while a peer of the model port that never did a
+// handshake sends empty output packets (type 48) as fast as the back end reads them. The
+// log entries the editor gets meanwhile are counted (at most the output bound a second,
+// and one note of what was dropped) and skipped.
+void BM_GetPerspectiveWhileOutputPacketsFlood(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client editor(b.gui_port), peer(b.model_port);
+  if (!bench::let_in(editor, idle, state, "the back end did not come up") || peer.fd < 0) return;
+  std::string packets;
+  while (packets.size() < (64u << 10)) packets += fake_link::frame(48, "");
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> sent{0};
+  const timeval wait{1, 0};
+  ::setsockopt(peer.fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  ::fcntl(peer.fd, F_SETFL, 0);  // blocking: each send goes as fast as the back end reads
+  std::thread flood([&] {
+    while (!stop) {
+      const ssize_t n = ::send(peer.fd, packets.data(), packets.size(), MSG_NOSIGNAL);
+      if (n > 0) sent += uint64_t(n);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::string frame = wc::frame(1, R"({"cmd":"get_perspective","mdl":"m"})");
+  std::vector<double> micros;
+  const auto start = clock_type::now();
+  for (auto _ : state) {
+    for (int i = 0; i < 5000; ++i) {
+      const auto t0 = clock_type::now();
+      editor.send_raw(idle, frame);
+      if (bench::next_text_holding(editor, R"("cmd": "get_perspective")") == 0) {
+        stop = true;
+        flood.join();
+        state.SkipWithError("the back end closed the connection");
+        return;
+      }
+      micros.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - t0).count());
+    }
+  }
+  const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+  stop = true;
+  flood.join();
+  bench::report_round_trips(state, micros);
+  state.counters["flood_MB_per_s"] = double(sent) / seconds / 1e6;
+  const std::string out = b.out();
+  size_t lines = 0;
+  for (size_t at = out.find("info: "); at != std::string::npos; at = out.find("info: ", at + 1)) ++lines;
+  state.counters["info_lines_printed"] = double(lines);
+  state.counters["seconds"] = seconds;
+}
+
+// One opening handshake of the given size, padded with a cookie as a browser sends it:
+// 32768 bytes (the bound: answered 101) or 32769 (answered 431), on a fresh connection
+// each time. The time from the connect to the whole answer.
+void BM_HandshakeOfBrowserSize(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  const size_t size = size_t(state.range(0));
+  const std::string plain = wc::handshake_request(), head = plain.substr(0, plain.size() - 2) + "Cookie: ";
+  const std::string request = head + std::string(size - head.size() - 4, 'c') + "\r\n\r\n";
+  std::vector<double> micros;
+  std::string status;
+  for (auto _ : state) {
+    const auto t0 = clock_type::now();
+    wc::client c(b.gui_port);
+    c.send_raw(idle, request);
+    if (!c.pump_until(idle, [&] { return c.received.find("\r\n\r\n") != std::string::npos; }, 2000)) {
+      state.SkipWithError("no answer to the handshake");
+      return;
+    }
+    micros.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - t0).count());
+    status = c.received.substr(9, 3);
+  }
+  bench::report_round_trips(state, micros);
+  state.counters["status"] = std::stod(status);
+}
+
 // Flat out (throughput; the latency then includes every queue on the way), and one packet
 // per millisecond (the latency of a back end that keeps up).
 BENCHMARK(BM_SignalStream)
@@ -309,6 +390,8 @@ BENCHMARK(BM_MemoryWithAClientThatStopsReading)->Iterations(1)->Unit(benchmark::
 BENCHMARK(BM_ModelPortInput)->ArgName("input")->DenseRange(0, 3)->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LongModelOutputLine)->ArgName("type")->Arg(48)->Arg(7)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LargestDefinitions)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetPerspectiveWhileOutputPacketsFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HandshakeOfBrowserSize)->ArgName("bytes")->Arg(32768)->Arg(32769)->Iterations(200)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -24,11 +24,39 @@ log_stream::log_stream(sink_fn s) : std::ostream(nullptr), buf_(this), sink(std:
 }
 
 log_stream::sink_fn make_stdout_sink(const char* prefix) {
-  return [prefix](const char* text, size_t len) {
-    std::cout << prefix;
-    std::cout.write(text, static_cast<std::streamsize>(len));
-    std::cout << std::endl;
-  };
+  return [prefix](const char* text, size_t len) { write_log_line(std::cout, prefix, std::string_view(text, len)); };
+}
+
+void write_log_line(std::ostream& out, std::string_view prefix, std::string_view text) {
+  static const char hex[] = "0123456789abcdef";
+  out << prefix;
+  size_t plain = 0;  // where the text not yet written begins
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    char escaped[6] = {'\\', 'x', '0', '0', '0', '0'};
+    size_t length = 0, taken = 0;
+    if ((c < 0x20 && c != '\t') || c == 0x7f) {
+      escaped[2] = hex[c >> 4];
+      escaped[3] = hex[c & 15];
+      length = 4;
+      taken = 1;
+    } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      escaped[1] = 'u';
+      escaped[4] = hex[next >> 4];
+      escaped[5] = hex[next & 15];
+      length = 6;
+      taken = 2;
+    } else {
+      continue;
+    }
+    out.write(text.data() + plain, static_cast<std::streamsize>(i - plain));
+    out.write(escaped, static_cast<std::streamsize>(length));
+    i += taken - 1;
+    plain = i + 1;
+  }
+  out.write(text.data() + plain, static_cast<std::streamsize>(text.size() - plain));
+  out << std::endl;
 }
 
 log_stream log_debug(make_stdout_sink("Debug: "));
@@ -47,4 +75,25 @@ void log_printf(log_stream& stream, const char* format, ...) {
   if (len > sizeof buffer - 1) len = sizeof buffer - 1;
   if (!stream.sink) throw std::bad_function_call();
   stream.sink(buffer, len);
+}
+
+bool per_second_budget::take(clock::time_point now, size_t size) {
+  if (over(now)) {
+    start_ = now;
+    lines_ = bytes_ = dropped_now_ = 0;
+  }
+  if (lines_ < max_lines_ && bytes_ < max_bytes_) {
+    ++lines_;
+    bytes_ += size;
+    return true;
+  }
+  ++dropped_now_;
+  ++dropped_;
+  return false;
+}
+
+size_t per_second_budget::take_dropped() {
+  const size_t n = dropped_;
+  dropped_ = 0;
+  return n;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ostream>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include <websocketpp/config/core.hpp>
@@ -11,92 +12,12 @@
 
 #include "foundation/bt_exception.h"
 #include "foundation/log_stream.h"
+#include "io/websocket_input.h"
 
 namespace vesk::io {
 
 using ws_endpoint = websocketpp::server<websocketpp::config::core>;
 
-namespace {
-
-/// Follows the frames a peer sends, as far as needed to know what the library holds for
-/// the message not yet complete: the payload sizes that its data frames announce (the
-/// library sets that much aside when it reads a frame's head).
-class frame_meter {
- public:
-  /// Takes the next bytes of the frame stream.
-  void take(const uint8_t* bytes, size_t length) {
-    while (length > 0) {
-      if (payload_left_ == 0 && !take_head(bytes, length)) return;
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(payload_left_, length));
-      bytes += n;
-      length -= n;
-      payload_left_ -= n;
-      if (payload_left_ == 0) end_frame();
-    }
-  }
-  /// Payload bytes announced by the frames of the data message in progress.
-  uint64_t unfinished() const { return unfinished_; }
-
- private:
-  /// Collects a frame's head; false when the bytes ran out before it was complete.
-  bool take_head(const uint8_t*& bytes, size_t& length) {
-    while (length > 0 && (have_ < 2 || have_ < head_length())) {
-      head_[have_++] = *bytes++;
-      --length;
-    }
-    if (have_ < 2 || have_ < head_length()) return false;
-    const uint8_t code = head_[1] & 0x7f;
-    uint64_t n = code;
-    if (code >= 126) {
-      n = 0;
-      for (size_t i = 2; i < (code == 126 ? 4u : 10u); ++i) n = n << 8 | head_[i];
-    }
-    data_ = (head_[0] & 0x08) == 0;  // opcodes 0 to 7: continuation, text, binary, reserved
-    if (data_) unfinished_ = n > UINT64_MAX - unfinished_ ? UINT64_MAX : unfinished_ + n;
-    payload_left_ = n;
-    if (n == 0) end_frame();
-    return true;
-  }
-  /// The head's length once its second byte is known (length form and mask).
-  size_t head_length() const {
-    const uint8_t code = head_[1] & 0x7f;
-    return 2 + (code == 126 ? 2 : code == 127 ? 8 : 0) + ((head_[1] & 0x80) ? 4 : 0);
-  }
-  void end_frame() {
-    if (data_ && (head_[0] & 0x80)) unfinished_ = 0;  // the final frame: the message is handed out
-    have_ = 0;
-  }
-
-  uint8_t head_[14] = {};
-  size_t have_ = 0;
-  uint64_t payload_left_ = 0;
-  bool data_ = false;
-  uint64_t unfinished_ = 0;
-};
-
-/// Finds the end of an HTTP request (its empty line) across reads.
-class request_end {
- public:
-  /// How many of `length` bytes belong to the request; all of them while its end is not
-  /// among them.
-  size_t part(const char* bytes, size_t length) {
-    static const char ending[] = "\r\n\r\n";
-    if (matched_ == 4) return length;
-    for (size_t i = 0; i < length; ++i) {
-      if (bytes[i] == ending[matched_]) {
-        if (++matched_ == 4) return i + 1;
-      } else {
-        matched_ = bytes[i] == '\r' ? 1 : 0;
-      }
-    }
-    return length;
-  }
-
- private:
-  size_t matched_ = 0;
-};
-
-}  // namespace
 
 struct websocket_server::library {
   ws_endpoint endpoint;
@@ -106,6 +27,7 @@ struct websocket_server::library {
   size_t held = 0;            ///< what the connections held when they last counted
   uint64_t handed_out = 0;    ///< connections handed out so far
   bool enforcing = false;     ///< closing connections for the memory limit
+  per_second_budget refusal_warnings{websocket_server::max_refusal_warnings_per_second};
 
   /// Past the server's memory_limit, drops connections until within it.
   void enforce();
@@ -188,13 +110,25 @@ class websocket_connection_impl : public websocket_connection,
       const bool frames = handed_over;
       size_t offer = left;
       if (!frames) {
+        const bool in_request = !request_.found();
         offer = request_.part(next, left);
         handshake_bytes += offer;
         // A request that has not ended within the bound is no handshake worth waiting for
-        // (the library would collect up to 16 kB of headers and 32 MB of body).
+        // (the library would collect 32 MB of body after it).
         if (handshake_bytes > websocket_server::max_handshake_bytes) {
+          if (in_request) {
+            refuse_request("its request line and headers passed the bound of " +
+                           std::to_string(websocket_server::max_handshake_bytes) + " bytes (" +
+                           std::to_string(handshake_bytes) + " bytes received)");
+          }
           refused_ = true;
           break;
+        }
+        if (in_request) {
+          take_request(next, offer);
+          next += offer;
+          left -= offer;
+          continue;
         }
       }
       size_t taken = library_connection->read_some(next, offer);
@@ -204,8 +138,9 @@ class websocket_connection_impl : public websocket_connection,
       left -= taken;
     }
     flush_output();
-    // Bytes the library will never take: the connection is of no further use.
-    if (refused_) connection->close();
+    // Bytes the library will never take: the connection is of no further use. An answer
+    // the library or we have written goes first (flush_output closes after it).
+    if (refused_ && !ended_) connection->close();
     account();
     return bytes.size;
   }
@@ -306,12 +241,43 @@ class websocket_connection_impl : public websocket_connection,
     flush_output();
   }
 
+  /// Collects the request until its end, then gives the library the part it reads.
+  void take_request(const char* bytes, size_t length) {
+    request_text_.append(bytes, length);
+    if (!request_.found()) return;
+    const std::string request = library_request(request_text_);
+    std::string().swap(request_text_);
+    if (request.size() > websocketpp::http::max_header_size) {
+      refuse_request("the headers the protocol library reads take " + std::to_string(request.size()) +
+                     " bytes, more than its bound of " + std::to_string(websocketpp::http::max_header_size) + " bytes");
+      refused_ = true;
+      return;
+    }
+    for (size_t given = 0; given < request.size() && !refused_ && !lost_;) {
+      const size_t taken = ws->read_some(request.data() + given, request.size() - given);
+      if (taken == 0) refused_ = true;
+      given += taken;
+    }
+  }
+
+  /// Answers a request whose headers pass a bound with 431, with one warning saying `why`
+  /// (within max_refusal_warnings_per_second); the socket closes once the answer has left.
+  void refuse_request(const std::string& why) {
+    if (lib->refusal_warnings.take(per_second_budget::clock::now(), 0)) {
+      log_warn << "GUI port: an opening handshake was refused (431 Request Header Fields Too Large): " << why << "."
+               << std::endl;
+    }
+    output << "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    ended_ = true;
+  }
+
   bool refused_ = false;
   bool ended_ = false;
   bool lost_ = false;
   bool closing_ = false;  ///< its user closed or dropped it
   size_t counted_ = 0;    ///< its share of the server's total
   request_end request_;
+  std::string request_text_;  ///< the request so far, until its end
   frame_meter incoming_;
   std::shared_ptr<websocket_connection_impl> lingering_;  ///< itself, during a closing handshake we started
   std::unique_ptr<timer> close_timer_;

@@ -86,8 +86,12 @@ class websocket_server {
   /// oldest, so half-sent handshakes can neither pile up nor keep the editor out.
   static constexpr size_t max_pending_handshakes = 64;
   /// Bytes a connection may send before its handshake is complete: the request line and
-  /// headers (a request with a body is refused by the library with 413).
-  static constexpr size_t max_handshake_bytes = 8192;
+  /// headers, as much as browsers send with the cookies of every local web tool (a request
+  /// with a body is refused by the library with 413). Past it the request is answered 431.
+  static constexpr size_t max_handshake_bytes = 32u << 10;
+  /// Warnings about requests refused with 431 within one second; past it they are answered
+  /// all the same, without one (any local process may send them as fast as it connects).
+  static constexpr size_t max_refusal_warnings_per_second = 20;
   /// The largest message a peer may send (the library fails the connection with 1009
   /// past it); an editor's largest file save must fit.
   static constexpr size_t max_message_bytes = 32000000;

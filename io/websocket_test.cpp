@@ -14,9 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "foundation/helpers.h"
+#include "foundation/log_capture.h"
 #include "foundation/log_stream.h"
 #include "foundation/test_util.h"
 #include "io/io_test_util.h"
+#include "io/websocket_input.h"
 #include "io/ws_test_client.h"
 
 namespace vesk::io {
@@ -106,13 +108,15 @@ TEST(WebSocket, SplitHandshakeHandedOverWhenCompleteAndTwoFramesInOneSegment) {
   ws_fixture f;
   paired pair(f.loop);
   f.server.accept_websocket(pair.connection);
-  std::string request = request_of(websocket_server::max_handshake_bytes);  // at the bound: accepted
-  for (size_t at = 0; at < request.size(); at += 7) {
-    pair.write(request.substr(at, 7));
+  // At the bound, a browser's cookies making most of it: accepted.
+  std::string request = request_of(websocket_server::max_handshake_bytes);
+  for (size_t at = 0, step = 7; at < request.size(); at += step) {
+    step = at < 70 || at + 70 > request.size() ? 7 : 4096;  // split in the request line and at its end
+    pair.write(request.substr(at, step));
     f.settle(2);
     EXPECT_EQ(pair.connection->rx_fill, 0u);  // the glue always empties the buffer
     std::string answer = pair.read_all();
-    if (at + 7 < request.size()) {
+    if (at + step < request.size()) {
       ASSERT_EQ(answer, "") << at;
       ASSERT_TRUE(f.connections.empty()) << at;  // nobody sees it before its handshake
     } else {
@@ -147,6 +151,7 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
     std::string bad;
     std::string request = "";  // instead of the handshake, and its answer
     const char* answer = "";
+    const char* warning = nullptr;  // the one warning the refusal writes, if it does
   };
   std::string version_8 = wc::handshake_request();
   version_8.replace(version_8.find("Version: 13") + 9, 2, "8");
@@ -155,7 +160,12 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
       {"unmasked frame", wc::frame(1, "plain", true, false)},
       {"reserved opcode", wc::frame(3, "x")},
       {"not a handshake", "", "POST / HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 426"},
-      {"a request one byte past the bound", "", request_of(websocket_server::max_handshake_bytes + 1)},
+      {"a request one byte past the bound", "", request_of(websocket_server::max_handshake_bytes + 1),
+       "HTTP/1.1 431 Request Header Fields Too Large\r\n",
+       "request line and headers passed the bound of 32768 bytes (32769 bytes received)."},
+      {"headers the library reads past its own bound", "",
+       request_of(1000).insert(20, "Sec-WebSocket-Protocol: " + std::string(16000, 'p') + "\r\n"),
+       "HTTP/1.1 431 Request Header Fields Too Large\r\n", "bytes, more than its bound of 16000 bytes."},
       {"version 8", "", version_8 + wc::frame(1, "x"), "HTTP/1.1 426 Upgrade Required\r\nSec-WebSocket-Version: 13\r\n"},
       // The draft before the standard, a message that never ends behind its key bytes.
       {"old draft", "",
@@ -164,6 +174,7 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
   };
   for (const row& r : rows) {
     ws_fixture f;
+    log_capture warnings(log_warn);
     wc::client c(f.server.local_port());
     if (r.bad.empty()) {
       c.send_raw(f.loop, r.request);
@@ -188,6 +199,61 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
     if (handed_out && !f.connections.empty()) {
       EXPECT_FALSE(f.connections[0]->is_connected()) << r.name;
     }
+    ASSERT_EQ(warnings.lines.size(), r.warning ? 1u : 0u) << r.name;
+    if (r.warning) {
+      EXPECT_NE(warnings.lines[0].find(r.warning), std::string::npos) << warnings.lines[0];
+    }
+  }
+}
+
+TEST(WebSocket, TheMeterCountsWhatTheFramesAnnounceWhereverTheyAreSplit) {
+  struct head {
+    uint8_t first;  // FIN flag and opcode
+    size_t size;
+    int form;  // length bits: 7, 16 or 64 (the longer forms need not be the shortest)
+    bool masked;
+  };
+  // A message in three frames with a ping between them, whole ones in each length form,
+  // and a message left unfinished.
+  const std::vector<head> heads = {{0x01, 5, 7, true},    {0x89, 3, 7, false},   {0x00, 130, 16, true},
+                                   {0x80, 0, 7, true},    {0x82, 300, 64, true}, {0x81, 126, 16, false},
+                                   {0x02, 2, 64, true},   {0x8a, 0, 7, true},    {0x00, 70, 16, true}};
+  std::string stream;
+  std::vector<size_t> head_end, frame_end;
+  for (const head& h : heads) {
+    stream += static_cast<char>(h.first);
+    const char mask = h.masked ? '\x80' : 0;
+    const int bytes = h.form == 7 ? 0 : h.form / 8;
+    stream += static_cast<char>(mask | (h.form == 7 ? h.size : h.form == 16 ? 126 : 127));
+    for (int i = bytes - 1; i >= 0; --i) stream += static_cast<char>(h.size >> (8 * i));
+    if (h.masked) stream += "\x11\x22\x33\x44";
+    head_end.push_back(stream.size());
+    stream += std::string(h.size, '\x80');  // payload bytes that look like heads
+    frame_end.push_back(stream.size());
+  }
+  // What the meter must say after the first `p` bytes: what the data frames of the
+  // message in progress announced, once their heads are whole; nothing after its final one.
+  const auto expected = [&](size_t p) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < heads.size() && head_end[i] <= p; ++i) {
+      if (heads[i].first & 0x08) continue;
+      sum += heads[i].size;
+      if ((heads[i].first & 0x80) && frame_end[i] <= p) sum = 0;
+    }
+    return sum;
+  };
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(stream.data());
+  ASSERT_EQ(expected(stream.size()), 72u);
+  frame_meter one_by_one;
+  for (size_t split = 0; split <= stream.size(); ++split) {
+    frame_meter two_parts;
+    two_parts.take(bytes, split);
+    ASSERT_EQ(two_parts.unfinished(), expected(split)) << split;
+    two_parts.take(bytes + split, stream.size() - split);
+    ASSERT_EQ(two_parts.unfinished(), 72u) << split;
+    if (split == 0) continue;
+    one_by_one.take(bytes + split - 1, 1);
+    ASSERT_EQ(one_by_one.unfinished(), expected(split)) << split;
   }
 }
 
