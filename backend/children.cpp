@@ -107,30 +107,83 @@ void main_controller::start_gui() {
 void main_controller::start_build() {
   const std::filesystem::path cli = exe_dir / "vesk-cli";
   if (!path_exists(cli)) throw_bt_exception("Unable to find vesk-cli.");
+  // The build reads the project configuration and the sources as the editor left them.
+  writes.flush();
+  const bool was_stopping = !stopping.task.expired();
+  // A clean waiting for the old child is done before the new build can use the folder.
+  if (!stopping.then.empty()) {
+    build_task.reset();
+    end_stop(true);
+  }
   auto task = std::make_shared<command_task>(
       cli.string(), std::vector<std::string>{"--gui-output", prj_cfg.file.path.string()}, "");
   // The new child runs first; releasing the old task then stops the old child.
   build_task.swap(task);
+  task.reset();
   build_output.clear();
+  if (was_stopping) end_stop(true);  // its child is stopped with its task
 }
 
-void main_controller::kill_build() {
-  if (!build_task || build_task->pid <= 0) return;
-  const int pid = build_task->pid;
+namespace {
+
+/// Ticks of 100 ms a model is given to quit, and a stopped child to end.
+constexpr unsigned stop_ticks = 12;
+
+/// Whether the child of `task` has ended (or was collected already); its status kept.
+bool child_gone(command_task& task) {
+  int status = 0;
+  const int r = ::waitpid(task.pid, &status, WNOHANG);
+  if (r > 0) task.status = status;
+  return r != 0;
+}
+
+}  // namespace
+
+void main_controller::kill_build(std::function<void(bool gone)> then) {
+  if (then) stopping.then.push_back(std::move(then));
+  if (!stopping.task.expired()) return;  // under way: it ends as it began
+  if (!build_task || build_task->pid <= 0 || child_gone(*build_task)) {
+    end_stop(true);
+    return;
+  }
+  stopping.task = build_task;
+  stopping.ticks = 0;
+  stopping.signalled = false;
   if (gateway.model_online()) {
     for (auto& s : std::vector<std::shared_ptr<session>>(sessions)) s->daq_list.clear();
     gateway.update_daq();
     gateway.send_packet(vesk::rt::packet::command, "quit", 4);
-    for (int i = 0; i < 12; ++i) {
-      if (::waitpid(pid, &build_task->status, WNOHANG) != 0) return;
-      ::usleep(100000);
-    }
+  } else {
+    stopping.ticks = stop_ticks;  // nothing to wait for: the stop signal at once
   }
-  int status = 0;
-  const int r = ::waitpid(pid, &status, WNOHANG);
-  if (r > 0) build_task->status = status;
-  if (r != 0) return;
-  ::kill(-pid, SIGTERM);
+  stop_tick();
+  if (!stopping.task.expired()) stop_timer.set_interval(100);
+}
+
+void main_controller::stop_tick() {
+  std::shared_ptr<command_task> task = stopping.task.lock();
+  if (!task || child_gone(*task)) {
+    end_stop(true);
+    return;
+  }
+  if (stopping.ticks++ < stop_ticks) return;
+  if (!stopping.signalled) {
+    ::kill(-task->pid, SIGTERM);
+    stopping.signalled = true;
+    stopping.ticks = 0;
+    // Nobody waits for the end: the next poll collects it.
+    if (stopping.then.empty()) end_stop(true);
+    return;
+  }
+  end_stop(false);
+}
+
+void main_controller::end_stop(bool gone) {
+  stop_timer.set_interval(0);
+  stopping.task.reset();
+  std::vector<std::function<void(bool)>> then;
+  then.swap(stopping.then);
+  for (const auto& f : then) f(gone);
 }
 
 void main_controller::poll_processes() {
@@ -139,12 +192,18 @@ void main_controller::poll_processes() {
   for (const std::shared_ptr<command_task>& t : {gui_task, vcs_task}) {
     if (t) read_output(*t, [](const char*, size_t) {});
   }
-  if (gui && gui_task) {
+  if (gui && gui_task && !gui_closed) {
     int status = 0;
     if (gui_task->pid <= 0 || ::waitpid(gui_task->pid, &status, WNOHANG) != 0) {
       log_info << "GUI closed. Stopping vesk..." << std::endl;
-      if (build_task) kill_build();
-      std::exit(0);
+      gui_closed = true;
+      // The process ends without its teardown: what the editor changed is written first,
+      // and again after the wait for the build, which the loop still serves.
+      writes.flush();
+      kill_build([this](bool) {
+        writes.flush();
+        std::exit(0);
+      });
     }
   }
   if (!build_task) {

@@ -74,6 +74,7 @@ TEST(FilesManagedFile, HistoryDiskAndPushesFollowEachStep) {
     }
     EXPECT_EQ(split(r.history), std::vector<std::string>(f->history.begin(), f->history.end()));
     EXPECT_EQ(r.index, f->index);
+    env.ctl->writes.flush();
     EXPECT_EQ(r.disk, read_file(file.string()));
     std::vector<std::string> pushed;
     for (vesk::json& m : gui.drain("read_file")) {
@@ -97,6 +98,7 @@ TEST(FilesManagedFile, FailedWriteIsLoggedAndHistoryStillMoves) {
   {
     log_capture err(log_err);
     f->add_save_point("B", true);
+    env.ctl->writes.flush();
     ASSERT_EQ(1u, err.lines.size());
     EXPECT_EQ("Unable to write file: " + file.string(), err.lines[0]);
   }
@@ -113,6 +115,7 @@ TEST(FilesManagedFile, FailedWriteIsLoggedAndHistoryStillMoves) {
   // Once the folder is back, the next undo writes the file again.
   fs::create_directories(file.parent_path());
   f->undo();
+  env.ctl->writes.flush();
   EXPECT_EQ("A", read_file(file.string()));
 }
 
@@ -123,6 +126,7 @@ TEST(FilesManagedFile, WriteReplacesTheFileWholeAndLeavesNothingBeside) {
   fs::path p = file;
   auto f = env.ctl->prj_dir.get_file(p);
   f->add_save_point("short", true);
+  env.ctl->writes.flush();
   EXPECT_EQ("short", read_file(file.string()));
   size_t entries = 0;
   for (auto& e : fs::directory_iterator(file.parent_path())) entries += e.path() == file ? 1 : 100;

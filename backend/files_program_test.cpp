@@ -1,7 +1,9 @@
 // The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
 // points, undo, redo and an outside edit; the bound on its history; the block list after a
-// new node source; files that cannot be read.
+// new node source; files that cannot be read; a burst of changes written once.
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 namespace fs = std::filesystem;
 using core_test::editor;
 using core_test::program;
+using core_test::slurp;
 
 namespace {
 
@@ -47,10 +50,12 @@ TEST(FilesProgram, OpenChangeUndoRedoAndOutsideEditArePushedInOrder) {
   request("add_save_point", "B");  // the sender gets no echo of its own save point
   request("undo");
   ASSERT_TRUE(pushes(2));
-  EXPECT_EQ("A", read_file(name)) << "undo writes at once";
+  EXPECT_TRUE(core_test::eventually([&] { return read_file(name) == "A"; })) << "undo writes within a moment";
   request("redo");
   ASSERT_TRUE(pushes(3));
-  EXPECT_EQ("B", read_file(name));
+  EXPECT_TRUE(core_test::eventually([&] { return read_file(name) == "B"; }));
+  // Answered after the write has fully ended: the edit below is not taken for our own.
+  ASSERT_TRUE(e.answers());
 
   std::ofstream(file, std::ios::trunc) << "E";  // another program edits the file
   shift_write_time(file, 3);
@@ -58,7 +63,7 @@ TEST(FilesProgram, OpenChangeUndoRedoAndOutsideEditArePushedInOrder) {
   request("undo");
   ASSERT_TRUE(pushes(5));
   EXPECT_EQ((std::vector<std::string>{"A", "A", "B", "E", "B"}), read_files(e, file));
-  EXPECT_EQ("B", read_file(name));
+  EXPECT_TRUE(core_test::eventually([&] { return read_file(name) == "B"; }));
 
   // The exact bytes of one push.
   std::string want = vesk::json{{"cmd", "read_file"}, {"file_name", name}, {"file", "B"}}.dump("  ");
@@ -153,6 +158,68 @@ TEST(FilesProgram, UnreadableFilesAreSkippedOnceAndOutsideEditsStillArrive) {
   p.tmp.put("gone/old.vmdl", "{}");  // mended: taken in at its next change
   EXPECT_GE(e.wait_for([&](vesk::json& m) { return m["state"]["file_list"]["models"].size() == 1; }), 0);
   EXPECT_EQ(warnings(), 2u);
+}
+
+TEST(FilesProgram, ABurstOfChangesIsWrittenOnceAndNothingIsLostOnStop) {
+  // Each row: the command of change i, the file it writes, and what the file then holds.
+  const struct {
+    const char* file;  // below the test folder
+    std::function<vesk::json(int)> change;
+    const char* last;
+  } rows[] = {
+      {"home/.config/vesk/model_perspectives.json",
+       [](int i) { return vesk::json{{"cmd", "set_perspective"}, {"mdl", "m" + std::to_string(i)}, {"perspective", "v" + std::to_string(i)}}; },
+       "\"m99\": \"v99\""},
+      {"home/.config/vesk/vesk.cfg",
+       [](int i) { return vesk::json{{"cmd", "write_vesk_config"}, {"cfg", vesk::json{{"hg_tool", "v" + std::to_string(i)}}}}; },
+       "\"hg_tool\": \"v99\""},
+      {"my ws/demo/demo.vcfg",
+       [](int i) { return vesk::json{{"cmd", "write_prj_config"}, {"cfg", vesk::json{{"model", "v" + std::to_string(i)}, {"runtime", "sim"}}}}; },
+       "\"model\": \"v99\""},
+      {"my ws/demo/views/v.json",
+       [](int i) { return vesk::json{{"cmd", "add_save_point"}, {"file_name", ""}, {"content", "v" + std::to_string(i)}}; },
+       "v99"},
+  };
+  for (const auto& r : rows) {
+    program p;
+    const fs::path file = p.tmp.path / r.file;
+    const fs::path copy = p.tmp.path / "copy.txt";
+    p.tmp.put("my ws/demo/views/v.json", "A");
+    // The build reads what the editor changed last.
+    p.stub_cli("cp '" + file.string() + "' '" + copy.string() + "'");
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    e.send(vesk::json{{"cmd", "open_file"}, {"file_name", (p.prj / "views/v.json").string()}});
+    ASSERT_TRUE(e.answers());
+    // Every write replaces the file by a rename into its folder.
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(watch, file.parent_path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    auto change = [&](int i) {
+      vesk::json c = r.change(i);
+      if (c.contains("file_name")) c["file_name"] = (p.prj / "views/v.json").string();
+      e.send(c);
+    };
+    for (int i = 0; i < 99; ++i) change(i);
+    e.send(R"({"cmd":"build"})");
+    ASSERT_TRUE(core_test::eventually([&] { return slurp(copy).find("v98") != std::string::npos; })) << r.file;
+    // The last change is still waiting for its write when the back end is stopped.
+    change(99);
+    ASSERT_TRUE(e.answers());
+    EXPECT_EQ(p.stop(SIGTERM), 0);
+    EXPECT_NE(slurp(file).find(r.last), std::string::npos) << r.file << slurp(file);
+    size_t writes = 0;
+    alignas(inotify_event) char events[1 << 16];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+      for (char* at = events; at < events + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+        const inotify_event* ev = reinterpret_cast<inotify_event*>(at);
+        if ((ev->mask & IN_MOVED_TO) && ev->len && file.filename() == ev->name) ++writes;
+      }
+    }
+    ::close(watch);
+    // The burst, the build's flush and the stop's: one each at most, not one per change.
+    EXPECT_LE(writes, 3u) << r.file;
+    EXPECT_GE(writes, 1u) << r.file;
+  }
 }
 
 }  // namespace

@@ -192,4 +192,40 @@ TEST(FilesPerspectives, AChangePastTheBoundIsDroppedAndTheFileKept) {
   EXPECT_NE(std::string::npos, err.lines[0].find("more than the limit of 16777216); the last change is dropped."));
 }
 
+TEST(FilesPerspectives, SetTakesAChangeUpToTheBoundToTheByte) {
+  // The document's text is measured by what each change adds or replaces, not by writing
+  // the whole document: a change that makes it exactly the bound is taken, one byte more
+  // is not, whether the model is new (first or later member) or replaced.
+  const struct {
+    const char* label;
+    const char* before;  // the file at start
+    const char* model;
+    long over;  // bytes past the bound the change would make
+  } rows[] = {
+      {"first member at the bound", "", "m", 0},
+      {"first member one past", "", "m", 1},
+      {"new member at the bound", R"({"a":{"scale":2},"b":[1,2]})", "m", 0},
+      {"new member one past", R"({"a":{"scale":2},"b":[1,2]})", "m", 1},
+      {"replaced member at the bound", R"({"a":{"scale":2},"m":[1,2]})", "m", 0},
+      {"replaced member one past", R"({"a":{"scale":2},"m":[1,2]})", "m", 1},
+  };
+  for (const auto& r : rows) {
+    config_folder f;
+    std::ofstream(f.persp()) << r.before;
+    vesk::vesk_model_perspectives p;
+    // The text with an empty perspective, then a string long enough to reach the bound.
+    vesk::json probe = p.document;
+    probe[r.model] = "";
+    const size_t small = probe.dump("  ").size();
+    const std::string value(max_config_file_bytes - small + r.over, 'x');
+    const std::string was = p.document.dump();
+    log_capture err(log_err);
+    p.set(r.model, value);
+    const std::string text = read_file(f.persp().string());
+    EXPECT_EQ(r.over <= 0, text.size() == max_config_file_bytes) << r.label;
+    EXPECT_EQ(r.over > 0, !err.lines.empty()) << r.label;
+    EXPECT_EQ(r.over > 0, p.document.dump() == was) << r.label << ": a refused change is not applied";
+  }
+}
+
 }  // namespace

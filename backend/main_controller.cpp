@@ -24,11 +24,13 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
                                  uint16_t requested_gui_port, uint16_t model_port, bool with_gui, bool start)
     : log_history(history),
       events(ev),
+      writes(ev),
       prj_dir(cfg.parent_path(), *this),
       prj_cfg(cfg),
       file_poll_timer(ev, 0, [] {}),
       gateway(*this, model_port),
       process_poll_timer(ev, 200, [] {}),
+      stop_timer(ev, 0, [] {}),
       workspace(cfg.parent_path().parent_path(), cfg.parent_path().filename().string(), *this),
       state(*this),
       gui(with_gui) {
@@ -50,6 +52,9 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
              << std::endl;
   }
 
+  // From here on, what the editor changes is written once per burst.
+  state.vesk_config.writes = &writes;
+  perspectives.writes = &writes;
   shared_dir = ::shared_dir;
   state.prj_cfg = prj_cfg.to_json();
   if (state.vesk_config.last_open_prj != cfg.string()) {
@@ -91,6 +96,7 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   scan_runtimes();
   if (gui) start_gui();
   process_poll_timer.callback = [this] { poll_processes(); };
+  stop_timer.callback = [this] { stop_tick(); };
   file_poll_timer.set_interval(2000);
   file_poll_timer.callback = [this] { poll_files(); };
   poll_files();
@@ -99,7 +105,7 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   if (start) start_build();
 }
 
-main_controller::~main_controller() = default;
+main_controller::~main_controller() { writes.flush(); }
 
 void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection) {
   auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);
@@ -119,6 +125,9 @@ void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_conn
 }
 
 void main_controller::poll_files() {
+  // Our own pending writes land first, so that the checks below never take the files as
+  // they were before them for an outside change.
+  writes.flush();
   // A file that vanished or cannot be read while it is looked at is tried again by the
   // next poll; it keeps none of the other steps from running.
   poll_step([&] { state.vesk_config.file.check(); });
@@ -135,6 +144,13 @@ void main_controller::poll_files() {
   workspace.changed = false;
   prj_dir.files_changed = false;
   prj_dir.blocks_changed = false;
+}
+
+void main_controller::save_project_config() {
+  writes.mark(&prj_cfg, [this] {
+    prj_cfg.file.content = prj_cfg.to_json().dump("  ");
+    prj_cfg.file.save();
+  });
 }
 
 void main_controller::on_project_config_changed() {

@@ -5,6 +5,7 @@
 // file of the part it touches (children.cpp, backend_state.cpp, block_list.cpp, ...).
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "annotations/block_lists.h"
 #include "backend/backend_state.h"
 #include "backend/build_output.h"
+#include "backend/deferred_writes.h"
 #include "backend/model_gateway.h"
 #include "backend/project_dir.h"
 #include "backend/session.h"
@@ -41,6 +43,8 @@ class main_controller {
   /// The 2 s poll of the configuration files, the project folders and the workspace.
   void poll_files();
   void on_project_config_changed();
+  /// Writes the project configuration with the next deferred write, as the editor set it.
+  void save_project_config();
 
   // Back-end state and log (backend_state.cpp).
   /// Pushes the state to every session; without one, nothing is written.
@@ -64,13 +68,25 @@ class main_controller {
 
   // Child processes (children.cpp).
   void start_gui();
+  /// Starts the build tool; the files changed so far are written first, since it reads them.
   void start_build();
-  void kill_build();
+  /// Stops the build child: a model online is asked to quit and given 1.2 s, then the
+  /// child's group gets SIGTERM. The waits are timer ticks; the loop serves meanwhile.
+  /// `then` runs once the child is gone (true), or with false when it outlives its
+  /// SIGTERM by another 1.2 s. A stop already under way goes on, and takes `then` too.
+  void kill_build(std::function<void(bool gone)> then = nullptr);
+  /// One step of the stop under way: the callback of stop_timer.
+  void stop_tick();
+  /// Ends the stop under way: its timer disarmed, its `then` run with `gone`.
+  void end_stop(bool gone);
   void poll_processes();
 
   std::filesystem::path shared_dir;
   log_history_t& log_history;
   vesk::io::event_list& events;
+  /// The files written on the editor's command, one write for a burst of changes. Before
+  /// every owner of such a file, so it is still there when they go.
+  deferred_writes writes;
   generator_registry generators;
   /// The annotated classes and functions of the project and the workspace, refilled by
   /// every block list; the "class" and "func" generators search them.
@@ -86,6 +102,15 @@ class main_controller {
   std::shared_ptr<vesk::command_task> gui_task;
   std::shared_ptr<vesk::command_task> build_task;
   vesk::io::timer process_poll_timer;
+  /// The stop of the build child under way (see kill_build), one tick per 100 ms.
+  struct build_stop {
+    std::weak_ptr<vesk::command_task> task;
+    unsigned ticks = 0;
+    bool signalled = false;
+    std::vector<std::function<void(bool)>> then;
+  };
+  build_stop stopping;
+  vesk::io::timer stop_timer;
   vesk::workspace workspace;
   vesk::backend_state_t state;
   vesk::vesk_model_perspectives perspectives;
@@ -96,6 +121,8 @@ class main_controller {
   bool git_found = false;
   /// The build's output not yet cut into lines.
   build_output_lines build_output;
+  /// Set once the editor has ended: the back end only waits for its build to stop.
+  bool gui_closed = false;
   /// Set while add_log_entry pushes, so a line logged by the push itself is only kept.
   bool in_log_entry = false;
 };

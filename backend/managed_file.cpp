@@ -75,6 +75,8 @@ managed_file::managed_file(const fs::path& p, vesk::main_controller& owner) : co
 }
 
 managed_file::~managed_file() {
+  // What the editor changed reaches the file also when the file is let go at once.
+  controller.writes.flush(this);
   budget_.held_ -= held_;
   budget_.files_.erase(std::find(budget_.files_.begin(), budget_.files_.end(), this));
 }
@@ -123,10 +125,21 @@ void managed_file::load(const fs::path& file) {
 }
 
 void managed_file::write() {
+  controller.writes.mark(this, [this] { store(); });
+}
+
+void managed_file::store() {
+  // Another program wrote the file after this change was made: its text is the newer one.
+  // The next poll takes it as the next entry; this change stays one undo step before it.
+  const file_stamp now = file_stamp::of(path);
+  if (now.present && seen_.present && now != seen_) return;
   if (store_file(path, content())) seen_ = file_stamp::of(path);
 }
 
-std::string managed_file::content() { return history.empty() ? std::string() : history[index]; }
+const std::string& managed_file::content() {
+  static const std::string none;
+  return history.empty() ? none : history[index];
+}
 
 void managed_file::undo() {
   if (index > 0) --index;
@@ -140,9 +153,9 @@ void managed_file::redo() {
   controller.notify_file_changed(*this);
 }
 
-void managed_file::add_save_point(const std::string& text, bool write_to_disk) {
+void managed_file::add_save_point(std::string text, bool write_to_disk) {
   while (index + 1 < history.size()) drop_back();
-  append(text);
+  append(std::move(text));
   index = history.size() - 1;
   while (held_ > budget_.per_file && drop_one()) {
   }
@@ -155,6 +168,8 @@ bool managed_file::reload_if_changed() {
   std::error_code ec;
   fs::file_status st = fs::status(path, ec);
   if (st.type() == fs::file_type::not_found || st.type() == fs::file_type::none) return true;
+  // Our own change not yet written is no outside edit.
+  controller.writes.flush(this);
   // Unmoved since we last read or wrote it: nothing to read (loose files are asked at every poll).
   const file_stamp before = file_stamp::of(path);
   if (before.present && before == seen_) return false;
@@ -172,7 +187,7 @@ bool managed_file::reload_if_changed() {
   warned_unreadable_ = false;
   seen_ = before;
   if (text == content()) return false;
-  add_save_point(text, false);  // the file already holds it
+  add_save_point(std::move(text), false);  // the file already holds it
   return true;
 }
 managed_header::managed_header(const fs::path& p, vesk::main_controller& owner, std::string project_name)
@@ -217,8 +232,8 @@ void managed_header::redo() {
   controller.send_block_list();
 }
 
-void managed_header::add_save_point(const std::string& text, bool write_to_disk) {
-  managed_file::add_save_point(text, write_to_disk);
+void managed_header::add_save_point(std::string text, bool write_to_disk) {
+  managed_file::add_save_point(std::move(text), write_to_disk);
   parse();
   // An outside edit reaches the block list through the project's flag and the next poll.
   if (write_to_disk) controller.send_block_list();

@@ -1,7 +1,7 @@
 #pragma once
 // A project or workspace file held in memory with the contents it has had: save points,
 // undo and redo, outside edits as history entries; written at once on every change and
-// pushed to the editor sessions that have it open. The histories are bounded in bytes,
+// pushed to the editor sessions that have it open; a burst of changes is written once. The histories are bounded in bytes,
 // per file and for all files together; the oldest undo steps go first.
 #include <cstdint>
 #include <deque>
@@ -62,11 +62,12 @@ class managed_file {
   /// Reads the file as the only history entry; throws when it cannot be read or holds
   /// more than max_file_bytes.
   virtual void load(const std::filesystem::path& file);
-  /// Writes the current content to the file (replaced whole); a failure is logged as
+  /// Writes the current content to the file (replaced whole) with the controller's next
+  /// deferred write, so that a burst of changes costs one; a failure is then logged as
   /// "Unable to write file: " and the path, and the history stays as it is.
   virtual void write();
-  /// The current content ("" with no history).
-  virtual std::string content();
+  /// The current content ("" with no history), not copied.
+  virtual const std::string& content();
   /// One step back (where there is one), then write and push "read_file", also at the start
   /// of what is kept.
   virtual void undo();
@@ -74,7 +75,7 @@ class managed_file {
   virtual void redo();
   /// Makes `text` the newest and current entry (dropping the redo entries and, past the
   /// budget's bounds, the oldest undo steps), writes it when asked, and pushes it.
-  virtual void add_save_point(const std::string& text, bool write_to_disk);
+  virtual void add_save_point(std::string text, bool write_to_disk);
   /// Takes an outside edit as a new entry; true when the file is missing or differed. The
   /// file is read only when its stamp moved since it was last read or written. A file
   /// that cannot be read keeps its history (false), with one warning line until it changes
@@ -92,6 +93,8 @@ class managed_file {
 
  private:
   friend class history_budget;
+  /// Writes the current content now; the deferred part of write.
+  void store();
   /// Adds an entry at the end and counts it.
   void append(std::string text);
   /// Drops the oldest entry (never the current one); `index` follows.
@@ -120,7 +123,7 @@ class managed_header : public managed_file {
   ~managed_header() override;
   void undo() override;
   void redo() override;
-  void add_save_point(const std::string& text, bool write_to_disk) override;
+  void add_save_point(std::string text, bool write_to_disk) override;
   /// Parses the node descriptions of the current content into `blocks`, when they fit
   /// beside those of the other headers (node_budget); else one error line, and none.
   void parse();
@@ -143,7 +146,7 @@ class managed_model : public managed_file {
   ~managed_model() override;
   void undo() override;
   void redo() override;
-  void add_save_point(const std::string& text, bool write_to_disk) override;
+  void add_save_point(std::string text, bool write_to_disk) override;
   /// Recomputes the node form from the current content; pushes the block list when it changed.
   void compute_node_ports();
 

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <exception>
+#include <utility>
 
 #include "backend/main_controller.h"
 #include "backend/managed_file.h"
@@ -84,8 +85,8 @@ void managed_model::redo() {
   compute_node_ports();
 }
 
-void managed_model::add_save_point(const std::string& text, bool write_to_disk) {
-  managed_file::add_save_point(text, write_to_disk);
+void managed_model::add_save_point(std::string text, bool write_to_disk) {
+  managed_file::add_save_point(std::move(text), write_to_disk);
   compute_node_ports();
 }
 

@@ -1,6 +1,8 @@
 // Models that misbehave, against the real program: each fault is reported as the link's
 // rules say, the program stays up, and the next model that connects is served. Also an
 // editor that stops reading, and a model that ignores "quit" when a run is stopped.
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -296,24 +298,59 @@ TEST(ProgramModelFaults, AnEditorThatStopsReadingLosesSignalValuesButNoReplies) 
 }
 
 TEST(ProgramModelFaults, StoppingARunSendsQuitAndEndsAModelThatIgnoresIt) {
-  for (bool obey : {true, false}) {
+  // While a model that ignores "quit" is waited for, the editor is answered and the run
+  // still lives; then it is stopped. A clean removes the folder only once the run is gone;
+  // a build asked for meanwhile starts, and the old run is stopped.
+  const struct {
+    bool obey;
+    const char* stop;
+    bool build_after;
+  } rows[] = {{true, "kill_build", false}, {false, "kill_build", false}, {false, "clean_build_dir", false},
+              {false, "kill_build", true}};
+  for (const auto& r : rows) {
+    const std::string label = std::string(r.stop) + (r.obey ? " obeyed" : " ignored") + (r.build_after ? " build" : "");
     fault_env env;
-    env.p.stub_cli("exec sleep 30");
+    const fs::path pids = env.p.tmp.path / "pids.txt";
+    const fs::path build_dir = env.p.prj / "build-demo-sim";
+    fs::create_directories(build_dir);
+    env.p.stub_cli("echo $$ >> '" + pids.string() + "'\nexec sleep 30");
+    auto started = [&] {
+      const std::string t = slurp(pids);
+      return std::count(t.begin(), t.end(), '\n');
+    };
     // The stub build runs; the fake model stands for the model it would start.
     env.e->send(R"({"cmd":"build"})");
     auto m = env.connect();
     ASSERT_GE(env.wait_online(), 0);
-    m->obey_quit = obey;
+    ASSERT_TRUE(eventually([&] { return started() == 1; })) << label;
+    const pid_t run = std::stoi(slurp(pids));
+    m->obey_quit = r.obey;
     env.subscribe(*m);
     const size_t before = m->count();
-    env.e->send(R"({"cmd":"kill_build"})");
+    env.e->send(vesk::json{{"cmd", r.stop}});
     // The emptied list first, then "quit".
-    EXPECT_EQ(m->wait_frame(3, before), "") << obey;
-    EXPECT_EQ(m->wait_frame(6, before), "quit") << obey;
+    EXPECT_EQ(m->wait_frame(3, before), "") << label;
+    EXPECT_EQ(m->wait_frame(6, before), "quit") << label;
+    if (!r.obey) {
+      ASSERT_TRUE(env.e->answers()) << label;
+      EXPECT_EQ(::kill(run, 0), 0) << label << ": answered only after the run was stopped";
+      EXPECT_TRUE(fs::exists(build_dir)) << label;
+    }
+    if (r.build_after) env.e->send(R"({"cmd":"build"})");
+    EXPECT_TRUE(eventually([&] { return ::kill(run, 0) != 0; })) << label;
+    if (r.build_after) {
+      ASSERT_TRUE(eventually([&] { return started() == 2; })) << label;
+      std::ifstream in(pids);
+      pid_t first = 0, second = 0;
+      in >> first >> second;
+      EXPECT_EQ(::kill(second, 0), 0) << label << ": the new build runs";
+      continue;
+    }
     const size_t from = env.e->seen.size();
     EXPECT_GE(env.e->wait_for([](vesk::json& msg) {
       return msg["cmd"] == "backend_state" && msg["state"]["build_state"].get_double() == 0;
-    }, 10000, from), 0) << obey;
+    }, 10000, from), 0) << label;
+    EXPECT_EQ(fs::exists(build_dir), r.stop == std::string("kill_build")) << label;
     EXPECT_EQ(env.p.out().find("Build failed"), std::string::npos) << env.p.out();
   }
 }

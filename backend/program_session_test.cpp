@@ -53,7 +53,8 @@ TEST(ProgramSession, RepliesAreExactJsonText) {
   int at = e.wait_cmd("get_perspective", "", 10000, from);
   ASSERT_GE(at, 0);
   EXPECT_EQ(e.seen[at]["perspective"].dump(), R"({"scale":2.000000,"x":[1.000000]})");
-  EXPECT_NE(slurp(p.home / ".config/vesk/model_perspectives.json").find("\"x\""), std::string::npos);
+  EXPECT_TRUE(eventually(
+      [&] { return slurp(p.home / ".config/vesk/model_perspectives.json").find("\"x\"") != std::string::npos; }));
 }
 
 // `count` times `item` between `head` and `tail`, comma-separated; `depth` brackets around
@@ -156,7 +157,8 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
   ASSERT_GE(at, 0);
   EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["hg_tool"].get_string(), "hgtool");
   EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["git_tool"].get_string(), "gitk");
-  EXPECT_NE(slurp(p.home / ".config/vesk/vesk.cfg").find("\"hgtool\""), std::string::npos);
+  EXPECT_TRUE(
+      eventually([&] { return slurp(p.home / ".config/vesk/vesk.cfg").find("\"hgtool\"") != std::string::npos; }));
   EXPECT_EQ(p.stop(), 0);
 }
 

@@ -151,8 +151,7 @@ bool write_prj_config(session& s, vesk::json& request) {
   if (!session_commands::object_arg(request, "cfg")) return true;
   project_config_file& cfg = s.controller.prj_cfg;
   cfg.read(request["cfg"]);
-  cfg.file.content = cfg.to_json().dump("  ");
-  cfg.file.save();
+  s.controller.save_project_config();
   if (cfg.on_update) cfg.on_update();
   return true;
 }
@@ -184,9 +183,7 @@ bool set_perspective(session& s, vesk::json& request) {
   // The perspective itself is the editor's own, of any kind; only the model's name is checked.
   std::string model;
   if (!session_commands::text_arg(request, "mdl", model)) return true;
-  vesk_model_perspectives& p = s.controller.perspectives;
-  p.document[model] = request["perspective"];
-  p.save();
+  s.controller.perspectives.set(model, std::move(request["perspective"]));
   return true;
 }
 
@@ -270,7 +267,11 @@ session::~session() {
 // its own guard, and the session stays alive until its handling returns.
 void session::on_text(std::string text) {
   std::shared_ptr<session> keep = weak_from_this().lock();
-  guarded([&] { handle_command(vesk::json::parse(text)); });
+  guarded([&] {
+    vesk::json request = vesk::json::parse(text);
+    std::string().swap(text);  // parsed: a large message is not held twice while handled
+    handle_command(std::move(request));
+  });
 }
 
 void session::on_binary(std::string data) {

@@ -19,7 +19,8 @@ bool save_dump_file(session& s, vesk::json& request);
 bool delete_file(session& s, vesk::json& request);
 bool clean_build_dir(session& s, vesk::json& request);
 
-/// Reads the text member `key` of a request into `out`; absent or null reads as "" unless
+/// Moves the text member `key` of a request into `out` (a handler reads each argument
+/// once, and a large text is not copied); absent or null reads as "" unless
 /// `required`. Any other value (a number would become a file name such as "42.000000") is
 /// refused with an error line naming the command and the key: false then.
 bool text_arg(vesk::json& request, const char* key, std::string& out, bool required = false);

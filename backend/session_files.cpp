@@ -108,7 +108,7 @@ bool may_hold_another(main_controller& c, const fs::path& name) {
 bool text_arg(vesk::json& request, const char* key, std::string& out, bool required) {
   vesk::json& v = request[key];
   if (v.is_string() || (v.is_null() && !required)) {
-    out = v.get_string();
+    out = v.is_string() ? v.take_string() : std::string();
     return true;
   }
   log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key
@@ -234,7 +234,7 @@ bool add_save_point(session& s, vesk::json& request) {
     return true;
   }
   save_point_mark mark(s);
-  file->add_save_point(content, true);
+  file->add_save_point(std::move(content), true);
   return true;
 }
 
@@ -256,6 +256,7 @@ bool get_data_file(session& s, vesk::json& request) {
   try {
     std::string t;
     if (!text_arg(request, "file_name", t)) return true;
+    s.controller.writes.flush();  // the file as the editor last changed it
     if (t.empty()) {
       log_err << "Error while requesting data_file: no filename set" << std::endl;
       return true;
@@ -309,15 +310,18 @@ bool get_data_file(session& s, vesk::json& request) {
   return true;
 }
 
-bool save_dump_file(session&, vesk::json& request) {
+bool save_dump_file(session& s, vesk::json& request) {
   std::string name, content;
-  if (text_arg(request, "file_name", name) && text_arg(request, "file", content, true)) write_file(name, content);
+  if (!text_arg(request, "file_name", name) || !text_arg(request, "file", content, true)) return true;
+  s.controller.writes.flush();  // a held file's pending write must not land over the dump
+  write_file(name, content);
   return true;
 }
 
 bool delete_file(session& s, vesk::json& request) {
   std::string name_given;
   if (!text_arg(request, "file_name", name_given)) return true;
+  s.controller.writes.flush();  // a pending write must not bring the file back
   const fs::path f = fs::absolute(name_given).lexically_normal();
   const fs::path d = s.controller.state.prj_path;
   // The file's folder is opened and its real path checked; the name is then removed from
@@ -344,18 +348,25 @@ bool delete_file(session& s, vesk::json& request) {
 
 bool clean_build_dir(session& s, vesk::json&) {
   main_controller& c = s.controller;
-  if (c.build_task) c.kill_build();
   const std::string runtime = c.prj_cfg.runtime;
-  if (!is_plain_runtime_name(runtime) || !is_identifier(c.prj_cfg.name)) {
-    log_err << "clean_build_dir: the runtime name '" << replace_invalid_utf8(runtime)
-            << "' is not a plain name; nothing removed." << std::endl;
-    return true;
-  }
+  const bool plain = is_plain_runtime_name(runtime) && is_identifier(c.prj_cfg.name);
   const fs::path b = fs::path(c.state.prj_path) / ("build-" + c.prj_cfg.name + "-" + runtime);
-  std::error_code ec;
-  if (!fs::exists(fs::symlink_status(b, ec))) return true;
-  fs::remove_all(b, ec);
-  if (ec) log_err << "clean_build_dir: unable to remove " << b.string() << ": " << ec.message() << std::endl;
+  // The folder goes once the build that writes into it is gone.
+  c.kill_build([plain, runtime, b](bool gone) {
+    if (!plain) {
+      log_err << "clean_build_dir: the runtime name '" << replace_invalid_utf8(runtime)
+              << "' is not a plain name; nothing removed." << std::endl;
+      return;
+    }
+    if (!gone) {
+      log_err << "clean_build_dir: the build did not end; " << b.string() << " was not removed." << std::endl;
+      return;
+    }
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(b, ec))) return;
+    fs::remove_all(b, ec);
+    if (ec) log_err << "clean_build_dir: unable to remove " << b.string() << ": " << ec.message() << std::endl;
+  });
   return true;
 }
 

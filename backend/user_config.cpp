@@ -1,7 +1,9 @@
 #include "backend/user_config.h"
 
 #include <exception>
+#include <utility>
 
+#include "backend/deferred_writes.h"
 #include "foundation/json.h"
 #include "foundation/json_file.h"
 #include "foundation/log_stream.h"
@@ -23,6 +25,18 @@ void apply_text(vesk_config& cfg, const std::string& text) {
   }
 }
 
+// What the member `key` with `value` adds to a document's text, without the separator
+// before it: its indent, the key with ": " and the value one level in. Measured as a
+// one-member object, less its "{\n" and "\n}"; `value` is lent to it, not copied.
+size_t member_text_size(const std::string& key, vesk::json& value, size_t limit) {
+  vesk::json one = vesk::json::make_object();
+  vesk::json& slot = one[key];
+  slot = std::move(value);
+  const size_t size = indented_text_size(one, 0, limit + 4) - 4;
+  value = std::move(slot);
+  return size;
+}
+
 }  // namespace
 
 vesk_config::vesk_config() : file(config_dir / "vesk.cfg") {
@@ -39,6 +53,13 @@ void vesk_config::get_links(std::vector<json_link_element>& links) {
 }
 
 void vesk_config::save() {
+  if (writes)
+    writes->mark(this, [this] { write_now(); });
+  else
+    write_now();
+}
+
+void vesk_config::write_now() {
   file.content = to_json().dump("  ");
   file.save();
 }
@@ -58,7 +79,42 @@ vesk_model_perspectives::vesk_model_perspectives() : file(config_dir / "model_pe
   file.on_change = [this] { on_file_changed(); };
 }
 
+void vesk_model_perspectives::set(const std::string& model, vesk::json perspective) {
+  const size_t limit = file.max_bytes;
+  if (!document.is_object()) {
+    // A broken file read as null (or as anything but an object) holds no perspective.
+    document = vesk::json::make_object();
+    measured_ = false;
+  }
+  if (!measured_) {
+    text_bytes_ = indented_text_size(document, 0, limit);
+    measured_ = true;
+  }
+  // The document's text changes by what the member's text changes; the separator before
+  // a new member is one byte for the first member, two (",\n") after it.
+  // A document already past the bound (a compact file grows when indented) takes no change.
+  const bool known = text_bytes_ <= limit && document.contains(model);
+  const size_t before = known ? member_text_size(model, document[model], limit) : 0;
+  const size_t added = known ? 0 : (document.size() == 0 ? 1 : 2);
+  const size_t after = text_bytes_ - before + added + member_text_size(model, perspective, limit);
+  if (text_bytes_ > limit || after > limit) {
+    log_err << "Unable to save file: " << file.path.string() << " (more than the limit of " << limit
+            << "); the last change is dropped." << std::endl;
+    return;
+  }
+  document[model] = std::move(perspective);
+  text_bytes_ = after;
+  save();
+}
+
 void vesk_model_perspectives::save() {
+  if (writes)
+    writes->mark(this, [this] { write_now(); });
+  else
+    write_now();
+}
+
+void vesk_model_perspectives::write_now() {
   // Each model the editor names adds to the document: it may not outgrow what is read back.
   // Measured before it is written, since the indent makes a deep nesting many times larger.
   const size_t size = indented_text_size(document, 0, file.max_bytes);
@@ -66,12 +122,18 @@ void vesk_model_perspectives::save() {
     log_err << "Unable to save file: " << file.path.string() << " (more than the limit of " << file.max_bytes
             << "); the last change is dropped." << std::endl;
     document = file.content.empty() ? vesk::json::make_object() : parse_json_file(file.path, file.content);
+    measured_ = false;
     return;
   }
   file.content = document.dump("  ");
+  text_bytes_ = file.content.size();
+  measured_ = true;
   file.save();
 }
 
-void vesk_model_perspectives::on_file_changed() { document = parse_json_file(file.path, file.content); }
+void vesk_model_perspectives::on_file_changed() {
+  document = parse_json_file(file.path, file.content);
+  measured_ = false;
+}
 
 }  // namespace vesk

@@ -1,6 +1,6 @@
 // The back end program vesk: reads the options, opens the project configuration, runs the
 // controller (backend/main_controller.h) on one event loop until a stop signal.
-// Exit status: 0 after a stop signal or --help, 1 when an exception ended it or the
+// Exit status: 0 after a stop signal (SIGHUP, SIGINT, SIGQUIT, SIGTERM) or --help, 1 when an exception ended it or the
 // project file is missing, 2 for a command line it cannot take.
 #include <clocale>
 #include <csignal>
@@ -110,6 +110,8 @@ int main(int argc, char** argv) {
   std::signal(SIGHUP, handle_stop_signal);
   std::signal(SIGINT, handle_stop_signal);
   std::signal(SIGQUIT, handle_stop_signal);
+  // SIGTERM too ends the loop: the teardown writes what the editor changed last.
+  std::signal(SIGTERM, handle_stop_signal);
   ::setsid();
   std::setlocale(LC_ALL, "C.UTF-8");
 

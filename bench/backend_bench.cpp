@@ -1,6 +1,8 @@
 // GUI command round trips against the real back end over loopback: 10 000 sequential
 // requests of "get_perspective" and "get_backend_state", with p50 and p99 per request,
-// and 20 000 of "get_perspective" while the build tool floods its output.
+// and 20 000 of "get_perspective" while the build tool floods its output; the longest
+// round trip while a burst of perspectives arrives or a stop waits for a model that never
+// quits; the peak memory of one large save point.
 // The back end runs with --no-gui in a temporary folder with its own HOME.
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,7 +20,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include "backend/fake_model.h"
 #include "bench/backend_process.h"
+#include "foundation/json.h"
 #include "io/event_list.h"
 #include "io/ws_test_client.h"
 
@@ -104,6 +108,118 @@ void BM_GetPerspectiveWhileOneMessageLineGrows(benchmark::State& state) {
 
 BENCHMARK(BM_GetPerspectiveWhileLinesFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetPerspectiveWhileOneMessageLineGrows)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+/// Sends `request` and waits for the text holding `reply`: the round trip in ms, or -1.
+double round_trip_ms(wc::client& c, vesk::io::event_list& idle, const std::string& request, const std::string& reply) {
+  const auto t0 = std::chrono::steady_clock::now();
+  c.send_raw(idle, wc::frame(1, request));
+  if (bench::next_text_holding(c, reply) == 0) return -1;
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+/// The round trips of "get_perspective" in the second after 100 "set_perspective" of 64
+/// bytes, with "model_perspectives.json" near its 16 MiB bound: the first one (right after
+/// the burst) and the longest (one write of the whole file), over 10 bursts.
+void BM_GetPerspectiveAfterABurstOfPerspectives(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client c(b.gui_port);
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
+  const std::string get = R"({"cmd":"get_perspective","mdl":"m0"})";
+  // One perspective fills the file to 15.9 MiB.
+  c.send_raw(idle, wc::frame(1, "{\"cmd\":\"set_perspective\",\"mdl\":\"big\",\"perspective\":\"" +
+                                     std::string(16660000, 'p') + "\"}"));
+  if (round_trip_ms(c, idle, get, R"("cmd": "get_perspective")") < 0) return state.SkipWithError("no answer");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::string burst;
+  for (int i = 0; i < 100; ++i)
+    burst += wc::frame(1, R"({"cmd":"set_perspective","mdl":"m)" + std::to_string(i) + R"(","perspective":{"s":1}})");
+  double longest = 0, first = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < 10; ++round) {
+      c.send_raw(idle, burst);
+      // For 1 s: the burst's handling, then its one write of the whole file.
+      for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1); std::chrono::steady_clock::now() < end;) {
+        const double ms = round_trip_ms(c, idle, get, R"("cmd": "get_perspective")");
+        if (ms < 0) return state.SkipWithError("the back end closed the connection");
+        if (first == 0) first = ms;
+        longest = std::max(longest, ms);
+      }
+    }
+  }
+  state.counters["first_round_trip_ms"] = first;
+  state.counters["longest_round_trip_ms"] = longest;
+}
+BENCHMARK(BM_GetPerspectiveAfterABurstOfPerspectives)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+/// The longest round trip of "get_perspective" in the 1.5 s after "kill_build", while the
+/// back end waits for a model that completed its handshake and never quits.
+void BM_GetPerspectiveWhileAStopWaitsForTheModel(benchmark::State& state) {
+  bench::backend_process b("vesk_stop_bench", "exec sleep 30");
+  vesk::io::event_list idle;
+  wc::client c(b.gui_port);
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
+  const std::string get = R"({"cmd":"get_perspective","mdl":"m"})";
+  double longest = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < 3; ++round) {
+      c.send_raw(idle, wc::frame(1, R"({"cmd":"build"})"));
+      fake_link::model m(b.model_port, {fake_link::def_record("a", 11)}, {});
+      m.obey_quit = false;
+      if (bench::next_text_holding(c, R"("online": true)") == 0) return state.SkipWithError("the model never came online");
+      c.send_raw(idle, wc::frame(1, R"({"cmd":"kill_build"})"));
+      for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+           std::chrono::steady_clock::now() < end;) {
+        const double ms = round_trip_ms(c, idle, get, R"("cmd": "get_perspective")");
+        if (ms < 0) return state.SkipWithError("the back end closed the connection");
+        longest = std::max(longest, ms);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the stopped run is collected
+    }
+  }
+  state.counters["longest_round_trip_ms"] = longest;
+}
+BENCHMARK(BM_GetPerspectiveWhileAStopWaitsForTheModel)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+/// How much one "add_save_point" of about 30 MB raises the back end's peak, as a multiple
+/// of the message: for a view (arg 0), a model (1) and a node header (2).
+void BM_SavePointPeak(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client c(b.gui_port);
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
+  const int kind = static_cast<int>(state.range(0));
+  const char* names[] = {"views/big.json", "models/big.json", "nodes/big.h"};
+  const std::string file = (b.root / "ws" / "demo" / names[kind]).string();
+  std::string content;
+  if (kind == 2) {
+    while (content.size() < 30000000) content += "// a comment line of a large node source\nint f(int x);\n";
+  } else {
+    content = "{\"model_is_node\": 1, \"nodes\": [";
+    // Its quotes are escaped in the message, which must stay within the 32000000 bytes.
+    for (int i = 0; content.size() < 26000000; ++i)
+      content += (i ? "," : "") + std::string(R"({"type":"base","name":"n)") + std::to_string(i) +
+                 R"(","cfg":{"node":"input"},"pos":[10,20]})";
+    content += "]}";
+  }
+  c.send_raw(idle, wc::frame(1, vesk::json{{"cmd", "open_file"}, {"file_name", file}}.dump()));
+  if (bench::next_text_holding(c, R"("cmd": "read_file")") == 0) return state.SkipWithError("not opened");
+  const std::string message =
+      vesk::json{{"cmd", "add_save_point"}, {"file_name", file}, {"content", content}}.dump();
+  content.clear();
+  content.shrink_to_fit();
+  const long before = b.peak_kib();
+  for (auto _ : state) {
+    c.send_raw(idle, wc::frame(1, message));
+    if (round_trip_ms(c, idle, R"({"cmd":"get_perspective","mdl":"m"})", R"("cmd": "get_perspective")") < 0)
+      return state.SkipWithError("no answer");
+  }
+  const double rise = static_cast<double>(b.peak_kib() - before) * 1024;
+  state.counters["message_mib"] = static_cast<double>(message.size()) / (1 << 20);
+  state.counters["peak_rise_mib"] = rise / (1 << 20);
+  state.counters["peak_rise_per_message_byte"] = rise / static_cast<double>(message.size());
+}
+BENCHMARK(BM_SavePointPeak)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -327,6 +327,11 @@ const std::string& json::get_string_ref() const {
   return *v_.s;
 }
 
+std::string json::take_string() {
+  if (type_ != string_t) type_error();
+  return std::move(*v_.s);
+}
+
 bool json::get_bool() const {
   if (type_ != bool_t) type_error();
   return v_.b;

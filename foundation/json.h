@@ -56,6 +56,9 @@ class json {
   std::string get_string() const;
   /// The text of a string without copying; type error for any other type.
   const std::string& get_string_ref() const;
+  /// Moves the text of a string out, leaving the empty string: a large text taken from a
+  /// message is not copied. Type error for any other type.
+  std::string take_string();
   /// A number, 0/1 for a bool, 0 for null, std::stod of a string; type error otherwise.
   double get_double() const;
   /// Direct access to the bool payload; type error for any other type.

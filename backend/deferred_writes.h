@@ -1,0 +1,46 @@
+#pragma once
+// Files the back end writes on the editor's command, written once for a burst of changes:
+// a change marks its file, and a short timer (or an explicit flush, before anything reads
+// the files or the back end ends) writes each marked file once, with what it holds then.
+#include <cstddef>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "io/event_list.h"
+#include "io/timer.h"
+
+namespace vesk {
+
+/// The pending writes, one per owner of a file, in the order first marked.
+class deferred_writes {
+ public:
+  /// How long a change waits for the changes that follow it before it is written.
+  static constexpr unsigned long delay_ms = 200;
+
+  explicit deferred_writes(vesk::io::event_list& events);
+  /// Writes what is still pending.
+  ~deferred_writes();
+  deferred_writes(const deferred_writes&) = delete;
+  deferred_writes& operator=(const deferred_writes&) = delete;
+
+  /// Marks the file of `owner` changed; `write` stores it when the time comes. A mark for
+  /// an owner already pending changes nothing: its write takes what the owner holds then.
+  void mark(const void* owner, std::function<void()> write);
+  /// Writes the pending file of `owner` now, if it has one: before the file is read back
+  /// or its owner goes.
+  void flush(const void* owner);
+  /// Writes every pending file now.
+  void flush();
+  /// Whether a write is pending for `owner`.
+  bool pending(const void* owner) const;
+
+ private:
+  /// Runs one write; a write that throws is logged and the others still run.
+  static void run(const std::function<void()>& write);
+
+  std::vector<std::pair<const void*, std::function<void()>>> pending_;
+  vesk::io::timer timer_;
+};
+
+}  // namespace vesk
