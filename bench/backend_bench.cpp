@@ -141,10 +141,12 @@ void BM_GetPerspectiveBehindViewsOfManyModels(benchmark::State& state) {
   bench::backend_process b("vesk_models_bench");
   const fs::path models = b.root / "ws" / "x-y" / "models";
   fs::create_directories(models);
+  // Four ports among blocks of other kinds, as a model of some thousand blocks has.
   std::string model = R"({"nodes":{)";
   for (int i = 0; model.size() < (400u << 10); ++i)
-    model += (i ? "," : "") + std::string(R"("n)") + std::to_string(i) + R"(":{"type":"base","name":"u)" +
-             std::to_string(i) + R"(","cfg":{"node":")" + (i % 2 ? "output" : "input") + R"("}})";
+    model += (i ? "," : "") + std::string(R"("n)") + std::to_string(i) + R"(":{"type":")" +
+             (i < 4 ? "base" : "function") + R"(","name":"u)" + std::to_string(i) + R"(","cfg":{"node":")" +
+             (i % 2 ? "output" : "input") + R"(","x":1.5,"y":[2,3]}})";
   model += "}}";
   for (int m = 0; m < 257; ++m) std::ofstream(models / ("m" + std::to_string(m) + ".vmdl")) << model;
   std::string views = R"({"cmd":"get_view_config","requests":[)";
