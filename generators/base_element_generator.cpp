@@ -112,7 +112,9 @@ vesk::view_config base_element_generator::get_view_config() {
     }
     model_read_budget* budget = model_read_budget::current();
     const size_t size = static_cast<size_t>(st.st_size);
-    if (budget != nullptr && (budget->passed || size > budget->bound || budget->read > budget->bound - size)) {
+    // A model past its own bound is not read at all: read_file below says so, as without a budget.
+    if (budget != nullptr && size <= max_project_file_bytes &&
+        (budget->passed || size > budget->bound || budget->read > budget->bound - size)) {
       budget->read += size;
       budget->passed = true;
       return v;
