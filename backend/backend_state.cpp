@@ -97,6 +97,35 @@ std::string backend_state_t::message_text() {
   return text;
 }
 
+bool fits_in_state(const vesk::json& value, size_t depth, const std::string& what) {
+  // The depth first: it bounds what measuring the size may cost per value.
+  const size_t nesting = nesting_depth(value, max_state_config_depth);
+  if (nesting > max_state_config_depth) {
+    log_err << what << " was not applied: it nests deeper than " << max_state_config_depth
+            << " levels, more than the back end's state may carry." << std::endl;
+    return false;
+  }
+  const size_t size = indented_text_size(value, depth, max_state_config_bytes);
+  if (size > max_state_config_bytes) {
+    log_err << what << " was not applied: it takes more than " << max_state_config_bytes
+            << " bytes as the back end's state carries it, the limit of one configuration." << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool backend_state_t::take_prj_cfg(project_config_file& cfg, const std::string& what) {
+  // Two levels deep: "state", then "prj_cfg".
+  vesk::json taken = cfg.to_json();
+  if (fits_in_state(taken, 2, what)) {
+    prj_cfg = std::move(taken);
+    return true;
+  }
+  cfg.read(prj_cfg.is_object() ? prj_cfg
+                                : vesk::json{{"model", ""}, {"runtime", ""}, {"runtime_configs", vesk::json::make_object()}});
+  return false;
+}
+
 void main_controller::send_backend_state() {
   // Nobody to tell: an editor that connects asks for the state.
   if (sessions.empty()) return;

@@ -10,6 +10,7 @@
 #include "backend/user_config.h"
 #include "foundation/json.h"
 #include "foundation/json_link.h"
+#include "foundation/project_config.h"
 
 namespace vesk {
 
@@ -55,6 +56,20 @@ class log_history_t {
   size_t bytes_ = 0;  ///< what the entries count against log_history_byte_limit
 };
 
+/// The most bytes one configuration takes as the state carries it, indent included (the
+/// bound of its file, which it then fits as well). With the model's definitions (16 MiB
+/// of text), the runtimes' forms (1 MiB) and the file list, the state stays below what
+/// may wait to be sent to an editor (64 MiB), so every editor that reads gets it.
+constexpr size_t max_state_config_bytes = size_t{16} << 20;
+/// The deepest nesting of a configuration the state carries: real ones are a few levels
+/// deep, and the editor reads the state with a parser that recurses.
+constexpr size_t max_state_config_depth = 32;
+
+/// Whether the configuration `value` may be carried in the state `depth` levels deep:
+/// within max_state_config_depth and max_state_config_bytes. Otherwise one error line
+/// "<what> was not applied: ..." naming the depth or the size and the bound, and false.
+bool fits_in_state(const vesk::json& value, size_t depth, const std::string& what);
+
 /// The JSON-bound record of the back end's situation.
 class backend_state_t : public json_link {
  public:
@@ -64,6 +79,10 @@ class backend_state_t : public json_link {
   /// The message {"cmd": "backend_state", "state": {...}} as the editor gets it, written
   /// with the two-blank indent. One text per push, shared by every session.
   std::string message_text();
+  /// Takes the project configuration as "prj_cfg" when it fits (fits_in_state, with
+  /// `what` naming where it came from); otherwise puts `cfg` back as "prj_cfg" holds it,
+  /// so that what is held stays what can be saved and sent, and returns false.
+  bool take_prj_cfg(project_config_file& cfg, const std::string& what);
 
   vesk::main_controller& controller;
   bool online = false;

@@ -56,7 +56,7 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   state.vesk_config.writes = &writes;
   perspectives.writes = &writes;
   shared_dir = ::shared_dir;
-  state.prj_cfg = prj_cfg.to_json();
+  state.take_prj_cfg(prj_cfg, "The project configuration " + prj_cfg.file.path.string());
   if (state.vesk_config.last_open_prj != cfg.string()) {
     state.vesk_config.last_open_prj = cfg.string();
     state.vesk_config.save();
@@ -154,12 +154,7 @@ void main_controller::save_project_config() {
 }
 
 void main_controller::on_project_config_changed() {
-  vesk::json cfg;
-  cfg["model"] = prj_cfg.model;
-  cfg["runtime"] = prj_cfg.runtime;
-  cfg["runtime_configs"] = prj_cfg.runtime_configs;
-  state.prj_cfg = cfg;
-  send_backend_state();
+  if (state.take_prj_cfg(prj_cfg, "The project configuration " + prj_cfg.file.path.string())) send_backend_state();
 }
 
 }  // namespace vesk

@@ -68,9 +68,20 @@ std::string repeated(const std::string& head, const std::string& item, size_t co
 
 TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
   program p;
+  // Two models of 17 MiB in a folder the back end does not load: one message may read one.
+  for (const char* m : {"a", "b"})
+    p.tmp.put(std::string("my ws/x-y/models/") + m + ".vmdl", "{\"nodes\":{}}" + std::string((17 << 20) - 12, ' '));
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   const std::string views = R"({"cmd":"get_view_config","requests":[)", func = R"("block_config":{"type":"func"}})";
+  const auto ref = [](const char* m) {
+    return std::string(R"({"node":"r","block_config":{"type":"base","cfg":{"node":"reference","prj":"x-y","mdl":")") +
+           m + "\"}}}";
+  };
+  const auto prj_cfg = [](int depth) {
+    return R"({"cmd":"write_prj_config","cfg":{"runtime_configs":{"sim":)" + std::string(depth, '[') +
+           std::string(depth, ']') + "}}}";
+  };
   const std::vector<std::pair<std::string, std::string>> rows = {  // request, start of its error line ("": none)
       {repeated(views, "{\"node\":\"a\"," + func, 10000, "]}"), ""},
       {repeated(views, "{\"node\":\"a\"," + func, 10001, "]}"),
@@ -84,6 +95,14 @@ TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
        "set_paq_list: 100001 names, more than the 100000 that may be subscribed; the list was not changed."},
       {repeated(R"({"cmd":"nope","x":)", "1", 10000, "}", 100),
        "received unkonwn command: a request of more than 1048576 bytes, not shown."},
+      {views + ref("a") + "," + ref("a") + "," + ref("b") + "]}",
+       "get_view_config: the referenced models would take 35651584 bytes to read at request 3 of 3, more than the "
+       "33554432 that one message may read; nothing answered."},
+      {prj_cfg(31), "write_prj_config was not applied: it nests deeper than 32 levels, more than the back end's state "
+                    "may carry."},
+      {R"({"cmd":"write_vesk_config","cfg":{"hg_tool":")" + std::string(16 << 20, 'x') + "\"}}",
+       "write_vesk_config was not applied: it takes more than 16777216 bytes as the back end's state carries it, the "
+       "limit of one configuration."},
   };
   size_t replies = 0;
   for (const auto& [request, error] : rows) {
@@ -103,6 +122,18 @@ TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
     EXPECT_EQ(errors, error.empty() ? std::vector<std::string>{} : std::vector<std::string>{error});
   }
   EXPECT_EQ(replies, 1u);
+  // The refused configurations left the state and the files as they were; the depth
+  // bound itself is taken, into both.
+  vesk::json before = e.seen.back()["state"];  // the reply to the last row's state request
+  EXPECT_LT(vesk::nesting_depth(before["prj_cfg"], 100), 4u);
+  EXPECT_EQ(before["vesk_config"]["hg_tool"].get_string(), "thg");
+  EXPECT_EQ(slurp(p.cfg).find("[[[["), std::string::npos);
+  EXPECT_EQ(slurp(p.home / ".config/vesk/vesk.cfg").find("xxxx"), std::string::npos);
+  e.send(prj_cfg(30));
+  const int at = e.wait_for(
+      [](vesk::json& m) { return m["cmd"] == "backend_state" && vesk::nesting_depth(m["state"]["prj_cfg"], 100) == 32; });
+  ASSERT_GE(at, 0);
+  EXPECT_TRUE(eventually([&] { return slurp(p.cfg) == e.seen[at]["state"]["prj_cfg"].dump("  "); }));
 }
 
 TEST(ProgramSession, StateHistoryAndLogPushes) {

@@ -7,6 +7,7 @@
 #include "backend/session_commands.h"
 #include "foundation/bt_exception.h"
 #include "foundation/log_stream.h"
+#include "generators/base_element_generator.h"
 
 namespace vesk {
 
@@ -34,11 +35,18 @@ bool get_view_config(session& s, vesk::json& request) {
   }
   std::string text = "{\n  \"cmd\": \"view_config\",\n  \"requests\": [";
   size_t answered = 0;
+  model_read_budget models(session::max_view_model_bytes);
   for (auto it = list.begin(); it != list.end(); ++it, ++answered) {
     vesk::json& r = *(*it).value;
     std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"]);
     g->set_config(r["block_config"]["cfg"]);
     const vesk::json entry{{"node", r["node"]}, {"view_config", g->get_view_config().to_json()}};
+    if (models.passed) {
+      log_err << "get_view_config: the referenced models would take " << models.read << " bytes to read at request "
+              << answered + 1 << " of " << list.size() << ", more than the " << models.bound
+              << " that one message may read; nothing answered." << std::endl;
+      return true;
+    }
     if (text.size() + indented_text_size(entry, 2, session::max_view_reply_bytes) > session::max_view_reply_bytes) {
       log_err << "get_view_config: the reply would pass " << session::max_view_reply_bytes << " bytes at request "
               << answered + 1 << " of " << list.size()
@@ -150,7 +158,16 @@ bool write_prj_config(session& s, vesk::json& request) {
   // Anything but an object would rewrite the file with nothing taken from the request.
   if (!session_commands::object_arg(request, "cfg")) return true;
   project_config_file& cfg = s.controller.prj_cfg;
-  cfg.read(request["cfg"]);
+  // Applied, then measured as the state carries it: a change that could not be saved
+  // or sent is put back whole, before the file is written.
+  const vesk::json before = cfg.to_json();
+  try {
+    cfg.read(request["cfg"]);
+  } catch (...) {
+    cfg.read(before);
+    throw;
+  }
+  if (!s.controller.state.take_prj_cfg(cfg, "write_prj_config")) return true;
   s.controller.save_project_config();
   if (cfg.on_update) cfg.on_update();
   return true;
@@ -159,8 +176,19 @@ bool write_prj_config(session& s, vesk::json& request) {
 bool write_vesk_config(session& s, vesk::json& request) {
   if (!session_commands::object_arg(request, "cfg")) return true;
   vesk_config& cfg = s.controller.state.vesk_config;
+  // As for the project configuration: a text too long to save or send is put back.
+  vesk::json before = cfg.to_json();
   vesk::json copy = request["cfg"];
-  cfg.from_json(copy);
+  try {
+    cfg.from_json(copy);
+  } catch (...) {
+    cfg.from_json(before);
+    throw;
+  }
+  if (!fits_in_state(cfg.to_json(), 2, "write_vesk_config")) {
+    cfg.from_json(before);
+    return true;
+  }
   cfg.save();
   if (cfg.on_update) cfg.on_update();
   return true;

@@ -59,6 +59,10 @@ class session : public std::enable_shared_from_this<session> {
   /// The most bytes of one "view_config" reply: half the send bound, so that the reply
   /// fits beside the signal values that may wait (16 MiB) and whatever else is queued.
   static constexpr size_t max_view_reply_bytes = size_t{32} << 20;
+  /// The most model text the `reference` blocks of one "get_view_config" read (each model
+  /// once while it is cached): reading and parsing it holds the loop, so past this the
+  /// message is refused rather than answered in seconds.
+  static constexpr size_t max_view_model_bytes = size_t{32} << 20;
   /// Names in one "set_daq_list" or "set_paq_list" list: far more than any view shows,
   /// and with the subscription table built from them a few tens of MiB at most.
   static constexpr size_t max_subscribed_names = 100000;

@@ -189,4 +189,10 @@ std::string json_number_text(double d);
 /// some number above it).
 size_t indented_text_size(const json& value, size_t depth, size_t limit);
 
+/// How deeply objects and arrays nest in `value` (a scalar 0, `[]` 1, `[[]]` 2), found
+/// without recursion; the walk stops once past `limit` (the result is then limit + 1).
+/// A reader of the back end's messages parses them recursively: what is kept for it is
+/// held within a depth that such a reader handles.
+size_t nesting_depth(const json& value, size_t limit);
+
 }  // namespace vesk

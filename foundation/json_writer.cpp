@@ -276,6 +276,31 @@ size_t indented_text_size(const json& value, size_t depth, size_t limit) {
   return total;
 }
 
+size_t nesting_depth(const json& value, size_t limit) {
+  if (!value.is_object() && !value.is_array()) return 0;
+  struct frame {
+    const json* container;
+    size_t next;
+  };
+  std::vector<frame> open{{&value, 0}};
+  size_t deepest = 1;
+  while (!open.empty() && deepest <= limit) {
+    frame& f = open.back();
+    if (f.next == f.container->size()) {
+      open.pop_back();
+      continue;
+    }
+    const json& v = f.container->is_object() ? f.container->object_members()[f.next].second
+                                             : f.container->array_elements()[f.next];
+    ++f.next;
+    if (v.is_object() || v.is_array()) {
+      open.push_back({&v, 0});
+      deepest = std::max(deepest, open.size());
+    }
+  }
+  return std::min(deepest, limit + 1);
+}
+
 // Iterative, with an explicit stack of open containers, so that any depth can be written.
 void json::write(std::string& out_text, std::string& indent, const std::string& unit, const json& value,
                  bool compact) {

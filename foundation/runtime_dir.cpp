@@ -1,5 +1,6 @@
 #include "foundation/runtime_dir.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "foundation/bt_exception.h"
@@ -49,9 +50,21 @@ runtime_dir::runtime_dir(const fs::path& p) : path(p) {
     // Copies count too, so what is held may already be past the bound: nothing is left then.
     const size_t room = forms_bytes < max_forms_bytes ? max_forms_bytes - forms_bytes : 0;
     const std::string text = read_file(def_file.string(), room);
-    form_bytes_ = text.size();
-    forms_bytes += form_bytes_;
     parsed = parse_json_file(def_file, text);
+    // The back end publishes the form under "state", "rt_properties" and the runtime's name.
+    const bool deep = nesting_depth(parsed, max_form_depth) > max_form_depth;
+    const size_t carried = deep ? 0 : std::max(text.size(), indented_text_size(parsed, 3, room));
+    if (deep) {
+      log_err << def_file.string() << ": the form nests deeper than " << max_form_depth << " levels." << std::endl;
+      parsed = json();
+    } else if (carried > room) {
+      log_err << def_file.string() << ": the form takes more than " << room << " bytes as the back end's state "
+              << "carries it, what is left of " << max_forms_bytes << " for the forms of all runtimes." << std::endl;
+      parsed = json();
+    } else {
+      form_bytes_ = carried;
+      forms_bytes += form_bytes_;
+    }
   } catch (const std::exception& e) {
     // An unreadable file must not make the runtime unusable; say why and go on without a form.
     log_err << def_file.string() << ": " << e.what() << std::endl;

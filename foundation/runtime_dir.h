@@ -33,7 +33,13 @@ class runtime_dir {
   /// A form is a few lines; each is parsed and published in the back end's state, and a
   /// workspace may hold many runtimes. A file past what is left is not read: an error
   /// line names it, its size and the bytes left, and the runtime has an empty form.
+  /// A form counts by the larger of its file's bytes and the text it takes in the state
+  /// (three levels deep, with the indent): a deep nesting of a few KB would take hundreds
+  /// of MB there. One past what is left, or nested deeper than max_form_depth, is
+  /// refused with an error line naming it.
   static constexpr size_t max_forms_bytes = size_t{1} << 20;
+  /// The deepest nesting of a form: real ones are a few levels deep.
+  static constexpr size_t max_form_depth = 32;
 
   /// The folder's name without a leading "rt_".
   std::string name;

@@ -67,4 +67,23 @@ TEST(RuntimeDir, FormsOfAllRuntimesHeldHaveOneBound) {
   first.reset();
   runtime_dir again(b.path);
   EXPECT_EQ(errors.lines.size(), 2u);
+  // Forms count as the state carries them: a nesting past the depth bound, and a text of
+  // 19 KB that the indent makes more than the 434174 bytes left, are refused; the depth
+  // bound itself is not.
+  std::string wide = "[";
+  for (int i = 0; i < 300; ++i) wide += (i ? "," : "") + std::string(30, '[') + std::string(30, ']');
+  const std::pair<std::string, std::string> rows[] = {
+      {std::string(33, '[') + std::string(33, ']'), ": the form nests deeper than 32 levels."},
+      {wide + "]", ": the form takes more than 434174 bytes as the back end's state carries it, what is left of "
+                   "1048576 for the forms of all runtimes."},
+      {std::string(32, '[') + std::string(32, ']'), ""},
+  };
+  for (const auto& [text, error] : rows) {
+    temp_dir c;
+    const fs::path file = c.put("config_def.json", text);
+    errors.lines.clear();
+    EXPECT_EQ(runtime_dir(c.path).config_def.dump(), error.empty() ? text : "[]");
+    const std::vector<std::string> lines{file.string() + error, "Error parsing " + file.string() + ". It must be an array."};
+    EXPECT_EQ(errors.lines, error.empty() ? std::vector<std::string>() : lines);
+  }
 }

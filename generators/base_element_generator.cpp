@@ -22,7 +22,13 @@ vesk::json behavior_options() {
                      {"add", "add: += / start_value"}}};
 }
 
+model_read_budget* innermost_budget = nullptr;
+
 }  // namespace
+
+model_read_budget::model_read_budget(size_t b) : bound(b), outer_(innermost_budget) { innermost_budget = this; }
+model_read_budget::~model_read_budget() { innermost_budget = outer_; }
+model_read_budget* model_read_budget::current() { return innermost_budget; }
 
 base_element_generator::base_element_generator(std::string workspace)
     : workspace_dir(std::move(workspace)) {}
@@ -104,6 +110,15 @@ vesk::view_config base_element_generator::get_view_config() {
         return v;
       }
     }
+    model_read_budget* budget = model_read_budget::current();
+    const size_t size = static_cast<size_t>(st.st_size);
+    // A model past its own bound is not read at all: read_file below says so, as without a budget.
+    if (budget != nullptr && size <= max_project_file_bytes &&
+        (budget->passed || size > budget->bound || budget->read > budget->bound - size)) {
+      budget->read += size;
+      budget->passed = true;
+      return v;
+    }
     std::string text;
     try {
       text = read_file(path, max_project_file_bytes);
@@ -111,6 +126,7 @@ vesk::view_config base_element_generator::get_view_config() {
       log_err << e.what() << std::endl;
       return v;
     }
+    if (budget != nullptr) budget->read += text.size();
     vesk::json model = parse_json_file(path, text);
     // A model file that is not an object has no ports to offer.
     if (model.is_object()) add_port_pins(model["nodes"], v);

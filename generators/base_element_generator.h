@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "generators/generator.h"
@@ -27,6 +28,30 @@ class base_element_generator : public generator {
 
   /// The workspace folder, as given at construction.
   std::string workspace_dir;
+};
+
+/// Bounds the model text that `reference` blocks read while it lives (the innermost one
+/// counts): a batch of requests naming many models, each past the cache, would otherwise
+/// read and parse every one of them at once. A model that would take the bytes read past
+/// `bound` is not read; `passed` is set, its size counted in `read`, and the block gets
+/// no ports. Without a budget only each model's own bound holds.
+class model_read_budget {
+ public:
+  explicit model_read_budget(size_t bound);
+  ~model_read_budget();
+  model_read_budget(const model_read_budget&) = delete;
+  model_read_budget& operator=(const model_read_budget&) = delete;
+
+  /// The innermost budget alive, or null.
+  static model_read_budget* current();
+
+  const size_t bound;
+  /// Bytes of model text read, and of the model that was not, once `passed`.
+  size_t read = 0;
+  bool passed = false;
+
+ private:
+  model_read_budget* outer_;
 };
 
 /// Adds to `v` one "auto" input pin per inner "input" base node and one
