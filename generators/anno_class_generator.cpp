@@ -31,9 +31,10 @@ std::vector<vesk::config_warning> check_node_config(const vesk::json& cfg, const
   std::vector<std::string> known = {name_key, "prj"};
   known.insert(known.end(), params.begin(), params.end());
   std::vector<vesk::config_warning> found;
-  add_unknown_keys(cfg, known, "",
-                   params.empty() ? what + " has no parameters" : "the parameters of " + what + " are " + name_list(params),
-                   found);
+  add_unknown_keys(
+      cfg, known, "",
+      [&] { return params.empty() ? what + " has no parameters" : "the parameters of " + what + " are " + name_list(params); },
+      found);
   for (const auto& p : node.parameters)
     if (p.form == "checkbox") add_checkbox_value(cfg, p.name, found);
   return found;

@@ -27,18 +27,21 @@ std::vector<std::string> property_keys(const std::vector<vesk::property>& props)
 }
 
 void add_unknown_keys(const vesk::json& object, const std::vector<std::string>& known, const std::string& of,
-                      const std::string& reads, std::vector<vesk::config_warning>& out) {
+                      const std::function<std::string()>& reads, std::vector<vesk::config_warning>& out) {
   if (!object.is_object()) return;
+  std::string read;
   for (const auto& [key, value] : object.object_members()) {
     if (std::find(known.begin(), known.end(), key) != known.end()) continue;
-    out.push_back({"Key " + written(vesk::json(key)) + (of.empty() ? "" : " of " + of), "is ignored: " + reads});
+    if (read.empty()) read = "is ignored: " + reads();
+    out.push_back({"Key " + written(vesk::json(key)) + (of.empty() ? "" : " of " + of), read});
   }
 }
 
 std::vector<vesk::config_warning> unknown_block_keys(const vesk::json& cfg, const std::vector<std::string>& known,
                                                      const std::string& type) {
   std::vector<vesk::config_warning> found;
-  add_unknown_keys(cfg, known, "", "a " + written(vesk::json(type)) + " block reads " + name_list(known), found);
+  add_unknown_keys(
+      cfg, known, "", [&] { return "a " + written(vesk::json(type)) + " block reads " + name_list(known); }, found);
   return found;
 }
 

@@ -3,6 +3,7 @@
 // generator lists what it knows, these helpers turn the rest into warnings.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,11 @@ std::string name_list(const std::vector<std::string>& names);
 std::vector<std::string> property_keys(const std::vector<vesk::property>& props);
 
 /// Adds to `out` one warning per member of `object` whose key is not in `known`:
-/// `Key "k"`, then " of " + `of` unless that is empty, "is ignored: " + `reads`.
-/// Nothing for a value that is no object.
+/// `Key "k"`, then " of " + `of` unless that is empty, "is ignored: " + `reads()`.
+/// Nothing for a value that is no object. `reads` is called only when a key is unknown,
+/// so that a block without faults costs no text.
 void add_unknown_keys(const vesk::json& object, const std::vector<std::string>& known, const std::string& of,
-                      const std::string& reads, std::vector<vesk::config_warning>& out);
+                      const std::function<std::string()>& reads, std::vector<vesk::config_warning>& out);
 
 /// The warnings of add_unknown_keys for a block configuration whose generator reads the
 /// keys `known` of blocks described as `type`: "is ignored: a "delay" block reads ...".

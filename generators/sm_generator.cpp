@@ -161,13 +161,14 @@ std::vector<vesk::config_warning> sm_generator::check_config() {
     for (auto it = states.begin(); it != states.end(); ++it) {
       const vesk::json& entry = *(*it).value;
       const std::string state = "state " + written(member_of(entry, "name"));
-      add_unknown_keys(entry, state_keys, state, "a state reads " + name_list(state_keys), found);
+      add_unknown_keys(entry, state_keys, state, [&] { return "a state reads " + name_list(state_keys); }, found);
       // An excluded state writes no transitions.
       if (member_of(entry, "comment_out").get_double() != 0) continue;
       vesk::json transitions = member_of(entry, "transitions");
       for (auto t = transitions.begin(); t != transitions.end(); ++t) {
         const vesk::json& transition = *(*t).value;
-        add_unknown_keys(transition, {"c", "t"}, "a transition of " + state, "a transition reads c, t", found);
+        add_unknown_keys(transition, {"c", "t"}, "a transition of " + state, [] { return "a transition reads c, t"; },
+                         found);
         const vesk::json target = member_of(transition, "t");
         if (numbers.count(target.get_string()) == 0)
           found.push_back({"Transition of " + state + " to " + written(target),
