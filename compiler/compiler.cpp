@@ -63,10 +63,11 @@ std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t positi
                                                    const std::string& file, const std::string& subsystem) {
   try {
     auto n = std::make_shared<compiler_node>(e, this);
+    if (n->config_warnings.empty()) return n;
     // A model referenced many times places its blocks alike: one report each.
-    const std::string place =
-        (shown.empty() ? "block " + std::to_string(position) : "block '" + shown + "'") + " of " + level_text(file, subsystem);
-    if (!n->config_warnings.empty() && warned_blocks.insert(place).second) write_config_warnings(n->config_warnings, place);
+    const std::string place = (shown.empty() ? "block " + std::to_string(position) : "block '" + shown + "'") +
+                              " of " + level_text(file, subsystem);
+    if (warned_blocks.insert(place).second) write_config_warnings(n->config_warnings, place);
     return n;
   } catch (const std::exception& ex) {
     // The key at fault: a text that is no text, a cfg that is no object, or a type that
