@@ -12,6 +12,7 @@
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -61,7 +62,13 @@ std::string compiler::level_text(const std::string& file, const std::string& sub
 std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t position, const std::string& shown,
                                                    const std::string& file, const std::string& subsystem) {
   try {
-    return std::make_shared<compiler_node>(e, this);
+    auto n = std::make_shared<compiler_node>(e, this);
+    if (n->config_warnings.empty()) return n;
+    // A model referenced many times places its blocks alike: one report each.
+    const std::string place = (shown.empty() ? "block " + std::to_string(position) : "block '" + shown + "'") +
+                              " of " + level_text(file, subsystem);
+    if (warned_blocks.insert(place).second) write_config_warnings(n->config_warnings, place);
+    return n;
   } catch (const std::exception& ex) {
     // The key at fault: a text that is no text, a cfg that is no object, or a type that
     // names no generator.

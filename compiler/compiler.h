@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,9 @@ class compiler {
   void write_model_header_head();
   void write_model_tail();
   void write_global_getter();
+
+  /// The places of the blocks whose configuration warnings are written.
+  std::set<std::string> warned_blocks;
 };
 
 /// Current CLOCK_REALTIME time in nanoseconds.

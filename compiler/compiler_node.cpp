@@ -76,6 +76,7 @@ compiler_node::compiler_node(vesk::json node_object, vesk::compiler* owner) : co
     if (!p.key.empty() && !cfg.contains(p.key)) cfg[p.key] = p.def;
   }
   gen->set_config(cfg);
+  config_warnings = gen->check_config();
   vesk::view_config view = gen->get_view_config();
   if (view.raster != "auto")
     raster = view.raster;

@@ -69,6 +69,8 @@ class compiler_node : public node {
   hash_vector<data_member> members;
   bool has_error = false;
   std::string error_text;
+  /// What its generator found in `cfg` not read as written; reported with the block's place.
+  std::vector<vesk::config_warning> config_warnings;
   int32_t read_count = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include "foundation/helpers.h"
 #include "generators/code_text.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -19,6 +20,24 @@ std::vector<vesk::property> parameter_properties(const vesk::annotations::block_
   for (const auto& p : node.parameters)
     props.emplace_back(p.name, p.form, vesk::json(p.default_val), vesk::json::parse(p.opts));
   return props;
+}
+
+std::vector<vesk::config_warning> check_node_config(const vesk::json& cfg, const vesk::annotations::block_base& node,
+                                                    const char* name_key, const std::string& what) {
+  // A node that is not found is a block error of its own; its keys cannot be told.
+  if (node.not_found) return {};
+  std::vector<std::string> params;
+  for (const auto& p : node.parameters) params.push_back(p.name);
+  std::vector<std::string> known = {name_key, "prj"};
+  known.insert(known.end(), params.begin(), params.end());
+  std::vector<vesk::config_warning> found;
+  add_unknown_keys(
+      cfg, known, "",
+      [&] { return params.empty() ? what + " has no parameters" : "the parameters of " + what + " are " + name_list(params); },
+      found);
+  for (const auto& p : node.parameters)
+    if (p.form == "checkbox") add_checkbox_value(cfg, p.name, found);
+  return found;
 }
 
 std::vector<std::string> node_headers(const vesk::annotations::block_base& node) {
@@ -96,6 +115,11 @@ vesk::view_config anno_class_generator::get_view_config() {
                         cfg["prj"].get_string() + "'";
   }
   return view;
+}
+
+std::vector<vesk::config_warning> anno_class_generator::check_config() {
+  vesk::annotations::block_class node = lookup();
+  return check_node_config(cfg, node, "class", "class " + written(vesk::json(node.class_name)));
 }
 
 std::vector<std::string> anno_class_generator::get_sources() { return node_sources(lookup()); }

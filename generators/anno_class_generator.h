@@ -37,6 +37,8 @@ class anno_class_generator : public generator {
   /// Final calls.
   void write_final(std::ostream& os) override;
   bool has_raster_interval() override;
+  /// Keys that are no parameter of the class; checkbox values read as false.
+  std::vector<vesk::config_warning> check_config() override;
 
   /// Writes the statement for one method call `c` of `node` on the instance.
   void write_call(const vesk::annotations::call& c, const vesk::annotations::block_class& node,
@@ -54,6 +56,12 @@ class anno_class_generator : public generator {
 /// parameter's name, form and default text (a JSON string, never parsed), and
 /// its options text parsed as JSON.
 std::vector<vesk::property> parameter_properties(const vesk::annotations::block_base& node);
+
+/// What a "class" or "func" block's `cfg` names that `node` does not read: keys other
+/// than `name_key`, "prj" and the parameters, and checkbox values read as false. `what`
+/// names the node in the lines ("class \"pid\""). Nothing for a node not found.
+std::vector<vesk::config_warning> check_node_config(const vesk::json& cfg, const vesk::annotations::block_base& node,
+                                                    const char* name_key, const std::string& what);
 
 /// The node's header as a one-entry list, or an empty list when it has none.
 std::vector<std::string> node_headers(const vesk::annotations::block_base& node);

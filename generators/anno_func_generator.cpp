@@ -2,6 +2,7 @@
 
 #include "generators/anno_class_generator.h"
 #include "generators/code_text.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -37,6 +38,11 @@ vesk::view_config anno_func_generator::get_view_config() {
                         "' prj: '" + cfg["prj"].get_string() + "'";
   }
   return view;
+}
+
+std::vector<vesk::config_warning> anno_func_generator::check_config() {
+  vesk::annotations::block_function node = lookup();
+  return check_node_config(cfg, node, "func", "function " + written(vesk::json(node.function.method_name)));
 }
 
 std::vector<std::string> anno_func_generator::get_sources() { return node_sources(lookup()); }

@@ -27,6 +27,8 @@ class anno_func_generator : public generator {
   /// The node's header, if it has one.
   std::vector<std::string> get_headers() override;
   std::vector<std::string> get_libs() override;
+  /// Keys that are no parameter of the function; checkbox values read as false.
+  std::vector<vesk::config_warning> check_config() override;
   /// The call of the function, its result stored in the return target.
   void write_tick(std::ostream& os) override;
 

@@ -10,6 +10,7 @@
 #include "foundation/json_file.h"
 #include "foundation/log_stream.h"
 #include "generators/code_text.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -23,6 +24,27 @@ vesk::json behavior_options() {
 }
 
 model_read_budget* innermost_budget = nullptr;
+
+// Every kind with the keys it reads beside "node" and the header keys; the model
+// compiler reads some of them ("behavior", "default", "nodes", "prj", "mdl").
+struct kind_keys {
+  const char* kind;
+  std::vector<std::string> keys;
+};
+
+const std::vector<kind_keys>& known_kinds() {
+  static const std::vector<kind_keys> kinds = {
+      {"delay", {"data_type", "start_value"}},
+      {"rt", {"data_type", "start_value", "behavior"}},
+      {"fifo", {"data_type", "start_value", "behavior"}},
+      {"parameter", {"data_type", "default"}},
+      {"input", {}},
+      {"output", {}},
+      {"subsystem", {"nodes"}},
+      {"reference", {"prj", "mdl"}},
+  };
+  return kinds;
+}
 
 }  // namespace
 
@@ -154,6 +176,22 @@ vesk::view_config base_element_generator::get_view_config() {
     v.members["rt"] = vesk::data_member{"not needed", "rt", "not needed", ""};
   }
   return v;
+}
+
+std::vector<vesk::config_warning> base_element_generator::check_config() {
+  const vesk::json kind = cfg.is_object() ? cfg["node"] : vesk::json();
+  std::vector<std::string> kinds;
+  for (const kind_keys& k : known_kinds()) {
+    if (!(kind == k.kind)) {
+      kinds.push_back(k.kind);
+      continue;
+    }
+    std::vector<std::string> known = {"node", "type_header", "container_header"};
+    known.insert(known.end(), k.keys.begin(), k.keys.end());
+    return unknown_block_keys(cfg, known, k.kind);
+  }
+  return {{"Kind " + written(kind), "is unknown, so the block has no pins and computes nothing: the kinds are " +
+                                        name_list(kinds)}};
 }
 
 std::vector<std::string> base_element_generator::get_headers() { return configured_header(cfg); }

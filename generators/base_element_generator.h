@@ -21,6 +21,8 @@ class base_element_generator : public generator {
   vesk::view_config get_view_config() override;
   /// The trimmed "type_header", else the trimmed "container_header".
   std::vector<std::string> get_headers() override;
+  /// An unknown kind, or the keys its kind does not read.
+  std::vector<vesk::config_warning> check_config() override;
   /// Delay: `mem = start_value;` when a start value is given.
   void write_init(std::ostream& os) override;
   /// Delay: `out = mem;`.

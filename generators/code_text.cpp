@@ -108,6 +108,13 @@ bool checkbox_value(vesk::json& value) {
   }
 }
 
+bool checkbox_means_what_written(const vesk::json& value) {
+  if (!value.is_string()) return !value.is_object() && !value.is_array();
+  const std::string& s = value.get_string_ref();
+  double d = 0;
+  return s == "true" || s == "false" || is_whole_number(s, d);
+}
+
 std::string parameter_value_text(vesk::annotations::parameter& p, vesk::json& value,
                                  const std::ostream& format) {
   if (p.is_string()) return "\"" + escape_cpp_string(stream_text(value, format)) + "\"";

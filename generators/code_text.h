@@ -33,6 +33,11 @@ std::string comment_text(const std::string& text);
 /// true when non-zero, anything else is false.
 bool checkbox_value(vesk::json& value);
 
+/// Whether checkbox_value reads `value` as its writer meant it: a bool, a
+/// number, null (unset), "true", "false" or a text that is wholly a number.
+/// Any other text, and an object or array, is read as false.
+bool checkbox_means_what_written(const vesk::json& value);
+
 /// The text of a parameter's value in an assignment or a function argument:
 /// a text parameter as a C++ string literal, a checkbox as true or false (see
 /// checkbox_value, which may change `value`), anything else as stream_text.

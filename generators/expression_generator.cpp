@@ -6,6 +6,7 @@
 
 #include "foundation/helpers.h"
 #include "generators/code_text.h"
+#include "generators/config_check.h"
 
 // The scanners below do by hand what the patterns "[^"]*", (\.|->)[a-zA-Z0-9_]*
 // and [a-zA-Z][a-zA-Z0-9_]* would do with leftmost, non-overlapping search: same
@@ -90,6 +91,14 @@ std::vector<vesk::property> expression_generator::get_properties() {
       {"type_header", "text", ""},
       {"disable_output", "checkbox", false},
   };
+}
+
+std::vector<vesk::config_warning> expression_generator::check_config() {
+  std::vector<std::string> known = property_keys(get_properties());
+  known.push_back("container_header");
+  std::vector<vesk::config_warning> found = unknown_block_keys(cfg, known, "expression");
+  add_checkbox_value(cfg, "disable_output", found);
+  return found;
 }
 
 bool expression_generator::output_on() { return !checkbox_value(cfg["disable_output"]); }

@@ -13,6 +13,8 @@ class expression_generator : public generator {
  public:
   /// function, output_name, output_type, type_header, disable_output.
   std::vector<vesk::property> get_properties() override;
+  /// Keys that are neither in the form nor "container_header"; a checkbox read as false.
+  std::vector<vesk::config_warning> check_config() override;
   /// View "expr": one "auto" input per free identifier (sorted), and the
   /// output pin unless "disable_output" is set.
   vesk::view_config get_view_config() override;

@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "generators/config_check.h"
 #include "generators/template_filler.h"
 
 namespace vesk {
@@ -34,6 +35,10 @@ std::vector<vesk::property> function_generator::get_properties() {
       {"include_dir", "text", ""},       {"source_file", "text", ""},
       {"source_dir", "text", ""},
   };
+}
+
+std::vector<vesk::config_warning> function_generator::check_config() {
+  return unknown_block_keys(cfg, property_keys(get_properties()), "function");
 }
 
 std::vector<std::string> function_generator::input_names() {

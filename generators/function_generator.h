@@ -11,6 +11,8 @@ class function_generator : public generator {
   /// Nine properties: function, raster, inputs, output_name, output_type,
   /// header_file, include_dir, source_file, source_dir.
   std::vector<vesk::property> get_properties() override;
+  /// Keys that are not in the form.
+  std::vector<vesk::config_warning> check_config() override;
   /// View named after the function: one "double" input per listed input and
   /// the output pin unless it is named "void" or empty.
   vesk::view_config get_view_config() override;

@@ -18,6 +18,14 @@ struct generator_mappings {
   std::map<std::string, std::string> outputs;
 };
 
+/// A name in a block's configuration that its generator does not know, or a value it
+/// reads as something else than written. The model compiler writes it as one warning
+/// line: subject, " in ", the block and its model file, " ", outcome.
+struct config_warning {
+  std::string subject;  ///< what is named, as written: `Key "gian"`
+  std::string outcome;  ///< what becomes of it: `is ignored: the parameters of ...`
+};
+
 /// Generator of one block type. Describes a block for the editor (property
 /// form, view) and writes its code for the model compiler. Handles one block
 /// at a time: set_config / set_mappings / set_name replace the previous one's.
@@ -55,6 +63,10 @@ class generator {
   virtual std::string get_output_type();
   /// Whether the block object has a raster interval member to be set.
   virtual bool has_raster_interval();
+  /// What the configuration (as set_config left it) names that this generator never
+  /// reads or reads leniently; nothing by default. Asked once a block by the model
+  /// compiler only, so that the editor's many view requests stay quiet.
+  virtual std::vector<vesk::config_warning> check_config();
 
   /// Looks a name up in inputs, then members, then outputs; returns
   /// "Error: mapping not found" when none holds it. Changes no map.

@@ -5,6 +5,7 @@
 #include "generators/anno_class_generator.h"
 #include "generators/anno_func_generator.h"
 #include "generators/base_element_generator.h"
+#include "generators/config_check.h"
 #include "generators/expression_generator.h"
 #include "generators/function_generator.h"
 #include "generators/generator_test_util.h"
@@ -37,4 +38,39 @@ TEST(GeneratorRegistry, EachProgramBuildsTheSevenWrappedGenerators) {
   EXPECT_EQ(dynamic_cast<vesk::base_element_generator*>(inner_of(a, "base"))->workspace_dir, "/ws");
   EXPECT_EQ(dynamic_cast<vesk::sm_generator*>(inner_of(a, "state_machine"))->files, nullptr);
   EXPECT_EQ(dynamic_cast<vesk::sm_generator*>(inner_of(b, "state_machine"))->files, &files);
+}
+
+TEST(GeneratorRegistry, EachGeneratorNamesWhatItsConfigurationHoldsUnread) {
+  vesk::annotations::block_lists lists;
+  generator_registry r = make_generator_registry(&lists, "/ws", nullptr);
+  struct row {
+    const char* type;
+    const char* cfg;
+    std::vector<std::string> subjects;
+  } rows[] = {
+      {"state_machine",
+       R"({"var":"","states":[{"name":"init","tikc":"","transitions":[{"c":1,"to":"b"},{"c":1,"t":"b"}]},)"
+       R"({"name":"b","comment_out":1,"transitions":[{"t":"x"}]}]})",
+       {"Key \"var\"", "Key \"tikc\" of state \"init\"", "Key \"to\" of a transition of state \"init\"",
+        "Transition of state \"init\" to null", "Transition of state \"init\" to \"b\""}},
+      {"state_machine", R"({"states":[{"name":"init","transitions":[{"t":{}}]}]})", {}},  // left to the build
+      {"base", R"({"node":"rt","behaviour":"fifo"})", {"Key \"behaviour\""}},
+      {"base", R"({"nod":"delay"})", {"Kind null"}},
+      {"class", R"({"class":"nope","prj":"x","k":1})", {}},  // the block error says it
+      {"function", R"({"function":"f","input":"a"})", {"Key \"input\""}},
+      {"test", R"({"num_pins":2,"pins":3})", {"Key \"pins\""}},
+  };
+  for (const row& w : rows) {
+    vesk::generator& g = *r.at(w.type);
+    g.set_config(vesk::json::parse(w.cfg));
+    std::vector<std::string> subjects;
+    for (const vesk::config_warning& c : g.check_config()) subjects.push_back(c.subject);
+    EXPECT_EQ(w.subjects, subjects) << w.cfg;
+  }
+  // Many names typed wrong give a bounded report.
+  log_capture warn(log_warn);
+  vesk::write_config_warnings(std::vector<vesk::config_warning>(12, {"Key \"k\"", "is ignored"}), "block 'b'");
+  ASSERT_EQ(vesk::max_config_warnings + 1, warn.lines.size());
+  EXPECT_EQ("Key \"k\" in block 'b' is ignored", warn.lines[0]);
+  EXPECT_EQ("2 more names in block 'b' are not read as written; they are not listed", warn.lines.back());
 }

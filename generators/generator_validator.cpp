@@ -68,5 +68,6 @@ void generator_validator::write_final(std::ostream& os) { wrapped(inner).write_f
 
 std::string generator_validator::get_output_type() { return wrapped(inner).get_output_type(); }
 bool generator_validator::has_raster_interval() { return wrapped(inner).has_raster_interval(); }
+std::vector<vesk::config_warning> generator_validator::check_config() { return wrapped(inner).check_config(); }
 
 }  // namespace vesk

@@ -30,6 +30,7 @@ class generator_validator : public generator {
   void write_final(std::ostream& os) override;
   std::string get_output_type() override;
   bool has_raster_interval() override;
+  std::vector<vesk::config_warning> check_config() override;
 
   /// The wrapped generator, owned.
   generator* inner;

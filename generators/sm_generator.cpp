@@ -11,6 +11,7 @@
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 #include "generators/code_text.h"
+#include "generators/config_check.h"
 #include "generators/sm_templates.h"
 #include "generators/template_filler.h"
 
@@ -59,6 +60,20 @@ std::string check_text(const vesk::json& transitions, const std::map<std::string
     first = false;
   }
   return text + "\n";
+}
+
+// The numbers of the states that are not commented out, by name: positions in the
+// list, excluded states counted; a later state of the same name takes the name over.
+std::map<std::string, int> state_numbers(const vesk::json& states) {
+  std::map<std::string, int> numbers;
+  int pos = 0;
+  vesk::json list = states;
+  for (auto it = list.begin(); it != list.end(); ++it, ++pos) {
+    const vesk::json& entry = *(*it).value;
+    if (member_of(entry, "comment_out").get_double() != 0) continue;
+    numbers[member_of(entry, "name").get_string()] = pos;
+  }
+  return numbers;
 }
 
 std::string lines_of(const vesk::json& list, const std::string& before, const std::string& after) {
@@ -136,25 +151,46 @@ void sm_generator::write_tick(std::ostream& os) { os << members["obj"] << ".tick
 
 void sm_generator::write_final(std::ostream& os) { os << members["obj"] << ".final();" << std::endl; }
 
+std::vector<vesk::config_warning> sm_generator::check_config() {
+  std::vector<vesk::config_warning> found =
+      unknown_block_keys(cfg, {"vars", "includes", "namespaces", "states"}, "state_machine");
+  const std::vector<std::string> state_keys = {"name", "comment_out", "init", "tick", "final", "transitions"};
+  try {
+    vesk::json states = member_of(cfg, "states");
+    const std::map<std::string, int> numbers = state_numbers(states);
+    for (auto it = states.begin(); it != states.end(); ++it) {
+      const vesk::json& entry = *(*it).value;
+      const std::string state = "state " + written(member_of(entry, "name"));
+      add_unknown_keys(entry, state_keys, state, [&] { return "a state reads " + name_list(state_keys); }, found);
+      // An excluded state writes no transitions.
+      if (member_of(entry, "comment_out").get_double() != 0) continue;
+      vesk::json transitions = member_of(entry, "transitions");
+      for (auto t = transitions.begin(); t != transitions.end(); ++t) {
+        const vesk::json& transition = *(*t).value;
+        add_unknown_keys(transition, {"c", "t"}, "a transition of " + state, [] { return "a transition reads c, t"; },
+                         found);
+        const vesk::json target = member_of(transition, "t");
+        if (numbers.count(target.get_string()) == 0)
+          found.push_back({"Transition of " + state + " to " + written(target),
+                           "is dropped: no state that is not commented out has that name"});
+      }
+    }
+  } catch (const std::exception&) {
+    // A state or transition of the wrong type stops the build when the files are written.
+  }
+  return found;
+}
+
 void sm_generator::write_files() {
   if (files == nullptr) return;
   std::string header = sm_header_template + "\n";
   std::string source = sm_source_template + "\n";
 
   vesk::json states = member_of(cfg, "states");
-
-  // Numbers are positions in the list, excluded states counted; a later
-  // state of the same name takes the name over.
-  std::map<std::string, int> numbers;
-  int pos = 0;
-  for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
-    const vesk::json& entry = *(*it).value;
-    if (member_of(entry, "comment_out").get_double() != 0) continue;
-    numbers[member_of(entry, "name").get_string()] = pos;
-  }
+  std::map<std::string, int> numbers = state_numbers(states);
 
   std::string construct;
-  pos = 0;
+  int pos = 0;
   for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
     const vesk::json& entry = *(*it).value;
     if (member_of(entry, "comment_out").get_double() != 0) continue;

@@ -31,6 +31,9 @@ class sm_generator : public generator {
   void write_init(std::ostream& os) override;
   void write_tick(std::ostream& os) override;
   void write_final(std::ostream& os) override;
+  /// Unknown keys of the block, its states and transitions; transitions dropped for a
+  /// target that names no state.
+  std::vector<vesk::config_warning> check_config() override;
 
   /// Fills the templates from `cfg` and `name` and appends both texts to
   /// `files`; does nothing when `files` is null. Throws when no state that

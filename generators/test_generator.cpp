@@ -4,11 +4,16 @@
 
 #include "foundation/json_link.h"
 #include "foundation/log_stream.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
 std::vector<vesk::property> test_generator::get_properties() {
   return {{"num_pins", "number", 3, vesk::json{"lbl", "label"}}};
+}
+
+std::vector<vesk::config_warning> test_generator::check_config() {
+  return unknown_block_keys(cfg, property_keys(get_properties()), "test");
 }
 
 vesk::view_config test_generator::get_view_config() {

@@ -14,6 +14,8 @@ class test_generator : public generator {
  public:
   /// One property: "num_pins", a number defaulting to 3.
   std::vector<vesk::property> get_properties() override;
+  /// Keys other than "num_pins".
+  std::vector<vesk::config_warning> check_config() override;
   /// View "test" with pins test_1 .. test_n, each as input and as output.
   vesk::view_config get_view_config() override;
 };
