@@ -60,8 +60,9 @@ std::string compiler::level_text(const std::string& file, const std::string& sub
 
 std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t position, const std::string& shown,
                                                    const std::string& file, const std::string& subsystem) {
+  std::shared_ptr<compiler_node> n;
   try {
-    return std::make_shared<compiler_node>(e, this);
+    n = std::make_shared<compiler_node>(e, this);
   } catch (const std::exception& ex) {
     // The key at fault: a text that is no text, a cfg that is no object, or a type that
     // names no generator.
@@ -76,11 +77,18 @@ std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t positi
     }
     if (key.empty() && e.is_object() && e.contains("cfg") && !e["cfg"].is_object() && !e["cfg"].is_null()) key = "cfg";
     if (key.empty() && e.is_object() && generators.count(e["type"].get_string()) == 0) key = "type";
-    const bool named = key != "name" && !shown.empty();
     throw_bt_exception(std::string(ex.what()) + (key.empty() ? "" : " (key \"" + key + "\")") + " in " +
-                       (named ? "block '" + shown + "'" : "block " + std::to_string(position)) + " of " +
-                       level_text(file, subsystem));
+                       block_place(position, key != "name" ? shown : "", file, subsystem));
   }
+  // A top-level name that is no text (a number) is named as it was read.
+  check_block(*n, e, block_place(position, shown.empty() ? n->name : shown, file, subsystem));
+  return n;
+}
+
+std::string compiler::block_place(size_t position, const std::string& shown, const std::string& file,
+                                  const std::string& subsystem) {
+  return (shown.empty() ? "block " + std::to_string(position) : "block '" + shown + "'") + " of " +
+         level_text(file, subsystem);
 }
 
 std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n) {
@@ -170,7 +178,7 @@ void compiler::compile(const vesk::json& model_json) {
 
   const int64_t start = now_ns();
 
-  vesk::json node_list_json = model.is_object() ? model["nodes"] : vesk::json();
+  vesk::json node_list_json = model_blocks(model, model_file);
   std::vector<std::string> names;
   for (auto it = node_list_json.begin(); it != node_list_json.end(); ++it) {
     vesk::json& e = *(*it).value;
