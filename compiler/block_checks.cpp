@@ -74,6 +74,10 @@ vesk::json compiler::model_blocks(const vesk::json& model, const std::string& fi
   if (!model.is_object())
     throw_bt_exception("The model is no JSON object (a model file holds {\"nodes\": [...]}) in " +
                        level_text(file, ""));
+  // The editor's own top-level members are not known here, so a misspelt "nodes" shows
+  // only as a model without it.
+  if (!vesk::json::has_member(model.object_members(), "nodes"))
+    log_warn << "The model has no \"nodes\" and so no blocks in " << level_text(file, "") << std::endl;
   vesk::json blocks = member(model, "nodes");
   if (!blocks.is_array() && !blocks.is_null())
     throw_bt_exception("The blocks of the model are no JSON array (key \"nodes\") in " + level_text(file, ""));

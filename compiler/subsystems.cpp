@@ -169,6 +169,8 @@ void compiler::resolve_subsystems() {
       const bool text = given.is_string() || given.is_number() || given.is_null();
       const std::string inner = text ? given.get_string() : std::string();
       if (text) e["name"] = sname + "__" + inner;
+      // Known before the block is made, so that its checks skip what is never written.
+      if (s.comment_out && e.is_object()) e["comment_out"] = true;
       auto x = make_block(e, inner_names.size() + 1, inner, at.file, at.path);
       for (auto& [pin, c] : x->inputs) c.node = sname + "__" + c.node;
       if (x->is_base("output")) {
