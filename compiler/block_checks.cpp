@@ -51,7 +51,8 @@ void compiler::check_block(const compiler_node& n, const vesk::json& e, const st
     for (const auto& [key, value] : e.object_members()) {
       bool found = false;
       for (const json_link_element& l : links) found = found || l.name == key;
-      if (!found) log_warn << "Key \"" << key << "\" in " << place << " is ignored: a block has the keys " << known << std::endl;
+      if (!found)
+        log_warn << "Key \"" << key << "\" in " << place << " is ignored: a block has the keys " << known << std::endl;
     }
   }
   if (n.comment_out) return;  // taken out before any code is written
@@ -64,10 +65,10 @@ void compiler::check_block(const compiler_node& n, const vesk::json& e, const st
   if (!(written == behavior.c_str()))
     log_warn << "Behavior " << written.dump() << " (key \"behavior\") in " << place << " is read as \"" << behavior
              << "\": the behaviors are \"last\", \"fifo\" and \"add\"" << std::endl;
-  const std::string type = member(n.cfg, "data_type").get_string();
-  if (behavior == "fifo" && is_number_type(type))
-    throw_bt_exception("Behavior \"fifo\" needs a container data type such as std::vector<double>, not '" + type +
-                       "' (key \"data_type\") in " + place);
+  const vesk::json type = member(n.cfg, "data_type");
+  if (behavior == "fifo" && type.is_string() && is_number_type(type.get_string_ref()))
+    throw_bt_exception("Behavior \"fifo\" needs a container data type such as std::vector<double>, not '" +
+                       type.get_string_ref() + "' (key \"data_type\") in " + place);
 }
 
 vesk::json compiler::model_blocks(const vesk::json& model, const std::string& file) {
