@@ -1,6 +1,7 @@
-// Names typed by hand into a model that the programs do not know: each is told where it
-// is read, as a warning when the build goes on with the lenient reading, as an error
-// when it could only end in the C++ compiler.
+// Names typed by hand into a model file or a runtime setting that vesk-cli does not know:
+// each is told where it is read, as a warning when the build goes on with the lenient
+// reading, as an error when it could only end in the C++ compiler. The real program in
+// throw-away workspaces.
 
 #include <gtest/gtest.h>
 
@@ -12,20 +13,10 @@
 
 namespace {
 
-using cli_test::lines_with;
 using cli_test::workspace;
 namespace fs = std::filesystem;
 
 std::string model_of(const std::string& blocks) { return "{\"nodes\":[" + blocks + "]}"; }
-
-// The generated sources of the last build, by file name.
-std::map<std::string, std::string> generated(const workspace& w) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  for (const auto& f : fs::directory_iterator(w.build_dir / "model", ec))
-    files[f.path().filename().string()] = read_file(f.path().string());
-  return files;
-}
 
 const char* const gain_header =
     "#pragma once\n/* @node: auto */\nclass gain {\n public:\n  double in_u = 0;\n  double param_gain = 2;\n"
@@ -37,17 +28,50 @@ std::string state_machine(const std::string& target) {
          (target.empty() ? "" : R"({"c":"true","t":")" + target + "\"}") + R"(]},{"name":"high"}]}})";
 }
 
+/// A block of class "counter" named by the JSON text `name`.
+std::string named(const std::string& name, const std::string& more = "") {
+  return R"({"name":)" + name + R"(,"type":"class","cfg":{"class":"counter","prj":"demo"})" + more + "}";
+}
+
+/// a (r10ms) -> rate transition q of `cfg` -> b (r1s).
+std::string via_rt(const std::string& cfg) {
+  return model_of(cli_test::counter_block("a", "r10ms") + R"(,{"name":"q","type":"base","cfg":{"node":"rt")" + cfg +
+                  R"(},"inputs":{"in":{"node":"a","pin":"value"}}},)" +
+                  named("\"b\"", R"(,"raster":"r1s","inputs":{"step":{"node":"q","pin":"out"}})"));
+}
+
+/// The "w: " and "e: " lines of a run, sorted.
+std::vector<std::string> reports(const std::string& out) {
+  std::vector<std::string> lines = cli_test::lines_with(out, "w: "), errors = cli_test::lines_with(out, "e: ");
+  lines.insert(lines.end(), errors.begin(), errors.end());
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+/// The generated sources of the last build, by file name.
+std::map<std::string, std::string> generated(const workspace& w) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (const auto& f : fs::directory_iterator(w.build_dir / "model", ec))
+    files[f.path().filename().string()] = read_file(f.path().string());
+  return files;
+}
+
 TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
   const std::string counter = cli_test::counter_block("a", "r10ms");
-  const std::string m = "demo/models/m.vmdl";
-  const std::string file = " in block 'B' of model file {ws}/demo/models/m.vmdl ";
-  const auto in = [&file](const std::string& block) { return replace_all(file, "'B'", "'" + block + "'"); };
+  const std::string m = "demo/models/m.vmdl", of_m = " of model file {ws}/" + m, e = "e: An exception occured: ";
+  const auto in = [&of_m](const std::string& block) { return " in block '" + block + "'" + of_m + " "; };
+  const std::string no_id = e + "The block name is no C++ identifier (letters, digits and '_', not beginning with a "
+                                "digit) (key \"name\") in block ";
+  const std::string no_model = e + "The model is no JSON object (a model file holds {\"nodes\": [...]}) in model file "
+                                   "{ws}/" + m;
   struct row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // below "ws/", as in CliProgram.BadInputFailsTheRun
     std::string line;      // the one expected new "w: " or "e: " line; "{ws}" stands for the workspace folder
     int status;            // vesk-cli's exit status
-    std::string same_as;   // for a "w: " row: a model text that builds the same generated sources (the lenient reading written out); empty for an "e: " row: nothing is generated
+    std::string same_as;   // for a "w: " row: the last file's text with the lenient reading written out, which
+                           // builds the same sources; empty for an "e: " row: nothing is generated
   } rows[] = {
       {"transition to no state", {{m, model_of(state_machine("hihg"))}},
        "w: Transition of state \"init\" to \"hihg\"" + in("sm") +
@@ -73,30 +97,60 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        "w: Key \"start_vlaue\"" + in("d") +
            "is ignored: a \"delay\" block reads node, type_header, container_header, data_type, start_value",
        0, model_of(counter + R"(,{"name":"d","type":"base","cfg":{"node":"delay"}})")},
-      {"checkbox text", {{m, model_of(R"({"name":"e","type":"expression","cfg":{"function":"1","disable_output":"ture"}})")}},
+      {"checkbox text",
+       {{m, model_of(R"({"name":"e","type":"expression","cfg":{"function":"1","disable_output":"ture"}})")}},
        "w: Value \"ture\" of key \"disable_output\"" + in("e") + "is read as false: a checkbox is true, false or a number",
        0, model_of(R"({"name":"e","type":"expression","cfg":{"function":"1","disable_output":false}})")},
+      {"rt behavior", {{m, via_rt(R"(,"behavior":"lats")")}},
+       "w: Behavior \"lats\" (key \"behavior\") in block 'q'" + of_m +
+           " is read as \"last\": the behaviors are \"last\", \"fifo\" and \"add\"",
+       0, via_rt(R"(,"behavior":"last")")},
+      {"fifo of a number type", {{m, via_rt(R"(,"behavior":"fifo")")}},
+       e + "Behavior \"fifo\" needs a container data type such as std::vector<double>, not 'double' (key "
+           "\"data_type\") in block 'q'" + of_m,
+       1, ""},
+      {"block key", {{m, model_of(named("\"a\"", R"(,"rastr":"r1s")"))}},
+       "w: Key \"rastr\" in block 'a'" + of_m +
+           " is ignored: a block has the keys name, type, cfg, pos, raster, rotate, comment_out, inputs, default_values",
+       0, model_of(named("\"a\""))},
+      {"runtime setting",
+       {{"rt_sim/config_def.json", R"([{"key":"print_interval_ms","default":1000}])"},
+        {"demo/demo.vcfg", R"({"model":"m","runtime":"sim","runtime_configs":{"sim":{"print_intervall_ms":5}}})"}},
+       "w: Runtime setting \"print_intervall_ms\" in {ws}/demo/demo.vcfg is unknown to runtime 'sim' and is ignored: "
+       "its settings are print_interval_ms",
+       0, R"({"model":"m","runtime":"sim","runtime_configs":{"sim":{}}})"},
+      {"model array", {{m, "[]"}}, no_model, 1, ""},
+      {"model number", {{m, "42"}}, no_model, 1, ""},
+      {"model text", {{m, "\"text\""}}, no_model, 1, ""},
+      {"model without blocks", {{m, R"({"node":[]})"}},
+       "w: The model has no \"nodes\" and so no blocks in model file {ws}/" + m, 0, R"({"nodes":[]})"},
+      {"model blocks", {{m, R"({"nodes": 5})"}},
+       e + "The blocks of the model are no JSON array (key \"nodes\") in model file {ws}/" + m, 1, ""},
+      {"name with a dash", {{m, model_of(named("\"meter-1\""))}}, no_id + "'meter-1'" + of_m, 1, ""},
+      {"name with a digit first", {{m, model_of(named("\"2nd\""))}}, no_id + "'2nd'" + of_m, 1, ""},
+      {"name with a blank", {{m, model_of(named("\"a b\""))}}, no_id + "'a b'" + of_m, 1, ""},
+      {"name as a number", {{m, model_of(named("5"))}}, no_id + "'5.000000'" + of_m, 1, ""},
+      {"inner name",
+       {{m, model_of(R"({"name":"s","type":"base","cfg":{"node":"subsystem","nodes":[)" + named("\"x-y\"") + "]}}")}},
+       no_id + "'x-y' of subsystem 's'" + of_m, 1, ""},
   };
   for (const row& r : rows) {
-    workspace w;
+    workspace w, same;
     for (const auto& [rel, text] : r.files) w.put("ws/" + rel, text);
-    const auto res = w.run({"-b", w.vcfg.string()});
-    EXPECT_EQ(r.status, res.status) << r.name << "\n" << res.out;
-    const std::string prefix = r.line.substr(0, 3);
-    std::vector<std::string> lines = lines_with(res.out, prefix);
-    const auto built = generated(w);
-    if (r.same_as.empty()) {
-      EXPECT_TRUE(built.empty()) << r.name;
-    } else {
-      w.put("ws/" + m, r.same_as);
-      const auto lenient = w.run({"-b", w.vcfg.string()});
-      EXPECT_EQ(0, lenient.status) << r.name << "\n" << lenient.out;
-      EXPECT_EQ(generated(w), built) << r.name;
-      for (const std::string& known : lines_with(lenient.out, prefix))
-        lines.erase(std::remove(lines.begin(), lines.end(), known), lines.end());
+    if (!r.same_as.empty()) {
+      for (const auto& [rel, text] : r.files) same.put("ws/" + rel, text);
+      same.put("ws/" + r.files.back().first, r.same_as);
     }
-    EXPECT_EQ(std::vector<std::string>{replace_all(r.line, "{ws}", w.ws.string())}, lines) << r.name << "\n"
-                                                                                          << res.out;
+    const auto res = w.run({w.vcfg.string()}), base = same.run({same.vcfg.string()});
+    // The row's reports are those of its lenient reading written out, and one line more.
+    std::vector<std::string> expected = reports(base.out);
+    expected.push_back(replace_all(r.line, "{ws}", w.ws.string()));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, reports(res.out)) << r.name << "\n" << res.out;
+    EXPECT_EQ(r.status, res.status) << r.name << "\n" << res.out;
+    EXPECT_EQ(0, base.status) << r.name << "\n" << base.out;
+    EXPECT_EQ(r.same_as.empty() ? decltype(generated(w)){} : generated(same), generated(w)) << r.name;
+    EXPECT_EQ(!r.same_as.empty(), fs::exists(w.build_dir)) << r.name;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "cli/runtime_scripts.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -48,6 +49,25 @@ fs::path project_folder_of(const fs::path& config_path) {
   return fs::absolute(config_path).lexically_normal().parent_path();
 }
 
+namespace {
+
+/// Writes a "w: " line for each member of `settings` (the project's configuration for a
+/// runtime, read from `config_path`) whose key the runtime's form lacks; nothing when
+/// the runtime has no form, since it then says nothing about what it reads.
+void warn_unknown_settings(const json& settings, const std::vector<std::string>& form_keys,
+                           const std::string& runtime_name, const fs::path& config_path) {
+  if (form_keys.empty() || !settings.is_object()) return;
+  std::string known;
+  for (const std::string& k : form_keys) known += (known.empty() ? "" : ", ") + k;
+  for (const auto& [key, value] : settings.object_members()) {
+    if (std::find(form_keys.begin(), form_keys.end(), key) != form_keys.end()) continue;
+    log_warn << "Runtime setting \"" << key << "\" in " << config_path.string() << " is unknown to runtime '"
+             << runtime_name << "' and is ignored: its settings are " << known << std::endl;
+  }
+}
+
+}  // namespace
+
 void write_runtime_config(const fs::path& build_dir, const project_config_file& config,
                           const std::string& runtime_name) {
   runtime_dir rt(build_dir);
@@ -55,12 +75,15 @@ void write_runtime_config(const fs::path& build_dir, const project_config_file& 
   json configs = config.runtime_configs;
   if (configs.is_object() && configs.contains(runtime_name)) cfg = configs[runtime_name];
   if (!cfg.is_object()) cfg = json::make_object();
+  std::vector<std::string> form_keys;
   for (auto item : rt.config_def) {
     json& entry = *item.value;
-    if (!entry.is_object() || !entry.contains("key") || !entry.contains("default")) continue;
+    if (!entry.is_object() || !entry.contains("key")) continue;
     const std::string key = entry["key"].get_string();
-    if (!cfg.contains(key)) cfg[key] = entry["default"];
+    form_keys.push_back(key);
+    if (entry.contains("default") && !cfg.contains(key)) cfg[key] = entry["default"];
   }
+  warn_unknown_settings(cfg, form_keys, runtime_name, config.file.path);
   write_text_file(build_dir / "config.json", cfg.dump("  "));
 }
 

@@ -61,14 +61,9 @@ std::string compiler::level_text(const std::string& file, const std::string& sub
 
 std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t position, const std::string& shown,
                                                    const std::string& file, const std::string& subsystem) {
+  std::shared_ptr<compiler_node> n;
   try {
-    auto n = std::make_shared<compiler_node>(e, this);
-    if (n->config_warnings.empty()) return n;
-    // A model referenced many times places its blocks alike: one report each.
-    const std::string place = (shown.empty() ? "block " + std::to_string(position) : "block '" + shown + "'") +
-                              " of " + level_text(file, subsystem);
-    if (warned_blocks.insert(place).second) write_config_warnings(n->config_warnings, place);
-    return n;
+    n = std::make_shared<compiler_node>(e, this);
   } catch (const std::exception& ex) {
     // The key at fault: a text that is no text, a cfg that is no object, or a type that
     // names no generator.
@@ -83,11 +78,22 @@ std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t positi
     }
     if (key.empty() && e.is_object() && e.contains("cfg") && !e["cfg"].is_object() && !e["cfg"].is_null()) key = "cfg";
     if (key.empty() && e.is_object() && generators.count(e["type"].get_string()) == 0) key = "type";
-    const bool named = key != "name" && !shown.empty();
     throw_bt_exception(std::string(ex.what()) + (key.empty() ? "" : " (key \"" + key + "\")") + " in " +
-                       (named ? "block '" + shown + "'" : "block " + std::to_string(position)) + " of " +
-                       level_text(file, subsystem));
+                       block_place(position, key != "name" ? shown : "", file, subsystem));
   }
+  // A top-level name that is no text (a number) is named as it was read.
+  const std::string place = block_place(position, shown.empty() ? n->name : shown, file, subsystem);
+  // A model referenced many times places its blocks alike: one report each.
+  const bool warn = warned_blocks.insert(place).second;
+  check_block(*n, e, place, warn);
+  if (warn) write_config_warnings(n->config_warnings, place);
+  return n;
+}
+
+std::string compiler::block_place(size_t position, const std::string& shown, const std::string& file,
+                                  const std::string& subsystem) {
+  return (shown.empty() ? "block " + std::to_string(position) : "block '" + shown + "'") + " of " +
+         level_text(file, subsystem);
 }
 
 std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n) {
@@ -177,7 +183,7 @@ void compiler::compile(const vesk::json& model_json) {
 
   const int64_t start = now_ns();
 
-  vesk::json node_list_json = model.is_object() ? model["nodes"] : vesk::json();
+  vesk::json node_list_json = model_blocks(model, model_file);
   std::vector<std::string> names;
   for (auto it = node_list_json.begin(); it != node_list_json.end(); ++it) {
     vesk::json& e = *(*it).value;

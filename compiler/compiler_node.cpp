@@ -113,4 +113,17 @@ output_pin* compiler_node::reader_output(const std::string& pin) {
 
 bool is_rate_transition(const compiler_node& n) { return n.is_base("rt") || n.is_base("fifo"); }
 
+const char* const rt_behaviors[3] = {"last", "fifo", "add"};
+
+std::string rt_behavior(const compiler_node& n) {
+  if (!n.cfg.is_object()) return rt_behaviors[0];
+  for (const auto& m : n.cfg.object_members()) {
+    if (m.first != "behavior") continue;
+    for (const char* b : rt_behaviors)
+      if (m.second == b) return b;
+    break;  // the first of duplicate keys is the one read
+  }
+  return rt_behaviors[0];
+}
+
 }  // namespace vesk

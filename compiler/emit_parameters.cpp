@@ -95,7 +95,7 @@ void compiler::write_parameters_header() {
                          "]: initalizing std::string with 0 leads to segmentation fault. You may want to change "
                          "the start_value to \"\".");
     os << "vesk::shared_data<" << cfg["data_type"] << "> " << n->members["rt"].mapped_name;
-    if (cfg["behavior"] == "fifo")
+    if (rt_behavior(*n) == "fifo")
       os << ";" << std::endl;
     else
       os << " = { " << cfg["start_value"] << " };" << std::endl;

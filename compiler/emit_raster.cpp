@@ -193,9 +193,9 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
       if (rt == nullptr || !rt->is_base("rt")) continue;
       const std::string x = n->input_pins[pin].mapped_name;
       const std::string v = "shared." + rt->members["rt"].mapped_name;
-      const vesk::json& behavior = rt->cfg["behavior"];
+      const std::string behavior = rt_behavior(*rt);
       if (behavior == "fifo" || behavior == "add") {
-        if (init) count_reader(*rt, behavior.get_string());
+        if (init) count_reader(*rt, behavior);
         s << v << ".lock.lock();" << std::endl << x << " = " << v << ".data;" << std::endl;
         if (behavior == "fifo")
           s << v << ".data.clear();" << std::endl;
@@ -261,7 +261,7 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
         if (rt == nullptr || !rt->is_base("rt")) continue;
         const std::string v = "shared." + rt->members["rt"].mapped_name;
         const std::string& y = out.value.mapped_name;
-        const vesk::json& behavior = rt->cfg["behavior"];
+        const std::string behavior = rt_behavior(*rt);
         if (behavior == "fifo")
           s << v << ".lock.lock();" << std::endl
             << v << ".data.push_back( " << y << " );" << std::endl

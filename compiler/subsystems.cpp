@@ -151,7 +151,7 @@ void compiler::resolve_subsystems() {
       at.file = reference_base + "/../" + prj + "/models/" + mdl + ".vmdl";
       at.path.clear();
       vesk::json referenced = read_model(at.file);
-      s.cfg["nodes"] = referenced["nodes"];
+      s.cfg["nodes"] = model_blocks(referenced, at.file);
     }
 
     s.cfg["node"] = "subsystem_ready_to_delete";
@@ -159,6 +159,9 @@ void compiler::resolve_subsystems() {
     std::vector<std::shared_ptr<compiler_node>> fresh;
     std::vector<std::string> inner_names;
     vesk::json& inner_nodes = s.cfg["nodes"];
+    if (!inner_nodes.is_array() && !inner_nodes.is_null())
+      throw_bt_exception("The blocks of the subsystem are no JSON array (key \"nodes\") in " +
+                         level_text(at.file, at.path));
     for (auto it = inner_nodes.begin(); it != inner_nodes.end(); ++it) {
       vesk::json& e = *(*it).value;
       // A name of the wrong kind is left for make_block to report, with the block's place.
@@ -166,6 +169,8 @@ void compiler::resolve_subsystems() {
       const bool text = given.is_string() || given.is_number() || given.is_null();
       const std::string inner = text ? given.get_string() : std::string();
       if (text) e["name"] = sname + "__" + inner;
+      // Known before the block is made, so that its checks skip what is never written.
+      if (s.comment_out && e.is_object()) e["comment_out"] = true;
       auto x = make_block(e, inner_names.size() + 1, inner, at.file, at.path);
       for (auto& [pin, c] : x->inputs) c.node = sname + "__" + c.node;
       if (x->is_base("output")) {
