@@ -190,7 +190,7 @@ TEST(ProgramBuild, InvalidUtf8IsReplacedInLogEntries) {
 }
 
 TEST(ProgramBuild, StopSignalsEndTheProgramAndEveryChild) {
-  for (int sig : {SIGHUP, SIGINT, SIGQUIT}) {
+  for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
     program p;
     const fs::path pid_file = p.tmp.path / "child.pid";
     p.stub_cli("echo $$ > '" + pid_file.string() + "'\nexec sleep 30");

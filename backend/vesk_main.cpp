@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
   std::signal(SIGHUP, handle_stop_signal);
   std::signal(SIGINT, handle_stop_signal);
   std::signal(SIGQUIT, handle_stop_signal);
+  // The ordinary stop of a service or `kill`: ending by its default action would leave the
+  // editor and a running build (and its model) behind.
+  std::signal(SIGTERM, handle_stop_signal);
   ::setsid();
   std::setlocale(LC_ALL, "C.UTF-8");
 
