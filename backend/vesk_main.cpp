@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
   std::signal(SIGHUP, handle_stop_signal);
   std::signal(SIGINT, handle_stop_signal);
   std::signal(SIGQUIT, handle_stop_signal);
-  // SIGTERM too ends the loop: the teardown writes what the editor changed last.
+  // The ordinary stop of a service or `kill`: ending by its default action would leave the
+  // editor and a running build (and its model) behind, and lose what the editor changed last.
   std::signal(SIGTERM, handle_stop_signal);
   ::setsid();
   std::setlocale(LC_ALL, "C.UTF-8");

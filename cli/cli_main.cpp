@@ -59,16 +59,18 @@ int cli_main(int argc, char** argv) {
   install_cli_sinks();
   const build_context context{config_path, gui_output};
 
-  if (has_option(argc, argv, {"-nt", "--no-try"})) {
-    build_model(context);
-    start_runtime(config_path);
-    return 0;
-  }
+  const bool no_try = has_option(argc, argv, {"-nt", "--no-try"});
 
   // A failure that ends the run must reach the caller as a failure, so an exception
   // gives status 1 after its report, and so does any error line of a run that otherwise
-  // went well (but for those of node sources that the model does not use).
+  // went well (but for those of node sources that the model does not use). Without
+  // checks both steps run whatever they gave, but an exception still ends the run here.
   try {
+    if (no_try) {
+      build_model(context);
+      start_runtime(config_path);
+      return 0;
+    }
     if (build && build_model(context) != 0) return -1;
     if (start && start_runtime(config_path) != 0) return -1;
     return failing_error_lines() == 0 ? 0 : 1;

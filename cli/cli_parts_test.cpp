@@ -74,8 +74,8 @@ TEST(CliParts, QuotingForTheReaderAndTheShell) {
     EXPECT_EQ(r.quoted_path, vesk::quote_path(r.text)) << r.text;
     EXPECT_EQ(r.shell_word, vesk::shell_quote(r.text)) << r.text;
   }
-  EXPECT_EQ("cd '/p/build-demo-linux' && ./build", vesk::script_command("/p/build-demo-linux", "build"));
-  EXPECT_EQ("cd '/a b/it'\\''s' && ./start", vesk::script_command("/a b/it's", "start"));
+  EXPECT_EQ("cd '/p/build-demo-linux' && exec ./build", vesk::script_command("/p/build-demo-linux", "build"));
+  EXPECT_EQ("cd '/a b/it'\\''s' && exec ./start", vesk::script_command("/a b/it's", "start"));
 }
 
 TEST(CliParts, NamesAndPaths) {

@@ -37,7 +37,9 @@ std::string shell_quote(const std::string& text) {
 }
 
 std::string script_command(const fs::path& build_dir, const std::string& script) {
-  return "cd " + shell_quote(build_dir.string()) + " && ./" + script;
+  // The shell gives way to the script, so the process vesk-cli started is the script's
+  // (and, once it execs it, the model's): a stop from the kernel reaches it directly.
+  return "cd " + shell_quote(build_dir.string()) + " && exec ./" + script;
 }
 
 fs::path build_dir_of(const fs::path& project_folder, const std::string& project_name,

@@ -18,7 +18,7 @@ bool is_plain_runtime_name(const std::string& name);
 std::string shell_quote(const std::string& text);
 
 /// The command that runs `script` ("build" or "start") in `build_dir`; the script runs
-/// only when the change of folder succeeded.
+/// only when the change of folder succeeded, and replaces the shell.
 std::string script_command(const std::filesystem::path& build_dir, const std::string& script);
 
 /// The build directory of a project: project folder / ("build-" + project + "-" + runtime).

@@ -42,13 +42,6 @@ bool group_gone(pid_t group) {
   return ::kill(-group, 0) != 0 && errno == ESRCH;
 }
 
-/// Reaps ended children; true once none is left (as subreaper, the script's orphans count).
-bool children_gone() {
-  while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-  }
-  return ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
-}
-
 /// Waits up to `ms` for `gone` to hold; true when it did.
 template <typename F>
 bool wait_for(F gone, int ms) {
@@ -80,12 +73,10 @@ void child_ended(int) {}
 }  // namespace
 
 int run_script_command(const std::string& command) {
-  // The back end starts us in a session of our own and stops the run by signalling our
-  // group, following up with SIGKILL: the script must be in that group, so that every such
-  // signal reaches the whole run at once, and must not get a request twice (the model takes
-  // a second one as "do not wait"). Anywhere else (a terminal, `timeout`, kill) only we may
-  // be signalled, so the script gets a group of its own and the request is passed on.
-  const bool separate_group = ::getsid(0) != ::getpid();
+  // The script runs in a process group of its own, and every stop request that reaches
+  // us is passed on to that group: one for us alone (kill, `timeout`, a closing terminal,
+  // the back end stopping its own group) reaches the model, and one for our group (Ctrl-C)
+  // does not reach it twice (the model takes a second one as "do not wait").
   // Processes of the script whose parent ended become ours, so they can be reaped and
   // the group seen empty.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -107,9 +98,14 @@ int run_script_command(const std::string& command) {
     ::sigaction(handled[i], &a, nullptr);
   }
 
+  const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child == 0) {
-    if (separate_group) ::setpgid(0, 0);
+    ::setpgid(0, 0);
+    // Should we end without passing a stop on (SIGKILL), the kernel asks the script to
+    // stop; the shell execs the script, which may exec its program, so that is what gets it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);  // we ended before that took hold
     for (int i = 0; i < 4; ++i) ::sigaction(handled[i], &old_actions[i], nullptr);
     ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -117,10 +113,8 @@ int run_script_command(const std::string& command) {
   }
   int status = -1;
   if (child > 0) {
-    if (separate_group) {
-      ::setpgid(child, child);  // also here, so the group exists before any request is passed on
-      script_group = child;
-    }
+    ::setpgid(child, child);  // also here, so the group exists before any request is passed on
+    script_group = child;
     sigset_t wait_mask = old_mask;
     for (int s : handled) sigdelset(&wait_mask, s);
     for (;;) {
@@ -133,27 +127,20 @@ int run_script_command(const std::string& command) {
       if (stop_signal != 0) break;
       ::sigsuspend(&wait_mask);  // until the child ends or a request comes
     }
-    // A group signal reaches us and the script at once: the script's end may be seen
-    // before our request is handled.
+    // A request may come just as the script ends: it still counts, and is passed on to
+    // what is left of the group once it is unblocked below.
     sigset_t pending;
     ::sigpending(&pending);
     for (int s : stop_signals)
       if (stop_signal == 0 && sigismember(&pending, s)) stop_signal = s;
     if (stop_signal != 0) {
-      // Further requests are passed on to a group of its own while it ends (the model
-      // takes a second one as "do not wait").
+      // Further requests are passed on while the group ends (the model takes a second
+      // one as "do not wait").
       sigset_t stops = stop_set();
       ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
-      if (separate_group) {
-        if (!wait_for([child] { return group_gone(child); }, script_stop_grace_ms)) {
-          ::kill(-child, SIGKILL);
-          wait_for([child] { return group_gone(child); }, 1000);
-        }
-      } else if (!wait_for(children_gone, script_stop_grace_ms)) {
-        // What still runs is killed with us, the run being one group.
-        std::cout.flush();
-        std::fflush(nullptr);
-        ::kill(0, SIGKILL);
+      if (!wait_for([child] { return group_gone(child); }, script_stop_grace_ms)) {
+        ::kill(-child, SIGKILL);
+        wait_for([child] { return group_gone(child); }, 1000);
       }
       end_by(stop_signal);
     }

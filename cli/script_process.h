@@ -1,7 +1,8 @@
 #pragma once
 // Running a runtime script the way system() does (through /bin/sh, with the tool's own
 // standard input, output and error), so that a stop request ends the whole run exactly
-// once: the script and the model it started, then vesk-cli, leaving no orphan behind.
+// once: the script and the model it started, then vesk-cli, leaving no orphan behind,
+// even when vesk-cli itself is killed.
 
 #include <string>
 
@@ -12,16 +13,13 @@ namespace vesk {
 constexpr int script_stop_grace_ms = 5000;
 
 /// Runs `command` with "/bin/sh -c" and waits for it; returns the raw wait status, as
-/// system() does (-1 when no process could be made). Unless this program leads its own
-/// session, the script gets a new process group, and SIGTERM, SIGINT or SIGHUP arriving
-/// meanwhile is passed on to it; once no process of that group is left (killed after
-/// script_stop_grace_ms at the latest) the program ends by that same signal, so its
-/// caller sees an ordinary stopped command (status 130 for SIGINT in a shell, the raw
-/// status 15 for SIGTERM). As a session leader (how the back end starts it) the script
-/// shares this program's group, which the caller signals as a whole: nothing is passed
-/// on, the children get script_stop_grace_ms to end, and then the program ends by the
-/// signal (what still runs is killed with it). A signal that was ignored when this was
-/// called stays ignored, by the script too.
+/// system() does (-1 when no process could be made). The script gets a process group of
+/// its own, and SIGTERM, SIGINT or SIGHUP arriving meanwhile is passed on to it; once no
+/// process of that group is left (killed after script_stop_grace_ms at the latest) the
+/// program ends by that same signal, so its caller sees an ordinary stopped command
+/// (status 130 for SIGINT in a shell, the raw status 15 for SIGTERM). Should the program
+/// end without passing a stop on (SIGKILL), the kernel sends the script's process SIGTERM.
+/// A signal that was ignored when this was called stays ignored, by the script too.
 int run_script_command(const std::string& command);
 
 }  // namespace vesk

@@ -1,6 +1,6 @@
 // The program of the stand-in Linux runtime: runs the generated model, one thread per
-// raster, until the configured run time is over or SIGINT/SIGTERM arrives, and prints
-// the chosen signals on standard output.
+// raster, until the configured run time is over or SIGINT, SIGTERM or SIGHUP (a closed
+// terminal) arrives, and prints the chosen signals on standard output.
 //
 // Signals are blocked in every thread and taken by the main thread with sigtimedwait, so
 // no handler runs in the middle of a tick. Raster threads wake the main thread with
@@ -36,6 +36,7 @@ sigset_t control_signals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGUSR1);
   sigaddset(&set, SIGUSR2);
   return set;
@@ -200,7 +201,7 @@ int run::execute() {
   const bool limited = cfg_.run_ns > 0;
   const vesk::time end = start + vesk::time::ns(cfg_.run_ns);
   bool end_reached = false;  // a limited run's time is over
-  bool signalled = false;    // SIGINT or SIGTERM arrived
+  bool signalled = false;    // a stop signal arrived
   vesk::time stop_deadline;
   int status = 0;
 
@@ -239,7 +240,7 @@ int run::execute() {
     if (wait_ns < 0) wait_ns = 0;
     timespec ts{static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
     int sig = sigtimedwait(&set, nullptr, &ts);
-    if (sig == SIGINT || sig == SIGTERM || sig == SIGUSR2) {
+    if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP || sig == SIGUSR2) {
       if (signalled) {
         // A second request while stopping: the user does not want to wait.
         std::cerr << "vesk-model: stopped without waiting for the rasters" << std::endl;
@@ -247,7 +248,10 @@ int run::execute() {
         std::_Exit(1);
       }
       print_line(std::cout, std::string("vesk-model: stopping on ") +
-                                (sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "quit from the back end"));
+                                (sig == SIGINT    ? "SIGINT"
+                                 : sig == SIGTERM ? "SIGTERM"
+                                 : sig == SIGHUP  ? "SIGHUP"
+                                                  : "quit from the back end"));
       stop_all();
       order_.cancel();
       signalled = true;

@@ -10,7 +10,7 @@ namespace linux_runtime {
 
 /// What "config.json" asks of a run.
 struct run_config {
-  /// Length of the run in nanoseconds; 0 runs until SIGINT or SIGTERM ("run_time_s").
+  /// Length of the run in nanoseconds; 0 runs until a stop signal ("run_time_s").
   int64_t run_ns = 0;
   /// Display names of the signals to print: "*" all, "" none, else names separated by
   /// commas or blanks ("print_signals").
