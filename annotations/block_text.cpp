@@ -4,7 +4,6 @@ namespace vesk::annotations {
 
 void block_texts::reserve(size_t source_bytes) {
   bytes_.reserve(source_bytes);
-  segments_.reserve(source_bytes / 16);
 }
 
 void block_texts::write(text_ref& ref, uint64_t line, std::string_view text) {

@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <vector>
 
 namespace vesk::annotations {
@@ -66,7 +67,7 @@ class block_texts {
     size_t next;
   };
 
-  std::vector<segment> segments_;
+  std::deque<segment> segments_;  // grows without moving what it holds
   std::string bytes_;
 };
 
