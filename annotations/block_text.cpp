@@ -2,6 +2,10 @@
 
 namespace vesk::annotations {
 
+void block_texts::reserve(size_t source_bytes) {
+  bytes_.reserve(source_bytes);
+}
+
 void block_texts::write(text_ref& ref, uint64_t line, std::string_view text) {
   if (text.empty()) return;
   if (ref.tail != none) {

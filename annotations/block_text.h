@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <vector>
 
 namespace vesk::annotations {
@@ -25,6 +26,10 @@ class block_texts {
     size_t head = none;
     size_t tail = none;
   };
+
+  /// Room for the texts of a scan of `source_bytes`: the blocks' texts together are about
+  /// the source's size, so growing the store write by write would copy it many times over.
+  void reserve(size_t source_bytes);
 
   /// Appends `text`, written on source line `line`, to the text of `ref`.
   void write(text_ref& ref, uint64_t line, std::string_view text);
@@ -62,7 +67,7 @@ class block_texts {
     size_t next;
   };
 
-  std::vector<segment> segments_;
+  std::deque<segment> segments_;  // grows without moving what it holds
   std::string bytes_;
 };
 

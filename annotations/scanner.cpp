@@ -49,6 +49,7 @@ class scanner {
   /// The line loop over the whole text.
   void run(const std::string& text) {
     t_ = text;
+    texts_.reserve(text.size());
     size_t pos = 0;
     for (;;) {
       pos = skip_blanks(t_, pos);

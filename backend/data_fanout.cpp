@@ -24,8 +24,14 @@ subscription_table build_subscriptions(const definition_list& definitions,
                                        const std::vector<const std::vector<std::string>*>& name_lists) {
   // The names asked for, each with the position of its first definition: a model may
   // offer hundreds of thousands, and an editor asks for a few.
+  // Without a model nothing is defined, so nothing is subscribed: the editor's list is
+  // kept for when one comes online, and costs no table now.
+  if (definitions.size() == 0) return {};
   constexpr uint64_t undefined = UINT64_MAX;
+  size_t asked = 0;
+  for (const std::vector<std::string>* names : name_lists) asked += names->size();
   std::unordered_map<std::string_view, uint64_t> defined;
+  defined.reserve(asked);
   for (const std::vector<std::string>* names : name_lists) {
     for (const std::string& n : *names) defined.emplace(n, undefined);
   }

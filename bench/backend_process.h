@@ -87,6 +87,13 @@ struct backend_process {
   long rss_kib() const { return status_kib("VmRSS:"); }
   /// The most memory the back end has held so far, in KiB (-1 when unknown).
   long peak_kib() const { return status_kib("VmHWM:"); }
+  /// CPU time the back end has spent so far, in nanoseconds (0 when unknown).
+  uint64_t cpu_ns() const {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    uint64_t ns = 0;
+    in >> ns;
+    return ns;
+  }
   /// What the back end printed so far.
   std::string out() const {
     std::ifstream in(root / "out.txt");
