@@ -1,5 +1,7 @@
 #include <cmath>
 #include <exception>
+#include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "backend/main_controller.h"
@@ -47,15 +49,27 @@ bool declares_node(vesk::json& j, const fs::path& path) {
   }
 }
 
-// Adds every port of the model's nodes to `ports` (value true, in node order).
+// The names of an object's members.
+std::unordered_set<std::string> keys_of(const vesk::json& object) {
+  std::unordered_set<std::string> keys;
+  for (const auto& m : object.object_members()) keys.insert(m.first);
+  return keys;
+}
+
+// Adds every port of the model's nodes to `ports` (value true, in node order, a repeated
+// name once, where it first appears). A set finds the repeats: a lookup in the object
+// itself would be linear per port, quadratic over a model of many ports.
 void fill_ports(vesk::json& j, vesk::json& ports) {
   if (!j.is_object()) return;
+  vesk::json* lists[2] = {&ports["inputs"], &ports["outputs"]};
+  std::unordered_set<std::string> seen[2] = {keys_of(*lists[0]), keys_of(*lists[1])};
   for (auto item : j["nodes"]) {
     vesk::json& node = *item.value;
     port_kind k = kind_of(node);
     std::string name;
     if (k == port_kind::none || !name_of(node, name)) continue;
-    ports[k == port_kind::input ? "inputs" : "outputs"][name] = true;
+    const int list = k == port_kind::input ? 0 : 1;
+    if (seen[list].insert(name).second) lists[list]->object_members().emplace_back(std::move(name), true);
   }
 }
 
@@ -100,17 +114,14 @@ void managed_model::compute_node_ports() {
     is_node = true;
     model_name = path.stem().string();
     size_t inputs = 0, outputs = 0;
+    std::unordered_set<std::string> known_names[2] = {keys_of(node_ports["inputs"]), keys_of(node_ports["outputs"])};
     for (auto item : j["nodes"]) {
       vesk::json& node = *item.value;
       port_kind k = kind_of(node);
       std::string name;
       if (k == port_kind::none || !name_of(node, name)) continue;
-      vesk::json& known = node_ports[k == port_kind::input ? "inputs" : "outputs"];
       (k == port_kind::input ? inputs : outputs)++;
-      if (!known.contains(name)) {
-        known[name] = true;
-        changed = true;
-      }
+      if (known_names[k == port_kind::input ? 0 : 1].insert(name).second) changed = true;
     }
     // Same declaration, no new name and the same counts: the ports are as they were.
     if (!changed && node_ports["outputs"].size() == outputs && node_ports["inputs"].size() == inputs) return;
