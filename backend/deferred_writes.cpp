@@ -9,7 +9,9 @@ namespace vesk {
 
 deferred_writes::deferred_writes(vesk::io::event_list& events) : timer_(events, 0, [this] { flush(); }) {}
 
-deferred_writes::~deferred_writes() { flush(); }
+// Nothing is run here: the owners are gone by now, each having written its own file (the
+// controller's teardown flushes first, and an owner flushes its own as it goes).
+deferred_writes::~deferred_writes() = default;
 
 void deferred_writes::mark(const void* owner, std::function<void()> write) {
   if (pending(owner)) return;

@@ -19,7 +19,7 @@ class deferred_writes {
   static constexpr unsigned long delay_ms = 200;
 
   explicit deferred_writes(vesk::io::event_list& events);
-  /// Writes what is still pending.
+  /// Drops what is still pending: its owners, gone before it, wrote their files as they went.
   ~deferred_writes();
   deferred_writes(const deferred_writes&) = delete;
   deferred_writes& operator=(const deferred_writes&) = delete;

@@ -44,6 +44,10 @@ vesk_config::vesk_config() : file(config_dir / "vesk.cfg") {
   file.on_change = [this] { on_file_changed(); };
 }
 
+vesk_config::~vesk_config() {
+  if (writes) writes->flush(this);
+}
+
 void vesk_config::get_links(std::vector<json_link_element>& links) {
   links.emplace_back("num_console_lines", num_console_lines);
   links.emplace_back("hg_tool", hg_tool);
@@ -77,6 +81,10 @@ vesk_model_perspectives::vesk_model_perspectives() : file(config_dir / "model_pe
     document = parse_json_file(file.path, file.content);
   }
   file.on_change = [this] { on_file_changed(); };
+}
+
+vesk_model_perspectives::~vesk_model_perspectives() {
+  if (writes) writes->flush(this);
 }
 
 void vesk_model_perspectives::set(const std::string& model, vesk::json perspective) {

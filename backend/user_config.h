@@ -17,6 +17,8 @@ class deferred_writes;
 class vesk_config : public json_link {
  public:
   vesk_config();
+  /// Writes a save still pending: the deferred writes outlive their owners.
+  ~vesk_config();
   vesk_config(const vesk_config&) = delete;  // the file's callback holds this object's address
   vesk_config& operator=(const vesk_config&) = delete;
   void get_links(std::vector<json_link_element>& links) override;
@@ -46,6 +48,8 @@ class vesk_model_perspectives {
  public:
   /// Loads the file; a missing or empty one is created holding {}.
   vesk_model_perspectives();
+  /// Writes a save still pending: the deferred writes outlive their owners.
+  ~vesk_model_perspectives();
   vesk_model_perspectives(const vesk_model_perspectives&) = delete;
   vesk_model_perspectives& operator=(const vesk_model_perspectives&) = delete;
   /// Sets the perspective of `model` and saves the document, unless its text would then
