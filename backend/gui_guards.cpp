@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace vesk {
@@ -52,6 +54,12 @@ std::filesystem::path normal_absolute(const std::filesystem::path& p) {
 
 bool is_valid_utf8(const std::string& text) {
   for (size_t i = 0; i < text.size();) {
+    // Replies are mostly ASCII: eight bytes without a high bit are taken at once.
+    uint64_t word;
+    if (i + 8 <= text.size() && (std::memcpy(&word, text.data() + i, 8), (word & 0x8080808080808080u) == 0)) {
+      i += 8;
+      continue;
+    }
     size_t n = utf8_sequence_length(text, i);
     if (n == 0) return false;
     i += n;

@@ -109,7 +109,12 @@ bool build(session& s, vesk::json&) {
 bool get_log_history(session& s, vesk::json&) {
   // A copy: sending may log (and so add to the history).
   const std::deque<log_entry> history = s.controller.log_history.entries();
-  for (const log_entry& e : history) s.send(vesk::json{{"cmd", "log"}, {"type", e.type}, {"msg", e.msg}});
+  for (const log_entry& e : history) {
+    // Assigned, not listed: a list copies each value twice on its way into the object.
+    vesk::json m{{"cmd", "log"}, {"type", e.type}};
+    m["msg"] = e.msg;
+    s.send(m);
+  }
   return true;
 }
 
@@ -344,7 +349,10 @@ void session::handle_command(vesk::json request) {
 
 void session::send_read_file(const std::shared_ptr<managed_file>& file) {
   if (!file || in_save_point) return;
-  send(vesk::json{{"cmd", "read_file"}, {"file_name", file->path.string()}, {"file", file->content()}});
+  // The text is copied once, straight into the reply (a list would copy it twice).
+  vesk::json reply{{"cmd", "read_file"}, {"file_name", file->path.string()}};
+  reply["file"] = file->content();
+  send(reply);
 }
 
 void session::send(const vesk::json& message) {

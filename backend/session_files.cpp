@@ -125,20 +125,23 @@ bool object_arg(vesk::json& request, const char* key) {
 
 std::string base64(const std::string& bytes) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+  char* o = &out[0];
   size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 | uint8_t(bytes[i + 2]);
-    for (int k = 18; k >= 0; k -= 6) out += alphabet[(v >> k) & 63];
+  for (; i + 2 < bytes.size(); i += 3, o += 4) {
+    const uint32_t v = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | in[i + 2];
+    o[0] = alphabet[v >> 18];
+    o[1] = alphabet[(v >> 12) & 63];
+    o[2] = alphabet[(v >> 6) & 63];
+    o[3] = alphabet[v & 63];
   }
-  if (i < bytes.size()) {
-    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-    out += alphabet[(v >> 18) & 63];
-    out += alphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-    out += '=';
+  if (i < bytes.size()) {  // one or two bytes left; the '=' padding is in place already
+    uint32_t v = uint32_t(in[i]) << 16;
+    if (i + 1 < bytes.size()) v |= uint32_t(in[i + 1]) << 8;
+    o[0] = alphabet[v >> 18];
+    o[1] = alphabet[(v >> 12) & 63];
+    if (i + 1 < bytes.size()) o[2] = alphabet[(v >> 6) & 63];
   }
   return out;
 }
@@ -303,7 +306,12 @@ bool get_data_file(session& s, vesk::json& request) {
               << max_data_file_bytes << " bytes, more than can be sent to the editor" << std::endl;
       return true;
     }
-    s.send(vesk::json{{"cmd", "get_data_file"}, {"file_name", t}, {"file", base64(content)}});
+    std::string encoded = base64(content);
+    std::string().swap(content);
+    // Moved in, not listed: a list copies each value on its way into the object.
+    vesk::json reply{{"cmd", "get_data_file"}, {"file_name", t}};
+    reply["file"] = vesk::json(std::move(encoded));
+    s.send(reply);
   } catch (const std::exception& e) {
     log_err << "error opening file: " << e.what() << std::endl;
   }

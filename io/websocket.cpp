@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,14 +33,29 @@ struct websocket_server::library {
 };
 
 /// One WebSocket connection: the TCP connection, the library's connection and the
-/// stream the library writes its output into.
+/// bytes the library has written out and not yet handed to the socket.
 class websocket_connection_impl : public websocket_connection,
                                   public std::enable_shared_from_this<websocket_connection_impl> {
  public:
   websocket_connection_impl(std::shared_ptr<websocket_server::library> l, std::shared_ptr<tcp> c,
                             ws_endpoint::connection_ptr w)
       : lib(std::move(l)), connection(std::move(c)), ws(std::move(w)), elog(lib->endpoint.get_elog()) {
-    ws->register_ostream(&output);
+    // Straight into a string: a stream would grow by copies, and copy once more to hand its
+    // text over. The library's buffers are gone once its write returns, so they are kept.
+    // A stream, the endpoint's default, would be used before the handlers.
+    ws->register_ostream(nullptr);
+    ws->set_write_handler([this](websocketpp::connection_hdl, const char* bytes, size_t length) {
+      output.append(bytes, length);
+      return websocketpp::lib::error_code();
+    });
+    ws->set_vector_write_handler(
+        [this](websocketpp::connection_hdl, const std::vector<websocketpp::transport::buffer>& pieces) {
+          size_t total = output.size();
+          for (const websocketpp::transport::buffer& b : pieces) total += b.len;
+          output.reserve(total);
+          for (const websocketpp::transport::buffer& b : pieces) output.append(b.buf, b.len);
+          return websocketpp::lib::error_code();
+        });
     lib->live.push_back(this);
   }
 
@@ -64,7 +78,8 @@ class websocket_connection_impl : public websocket_connection,
     elog.clear_channels(websocketpp::log::elevel::rerror);
     ws->eof();
     if (noting) elog.set_channels(websocketpp::log::elevel::rerror);
-    ws->register_ostream(nullptr);
+    ws->set_write_handler(nullptr);
+    ws->set_vector_write_handler(nullptr);
   }
 
   void send_text(const char* data, size_t length) override { send(data, length, websocketpp::frame::opcode::text); }
@@ -173,13 +188,13 @@ class websocket_connection_impl : public websocket_connection,
   /// Whether its user may still count on it: open, and neither closed nor dropped.
   bool kept() { return is_connected() && !closing_; }
 
-  /// Sends what the library wrote and empties the stream; after the library ended the
+  /// Sends what the library wrote and empties the output; after the library ended the
   /// connection (closing handshake done, handshake refused, protocol error) the socket
   /// is closed as soon as everything has left.
   void flush_output() {
-    std::string bytes = output.str();
     // Emptied before sending: a send that loses the connection may bring us back here.
-    output.str(std::string());
+    std::string bytes;
+    bytes.swap(output);
     std::shared_ptr<tcp> keep = connection;
     keep->send(bytes.data(), bytes.size());
     const size_t waiting = keep->queued_bytes();
@@ -225,7 +240,7 @@ class websocket_connection_impl : public websocket_connection,
   std::shared_ptr<tcp> connection;
   ws_endpoint::connection_ptr ws;
   ws_endpoint::elog_type& elog;  ///< the library's error log, shared by all connections
-  std::stringstream output;
+  std::string output;  ///< written by the library, not yet handed to the socket
   bool waited_a_tick = false;  ///< still in its handshake at the server's previous tick
   bool handed_over = false;    ///< its handshake was accepted
   uint64_t serial = 0;         ///< its place among the connections handed out (newest highest)
@@ -267,7 +282,7 @@ class websocket_connection_impl : public websocket_connection,
       log_warn << "GUI port: an opening handshake was refused (431 Request Header Fields Too Large): " << why << "."
                << std::endl;
     }
-    output << "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    output += "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
     ended_ = true;
   }
 
