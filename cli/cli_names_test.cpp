@@ -130,6 +130,8 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
       {"name with a digit first", {{m, model_of(named("\"2nd\""))}}, no_id + "'2nd'" + of_m, 1, ""},
       {"name with a blank", {{m, model_of(named("\"a b\""))}}, no_id + "'a b'" + of_m, 1, ""},
       {"name as a number", {{m, model_of(named("5"))}}, no_id + "'5.000000'" + of_m, 1, ""},
+      {"name that is a keyword", {{m, model_of(named("\"int\""))}},
+       e + "The block name is a C++ keyword (key \"name\") in block 'int'" + of_m, 1, ""},
       {"inner name",
        {{m, model_of(R"({"name":"s","type":"base","cfg":{"node":"subsystem","nodes":[)" + named("\"x-y\"") + "]}}")}},
        no_id + "'x-y' of subsystem 's'" + of_m, 1, ""},

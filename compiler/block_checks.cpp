@@ -29,6 +29,23 @@ bool is_number_type(const std::string& type) {
   return any;
 }
 
+/// Whether `name` is a keyword of C++17 (or an alternative token): the declaration of a
+/// block of that name would not compile.
+bool is_cpp_keyword(const std::string& name) {
+  static const char* const words[] = {
+      "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor", "bool", "break", "case", "catch",
+      "char", "char16_t", "char32_t", "class", "compl", "const", "constexpr", "const_cast", "continue", "decltype",
+      "default", "delete", "do", "double", "dynamic_cast", "else", "enum", "explicit", "export", "extern", "false",
+      "float", "for", "friend", "goto", "if", "inline", "int", "long", "mutable", "namespace", "new", "noexcept",
+      "not", "not_eq", "nullptr", "operator", "or", "or_eq", "private", "protected", "public", "register",
+      "reinterpret_cast", "return", "short", "signed", "sizeof", "static", "static_assert", "static_cast", "struct",
+      "switch", "template", "this", "thread_local", "throw", "true", "try", "typedef", "typeid", "typename", "union",
+      "unsigned", "using", "virtual", "void", "volatile", "wchar_t", "while", "xor", "xor_eq"};
+  for (const char* w : words)
+    if (name == w) return true;
+  return false;
+}
+
 /// The member `key` of an object as the readers find it (the first of duplicates); null
 /// when there is none.
 vesk::json member(const vesk::json& object, const char* key) {
@@ -59,6 +76,8 @@ void compiler::check_block(const compiler_node& n, const vesk::json& e, const st
   if (!is_identifier(n.name))
     throw_bt_exception("The block name is no C++ identifier (letters, digits and '_', not beginning with a digit) "
                        "(key \"name\") in " + place);
+  if (is_cpp_keyword(n.name))
+    throw_bt_exception("The block name is a C++ keyword (key \"name\") in " + place);
   if (!n.is_base("rt")) return;
   const std::string behavior = rt_behavior(n);
   const vesk::json written = member(n.cfg, "behavior");
