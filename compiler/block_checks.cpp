@@ -7,6 +7,7 @@
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -58,19 +59,16 @@ vesk::json member(const vesk::json& object, const char* key) {
 }  // namespace
 
 void compiler::check_block(const compiler_node& n, const vesk::json& e, const std::string& place, bool warn) const {
-  if (warn && e.is_object()) {
+  if (warn) {
     // The keys are those a node is read with: anything else is ignored, once per key.
     vesk::node keys_of;
     std::vector<json_link_element> links;
     keys_of.get_links(links);
-    std::string known;
-    for (const json_link_element& l : links) known += (known.empty() ? "" : ", ") + l.name;
-    for (const auto& [key, value] : e.object_members()) {
-      bool found = false;
-      for (const json_link_element& l : links) found = found || l.name == key;
-      if (!found)
-        log_warn << "Key \"" << key << "\" in " << place << " is ignored: a block has the keys " << known << std::endl;
-    }
+    std::vector<std::string> known;
+    for (const json_link_element& l : links) known.push_back(l.name);
+    std::vector<vesk::config_warning> unknown;
+    add_unknown_keys(e, known, "", [&] { return "a block has the keys " + name_list(known); }, unknown);
+    write_config_warnings(unknown, place);
   }
   if (n.comment_out) return;  // taken out before any code is written
   if (!is_identifier(n.name))
