@@ -50,9 +50,6 @@ class websocket_connection_impl : public websocket_connection,
     });
     ws->set_vector_write_handler(
         [this](websocketpp::connection_hdl, const std::vector<websocketpp::transport::buffer>& pieces) {
-          size_t total = output.size();
-          for (const websocketpp::transport::buffer& b : pieces) total += b.len;
-          output.reserve(total);
           for (const websocketpp::transport::buffer& b : pieces) output.append(b.buf, b.len);
           return websocketpp::lib::error_code();
         });
