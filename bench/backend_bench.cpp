@@ -32,6 +32,10 @@ namespace {
 namespace fs = std::filesystem;
 namespace wc = vesk::io::test_client;
 
+/// The editor's cheapest command, and what its answer holds.
+const std::string cheap_request = R"({"cmd":"get_perspective","mdl":"m"})";
+const std::string cheap_reply = R"("cmd": "get_perspective")";
+
 struct backend : bench::backend_process {
   backend() : backend_process("vesk_bench") {}
 };
@@ -82,18 +86,13 @@ void round_trips_while_flooding(benchmark::State& state, const std::string& floo
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
-  const std::string frame = wc::frame(1, R"({"cmd":"get_perspective","mdl":"m"})");
   std::vector<double> micros;
   for (auto _ : state) {
     micros.clear();
     for (int i = 0; i < 20000; ++i) {  // some seconds: many polls
-      const auto t0 = std::chrono::steady_clock::now();
-      c.send_raw(idle, frame);
-      if (bench::next_text_holding(c, R"("cmd": "get_perspective")") == 0) {
-        state.SkipWithError("the back end closed the connection");
-        return;
-      }
-      micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+      const double ms = bench::round_trip_ms(c, idle, cheap_request, cheap_reply);
+      if (ms < 0) return state.SkipWithError("the back end closed the connection");
+      micros.push_back(ms * 1000);
     }
   }
   bench::report_round_trips(state, micros);
@@ -110,14 +109,6 @@ void BM_GetPerspectiveWhileOneMessageLineGrows(benchmark::State& state) {
 BENCHMARK(BM_GetPerspectiveWhileLinesFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetPerspectiveWhileOneMessageLineGrows)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-/// Sends `request` and waits for the text holding `reply`: the round trip in ms, or -1.
-double round_trip_ms(wc::client& c, vesk::io::event_list& idle, const std::string& request, const std::string& reply) {
-  const auto t0 = std::chrono::steady_clock::now();
-  c.send_raw(idle, wc::frame(1, request));
-  if (bench::next_text_holding(c, reply) == 0) return -1;
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
-
 /// The round trips of "get_perspective" in the second after 100 "set_perspective" of 64
 /// bytes, with "model_perspectives.json" near its 16 MiB bound: the first one (right after
 /// the burst) and the longest (one write of the whole file), over 10 bursts.
@@ -130,7 +121,7 @@ void BM_GetPerspectiveAfterABurstOfPerspectives(benchmark::State& state) {
   // One perspective fills the file to 15.9 MiB.
   c.send_raw(idle, wc::frame(1, "{\"cmd\":\"set_perspective\",\"mdl\":\"big\",\"perspective\":\"" +
                                      std::string(16660000, 'p') + "\"}"));
-  if (round_trip_ms(c, idle, get, R"("cmd": "get_perspective")") < 0) return state.SkipWithError("no answer");
+  if (bench::round_trip_ms(c, idle, get, cheap_reply) < 0) return state.SkipWithError("no answer");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   std::string burst;
   for (int i = 0; i < 100; ++i)
@@ -141,7 +132,7 @@ void BM_GetPerspectiveAfterABurstOfPerspectives(benchmark::State& state) {
       c.send_raw(idle, burst);
       // For 1 s: the burst's handling, then its one write of the whole file.
       for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1); std::chrono::steady_clock::now() < end;) {
-        const double ms = round_trip_ms(c, idle, get, R"("cmd": "get_perspective")");
+        const double ms = bench::round_trip_ms(c, idle, get, cheap_reply);
         if (ms < 0) return state.SkipWithError("the back end closed the connection");
         if (first == 0) first = ms;
         longest = std::max(longest, ms);
@@ -160,7 +151,6 @@ void BM_GetPerspectiveWhileAStopWaitsForTheModel(benchmark::State& state) {
   vesk::io::event_list idle;
   wc::client c(b.gui_port);
   if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
-  const std::string get = R"({"cmd":"get_perspective","mdl":"m"})";
   double longest = 0;
   for (auto _ : state) {
     for (int round = 0; round < 3; ++round) {
@@ -171,7 +161,7 @@ void BM_GetPerspectiveWhileAStopWaitsForTheModel(benchmark::State& state) {
       c.send_raw(idle, wc::frame(1, R"({"cmd":"kill_build"})"));
       for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
            std::chrono::steady_clock::now() < end;) {
-        const double ms = round_trip_ms(c, idle, get, R"("cmd": "get_perspective")");
+        const double ms = bench::round_trip_ms(c, idle, cheap_request, cheap_reply);
         if (ms < 0) return state.SkipWithError("the back end closed the connection");
         longest = std::max(longest, ms);
       }
@@ -212,7 +202,7 @@ void BM_SavePointPeak(benchmark::State& state) {
   const long before = b.peak_kib();
   for (auto _ : state) {
     c.send_raw(idle, wc::frame(1, message));
-    if (round_trip_ms(c, idle, R"({"cmd":"get_perspective","mdl":"m"})", R"("cmd": "get_perspective")") < 0)
+    if (bench::round_trip_ms(c, idle, cheap_request, cheap_reply) < 0)
       return state.SkipWithError("no answer");
   }
   const double rise = static_cast<double>(b.peak_kib() - before) * 1024;
@@ -229,19 +219,15 @@ void round_trips_behind(benchmark::State& state, bench::backend_process& b, cons
   vesk::io::event_list idle;
   wc::client c(b.gui_port);
   if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
-  const std::string in = wc::frame(1, input), cheap = wc::frame(1, R"({"cmd":"get_perspective","mdl":"m"})");
+  const std::string in = wc::frame(1, input);
   std::vector<double> micros;
   for (auto _ : state) {
     micros.clear();
     for (int i = 0; i < 20; ++i) {
       c.send_raw(idle, in);
-      const auto t0 = std::chrono::steady_clock::now();
-      c.send_raw(idle, cheap);
-      if (bench::next_text_holding(c, R"("cmd": "get_perspective")") == 0) {
-        state.SkipWithError("the back end closed the connection");
-        return;
-      }
-      micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+      const double ms = bench::round_trip_ms(c, idle, cheap_request, cheap_reply);
+      if (ms < 0) return state.SkipWithError("the back end closed the connection");
+      micros.push_back(ms * 1000);
     }
   }
   bench::report_round_trips(state, micros);

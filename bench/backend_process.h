@@ -145,6 +145,16 @@ inline size_t next_text_holding(vesk::io::test_client::client& c, const std::str
   }
 }
 
+/// Sends `request` as one text frame and waits for the text holding `reply`: the round
+/// trip in milliseconds, or -1 when the back end closed first.
+inline double round_trip_ms(vesk::io::test_client::client& c, vesk::io::event_list& idle, const std::string& request,
+                            const std::string& reply) {
+  const auto t0 = std::chrono::steady_clock::now();
+  c.send_raw(idle, vesk::io::test_client::frame(1, request));
+  if (next_text_holding(c, reply) == 0) return -1;
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
 /// Sets the p50, p99 and max counters from round-trip times in microseconds.
 inline void report_round_trips(benchmark::State& state, std::vector<double>& micros) {
   std::sort(micros.begin(), micros.end());
