@@ -1,6 +1,7 @@
 #include "compiler/compiler_node.h"
 
 #include "compiler/compiler.h"
+#include "generators/base_element_generator.h"
 
 namespace vesk {
 
@@ -112,8 +113,6 @@ output_pin* compiler_node::reader_output(const std::string& pin) {
 }
 
 bool is_rate_transition(const compiler_node& n) { return n.is_base("rt") || n.is_base("fifo"); }
-
-const char* const rt_behaviors[3] = {"last", "fifo", "add"};
 
 std::string rt_behavior(const compiler_node& n) {
   if (!n.cfg.is_object()) return rt_behaviors[0];

@@ -77,8 +77,6 @@ class compiler_node : public node {
 /// Whether a block is a rate transition: a "base" block whose cfg "node" is "rt" or "fifo".
 bool is_rate_transition(const compiler_node& n);
 
-/// The behaviors of an "rt" block, as its form offers them.
-extern const char* const rt_behaviors[3];
 /// How the generated code reads an "rt" block's cfg "behavior": "fifo" or "add" as
 /// written, any other value (missing, misspelt, not a text) as "last".
 std::string rt_behavior(const compiler_node& n);

@@ -14,13 +14,15 @@
 
 namespace vesk {
 
+const char* const rt_behaviors[3] = {"last", "fifo", "add"};
+
 namespace {
 
 vesk::json behavior_options() {
   return vesk::json{"options",
-                    {{"last", "keep last value"},
-                     {"fifo", "fifo: push_back() / clear()"},
-                     {"add", "add: += / start_value"}}};
+                    {{rt_behaviors[0], "keep last value"},
+                     {rt_behaviors[1], "fifo: push_back() / clear()"},
+                     {rt_behaviors[2], "add: += / start_value"}}};
 }
 
 model_read_budget* innermost_budget = nullptr;

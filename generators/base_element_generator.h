@@ -32,6 +32,9 @@ class base_element_generator : public generator {
   std::string workspace_dir;
 };
 
+/// The behaviors of an "rt" block, as its form offers them; the first is the default.
+extern const char* const rt_behaviors[3];
+
 /// Bounds the model text that `reference` blocks read while it lives (the innermost one
 /// counts): a batch of requests naming many models, each past the cache, would otherwise
 /// read and parse every one of them at once. A model that would take the bytes read past
