@@ -9,6 +9,7 @@
 #include "cli/script_process.h"
 #include "foundation/log_stream.h"
 #include "foundation/runtime_dir.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -59,12 +60,10 @@ namespace {
 void warn_unknown_settings(const json& settings, const std::vector<std::string>& form_keys,
                            const std::string& runtime_name, const fs::path& config_path) {
   if (form_keys.empty() || !settings.is_object()) return;
-  std::string known;
-  for (const std::string& k : form_keys) known += (known.empty() ? "" : ", ") + k;
   for (const auto& [key, value] : settings.object_members()) {
     if (std::find(form_keys.begin(), form_keys.end(), key) != form_keys.end()) continue;
     log_warn << "Runtime setting \"" << key << "\" in " << config_path.string() << " is unknown to runtime '"
-             << runtime_name << "' and is ignored: its settings are " << known << std::endl;
+             << runtime_name << "' and is ignored: its settings are " << name_list(form_keys) << std::endl;
   }
 }
 
