@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/json.h"
+#include "foundation/json_reader.h"
 
 /// Base of every record that is read from and written to JSON.
 class json_link {
@@ -22,6 +23,10 @@ class json_link {
   /// Sets each bound member whose key is present, runs the missing-key action of the
   /// others and ignores unknown keys. A null source becomes an empty object.
   void from_json(vesk::json& source);
+  /// The checked reading of a user's file: as from_json, but each key is taken through
+  /// `reader` (made on `source`), so that a member of a type its binding does not take is
+  /// an error finding and counts as missing. The unknown keys are left to reader.finish.
+  void from_json(vesk::json& source, vesk::json_reader& reader);
 };
 
 /// Saturating conversion used wherever a JSON number becomes an int: in-range values are
@@ -100,6 +105,8 @@ class json_link_element {
   getter get;
   setter set;
   action on_missing;
+  /// The JSON types the binding takes in a checked reading; empty takes any.
+  std::vector<vesk::json::type_t> types;
 
  private:
   void bind(int& m);
@@ -113,6 +120,7 @@ class json_link_element {
   template <typename T>
   void bind(std::vector<T>& m) {
     static_assert(std::is_base_of<json_link, T>::value, "vector binding needs json_link records");
+    types = {vesk::json::array_t};
     // A list of records: an array of objects, null when empty.
     get = [&m] {
       vesk::json out;
@@ -132,6 +140,7 @@ class json_link_element {
 
   template <typename T>
   void bind(hash_vector<T>& m) {
+    types = {vesk::json::object_t, vesk::json::array_t};
     get = [&m] {
       vesk::json out;
       for (auto& e : m) out[e.key] = e.value.to_json();

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "foundation/log_place.h"
+
 log_stream::log_buf::log_buf(log_stream* owner)
     : std::stringbuf(std::ios_base::in | std::ios_base::out), owner(owner) {}
 
@@ -13,13 +15,18 @@ int log_stream::log_buf::sync() {
     size_t len = text.size();
     // One trailing line end is the message terminator, not part of the message.
     if (len > 1 && text[len - 1] == '\n') --len;
+    if (owner->placed) {
+      text.resize(len);
+      text = vesk::log_place::placed(text);
+      len = text.size();
+    }
     owner->sink(text.data(), len);
   }
   str(std::string());
   return 0;
 }
 
-log_stream::log_stream(sink_fn s) : std::ostream(nullptr), buf_(this), sink(std::move(s)) {
+log_stream::log_stream(sink_fn s, bool placed) : std::ostream(nullptr), placed(placed), buf_(this), sink(std::move(s)) {
   rdbuf(&buf_);
 }
 
@@ -61,8 +68,9 @@ void write_log_line(std::ostream& out, std::string_view prefix, std::string_view
 
 log_stream log_debug(make_stdout_sink("Debug: "));
 log_stream log_info(make_stdout_sink("Info:  "));
-log_stream log_warn(make_stdout_sink("Warn:  "));
-log_stream log_err(make_stdout_sink("Error: "));
+// Warnings and errors name the user file they are about wherever they are written.
+log_stream log_warn(make_stdout_sink("Warn:  "), true);
+log_stream log_err(make_stdout_sink("Error: "), true);
 
 void log_printf(log_stream& stream, const char* format, ...) {
   char buffer[256];
@@ -74,6 +82,11 @@ void log_printf(log_stream& stream, const char* format, ...) {
   size_t len = n < 0 ? 0 : static_cast<size_t>(n);
   if (len > sizeof buffer - 1) len = sizeof buffer - 1;
   if (!stream.sink) throw std::bad_function_call();
+  if (stream.placed) {
+    const std::string text = vesk::log_place::placed(std::string(buffer, len));
+    stream.sink(text.data(), text.size());
+    return;
+  }
   stream.sink(buffer, len);
 }
 

@@ -26,11 +26,14 @@ class log_stream : public std::ostream {
     int sync() override;
   };
 
-  /// Makes an enabled stream that delivers to `sink`.
-  explicit log_stream(sink_fn sink);
+  /// Makes an enabled stream that delivers to `sink`; `placed` as the member below.
+  explicit log_stream(sink_fn sink, bool placed = false);
 
   /// While false, finished messages are dropped (the parsers silence log_debug so).
   bool enabled = true;
+  /// Whether messages get the place of the user file they are about (vesk::log_place):
+  /// set for warnings and errors.
+  bool placed;
 
  private:
   log_buf buf_;

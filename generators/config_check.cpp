@@ -7,13 +7,6 @@
 
 namespace vesk {
 
-std::string written(const vesk::json& value) {
-  constexpr size_t longest = 100;
-  std::string text = value.dump();
-  if (text.size() > longest) text = text.substr(0, longest - 3) + "...";
-  return text;
-}
-
 std::string name_list(const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;

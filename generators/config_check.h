@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/json.h"
+#include "foundation/json_reader.h"
 #include "foundation/view_config.h"
 #include "generators/generator.h"
 
@@ -16,9 +17,6 @@ namespace vesk {
 /// Most warning lines one block gives; a configuration with more names typed wrong gets
 /// these and one line with the count of the rest.
 constexpr size_t max_config_warnings = 10;
-
-/// `value` as written in JSON text, cut to at most 100 characters (then "...").
-std::string written(const vesk::json& value);
 
 /// The names joined by ", ".
 std::string name_list(const std::vector<std::string>& names);

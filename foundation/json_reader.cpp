@@ -1,0 +1,150 @@
+#include "foundation/json_reader.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "foundation/log_place.h"
+#include "foundation/log_stream.h"
+
+namespace vesk {
+
+namespace {
+const json no_members = json::make_object();
+
+// "a text", "an object", "null".
+std::string a_type(json::type_t t) {
+  const std::string name = json_type_name(t);
+  if (t == json::null_t) return name;
+  return (t == json::object_t || t == json::array_t ? "an " : "a ") + name;
+}
+
+std::string type_list(const std::vector<json::type_t>& types) {
+  std::string text;
+  size_t i = 0;
+  for (json::type_t t : types) {
+    text += (i == 0 ? "" : i + 1 == types.size() ? " or " : ", ");
+    text += a_type(t);
+    ++i;
+  }
+  return text;
+}
+
+std::string mismatch(const json& v, const std::vector<json::type_t>& types) {
+  return "is " + a_type(v.type()) + ", expected " + type_list(types);
+}
+
+bool one_of(json::type_t t, const std::vector<json::type_t>& types) {
+  return std::find(types.begin(), types.end(), t) != types.end();
+}
+}  // namespace
+
+const char* json_type_name(json::type_t type) {
+  switch (type) {
+    case json::null_t: return "null";
+    case json::bool_t: return "bool";
+    case json::number_t: return "number";
+    case json::string_t: return "text";
+    case json::object_t: return "object";
+    case json::array_t: return "array";
+  }
+  return "value";
+}
+
+std::string number_as_written(double d) {
+  char text[32];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, d);
+  return std::string(text, r.ptr);
+}
+
+std::string written(const json& value) {
+  constexpr size_t longest = 100;
+  std::string text = value.is_number() ? number_as_written(value.get_double()) : value.dump();
+  if (text.size() > longest) text = text.substr(0, longest - 3) + "...";
+  return text;
+}
+
+json_reader::json_reader(const json& object, std::string of) : object_(&object), of_(std::move(of)) {
+  if (!object.is_object()) {
+    if (!object.is_null())
+      findings.push_back({"Value " + written(object) + (of_.empty() ? "" : " of " + of_),
+                          mismatch(object, {json::object_t}), true});
+    object_ = &no_members;
+  }
+  taken_.assign(object_->size(), false);
+}
+
+std::string json_reader::key_text(const std::string& key) const {
+  return "Key " + written(json(key)) + (of_.empty() ? "" : " of " + of_);
+}
+
+std::string json_reader::value_text(const std::string& key, const json& value) const {
+  return "Value " + written(value) + " of key " + written(json(key)) + (of_.empty() ? "" : " of " + of_);
+}
+
+const json* json_reader::take(const std::string& key) {
+  const json::members& m = object_->object_members();
+  const json* first = nullptr;
+  for (size_t i = 0; i < m.size(); ++i) {
+    if (m[i].first != key) continue;
+    const bool seen = taken_[i];
+    taken_[i] = true;
+    if (first == nullptr) {
+      first = &m[i].second;
+      continue;
+    }
+    if (!seen)
+      findings.push_back({key_text(key), "is given more than once: the first value " + written(*first) +
+                                             " counts, " + written(m[i].second) + " is ignored"});
+  }
+  return first;
+}
+
+const json* json_reader::take(const std::string& key, const std::vector<json::type_t>& types) {
+  const json* v = take(key);
+  if (v == nullptr || one_of(v->type(), types)) return v;
+  findings.push_back({value_text(key, *v), mismatch(*v, types), true});
+  return nullptr;
+}
+
+const json* json_reader::take_lenient(const std::string& key, const std::vector<json::type_t>& types,
+                                      const std::string& read_as) {
+  const json* v = take(key);
+  if (v != nullptr && !one_of(v->type(), types))
+    findings.push_back({value_text(key, *v), mismatch(*v, types) + ": " + read_as});
+  return v;
+}
+
+void json_reader::take_all() { taken_.assign(taken_.size(), true); }
+
+bool json_reader::has(const std::string& key) const { return json::has_member(object_->object_members(), key); }
+
+void json_reader::finish(const std::function<std::string()>& reads) {
+  const json::members& m = object_->object_members();
+  std::string outcome;
+  for (size_t i = 0; i < m.size(); ++i) {
+    if (taken_[i]) continue;
+    // A repeated unknown key is one finding.
+    bool earlier = false;
+    for (size_t j = 0; j < i && !earlier; ++j) earlier = m[j].first == m[i].first;
+    if (earlier) continue;
+    if (outcome.empty()) outcome = "is ignored: " + reads();
+    findings.push_back({key_text(m[i].first), outcome});
+  }
+  taken_.assign(taken_.size(), true);
+}
+
+bool json_reader::failed() const {
+  return std::any_of(findings.begin(), findings.end(), [](const read_finding& f) { return f.error; });
+}
+
+void write_findings(const std::vector<read_finding>& findings) {
+  const std::string place = log_place::suffix_place();
+  const std::string in = place.empty() ? " " : " in " + place + " ";
+  for (size_t i = 0; i < findings.size() && i < max_finding_lines; ++i)
+    (findings[i].error ? log_err : log_warn) << findings[i].subject << in << findings[i].outcome << std::endl;
+  if (findings.size() > max_finding_lines)
+    log_warn << findings.size() - max_finding_lines << " more names" << (place.empty() ? "" : " in " + place)
+             << " are not read as written; they are not listed" << std::endl;
+}
+
+}  // namespace vesk

@@ -1,0 +1,83 @@
+#pragma once
+// The one checked reading of a user's JSON files (models, project and user settings,
+// runtime descriptions). A reader takes the members it reads through a json_reader; what
+// the reading meets that the reader did not expect becomes a finding instead of being
+// taken as something else in silence: a member of the wrong type, a key given twice, a
+// key that nothing took.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "foundation/json.h"
+
+namespace vesk {
+
+/// The name of a JSON type in messages: "null", "bool", "number", "text", "object", "array".
+const char* json_type_name(json::type_t type);
+
+/// The shortest text that reads back as `d`: the digits a user wrote (0.123456789, 5,
+/// 123456789.5), where the writer's form would round them.
+std::string number_as_written(double d);
+
+/// `value` as written in JSON text (a number by number_as_written), cut to at most 100
+/// characters (then "...").
+std::string written(const json& value);
+
+/// One finding of a checked reading, written as one line: subject, the place of the
+/// reading (" in block 'pid' of model file m.vmdl"), " ", outcome.
+struct read_finding {
+  std::string subject;  ///< what is named, as written: `Key "gian"`
+  std::string outcome;  ///< what becomes of it: `is ignored: ...`
+  bool error = false;   ///< stops what reads it; otherwise a warning saying how it is read
+};
+
+/// A checked reading of one object. Each member is taken at most once by its reader; the
+/// first member of a repeated key is the one read, as everywhere in the system.
+class json_reader {
+ public:
+  /// Reads `object`, named in findings by `of` after the key (`of "cfg"`), "" for none.
+  /// A value that is neither an object nor null is an error finding; it has no members.
+  json_reader(const json& object, std::string of = "");
+
+  /// The first member with `key`, or nullptr. The key counts as taken; a key given more
+  /// than once is a warning saying which value counts.
+  const json* take(const std::string& key);
+  /// As take; a member whose type is none of `types` is an error finding naming the key,
+  /// the type found and those expected, and gives nullptr.
+  const json* take(const std::string& key, const std::vector<json::type_t>& types);
+  /// As take with types, but a member of another type is a warning that it is read as
+  /// `read_as` says, and is returned: for the keys whose reading stays lenient.
+  const json* take_lenient(const std::string& key, const std::vector<json::type_t>& types,
+                           const std::string& read_as);
+  /// Counts every member as taken: an object keyed by the user's own names.
+  void take_all();
+  /// Whether the object has `key`; does not count as taking it.
+  bool has(const std::string& key) const;
+
+  /// Adds one warning per key that nothing took: `Key "k" is ignored: ` + reads(). `reads`
+  /// is called once, only when a key is left, so that a reading without faults costs no text.
+  void finish(const std::function<std::string()>& reads);
+
+  /// Whether an error finding was made.
+  bool failed() const;
+
+  std::vector<read_finding> findings;
+
+ private:
+  std::string key_text(const std::string& key) const;
+  std::string value_text(const std::string& key, const json& value) const;
+  const json* object_;
+  std::string of_;
+  std::vector<bool> taken_;  ///< by member position
+};
+
+/// Most lines one reading writes; past them one line counts the rest.
+constexpr size_t max_finding_lines = 10;
+
+/// Writes `findings`, errors to log_err and warnings to log_warn, one line each placed by
+/// the innermost log_place (its place between subject and outcome); past
+/// max_finding_lines, one warning counts the rest.
+void write_findings(const std::vector<read_finding>& findings);
+
+}  // namespace vesk

@@ -1,0 +1,38 @@
+#pragma once
+// Where the messages being written are about. A reader of user files names the file and
+// the block (or the line) once, around its work; every warning and error written within
+// then carries that place, so no message of a deeper function goes out without it.
+
+#include <string>
+
+namespace vesk {
+
+/// While it lives, every log_warn and log_err message that does not already name the
+/// place gets it: a suffix place is appended as " in " + place ("block 'smooth' of model
+/// file m.vmdl"), a prefix place is put in front as place + ": " ("nodes/a.h:12"). Places
+/// nest; the innermost counts, as it names the most. Owned by one scope; not copyable.
+class log_place {
+ public:
+  enum kind_t { suffix, prefix };
+  explicit log_place(std::string place, kind_t kind = suffix);
+  ~log_place();
+  log_place(const log_place&) = delete;
+  log_place& operator=(const log_place&) = delete;
+
+  /// Names another place from now on (a parser moving to its next line).
+  void set(std::string place);
+
+  /// `text` with the innermost place added as above; unchanged when no place lives or
+  /// the text names it already.
+  static std::string placed(const std::string& text);
+  /// The innermost place if it is a suffix place, else "": for a line that puts the place
+  /// in its middle.
+  static std::string suffix_place();
+
+ private:
+  std::string place_;
+  kind_t kind_;
+  log_place* outer_;
+};
+
+}  // namespace vesk
