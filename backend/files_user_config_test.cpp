@@ -195,12 +195,19 @@ TEST(FilesPerspectives, AChangePastTheBoundIsDroppedAndTheFileKept) {
 TEST(FilesPerspectives, SetTakesAChangeUpToTheBoundToTheByte) {
   // The document's text is measured by what each change adds or replaces, not by writing
   // the whole document: a change that makes it exactly the bound is taken, one byte more
-  // is not, whether the model is new (first or later member) or replaced.
+  // is not, whether the model is new (first or later member) or replaced, from a text
+  // already at the bound or one measured anew after a refused save.
+  enum start {
+    as_file,        // the file as it was
+    at_bound,       // the model already set so that the text is exactly the bound
+    after_refusal,  // a larger text saved, the file then edited outside, and a save past the bound refused
+  };
   const struct {
     const char* label;
     const char* before;  // the file at start
     const char* model;
     long over;  // bytes past the bound the change would make
+    start from = as_file;
   } rows[] = {
       {"first member at the bound", "", "m", 0},
       {"first member one past", "", "m", 1},
@@ -208,16 +215,31 @@ TEST(FilesPerspectives, SetTakesAChangeUpToTheBoundToTheByte) {
       {"new member one past", R"({"a":{"scale":2},"b":[1,2]})", "m", 1},
       {"replaced member at the bound", R"({"a":{"scale":2},"m":[1,2]})", "m", 0},
       {"replaced member one past", R"({"a":{"scale":2},"m":[1,2]})", "m", 1},
+      {"replaced at the bound by as much", R"({"a":{"scale":2}})", "m", 0, at_bound},
+      {"new member after a refused save", R"({"a":{"scale":2}})", "m", 0, after_refusal},
   };
   for (const auto& r : rows) {
     config_folder f;
     std::ofstream(f.persp()) << r.before;
     vesk::vesk_model_perspectives p;
     // The text with an empty perspective, then a string long enough to reach the bound.
-    vesk::json probe = p.document;
-    probe[r.model] = "";
-    const size_t small = probe.dump("  ").size();
-    const std::string value(max_config_file_bytes - small + r.over, 'x');
+    const auto reaching = [&](long over, char fill) {
+      vesk::json probe = p.document;
+      probe[r.model] = "";
+      return std::string(max_config_file_bytes - probe.dump("  ").size() + over, fill);
+    };
+    if (r.from == at_bound) p.set(r.model, reaching(0, 'y'));
+    if (r.from == after_refusal) {
+      log_capture refused(log_err);
+      p.set("big", std::string(max_config_file_bytes / 2, 'y'));
+      std::ofstream(f.persp()) << r.before;
+      shift_write_time(f.persp());
+      p.file.check();
+      p.document["huge"] = std::string(max_config_file_bytes, 'y');
+      p.save();
+      ASSERT_EQ(1u, refused.lines.size()) << r.label;
+    }
+    const std::string value = reaching(r.over, 'x');
     const std::string was = p.document.dump();
     log_capture err(log_err);
     p.set(r.model, value);

@@ -59,6 +59,9 @@ TEST(GeneratorRegistry, EachGeneratorNamesWhatItsConfigurationHoldsUnread) {
       {"class", R"({"class":"nope","prj":"x","k":1})", {}},  // the block error says it
       {"function", R"({"function":"f","input":"a"})", {"Key \"input\""}},
       {"test", R"({"num_pins":2,"pins":3})", {"Key \"pins\""}},
+      // A checkbox written as a number's text means that number.
+      {"expression", R"({"function":"1","disable_output":"1"})", {}},
+      {"expression", R"({"function":"1","disable_output":"0"})", {}},
   };
   for (const row& w : rows) {
     vesk::generator& g = *r.at(w.type);

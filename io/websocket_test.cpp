@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -145,6 +146,28 @@ TEST(WebSocket, SplitHandshakeHandedOverWhenCompleteAndTwoFramesInOneSegment) {
   EXPECT_EQ(frame.payload, "ping");
 }
 
+/// What a peer that reads nothing at first gets for `request` behind the bytes that already
+/// fill the server's socket, up to the socket's end; "still open" when it does not end.
+std::string answer_behind_full_socket(ws_fixture& f, const std::string& request) {
+  paired pair(f.loop);
+  const std::string block(65536, 'w');
+  size_t before = 0;
+  for (int i = 0; i < 100 && pair.connection->queued_bytes() == 0; ++i, before += block.size())
+    pair.connection->send(block.data(), block.size());
+  f.server.accept_websocket(pair.connection);
+  pair.write(request);
+  f.settle();
+  std::string got;
+  char buffer[65536];
+  for (int i = 0; i < 1000; ++i) {
+    const ssize_t n = ::recv(pair.peer, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0) return got.substr(std::min(before, got.size()));
+    if (n > 0) got.append(buffer, static_cast<size_t>(n));
+    else wc::run_ready(f.loop, 5);
+  }
+  return "still open";
+}
+
 TEST(WebSocket, BadInputEndsTheConnectionOnce) {
   struct row {
     const char* name;
@@ -152,6 +175,7 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
     std::string request = "";  // instead of the handshake, and its answer
     const char* answer = "";
     const char* warning = nullptr;  // the one warning the refusal writes, if it does
+    bool socket_full = false;       // the answer must wait behind bytes the peer has not read
   };
   std::string version_8 = wc::handshake_request();
   version_8.replace(version_8.find("Version: 13") + 9, 2, "8");
@@ -166,6 +190,12 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
       {"headers the library reads past its own bound", "",
        request_of(1000).insert(20, "Sec-WebSocket-Protocol: " + std::string(16000, 'p') + "\r\n"),
        "HTTP/1.1 431 Request Header Fields Too Large\r\n", "bytes, more than its bound of 16000 bytes."},
+      // A folded line stays with its header, even when it looks like a header of its own.
+      {"a folded line of a header the library reads past its bound", "",
+       request_of(1000).insert(20, "Sec-WebSocket-Protocol: chat,\r\n\tx:" + std::string(16000, 'p') + "\r\n"),
+       "HTTP/1.1 431 Request Header Fields Too Large\r\n", "bytes, more than its bound of 16000 bytes."},
+      {"a request past the bound on a full socket", "", request_of(websocket_server::max_handshake_bytes + 1),
+       "HTTP/1.1 431 Request Header Fields Too Large\r\n", "(32769 bytes received).", true},
       {"version 8", "", version_8 + wc::frame(1, "x"), "HTTP/1.1 426 Upgrade Required\r\nSec-WebSocket-Version: 13\r\n"},
       // The draft before the standard, a message that never ends behind its key bytes.
       {"old draft", "",
@@ -175,6 +205,14 @@ TEST(WebSocket, BadInputEndsTheConnectionOnce) {
   for (const row& r : rows) {
     ws_fixture f;
     log_capture warnings(log_warn);
+    if (r.socket_full) {
+      // The socket closes once the answer has left, not before.
+      EXPECT_EQ(answer_behind_full_socket(f, r.request).substr(0, strlen(r.answer)), r.answer) << r.name;
+      EXPECT_TRUE(f.connections.empty()) << r.name;
+      ASSERT_EQ(warnings.lines.size(), 1u) << r.name;
+      EXPECT_NE(warnings.lines[0].find(r.warning), std::string::npos) << warnings.lines[0];
+      continue;
+    }
     wc::client c(f.server.local_port());
     if (r.bad.empty()) {
       c.send_raw(f.loop, r.request);
