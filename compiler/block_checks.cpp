@@ -7,7 +7,6 @@
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
-#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -58,18 +57,7 @@ vesk::json member(const vesk::json& object, const char* key) {
 
 }  // namespace
 
-void compiler::check_block(const compiler_node& n, const vesk::json& e, const std::string& place, bool warn) const {
-  if (warn) {
-    // The keys are those a node is read with: anything else is ignored, once per key.
-    vesk::node keys_of;
-    std::vector<json_link_element> links;
-    keys_of.get_links(links);
-    std::vector<std::string> known;
-    for (const json_link_element& l : links) known.push_back(l.name);
-    std::vector<vesk::config_warning> unknown;
-    add_unknown_keys(e, known, "", [&] { return "a block has the keys " + name_list(known); }, unknown);
-    write_config_warnings(unknown, place);
-  }
+void compiler::check_block(const compiler_node& n, const std::string& place, bool warn) const {
   if (n.comment_out) return;  // taken out before any code is written
   if (!is_identifier(n.name))
     throw_bt_exception("The block name is no C++ identifier (letters, digits and '_', not beginning with a digit) "
