@@ -218,6 +218,9 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        e + "Value {\"c\":\"true\",\"t\":\"init\"} of key \"transitions\" of state \"init\"" + in("sm") +
            "is an object, expected an array or null",
        1, ""},
+      {"blocks twice", {{m, R"({"nodes":null,"nodes":[]})"}},
+       "w: Key \"nodes\" in model file {ws}/" + m + " is given more than once: the first value null counts, [] is ignored",
+       0, R"({"nodes":null})"},
       {"no init state", {{m, model_of(machine(R"({"name":"run"})"))}},
        e + "Error: Statemachine 'sm' has no init state!" + at("sm"), 1, ""},
   };

@@ -6,6 +6,8 @@
 #include "compiler/compiler.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/json_reader.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -84,6 +86,14 @@ vesk::json compiler::model_blocks(const vesk::json& model, const std::string& fi
   // only as a model without it.
   if (!vesk::json::has_member(model.object_members(), "nodes"))
     log_warn << "The model has no \"nodes\" and so no blocks in " << level_text(file, "") << std::endl;
+  // The first "nodes" counts; the editor's own members are no concern of the compiler.
+  vesk::json_reader top(model);
+  top.take("nodes");
+  top.take_all();
+  {
+    log_place in_file(level_text(file, ""));
+    write_findings(top.findings);
+  }
   vesk::json blocks = member(model, "nodes");
   if (!blocks.is_array() && !blocks.is_null())
     throw_bt_exception("The blocks of the model are no JSON array (key \"nodes\") in " + level_text(file, ""));
