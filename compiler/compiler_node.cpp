@@ -1,9 +1,10 @@
 #include "compiler/compiler_node.h"
 
-#include "compiler/compiler.h"
 #include <algorithm>
 #include <functional>
+#include <set>
 
+#include "compiler/compiler.h"
 #include "generators/base_element_generator.h"
 #include "generators/config_check.h"
 
@@ -22,9 +23,10 @@ void read_pin_map(const vesk::json& v, const char* key, const std::vector<vesk::
                   const std::function<bool(const std::string&, const vesk::json&, T&)>& read_one) {
   m.clear();
   vesk::json_reader r(v, written(vesk::json(key)));
+  std::set<std::string> seen;
   if (v.is_object())
     for (const auto& member : v.object_members()) {
-      if (m.count(member.first) != 0) continue;
+      if (!seen.insert(member.first).second) continue;
       const vesk::json* value = r.take(member.first, types);
       T one;
       if (value != nullptr && read_one(member.first, *value, one)) m.emplace(member.first, std::move(one));
