@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 
 #include "cli/cli_test_util.h"
 #include "foundation/helpers.h"
@@ -40,6 +41,16 @@ std::string via_rt(const std::string& cfg) {
                   named("\"b\"", R"(,"raster":"r1s","inputs":{"step":{"node":"q","pin":"out"}})"));
 }
 
+/// A block of class "gain" whose "gain" is the JSON text `value`.
+std::string gained(const std::string& value) {
+  return R"({"name":"g","type":"class","raster":"r10ms","cfg":{"class":"gain","prj":"demo","gain":)" + value + "}}";
+}
+
+/// A state machine "sm" of the JSON states `states`.
+std::string machine(const std::string& states) {
+  return R"({"name":"sm","type":"state_machine","raster":"r10ms","cfg":{"states":[)" + states + "]}}";
+}
+
 /// The "w: " and "e: " lines of a run, sorted.
 std::vector<std::string> reports(const std::string& out) {
   std::vector<std::string> lines = cli_test::lines_with(out, "w: "), errors = cli_test::lines_with(out, "e: ");
@@ -60,7 +71,8 @@ std::map<std::string, std::string> generated(const workspace& w) {
 TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
   const std::string counter = cli_test::counter_block("a", "r10ms");
   const std::string m = "demo/models/m.vmdl", of_m = " of model file {ws}/" + m, e = "e: An exception occured: ";
-  const auto in = [&of_m](const std::string& block) { return " in block '" + block + "'" + of_m + " "; };
+  const auto at = [&of_m](const std::string& block) { return " in block '" + block + "'" + of_m; };
+  const auto in = [&at](const std::string& block) { return at(block) + " "; };
   const std::string no_id = e + "The block name is no C++ identifier (letters, digits and '_', not beginning with a "
                                 "digit) (key \"name\") in block ";
   const std::string no_model = e + "The model is no JSON object (a model file holds {\"nodes\": [...]}) in model file "
@@ -68,7 +80,8 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
   struct row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // below "ws/", as in CliProgram.BadInputFailsTheRun
-    std::string line;      // the one expected new "w: " or "e: " line; "{ws}" stands for the workspace folder
+    std::string line;      // the expected new "w: " and "e: " lines, one per "\n"-separated part (none when
+                           // empty); "{ws}" stands for the workspace folder
     int status;            // vesk-cli's exit status
     std::string same_as;   // for a "w: " row: the last file's text with the lenient reading written out, which
                            // builds the same sources; empty for an "e: " row: nothing is generated
@@ -89,7 +102,7 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        model_of(R"({"name":"f","type":"func","raster":"r10ms","cfg":{"func":"scale","prj":"demo"}})")},
       {"unknown base kind", {{m, model_of(counter + R"(,{"name":"d","type":"base","cfg":{"node":"dealy"}})")}},
        "w: Kind \"dealy\"" + in("d") +
-           "is unknown, so the block has no pins and computes nothing: the kinds are delay, rt, fifo, parameter, "
+           "is unknown, so the block has no pins and computes nothing: the kinds are delay, rt, parameter, "
            "input, output, subsystem, reference",
        0, model_of(counter)},
       {"delay key that its kind does not read",
@@ -129,12 +142,87 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
       {"name with a dash", {{m, model_of(named("\"meter-1\""))}}, no_id + "'meter-1'" + of_m, 1, ""},
       {"name with a digit first", {{m, model_of(named("\"2nd\""))}}, no_id + "'2nd'" + of_m, 1, ""},
       {"name with a blank", {{m, model_of(named("\"a b\""))}}, no_id + "'a b'" + of_m, 1, ""},
-      {"name as a number", {{m, model_of(named("5"))}}, no_id + "'5.000000'" + of_m, 1, ""},
+      {"name as a number", {{m, model_of(named("5"))}},
+       e + "Value 5 of key \"name\" in block 1" + of_m + " is a number, expected a text", 1, ""},
       {"name that is a keyword", {{m, model_of(named("\"int\""))}},
        e + "The block name is a C++ keyword (key \"name\") in block 'int'" + of_m, 1, ""},
       {"inner name",
        {{m, model_of(R"({"name":"s","type":"base","cfg":{"node":"subsystem","nodes":[)" + named("\"x-y\"") + "]}}")}},
        no_id + "'x-y' of subsystem 's'" + of_m, 1, ""},
+      // What a block holds is read as written or named with its block and file.
+      {"inputs as a text", {{m, model_of(counter + R"(,{"name":"b","type":"class","cfg":{"class":"counter","prj":"demo"},"inputs":"a.value"})")}},
+       e + "Value \"a.value\" of key \"inputs\"" + in("b") + "is a text, expected an object or null", 1, ""},
+      {"inputs as a list",
+       {{m, model_of(counter + R"(,{"name":"b","type":"class","cfg":{"class":"counter","prj":"demo"},"inputs":[{"node":"a","pin":"value"}]})")}},
+       e + "Value [{\"node\":\"a\",\"pin\":\"value\"}] of key \"inputs\"" + in("b") + "is an array, expected an object or null", 1, ""},
+      {"numbers as written",
+       {{"demo/nodes/gain.h", gain_header},
+        {m, model_of(gained("0.123456789") + R"(,{"name":"p","type":"base","cfg":{"node":"parameter","default":0.123456789}},)"
+                     R"({"name":"d","type":"base","cfg":{"node":"delay","start_value":123456789.5}})")}},
+       "", 0,
+       model_of(gained("\"0.123456789\"") + R"(,{"name":"p","type":"base","cfg":{"node":"parameter","default":"0.123456789"}},)"
+                R"({"name":"d","type":"base","cfg":{"node":"delay","start_value":"123456789.5"}})")},
+      {"default of no pin", {{m, model_of(R"({"name":"e","type":"expression","cfg":{"function":"x + 1.0"},"default_values":{"xx":"5"}})")}},
+       "w: Default value \"5\" of input \"xx\"" + in("e") + "is ignored: the block has no such input; its inputs are x", 0,
+       model_of(R"({"name":"e","type":"expression","cfg":{"function":"x + 1.0"}})")},
+      {"key twice", {{"demo/nodes/gain.h", gain_header}, {m, model_of(gained(R"("0.2","gain":"0.7")"))}},
+       "w: Key \"gain\"" + in("g") + "is given more than once: the first value \"0.2\" counts, \"0.7\" is ignored", 0,
+       model_of(gained("\"0.2\""))},
+      {"true for a text", {{"demo/nodes/gain.h", gain_header}, {m, model_of(gained("true"))}},
+       e + "Value true of key \"gain\"" + in("g") + "is a bool, expected a text, a number or null", 1, ""},
+      {"object for a text", {{"demo/nodes/gain.h", gain_header}, {m, model_of(gained(R"({"v":1})"))}},
+       e + "Value {\"v\":1.000000} of key \"gain\"" + in("g") + "is an object, expected a text, a number or null", 1, ""},
+      {"raster as a number", {{m, model_of(named("\"a\"", R"(,"raster":100)"))}},
+       e + "Value 100 of key \"raster\"" + in("a") + "is a number, expected a text", 1, ""},
+      {"bool as a text", {{m, model_of(named("\"a\"", R"(,"comment_out":"yes")"))}},
+       e + "Value \"yes\" of key \"comment_out\"" + in("a") + "is a text, expected a bool or a number", 1, ""},
+      {"no such block", {{m, model_of(counter + "," + named("\"b\"", R"(,"inputs":{"step":{"node":"ax","pin":"value"}})"))}},
+       "w: Couldn't find Node with id 'ax'. Node 'b' wants to connect a pin. Connection is ignored..." + at("b"), 0,
+       model_of(counter + "," + named("\"b\""))},
+      {"no such pin", {{m, model_of(counter + "," + named("\"b\"", R"(,"inputs":{"step":{"node":"a","pin":"output"}})"))}},
+       "w: Output or inputpin not found: a.output -> b.step; Connection ignored..." + at("b"), 0,
+       model_of(counter + "," + named("\"b\""))},
+      {"unknown raster", {{m, model_of(named("\"a\"", R"(,"raster":"fast")"))}},
+       "e: Unknown raster 'fast' for block a" + at("a"), 255, ""},
+      {"unknown raster of a node source",
+       {{"demo/nodes/fast.h", "#pragma once\n/* @node: auto\n   @raster: fast */\nclass fast {\n public:\n  void tick() {}\n};\n"},
+        {m, model_of(R"({"name":"f","type":"class","cfg":{"class":"fast","prj":"demo"}})")}},
+       "e: Unknown raster 'fast' for block f (the raster of its node source {ws}/demo/nodes/fast.h:2)" + at("f"), 255, ""},
+      {"node not found", {{m, model_of(R"({"name":"f","type":"class","cfg":{"class":"lowpass","prj":"nf"}})")}},
+       "e: Node f has an error: Node not found. Class name: 'lowpass' prj: 'nf'" + at("f"), 255, ""},
+      {"no such port",
+       {{m, model_of(counter + R"(,{"name":"s","type":"base","cfg":{"node":"subsystem","nodes":[]},"inputs":{"xx":{"node":"a","pin":"value"}}})")}},
+       e + "Subsystem s has no input with name xx" + at("s"), 1, ""},
+      {"rasters apart", {{m, model_of(counter + "," + named("\"b\"", R"(,"raster":"r1s","inputs":{"step":{"node":"a","pin":"value"}})"))}},
+       "e: found node with error" + at("b") + "\ne: The nodes with the name a and b are connected, but they run in different "
+       "rasters. Use a rt-node (rate_transition) to solve this problem." + at("b"), 255, ""},
+      {"source raster of no object", {{m, model_of(R"({"name":"e","type":"expression","raster":"source","cfg":{"function":"1"}})")}},
+       "e: Raster 'source' for block e needs a block object with a poll(), which a \"expression\" block has not" + at("e"),
+       255, ""},
+      {"empty expression", {{m, model_of(R"({"name":"e","type":"expression","cfg":{"function":""}})")}},
+       e + "Value \"\" of key \"function\"" + in("e") + "is empty: the generated code would call or compute nothing", 1, ""},
+      {"pins that are no number", {{m, model_of(R"({"name":"t","type":"test","cfg":{"num_pins":"abc"}})")}},
+       "w: Value \"abc\" of key \"num_pins\"" + in("t") + "is no number: the block has 0 pins", 0,
+       model_of(R"({"name":"t","type":"test","cfg":{"num_pins":0}})")},
+      {"fifo kind", {{m, model_of(counter + R"(,{"name":"q","type":"base","cfg":{"node":"fifo"}})")}},
+       "w: Kind \"fifo\"" + in("q") + "is unknown, so the block has no pins and computes nothing: the kinds are delay, rt, "
+       "parameter, input, output, subsystem, reference", 0, model_of(counter)},
+      {"state named twice", {{m, model_of(machine(R"({"name":"init","transitions":[{"c":"true","t":"run"}]},{"name":"run"},{"name":"run"})"))}},
+       e + "State name \"run\"" + in("sm") + "is given to more than one state: a transition could reach only the last of them",
+       1, ""},
+      {"state left out by a text", {{m, model_of(machine(R"({"name":"init"},{"name":"high","comment_out":"ture"})"))}},
+       "w: Value \"ture\" of key \"comment_out\" of state \"high\"" + in("sm") +
+           "is read as false: a checkbox is true, false or a number",
+       0, model_of(machine(R"({"name":"init"},{"name":"high","comment_out":false})"))},
+      {"transitions as an object", {{m, model_of(machine(R"({"name":"init","transitions":{"c":"true","t":"init"}})"))}},
+       e + "Value {\"c\":\"true\",\"t\":\"init\"} of key \"transitions\" of state \"init\"" + in("sm") +
+           "is an object, expected an array or null",
+       1, ""},
+      {"blocks twice", {{m, R"({"nodes":null,"nodes":[]})"}},
+       "w: Key \"nodes\" in model file {ws}/" + m + " is given more than once: the first value null counts, [] is ignored",
+       0, R"({"nodes":null})"},
+      {"no init state", {{m, model_of(machine(R"({"name":"run"})"))}},
+       e + "Error: Statemachine 'sm' has no init state!" + at("sm"), 1, ""},
   };
   for (const row& r : rows) {
     workspace w, same;
@@ -146,7 +234,8 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
     const auto res = w.run({w.vcfg.string()}), base = same.run({same.vcfg.string()});
     // The row's reports are those of its lenient reading written out, and one line more.
     std::vector<std::string> expected = reports(base.out);
-    expected.push_back(replace_all(r.line, "{ws}", w.ws.string()));
+    std::istringstream parts(r.line);
+    for (std::string l; std::getline(parts, l);) expected.push_back(replace_all(l, "{ws}", w.ws.string()));
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, reports(res.out)) << r.name << "\n" << res.out;
     EXPECT_EQ(r.status, res.status) << r.name << "\n" << res.out;

@@ -6,8 +6,9 @@
 #include "compiler/compiler.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/json_reader.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
-#include "generators/config_check.h"
 
 namespace vesk {
 
@@ -58,18 +59,7 @@ vesk::json member(const vesk::json& object, const char* key) {
 
 }  // namespace
 
-void compiler::check_block(const compiler_node& n, const vesk::json& e, const std::string& place, bool warn) const {
-  if (warn) {
-    // The keys are those a node is read with: anything else is ignored, once per key.
-    vesk::node keys_of;
-    std::vector<json_link_element> links;
-    keys_of.get_links(links);
-    std::vector<std::string> known;
-    for (const json_link_element& l : links) known.push_back(l.name);
-    std::vector<vesk::config_warning> unknown;
-    add_unknown_keys(e, known, "", [&] { return "a block has the keys " + name_list(known); }, unknown);
-    write_config_warnings(unknown, place);
-  }
+void compiler::check_block(const compiler_node& n, const std::string& place, bool warn) const {
   if (n.comment_out) return;  // taken out before any code is written
   if (!is_identifier(n.name))
     throw_bt_exception("The block name is no C++ identifier (letters, digits and '_', not beginning with a digit) "
@@ -96,6 +86,14 @@ vesk::json compiler::model_blocks(const vesk::json& model, const std::string& fi
   // only as a model without it.
   if (!vesk::json::has_member(model.object_members(), "nodes"))
     log_warn << "The model has no \"nodes\" and so no blocks in " << level_text(file, "") << std::endl;
+  // The first "nodes" counts; the editor's own members are no concern of the compiler.
+  vesk::json_reader top(model);
+  top.take("nodes");
+  top.take_all();
+  {
+    log_place in_file(level_text(file, ""));
+    write_findings(top.findings);
+  }
   vesk::json blocks = member(model, "nodes");
   if (!blocks.is_array() && !blocks.is_null())
     throw_bt_exception("The blocks of the model are no JSON array (key \"nodes\") in " + level_text(file, ""));

@@ -11,6 +11,8 @@
 #include "compiler/rasters.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/json_reader.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 #include "generators/config_check.h"
 
@@ -61,32 +63,33 @@ std::string compiler::level_text(const std::string& file, const std::string& sub
 
 std::shared_ptr<compiler_node> compiler::make_block(vesk::json& e, size_t position, const std::string& shown,
                                                    const std::string& file, const std::string& subsystem) {
+  const std::string place = block_place(position, shown, file, subsystem);
+  // Every line written while the block is made names it; a model given without a file
+  // (a test's) has no place to name.
+  log_place here(file.empty() ? "" : place);
   std::shared_ptr<compiler_node> n;
   try {
     n = std::make_shared<compiler_node>(e, this);
   } catch (const std::exception& ex) {
-    // The key at fault: a text that is no text, a cfg that is no object, or a type that
-    // names no generator.
-    std::string key;
-    for (const char* k : {"name", "type", "raster"}) {
-      if (!key.empty() || !e.is_object() || !e.contains(k)) continue;
-      try {
-        e[k].get_string();
-      } catch (const std::exception&) {
-        key = k;
-      }
-    }
-    if (key.empty() && e.is_object() && e.contains("cfg") && !e["cfg"].is_object() && !e["cfg"].is_null()) key = "cfg";
-    if (key.empty() && e.is_object() && generators.count(e["type"].get_string()) == 0) key = "type";
-    throw_bt_exception(std::string(ex.what()) + (key.empty() ? "" : " (key \"" + key + "\")") + " in " +
-                       block_place(position, key != "name" ? shown : "", file, subsystem));
+    // The key at fault: a type that names no generator.
+    const bool no_generator =
+        e.is_object() && e.contains("type") && e["type"].is_string() && generators.count(e["type"].get_string()) == 0;
+    throw_bt_exception(std::string(ex.what()) + (no_generator ? " (key \"type\")" : "") + " in " + place);
   }
-  // A top-level name that is no text (a number) is named as it was read.
-  const std::string place = block_place(position, shown.empty() ? n->name : shown, file, subsystem);
+  n->place = file.empty() ? "" : place;
   // A model referenced many times places its blocks alike: one report each.
   const bool warn = warned_blocks.insert(place).second;
-  check_block(*n, e, place, warn);
-  if (warn) write_config_warnings(n->config_warnings, place);
+  std::vector<vesk::read_finding> warnings;
+  const vesk::read_finding* first_error = nullptr;
+  for (const vesk::read_finding& f : n->config_warnings) {
+    if (!f.error) warnings.push_back(f);
+    if (f.error && first_error == nullptr) first_error = &f;
+  }
+  if (warn) write_findings(warnings);
+  // What would be read as something else than written stops the compile here, before
+  // anything is generated.
+  if (first_error != nullptr) throw_bt_exception(finding_text(*first_error));
+  check_block(*n, place, warn);
   return n;
 }
 
@@ -182,6 +185,8 @@ void compiler::compile(const vesk::json& model_json) {
   compile_info["sources"] = vesk::json::make_array(nullptr, 0);
 
   const int64_t start = now_ns();
+  // A line about no block in particular still names the model file.
+  log_place in_model(model_file.empty() ? "" : level_text(model_file, ""));
 
   vesk::json node_list_json = model_blocks(model, model_file);
   std::vector<std::string> names;
@@ -200,6 +205,7 @@ void compiler::compile(const vesk::json& model_json) {
 
   for (auto& [name, n] : nodes) {
     if (!n->has_error) continue;
+    log_place at(n->place);
     log_err << "Node " << name << " has an error: " << n->error_text << std::endl;
     send_to_all(vesk::json{{"cmd", "mdl_error"}, {"node", name}});
     error = true;

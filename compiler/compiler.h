@@ -96,19 +96,20 @@ class compiler {
   static std::string level_text(const std::string& file, const std::string& subsystem);
   /// The block `e` (the `position`th, from 1, of its level; `shown` its name as written
   /// there). What its construction throws is thrown again with the block, the level
-  /// and, when it can be told, the key at fault added.
+  /// and, when it can be told, the key at fault added; of what its reading finds, the
+  /// warnings are written and the first error is thrown, placed alike.
   std::shared_ptr<compiler_node> make_block(vesk::json& e, size_t position, const std::string& shown,
                                             const std::string& file, const std::string& subsystem);
   /// The place of a block for reports: "block 'x' of " + level_text, or "block 3 of ..."
   /// by position when it has no usable name (`shown` empty).
   static std::string block_place(size_t position, const std::string& shown, const std::string& file,
                                  const std::string& subsystem);
-  /// Checks what a block names against the sets the compiler reads: a key a block does
-  /// not have and an "rt" behavior outside its set give a "w: " line each (the reading
-  /// stays); a block name that is no C++ identifier, and a "fifo" rate transition of a
-  /// plain number type, are thrown with `place` (the C++ compiler would refuse the code).
-  /// `warn` is false for a place already reported (a model referenced again).
-  void check_block(const compiler_node& n, const vesk::json& e, const std::string& place, bool warn) const;
+  /// Checks what a block names against the sets the compiler reads: an "rt" behavior
+  /// outside its set gives a "w: " line (the reading stays); a block name that is no C++
+  /// identifier, and a "fifo" rate transition of a plain number type, are thrown with
+  /// `place` (the C++ compiler would refuse the code). `warn` is false for a place already
+  /// reported (a model referenced again).
+  void check_block(const compiler_node& n, const std::string& place, bool warn) const;
   /// The blocks of a model read from `file` (its "nodes"; none when absent). Throws,
   /// naming the file, for a model that is no object and for "nodes" that are no array.
   static vesk::json model_blocks(const vesk::json& model, const std::string& file);

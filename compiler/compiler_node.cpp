@@ -1,50 +1,82 @@
 #include "compiler/compiler_node.h"
 
+#include <algorithm>
+#include <functional>
+#include <set>
+
 #include "compiler/compiler.h"
 #include "generators/base_element_generator.h"
+#include "generators/config_check.h"
 
 namespace vesk {
 
 namespace {
 
+const std::vector<vesk::json::type_t> object_or_null = {vesk::json::object_t, vesk::json::null_t};
+
 // "inputs" and "default_values" are maps keyed by pin: written sorted, read with the
-// first of duplicate keys winning.
-json_link_element connections_link(std::map<std::string, node_connection>& m) {
-  return json_link_element(
+// first of duplicate keys winning. Each value is read checked; what the reading finds
+// goes to `found`.
+template <typename T>
+void read_pin_map(const vesk::json& v, const char* key, const std::vector<vesk::json::type_t>& types,
+                  std::map<std::string, T>& m, std::vector<vesk::read_finding>& found,
+                  const std::function<bool(const std::string&, const vesk::json&, T&)>& read_one) {
+  m.clear();
+  vesk::json_reader r(v, written(vesk::json(key)));
+  std::set<std::string> seen;
+  if (v.is_object())
+    for (const auto& member : v.object_members()) {
+      if (!seen.insert(member.first).second) continue;
+      const vesk::json* value = r.take(member.first, types);
+      T one;
+      if (value != nullptr && read_one(member.first, *value, one)) m.emplace(member.first, std::move(one));
+    }
+  found.insert(found.end(), r.findings.begin(), r.findings.end());
+}
+
+json_link_element connections_link(std::map<std::string, node_connection>& m, std::vector<vesk::read_finding>& found) {
+  json_link_element link(
       "inputs",
       [&m] {
         vesk::json out = vesk::json::make_object();
         for (auto& [pin, c] : m) out[pin] = c.to_json();
         return out;
       },
-      [&m](vesk::json v) {
-        m.clear();
-        for (auto it = v.begin(); it != v.end(); ++it) {
-          vesk::json::item e = *it;
-          if (m.count(e.key) != 0) continue;
-          node_connection c;
-          vesk::json copy(*e.value);
-          c.from_json(copy);
-          m.emplace(e.key, std::move(c));
-        }
+      [&m, &found](vesk::json v) {
+        read_pin_map<node_connection>(
+            v, "inputs", {vesk::json::object_t}, m, found,
+            [&found](const std::string& pin, const vesk::json& value, node_connection& c) {
+              vesk::json copy(value);
+              vesk::json_reader r(copy, "input " + written(vesk::json(pin)));
+              c.from_json(copy, r);
+              r.finish([] { return "a connection reads node, pin"; });
+              found.insert(found.end(), r.findings.begin(), r.findings.end());
+              return !r.failed();
+            });
       });
+  link.types = object_or_null;
+  return link;
 }
 
-json_link_element defaults_link(std::map<std::string, std::string>& m) {
-  return json_link_element(
+json_link_element defaults_link(std::map<std::string, std::string>& m, std::vector<vesk::read_finding>& found) {
+  json_link_element link(
       "default_values",
       [&m] {
         vesk::json out = vesk::json::make_object();
         for (auto& [pin, text] : m) out[pin] = text;
         return out;
       },
-      [&m](vesk::json v) {
-        m.clear();
-        for (auto it = v.begin(); it != v.end(); ++it) {
-          vesk::json::item e = *it;
-          if (m.count(e.key) == 0) m.emplace(e.key, e.value->get_string());
-        }
+      [&m, &found](vesk::json v) {
+        // C++ text, or a number with the digits written.
+        read_pin_map<std::string>(v, "default_values", text_types(), m, found,
+                                  [](const std::string&, const vesk::json& value, std::string& text) {
+                                    text = value.is_number() ? number_as_written(value.get_double())
+                                                             : value.get_string();
+                                    return true;
+                                  });
       });
+  link.types = object_or_null;
+  return link;
 }
 
 }  // namespace
@@ -58,16 +90,32 @@ void node::get_links(std::vector<json_link_element>& links) {
   links.emplace_back("name", name);
   links.emplace_back("type", type);
   links.emplace_back("cfg", cfg);
+  links.back().types = object_or_null;
   links.emplace_back("pos", pos);
   links.emplace_back("raster", raster);
   links.emplace_back("rotate", rotate);
   links.emplace_back("comment_out", comment_out);
-  links.push_back(connections_link(inputs));
-  links.push_back(defaults_link(default_values));
+  links.push_back(connections_link(inputs, read_findings));
+  links.push_back(defaults_link(default_values, read_findings));
 }
 
 compiler_node::compiler_node(vesk::json node_object, vesk::compiler* owner) : compiler(owner) {
-  from_json(node_object);
+  vesk::json_reader reader(node_object);
+  from_json(node_object, reader);
+  reader.finish([this] {
+    std::vector<json_link_element> links;
+    get_links(links);
+    std::vector<std::string> keys;
+    for (const json_link_element& l : links) keys.push_back(l.name);
+    return "a block has the keys " + name_list(keys);
+  });
+  config_warnings = std::move(read_findings);
+  read_findings.clear();
+  config_warnings.insert(config_warnings.end(), reader.findings.begin(), reader.findings.end());
+  // A block read wrong is refused by its maker; its generator is not asked.
+  if (reader.failed() || std::any_of(config_warnings.begin(), config_warnings.end(),
+                                     [](const vesk::read_finding& f) { return f.error; }))
+    return;
   std::shared_ptr<vesk::generator> gen = compiler->find_generator(type);
   gen->set_name(name);
   // The generator is shared by all blocks of its type: give it this block's cfg before
@@ -77,17 +125,34 @@ compiler_node::compiler_node(vesk::json node_object, vesk::compiler* owner) : co
     if (!p.key.empty() && !cfg.contains(p.key)) cfg[p.key] = p.def;
   }
   gen->set_config(cfg);
-  config_warnings = gen->check_config();
+  // What cannot compile matters only for a block that is compiled.
+  for (vesk::read_finding& f : gen->check_config())
+    if (!f.error || !comment_out) config_warnings.push_back(std::move(f));
+  // A number becomes code with the digits the user wrote, not in the writer's form.
+  if (cfg.is_object())
+    for (auto& [key, value] : cfg.object_members())
+      if (value.is_number()) value = vesk::json(number_as_written(value.get_double()));
+  gen->set_config(cfg);
   vesk::view_config view = gen->get_view_config();
-  if (view.raster != "auto")
+  if (view.raster != "auto") {
     raster = view.raster;
-  else if (raster.empty())
+    if (!view.file_name.empty()) raster_origin = view.file_name + ":" + std::to_string(view.line_nr);
+  } else if (raster.empty()) {
     raster = "auto";
+  }
   input_pins = view.inputs;
   output_pins = view.outputs;
   members = view.members;
   has_error = view.error;
   error_text = view.error_string;
+  for (const auto& [pin, text] : default_values) {
+    if (input_pins.contains(pin)) continue;
+    std::vector<std::string> pins;
+    for (const auto& in : input_pins) pins.push_back(in.key);
+    config_warnings.push_back({"Default value " + written(vesk::json(text)) + " of input " + written(vesk::json(pin)),
+                               "is ignored: the block has no such input" +
+                                   (pins.empty() ? std::string(" and no other") : "; its inputs are " + name_list(pins))});
+  }
 }
 
 vesk::generator_mappings compiler_node::get_mappings() const {

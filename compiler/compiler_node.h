@@ -36,14 +36,17 @@ class node : public json_link {
   bool comment_out = false;                          ///< "comment_out"
   std::map<std::string, node_connection> inputs;     ///< "inputs": pin -> source block and pin
   std::map<std::string, std::string> default_values; ///< "default_values": pin -> value text
+  /// What a checked reading of "inputs" and "default_values" found in their members.
+  std::vector<vesk::read_finding> read_findings;
 };
 
 /// A node plus its generator's view (pins, members, raster, error) and the work marks
 /// of the compile steps. Held by shared pointer in the compiler's node map.
 class compiler_node : public node {
  public:
-  /// Reads `node_object`, fills the cfg defaults of the block's properties and takes the
-  /// pins, members, raster and error state from its generator's view.
+  /// Reads `node_object` checked, fills the cfg defaults of the block's properties and
+  /// takes the pins, members, raster and error state from its generator's view. What the
+  /// reading finds is in config_warnings; after an error the generator is not asked.
   compiler_node(vesk::json node_object, vesk::compiler* owner);
 
   /// The three name maps (inputs, members, outputs: name -> mapped_name) for a generator.
@@ -69,12 +72,19 @@ class compiler_node : public node {
   hash_vector<data_member> members;
   bool has_error = false;
   std::string error_text;
-  /// What its generator found in `cfg` not read as written; reported with the block's place.
+  /// What the reading of the block and its generator found not read as written; reported
+  /// with the block's place, an error stops the compile.
   std::vector<vesk::config_warning> config_warnings;
+  /// Where the block stands, for every report about it: "block 'x' of model file F".
+  std::string place;
+  /// "file:line" of the node source whose annotation gave the raster; empty when the
+  /// model file gave it.
+  std::string raster_origin;
   int32_t read_count = 0;
 };
 
-/// Whether a block is a rate transition: a "base" block whose cfg "node" is "rt" or "fifo".
+/// Whether a block is a rate transition: a "base" block whose cfg "node" is "rt" or "fifo"
+/// (a kind of no pins: a "fifo" is an "rt" of behavior "fifo").
 bool is_rate_transition(const compiler_node& n);
 
 /// How the generated code reads an "rt" block's cfg "behavior": "fifo" or "add" as

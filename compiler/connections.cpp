@@ -1,4 +1,5 @@
 #include "compiler/compiler.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -18,6 +19,7 @@ void compiler::link_output_connections() {
 
 void compiler::build_connections() {
   for (auto& [name, d] : nodes) {
+    log_place at(d->place);
     for (auto& [pin, c] : d->inputs) {
       auto src = nodes.find(c.node);
       if (src == nodes.end()) {

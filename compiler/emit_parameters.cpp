@@ -91,9 +91,8 @@ void compiler::write_parameters_header() {
     vesk::json data_type = cfg["data_type"];
     vesk::json start = cfg["start_value"];
     if (data_type.trim() == "std::string" && start.trim() == "0")
-      throw_bt_exception("[" + name +
-                         "]: initalizing std::string with 0 leads to segmentation fault. You may want to change "
-                         "the start_value to \"\".");
+      throw_bt_exception("[" + name + "]: initalizing std::string with 0 leads to segmentation fault. You may want to "
+                         "change the start_value to \"\"." + (n->place.empty() ? "" : " in " + n->place));
     os << "vesk::shared_data<" << cfg["data_type"] << "> " << n->members["rt"].mapped_name;
     if (rt_behavior(*n) == "fifo")
       os << ";" << std::endl;

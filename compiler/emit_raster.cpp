@@ -9,6 +9,7 @@
 #include "compiler/rasters.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/log_place.h"
 
 namespace vesk {
 
@@ -32,9 +33,9 @@ std::string display_name(const std::string& block, const std::string& pin) {
 /// since the read empties (resets) the transition's data.
 void count_reader(compiler_node& rt, const std::string& behavior) {
   if (++rt.read_count > 1)
-    throw_bt_exception("[" + rt.name + "]: rate transitions of type '" + behavior +
-                       "' can only be connected once because of its reset behavior. You can use an expression "
-                       "to copy its output.");
+    throw_bt_exception(log_place::placed("[" + rt.name + "]: rate transitions of type '" + behavior +
+                                         "' can only be connected once because of its reset behavior. You can use an "
+                                         "expression to copy its output."));
 }
 
 }  // namespace
@@ -48,7 +49,8 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
   if (!periodic) {
     for (const auto& n : ordered)
       if (configured_generator(*n)->has_raster_interval())
-        throw_bt_exception(n->name + ": node has member raster_interval but is called in a asynchronous raster.");
+        throw_bt_exception(n->name + ": node has member raster_interval but is called in a asynchronous raster." +
+                           (n->place.empty() ? "" : " in " + n->place));
   }
 
   src_stream& h = files[r + ".h"];
@@ -146,7 +148,7 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
       has_source = true;
       s << "return " << n->members["obj"].mapped_name << ".poll();" << std::endl;
     }
-    if (!has_source) throw_bt_exception("Raster " + r + " has nodes but no source nodes.");
+    if (!has_source) throw_bt_exception(log_place::placed("Raster " + r + " has nodes but no source nodes."));
     indent(s, -2);
     s << "} // poll() " << std::endl << std::endl;
     s << "void " << r << "::init(){" << std::endl;
@@ -188,6 +190,8 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
   // Reads of rate transitions.
   for (const auto& n : ordered) {
     if (n->is_base("delay")) continue;
+    // A second reader is refused where it stands.
+    log_place at(n->place);
     for (auto& [pin, c] : n->inputs) {
       compiler_node* rt = c.bound.get();
       if (rt == nullptr || !rt->is_base("rt")) continue;

@@ -6,6 +6,7 @@
 
 #include "compiler/compiler.h"
 #include "foundation/helpers.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -59,6 +60,9 @@ void compiler::resolve_rasters() {
 
   for (auto& [name, n] : nodes) {
     n->placed = false;
+    log_place at(n->place);
+    // A raster an annotation gave is named with its node source.
+    const std::string origin = n->raster_origin.empty() ? "" : " (the raster of its node source " + n->raster_origin + ")";
     if (!is_rate_transition(*n)) {
       if (n->raster.empty()) n->raster = "auto";
       size_t read = 0;
@@ -67,12 +71,12 @@ void compiler::resolve_rasters() {
         // Kept as read, but a typo ("r100sm") must not change the period in silence.
         if (read < n->raster.size()) {
           log_warn << "Raster '" << n->raster << "' of block " << name << " is read as " << raster_name(interval)
-                   << ": the characters after its unit are ignored" << std::endl;
+                   << ": the characters after its unit are ignored" << origin << std::endl;
         }
         n->raster = raster_name(interval);
       } else if (n->raster != "auto" && n->raster != "default" && n->raster != "source" &&
                  n->raster.compare(0, 2, "a_") != 0) {
-        log_err << "Unknown raster '" << n->raster << "' for block " << name << std::endl;
+        log_err << "Unknown raster '" << n->raster << "' for block " << name << origin << std::endl;
         n->raster = "default";
         send_to_all(vesk::json{{"cmd", "mdl_error"}, {"node", name}});
         error = true;
@@ -83,6 +87,13 @@ void compiler::resolve_rasters() {
     } else if (n->raster == "source") {
       n->raster = "a_" + name;
       n->raster_source = true;
+      // Its raster is run by the block object's poll(), which only a node class has.
+      if (n->members.find("obj") == nullptr) {
+        log_err << "Raster 'source' for block " << name << " needs a block object with a poll(), which a \""
+                << n->type << "\" block has not" << origin << std::endl;
+        send_to_all(vesk::json{{"cmd", "mdl_error"}, {"node", name}});
+        error = true;
+      }
     }
   }
 
@@ -149,6 +160,8 @@ void compiler::check_raster_connections() {
         compiler_node* d = c.bound.get();
         if (d == nullptr || is_rate_transition(x) || is_rate_transition(*d) || d->raster == x.raster)
           continue;
+        // The connection is the reader's.
+        log_place at(d->place);
         log_err << "found node with error" << std::endl;
         log_err << "The nodes with the name " << name << " and " << d->name
                 << " are connected, but they run in different rasters. "

@@ -41,9 +41,13 @@ TEST(Rasters, UnknownRastersAreReportedAndReplacedByTheDefault) {
   f.compile(model({expr("a", "1", "{}", ",\"raster\":\"rfoo\""), expr("s", "1", "{}", ",\"raster\":\"source\""),
                    expr("z", "1", "{}", ",\"raster\":\"r18446744073709551616ns\"")}));
   EXPECT_TRUE(f.c.error);
+  // An expression has no object whose poll() could run a raster of its own.
   EXPECT_EQ(f.err.lines, (std::vector<std::string>{"Unknown raster 'rfoo' for block a",
+                                                   "Raster 'source' for block s needs a block object with a poll(), "
+                                                   "which a \"expression\" block has not",
                                                    "Unknown raster 'r18446744073709551616ns' for block z"}));
   EXPECT_EQ(f.messages, (std::vector<std::string>{R"({"cmd":"mdl_error","node":"a"})",
+                                                  R"({"cmd":"mdl_error","node":"s"})",
                                                   R"({"cmd":"mdl_error","node":"z"})",
                                                   R"({"cmd":"set_text_right","name":"a","text":"10ms"})",
                                                   R"({"cmd":"set_text_right","name":"s","text":"a_s"})",

@@ -9,6 +9,7 @@
 #include "compiler/compiler.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -56,7 +57,7 @@ class port_table {
       auto it = (p->*side).find(port);
       if (it != (p->*side).end()) return it->second;
     }
-    throw_bt_exception("Subsystem " + subsystem + " has no " + what + " with name " + port);
+    throw_bt_exception(log_place::placed("Subsystem " + subsystem + " has no " + what + " with name " + port));
   }
 
   std::vector<std::pair<std::string, ports>> entries_;
@@ -154,6 +155,8 @@ void compiler::resolve_subsystems() {
       s.cfg["nodes"] = model_blocks(referenced, at.file);
     }
 
+    // What the expansion reports is about the level of the inner blocks.
+    log_place level_place(at.file.empty() ? "" : level_text(at.file, at.path));
     s.cfg["node"] = "subsystem_ready_to_delete";
     ports p;
     std::vector<std::shared_ptr<compiler_node>> fresh;
@@ -166,7 +169,7 @@ void compiler::resolve_subsystems() {
       vesk::json& e = *(*it).value;
       // A name of the wrong kind is left for make_block to report, with the block's place.
       const vesk::json& given = e["name"];
-      const bool text = given.is_string() || given.is_number() || given.is_null();
+      const bool text = given.is_string() || given.is_null();
       const std::string inner = text ? given.get_string() : std::string();
       if (text) e["name"] = sname + "__" + inner;
       // Known before the block is made, so that its checks skip what is never written.
@@ -228,9 +231,11 @@ void compiler::resolve_subsystems() {
     compiler_node* s = lookup(sname);
     if (s == nullptr) continue;
     for (auto& out : s->output_pins) {
-      const std::string& inner_out = table.output(sname, out.key);
       for (const node_connection& c : out.value.consumers) {
         compiler_node* reader = lookup(c.node);
+        // A port that is missing is the fault of the connection, which is the reader's.
+        log_place at(reader != nullptr ? reader->place : s->place);
+        const std::string& inner_out = table.output(sname, out.key);
         if (is_subsystem(reader)) {
           if (compiler_node* port = lookup(table.input(c.node, c.pin)))
             set_input(*port, "in", node_connection(inner_out, "out"));
@@ -239,6 +244,7 @@ void compiler::resolve_subsystems() {
         }
       }
     }
+    log_place at(s->place);
     for (auto& [port_name, c] : s->inputs) {
       const std::string& inner_in = table.input(sname, port_name);
       node_connection source = is_subsystem(lookup(c.node))

@@ -114,6 +114,10 @@ const json* json_reader::take_lenient(const std::string& key, const std::vector<
   return v;
 }
 
+void json_reader::warn_value(const std::string& key, const json& value, const std::string& outcome) {
+  findings.push_back({value_text(key, value), outcome});
+}
+
 void json_reader::take_all() { taken_.assign(taken_.size(), true); }
 
 bool json_reader::has(const std::string& key) const { return json::has_member(object_->object_members(), key); }
@@ -137,11 +141,16 @@ bool json_reader::failed() const {
   return std::any_of(findings.begin(), findings.end(), [](const read_finding& f) { return f.error; });
 }
 
+std::string finding_text(const read_finding& finding) {
+  const std::string place = log_place::suffix_place();
+  return finding.subject + (place.empty() ? "" : " in " + place) +
+         (finding.outcome.empty() ? "" : " " + finding.outcome);
+}
+
 void write_findings(const std::vector<read_finding>& findings) {
   const std::string place = log_place::suffix_place();
-  const std::string in = place.empty() ? " " : " in " + place + " ";
   for (size_t i = 0; i < findings.size() && i < max_finding_lines; ++i)
-    (findings[i].error ? log_err : log_warn) << findings[i].subject << in << findings[i].outcome << std::endl;
+    (findings[i].error ? log_err : log_warn) << finding_text(findings[i]) << std::endl;
   if (findings.size() > max_finding_lines)
     log_warn << findings.size() - max_finding_lines << " more names" << (place.empty() ? "" : " in " + place)
              << " are not read as written; they are not listed" << std::endl;

@@ -50,6 +50,9 @@ class json_reader {
   /// `read_as` says, and is returned: for the keys whose reading stays lenient.
   const json* take_lenient(const std::string& key, const std::vector<json::type_t>& types,
                            const std::string& read_as);
+  /// Adds a warning naming the value of `key` with `outcome` ("is read as false: ..."):
+  /// for a value of a type the reader takes that is still read as something else.
+  void warn_value(const std::string& key, const json& value, const std::string& outcome);
   /// Counts every member as taken: an object keyed by the user's own names.
   void take_all();
   /// Whether the object has `key`; does not count as taking it.
@@ -74,6 +77,10 @@ class json_reader {
 
 /// Most lines one reading writes; past them one line counts the rest.
 constexpr size_t max_finding_lines = 10;
+
+/// The line of one finding placed by the innermost log_place: subject, " in " + place
+/// (when there is a suffix place), then " " + outcome (when there is one).
+std::string finding_text(const read_finding& finding);
 
 /// Writes `findings`, errors to log_err and warnings to log_warn, one line each placed by
 /// the innermost log_place (its place between subject and outcome); past

@@ -28,16 +28,18 @@ std::vector<vesk::config_warning> check_node_config(const vesk::json& cfg, const
   if (node.not_found) return {};
   std::vector<std::string> params;
   for (const auto& p : node.parameters) params.push_back(p.name);
-  std::vector<std::string> known = {name_key, "prj"};
-  known.insert(known.end(), params.begin(), params.end());
-  std::vector<vesk::config_warning> found;
-  add_unknown_keys(
-      cfg, known, "",
-      [&] { return params.empty() ? what + " has no parameters" : "the parameters of " + what + " are " + name_list(params); },
-      found);
+  vesk::json_reader r(cfg);
+  take_text(r, name_key);
+  take_text(r, "prj");
   for (const auto& p : node.parameters)
-    if (p.form == "checkbox") add_checkbox_value(cfg, p.name, found);
-  return found;
+    if (p.form == "checkbox")
+      take_checkbox(r, p.name);
+    else
+      take_text(r, p.name);
+  r.finish([&] {
+    return params.empty() ? what + " has no parameters" : "the parameters of " + what + " are " + name_list(params);
+  });
+  return std::move(r.findings);
 }
 
 std::vector<std::string> node_headers(const vesk::annotations::block_base& node) {

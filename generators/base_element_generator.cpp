@@ -38,7 +38,6 @@ const std::vector<kind_keys>& known_kinds() {
   static const std::vector<kind_keys> kinds = {
       {"delay", {"data_type", "start_value"}},
       {"rt", {"data_type", "start_value", "behavior"}},
-      {"fifo", {"data_type", "start_value", "behavior"}},
       {"parameter", {"data_type", "default"}},
       {"input", {}},
       {"output", {}},
@@ -190,7 +189,15 @@ std::vector<vesk::config_warning> base_element_generator::check_config() {
     }
     std::vector<std::string> known = {"node", "type_header", "container_header"};
     known.insert(known.end(), k.keys.begin(), k.keys.end());
-    return unknown_block_keys(cfg, known, k.kind);
+    vesk::json_reader r(cfg);
+    r.take("node");
+    // Texts that become code; the rest is read by the compiler, which says how.
+    for (const std::string& key : known)
+      if (key == "behavior" || key == "nodes")
+        r.take(key);
+      else
+        take_text(r, key);
+    return block_findings(r, known, k.kind);
   }
   return {{"Kind " + written(kind), "is unknown, so the block has no pins and computes nothing: the kinds are " +
                                         name_list(kinds)}};

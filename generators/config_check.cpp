@@ -1,8 +1,7 @@
 #include "generators/config_check.h"
 
-#include <algorithm>
-
-#include "foundation/log_stream.h"
+#include "foundation/helpers.h"
+#include "foundation/log_place.h"
 #include "generators/code_text.h"
 
 namespace vesk {
@@ -19,42 +18,64 @@ std::vector<std::string> property_keys(const std::vector<vesk::property>& props)
   return keys;
 }
 
-void add_unknown_keys(const vesk::json& object, const std::vector<std::string>& known, const std::string& of,
-                      const std::function<std::string()>& reads, std::vector<vesk::config_warning>& out) {
-  if (!object.is_object()) return;
-  std::string read;
-  for (const auto& [key, value] : object.object_members()) {
-    if (std::find(known.begin(), known.end(), key) != known.end()) continue;
-    if (read.empty()) read = "is ignored: " + reads();
-    out.push_back({"Key " + written(vesk::json(key)) + (of.empty() ? "" : " of " + of), read});
+const std::vector<vesk::json::type_t>& text_types() {
+  static const std::vector<vesk::json::type_t> types = {vesk::json::string_t, vesk::json::number_t,
+                                                       vesk::json::null_t};
+  return types;
+}
+
+const vesk::json* take_text(vesk::json_reader& r, const std::string& key) { return r.take(key, text_types()); }
+
+void take_checkbox(vesk::json_reader& r, const std::string& key) {
+  const vesk::json* value = r.take(key);
+  if (value != nullptr && !checkbox_means_what_written(*value))
+    r.warn_value(key, *value, "is read as false: a checkbox is true, false or a number");
+}
+
+void take_form(vesk::json_reader& r, const std::vector<vesk::property>& props) {
+  for (const vesk::property& p : props) {
+    if (p.key.empty()) continue;
+    if (p.form == "checkbox")
+      take_checkbox(r, p.key);
+    else if (p.form == "array_text")
+      r.take(p.key, {vesk::json::array_t, vesk::json::null_t});
+    else if (p.form == "select")
+      r.take(p.key);
+    else
+      take_text(r, p.key);
   }
 }
 
-std::vector<vesk::config_warning> unknown_block_keys(const vesk::json& cfg, const std::vector<std::string>& known,
-                                                     const std::string& type) {
-  std::vector<vesk::config_warning> found;
-  add_unknown_keys(
-      cfg, known, "", [&] { return "a " + written(vesk::json(type)) + " block reads " + name_list(known); }, found);
-  return found;
+std::vector<vesk::config_warning> block_findings(vesk::json_reader& r, const std::vector<std::string>& known,
+                                                 const std::string& type) {
+  r.finish([&] { return "a " + written(vesk::json(type)) + " block reads " + name_list(known); });
+  return std::move(r.findings);
 }
 
-void add_checkbox_value(const vesk::json& cfg, const std::string& key, std::vector<vesk::config_warning>& out) {
+std::vector<vesk::config_warning> read_block_config(const vesk::json& cfg, const std::vector<vesk::property>& props,
+                                                    const std::vector<std::string>& more, const std::string& type) {
+  vesk::json_reader r(cfg);
+  take_form(r, props);
+  for (const std::string& key : more) r.take(key);
+  std::vector<std::string> known = property_keys(props);
+  known.insert(known.end(), more.begin(), more.end());
+  return block_findings(r, known, type);
+}
+
+void add_empty_function(const vesk::json& cfg, std::vector<vesk::config_warning>& out) {
   if (!cfg.is_object()) return;
-  for (const auto& [k, value] : cfg.object_members()) {
-    if (k != key) continue;
-    if (!checkbox_means_what_written(value))
-      out.push_back({"Value " + written(value) + " of key " + written(vesk::json(key)),
-                     "is read as false: a checkbox is true, false or a number"});
+  for (const auto& [key, value] : cfg.object_members()) {
+    if (key != "function") continue;
+    if (value.is_null() || (value.is_string() && trim(value.get_string_ref()).empty()))
+      out.push_back({"Value " + written(value) + " of key \"function\"",
+                     "is empty: the generated code would call or compute nothing", true});
     return;  // the first member of a key is the one read
   }
 }
 
 void write_config_warnings(const std::vector<vesk::config_warning>& warnings, const std::string& block) {
-  for (size_t i = 0; i < warnings.size() && i < max_config_warnings; ++i)
-    log_warn << warnings[i].subject << " in " << block << " " << warnings[i].outcome << std::endl;
-  if (warnings.size() > max_config_warnings)
-    log_warn << warnings.size() - max_config_warnings << " more names in " << block
-             << " are not read as written; they are not listed" << std::endl;
+  vesk::log_place at(block);
+  write_findings(warnings);
 }
 
 }  // namespace vesk

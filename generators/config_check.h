@@ -1,6 +1,7 @@
 #pragma once
-// Telling a user which names of a block's configuration were not read as written: each
-// generator lists what it knows, these helpers turn the rest into warnings.
+// Reading a block's configuration as its generator knows it: each generator lists the
+// keys it reads, these helpers take them through a json_reader, which turns a key it
+// does not know, a key given twice and a value of the wrong type into findings.
 
 #include <cstddef>
 #include <functional>
@@ -14,9 +15,8 @@
 
 namespace vesk {
 
-/// Most warning lines one block gives; a configuration with more names typed wrong gets
-/// these and one line with the count of the rest.
-constexpr size_t max_config_warnings = 10;
+/// Most lines one block gives; past them one line counts the rest.
+constexpr size_t max_config_warnings = max_finding_lines;
 
 /// The names joined by ", ".
 std::string name_list(const std::vector<std::string>& names);
@@ -24,24 +24,41 @@ std::string name_list(const std::vector<std::string>& names);
 /// The keys of a form, in order.
 std::vector<std::string> property_keys(const std::vector<vesk::property>& props);
 
-/// Adds to `out` one warning per member of `object` whose key is not in `known`:
-/// `Key "k"`, then " of " + `of` unless that is empty, "is ignored: " + `reads()`.
-/// Nothing for a value that is no object. `reads` is called only when a key is unknown,
-/// so that a block without faults costs no text.
-void add_unknown_keys(const vesk::json& object, const std::vector<std::string>& known, const std::string& of,
-                      const std::function<std::string()>& reads, std::vector<vesk::config_warning>& out);
+/// The JSON types a text of a configuration takes: a text, a number (read with the digits
+/// written) or null (the empty text). A bool, object or array would reach the code as
+/// something else than written.
+const std::vector<vesk::json::type_t>& text_types();
 
-/// The warnings of add_unknown_keys for a block configuration whose generator reads the
-/// keys `known` of blocks described as `type`: "is ignored: a "delay" block reads ...".
-std::vector<vesk::config_warning> unknown_block_keys(const vesk::json& cfg, const std::vector<std::string>& known,
-                                                     const std::string& type);
+/// Takes `key` as a text (text_types); the value, or null when it is missing or of
+/// another type (an error finding).
+const vesk::json* take_text(vesk::json_reader& r, const std::string& key);
 
-/// Adds to `out` a warning when the checkbox value of `key` in `cfg` is none of what a
-/// checkbox means, so that it is read as false.
-void add_checkbox_value(const vesk::json& cfg, const std::string& key, std::vector<vesk::config_warning>& out);
+/// Takes the checkbox `key`: a value that is none of what a checkbox means is a warning
+/// that it is read as false.
+void take_checkbox(vesk::json_reader& r, const std::string& key);
 
-/// Writes `warnings` to log_warn, one line each, placed in `block` (such as "block 'pid'
-/// of model file m.vmdl"); past max_config_warnings, one line counts the rest.
+/// Takes each property of a form by its form: a checkbox as take_checkbox, an
+/// "array_text" as an array, a "select" as any value (its reader says how it reads it),
+/// every other form as a text.
+void take_form(vesk::json_reader& r, const std::vector<vesk::property>& props);
+
+/// Finishes the reading of a block configuration whose generator reads the keys `known`
+/// of blocks described as `type` (the rest: "is ignored: a "delay" block reads ...") and
+/// gives its findings.
+std::vector<vesk::config_warning> block_findings(vesk::json_reader& r, const std::vector<std::string>& known,
+                                                 const std::string& type);
+
+/// The findings of a configuration whose generator reads its form `props` and the keys
+/// `more` (of any type), named in the message as a `type` block.
+std::vector<vesk::config_warning> read_block_config(const vesk::json& cfg, const std::vector<vesk::property>& props,
+                                                    const std::vector<std::string>& more, const std::string& type);
+
+/// Adds an error when the "function" of `cfg` is empty or blank: the code written from it
+/// (` = ;`, ` = ();`) could only end in errors of the C++ compiler.
+void add_empty_function(const vesk::json& cfg, std::vector<vesk::config_warning>& out);
+
+/// Writes `warnings` placed in `block` (such as "block 'pid' of model file m.vmdl"), as
+/// write_findings does.
 void write_config_warnings(const std::vector<vesk::config_warning>& warnings, const std::string& block);
 
 }  // namespace vesk

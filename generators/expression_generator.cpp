@@ -94,10 +94,8 @@ std::vector<vesk::property> expression_generator::get_properties() {
 }
 
 std::vector<vesk::config_warning> expression_generator::check_config() {
-  std::vector<std::string> known = property_keys(get_properties());
-  known.push_back("container_header");
-  std::vector<vesk::config_warning> found = unknown_block_keys(cfg, known, "expression");
-  add_checkbox_value(cfg, "disable_output", found);
+  std::vector<vesk::config_warning> found = read_block_config(cfg, get_properties(), {"container_header"}, "expression");
+  add_empty_function(cfg, found);
   return found;
 }
 

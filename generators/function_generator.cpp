@@ -38,7 +38,9 @@ std::vector<vesk::property> function_generator::get_properties() {
 }
 
 std::vector<vesk::config_warning> function_generator::check_config() {
-  return unknown_block_keys(cfg, property_keys(get_properties()), "function");
+  std::vector<vesk::config_warning> found = read_block_config(cfg, get_properties(), {}, "function");
+  add_empty_function(cfg, found);
+  return found;
 }
 
 std::vector<std::string> function_generator::input_names() {

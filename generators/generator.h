@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/json.h"
+#include "foundation/json_reader.h"
 #include "foundation/view_config.h"
 
 namespace vesk {
@@ -18,13 +19,10 @@ struct generator_mappings {
   std::map<std::string, std::string> outputs;
 };
 
-/// A name in a block's configuration that its generator does not know, or a value it
-/// reads as something else than written. The model compiler writes it as one warning
-/// line: subject, " in ", the block and its model file, " ", outcome.
-struct config_warning {
-  std::string subject;  ///< what is named, as written: `Key "gian"`
-  std::string outcome;  ///< what becomes of it: `is ignored: the parameters of ...`
-};
+/// What a generator finds in a block's configuration that it does not read as written:
+/// written by the model compiler as one line, subject, " in ", the block and its model
+/// file, " ", outcome; an error stops the compile.
+using config_warning = read_finding;
 
 /// Generator of one block type. Describes a block for the editor (property
 /// form, view) and writes its code for the model compiler. Handles one block
@@ -64,7 +62,8 @@ class generator {
   /// Whether the block object has a raster interval member to be set.
   virtual bool has_raster_interval();
   /// What the configuration (as set_config left it) names that this generator never
-  /// reads or reads leniently; nothing by default. Asked once a block by the model
+  /// reads or reads leniently (warnings), and what could only end in errors of the C++
+  /// compiler (errors); nothing by default. Asked once a block by the model
   /// compiler only, so that the editor's many view requests stay quiet.
   virtual std::vector<vesk::config_warning> check_config();
 

@@ -53,7 +53,10 @@ TEST(GeneratorRegistry, EachGeneratorNamesWhatItsConfigurationHoldsUnread) {
        R"({"name":"b","comment_out":1,"transitions":[{"t":"x"}]}]})",
        {"Key \"var\"", "Key \"tikc\" of state \"init\"", "Key \"to\" of a transition of state \"init\"",
         "Transition of state \"init\" to null", "Transition of state \"init\" to \"b\""}},
-      {"state_machine", R"({"states":[{"name":"init","transitions":[{"t":{}}]}]})", {}},  // left to the build
+      {"state_machine", R"({"states":[{"name":"init","transitions":[{"t":{}}]}]})",
+       {"Value {} of key \"t\" of a transition of state \"init\""}},
+      {"state_machine", R"({"states":[{"name":"init","comment_out":"x"}]})",  // read as false
+       {"Value \"x\" of key \"comment_out\" of state \"init\""}},
       {"base", R"({"node":"rt","behaviour":"fifo"})", {"Key \"behaviour\""}},
       {"base", R"({"nod":"delay"})", {"Kind null"}},
       {"class", R"({"class":"nope","prj":"x","k":1})", {}},  // the block error says it

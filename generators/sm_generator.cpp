@@ -1,7 +1,9 @@
 #include "generators/sm_generator.h"
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "annotations/block.h"
@@ -25,6 +27,12 @@ namespace {
 vesk::json member_of(const vesk::json& entry, const char* key) {
   vesk::json copy = entry;
   return copy[key];
+}
+
+// Whether a state is left out: its "comment_out" read as a checkbox.
+bool state_left_out(const vesk::json& entry) {
+  vesk::json value = member_of(entry, "comment_out");
+  return checkbox_value(value);
 }
 
 // Counts the states as the generated array does: every entry, excluded ones
@@ -70,7 +78,7 @@ std::map<std::string, int> state_numbers(const vesk::json& states) {
   vesk::json list = states;
   for (auto it = list.begin(); it != list.end(); ++it, ++pos) {
     const vesk::json& entry = *(*it).value;
-    if (member_of(entry, "comment_out").get_double() != 0) continue;
+    if (state_left_out(entry)) continue;
     numbers[member_of(entry, "name").get_string()] = pos;
   }
   return numbers;
@@ -152,31 +160,58 @@ void sm_generator::write_tick(std::ostream& os) { os << members["obj"] << ".tick
 void sm_generator::write_final(std::ostream& os) { os << members["obj"] << ".final();" << std::endl; }
 
 std::vector<vesk::config_warning> sm_generator::check_config() {
-  std::vector<vesk::config_warning> found =
-      unknown_block_keys(cfg, {"vars", "includes", "namespaces", "states"}, "state_machine");
+  vesk::json_reader r(cfg);
+  take_form(r, get_properties());
+  const vesk::json* listed = r.take("states", {vesk::json::array_t, vesk::json::object_t, vesk::json::null_t});
+  std::vector<vesk::config_warning> found = block_findings(r, {"vars", "includes", "namespaces", "states"}, "state_machine");
   const std::vector<std::string> state_keys = {"name", "comment_out", "init", "tick", "final", "transitions"};
-  try {
-    vesk::json states = member_of(cfg, "states");
-    const std::map<std::string, int> numbers = state_numbers(states);
-    for (auto it = states.begin(); it != states.end(); ++it) {
-      const vesk::json& entry = *(*it).value;
-      const std::string state = "state " + written(member_of(entry, "name"));
-      add_unknown_keys(entry, state_keys, state, [&] { return "a state reads " + name_list(state_keys); }, found);
-      // An excluded state writes no transitions.
-      if (member_of(entry, "comment_out").get_double() != 0) continue;
-      vesk::json transitions = member_of(entry, "transitions");
-      for (auto t = transitions.begin(); t != transitions.end(); ++t) {
-        const vesk::json& transition = *(*t).value;
-        add_unknown_keys(transition, {"c", "t"}, "a transition of " + state, [] { return "a transition reads c, t"; },
-                         found);
-        const vesk::json target = member_of(transition, "t");
-        if (numbers.count(target.get_string()) == 0)
-          found.push_back({"Transition of " + state + " to " + written(target),
-                           "is dropped: no state that is not commented out has that name"});
-      }
+  vesk::json states = listed != nullptr ? *listed : vesk::json();
+  std::map<std::string, int> numbers;
+  std::set<std::string> named_twice;
+  int pos = 0;
+  // Each state is read as write_files reads it, so that what would stop it (or be taken
+  // as something else) is told before anything is written.
+  for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
+    const vesk::json& entry = *(*it).value;
+    const vesk::json given = entry.is_object() ? member_of(entry, "name") : vesk::json();
+    const std::string state = given.is_null() ? "state " + std::to_string(pos + 1) : "state " + written(given);
+    vesk::json_reader s(entry, state);
+    const vesk::json* name = take_text(s, "name");
+    take_checkbox(s, "comment_out");
+    for (const char* key : {"init", "tick", "final"}) take_text(s, key);
+    const vesk::json* transitions = s.take("transitions", {vesk::json::array_t, vesk::json::null_t});
+    s.finish([&] { return "a state reads " + name_list(state_keys); });
+    const bool read = !s.failed();
+    found.insert(found.end(), s.findings.begin(), s.findings.end());
+    if (!read || state_left_out(entry)) continue;
+    const std::string text = name != nullptr ? name->get_string() : std::string();
+    if (!numbers.emplace(text, pos).second && named_twice.insert(text).second)
+      found.push_back({"State name " + written(vesk::json(text)),
+                       "is given to more than one state: a transition could reach only the last of them", true});
+    vesk::json list = transitions != nullptr ? *transitions : vesk::json();
+    for (auto t = list.begin(); t != list.end(); ++t) {
+      vesk::json_reader tr(*(*t).value, "a transition of " + state);
+      tr.take("c", {vesk::json::string_t, vesk::json::number_t, vesk::json::bool_t});
+      take_text(tr, "t");
+      tr.finish([] { return "a transition reads c, t"; });
+      found.insert(found.end(), tr.findings.begin(), tr.findings.end());
     }
-  } catch (const std::exception&) {
-    // A state or transition of the wrong type stops the build when the files are written.
+  }
+  if (std::any_of(found.begin(), found.end(), [](const vesk::config_warning& f) { return f.error; })) return found;
+  if (numbers.count("init") == 0) found.push_back({"Error: Statemachine '" + name + "' has no init state!", "", true});
+  // Targets are known once every state is: a transition may lead to a later state.
+  pos = 0;
+  for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
+    const vesk::json& entry = *(*it).value;
+    if (state_left_out(entry)) continue;
+    const std::string state = "state " + written(member_of(entry, "name"));
+    vesk::json transitions = member_of(entry, "transitions");
+    for (auto t = transitions.begin(); t != transitions.end(); ++t) {
+      const vesk::json target = member_of(*(*t).value, "t");
+      if (numbers.count(target.get_string()) == 0)
+        found.push_back({"Transition of " + state + " to " + written(target),
+                         "is dropped: no state that is not commented out has that name"});
+    }
   }
   return found;
 }
@@ -193,7 +228,7 @@ void sm_generator::write_files() {
   int pos = 0;
   for (auto it = states.begin(); it != states.end(); ++it, ++pos) {
     const vesk::json& entry = *(*it).value;
-    if (member_of(entry, "comment_out").get_double() != 0) continue;
+    if (state_left_out(entry)) continue;
     std::map<std::string, std::string> values;
     values["num"] = std::to_string(pos);
     // "#" is spelled as an octal escape: the name stays the same string, but

@@ -1,6 +1,7 @@
 #include "generators/test_generator.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "foundation/json_link.h"
 #include "foundation/log_stream.h"
@@ -13,7 +14,20 @@ std::vector<vesk::property> test_generator::get_properties() {
 }
 
 std::vector<vesk::config_warning> test_generator::check_config() {
-  return unknown_block_keys(cfg, property_keys(get_properties()), "test");
+  vesk::json_reader r(cfg);
+  const vesk::json* count = r.take("num_pins");
+  // A text that is wholly a number reads as written; anything else is read as the view
+  // reads it, which a user would not guess.
+  bool as_written = count == nullptr || count->is_number();
+  if (count != nullptr && count->is_string() && !count->get_string_ref().empty()) {
+    const char* begin = count->get_string_ref().c_str();
+    char* end = nullptr;
+    std::strtod(begin, &end);
+    as_written = end == begin + count->get_string_ref().size();
+  }
+  if (!as_written)
+    r.warn_value("num_pins", *count, "is no number: the block has " + std::to_string(get_view_config().inputs.size()) + " pins");
+  return block_findings(r, property_keys(get_properties()), "test");
 }
 
 vesk::view_config test_generator::get_view_config() {
