@@ -60,14 +60,21 @@ void open_node(const std::string& option, const std::map<std::string, std::strin
     state.ccb.reset();
     state.current_function.reset();
     log_err << location(file_name, line_nr)
-            << "Unknown blocktype: Expect class or function. Example @node: auto" << option
-            << std::endl;
+            << "Unknown blocktype: Expect class or function. Example @node: auto; found \"" << option
+            << "\"" << std::endl;
     return;
   }
   state.current_block = node;
   node->file_name = file_name;
   node->src_line = line_nr;
-  if (option != "auto") assign_annotation_params(*node, params, file_name, line_nr);
+  if (option != "auto") {
+    assign_annotation_params(*node, params, file_name, line_nr);
+    if (params.count("raster") != 0) node->raster_line = line_nr;
+  } else {
+    for (const auto& p : params)
+      log_warn << "Parameter \"" << p.first << "\" is ignored: @node: auto reads the node from its declaration"
+               << std::endl;
+  }
   node->nspace = namespace_prefix(state);
   node->line_nr = to_line_field(line_nr);
   if (option == "auto") {
@@ -189,6 +196,7 @@ void handle_annotation(std::string name, std::string option,
     if (state.ccb) add_call(state.ccb->final_calls, option, line_nr, pending, expect_final, state);
   } else if (n == "raster") {
     node.raster = option;
+    node.raster_line = line_nr;
     if (log_debug.enabled) log_debug << "set raster to " << node.raster << std::endl;
   } else {
     log_err << location(file_name, line_nr) << "unknown annotation: " << name << std::endl;
@@ -213,7 +221,11 @@ void assign_annotation_params(json_link& target, const std::map<std::string, std
         break;
       }
     if (!element) {
-      log_err << "Internal Error: Parameter '" << key << "' not found!!!!" << std::endl;
+      // The keys it takes say what was meant instead.
+      std::string keys;
+      for (const json_link_element& e : links) keys += (keys.empty() ? "" : ", ") + e.name;
+      log_err << location(file_name, line_nr) << "Internal Error: Parameter '" << key
+              << "' not found!!!! This annotation takes " << keys << std::endl;
       continue;
     }
     auto no_number = [&] {

@@ -24,9 +24,9 @@ void handle_annotation(std::string name, std::string option,
                        parser_state& state, std::string file_name);
 
 /// Sets the fields of `target` named by the parameter keys (its JSON keys) from the
-/// values. A key the target does not know is an internal error line; a bool or number
-/// field whose value is no number gets an error line naming `file_name`, `line_nr`,
-/// key and value, and keeps its value.
+/// values. A key the target does not know is an error line naming `file_name`, `line_nr`,
+/// the key and the keys the target takes; a bool or number field whose value is no number
+/// gets an error line naming `file_name`, `line_nr`, key and value, and keeps its value.
 void assign_annotation_params(json_link& target, const std::map<std::string, std::string>& params,
                               const std::string& file_name = "", unsigned long line_nr = 0);
 

@@ -46,19 +46,22 @@ TEST(ParseAnnotations, Cases) {
        {}},
       {kClass, "@construct: a, b\n@init\n@final: stop\n@tick: step(u) -> v",
        {"now class K@1 ctor (a,b) init () tick step(u)->v final stop()"}, expect_init, {}},
-      {kClass, "@raster:  r10ms \n@bogus\n@link: z", {"now class K@1 raster=r10ms"}, 0,
+      {kClass, "@raster:  r10ms \n@bogus\n@link: z", {"now class K@1 raster=r10ms@5"}, 0,
        {"n.h:6 unknown annotation: bogus",
-        "For readability global annotations like @link should be declared at the beginning of "
+        "n.h:7 For readability global annotations like @link should be declared at the beginning of "
         "a file."}},
       // "@node" closes the node before (verified) and opens the next.
       {nullptr, "@node: class; name: A\n@node: class\n@node: foo\n@input: x", {"class A@5"},
        expect_class,
        {"n.h:6 " + kFail + "Name not set!", "n.h:6 " + kFail + "Class-Name not set!",
-        "n.h:7 Unknown blocktype: Expect class or function. Example @node: autofoo",
+        "n.h:7 Unknown blocktype: Expect class or function. Example @node: auto; found \"foo\"",
         "n.h:8 no node defined yet; skip annotation: input"}},
+      // A raster keeps the line that set it.
+      {nullptr, "@node: function; raster: fast", {"now func ()@5 raster=fast@5"}, expect_function, {}},
       {nullptr, "@node: class ; name: Adder; line_nr: 77", {"now class @5 name=Adder"},
        expect_class, {}},
-      {nullptr, "@node: auto; name: ignored", {"now class @5"}, expect_auto, {}},
+      {nullptr, "@node: auto; name: ignored", {"now class @5"}, expect_auto,
+       {"n.h:5 Parameter \"name\" is ignored: @node: auto reads the node from its declaration"}},
       {nullptr, "@node: function; line_nr: abc; name: g\n@input: u", {"now func ()@5 name=g in /u"},
        expect_function, {"n.h:5 Parameter \"line_nr\" needs a number, not \"abc\""}},
       {nullptr,
@@ -125,7 +128,10 @@ TEST(AssignAnnotationParams, NumbersBoolsAndUnknownKeys) {
   EXPECT_TRUE(node.has_node_name_var && node.inputs.empty());
   EXPECT_EQ(node.raster, "fast");
   EXPECT_EQ(err.lines, (lines{"n.h:4 Parameter \"has_raster_interval_var\" needs a number, not \"1e999\"",
-                              "Internal Error: Parameter 'is_member' not found!!!!",
+                              "n.h:4 Internal Error: Parameter 'is_member' not found!!!! This annotation takes "
+                              "class, has_raster_interval_var, has_node_name_var, project, name, header, nspace, "
+                              "info, raster, file_name, line_nr, inputs, outputs, parameters, constants, libs, "
+                              "additional_files, construct, init_calls, tick_calls, final_calls",
                               "n.h:4 Parameter \"line_nr\" needs a number, not \"abc\""}));
   assign_annotation_params(node, {{"line_nr", "1e12"}});
   EXPECT_EQ(node.line_nr, 2147483647);  // saturated

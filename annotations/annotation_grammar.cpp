@@ -9,6 +9,7 @@
 
 #include "annotations/annotation_comment.h"
 #include "annotations/text_scan.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk::annotations {
@@ -34,6 +35,9 @@ class comment_reader {
   comment_reader(const std::string& text, unsigned long line_nr, parser_state& state,
                  const std::string& file_name)
       : t_(text), line_nr_(line_nr), state_(state), file_name_(file_name) {}
+
+  /// The line being read.
+  const unsigned long& line_nr() const { return line_nr_; }
 
   /// One line: optional "* " prefix, elements, the action, the line feed. False when
   /// the text ends (the last line still got its action).
@@ -156,6 +160,8 @@ class comment_reader {
 void parse_annotations(std::string text, unsigned long line_nr, parser_state& state,
                        std::string file_name) {
   comment_reader reader(text, line_nr, state, file_name);
+  // What an annotation's handling writes, however deep, names the annotation's line.
+  log_place place(file_name, reader.line_nr());
   while (!state.taken.spent && reader.parse_annotation_line()) {
   }
 }

@@ -131,6 +131,9 @@ class block_base : public param_helper {
   std::string raster = "auto";
   std::string file_name;  ///< path of the node source
   int32_t line_nr = 0;    ///< line of the "@node" annotation
+  /// Line of the annotation that set `raster` ("@raster", or "@node" with a "raster"
+  /// key), so that a message about the raster can name it; 0 when none did. Not in JSON.
+  uint64_t raster_line = 0;
   bool not_found = false; ///< set only on what a failed lookup returns; not in JSON
   std::vector<input> inputs;
   std::vector<output> outputs;

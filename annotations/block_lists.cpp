@@ -1,9 +1,14 @@
 // Lookup of node descriptions by a block's configuration. The name is compared first
 // and the project only for name matches, so a bad "prj" value is noticed only then.
+// Descriptions that repeat a name of their project are found here too, since the lookup
+// never returns them.
 
 #include "annotations/block_lists.h"
 
+#include <map>
 #include <utility>
+
+#include "annotations/text_scan.h"
 
 namespace vesk::annotations {
 
@@ -21,7 +26,32 @@ Node find_block(const std::vector<Node>& nodes, vesk::json& cfg, const char* key
   return missing;
 }
 
+/// Adds to `lines` the repeats among `nodes` of a project and name (`name_of`).
+template <class Node, class NameOf>
+void add_repeats(const std::vector<Node>& nodes, const char* kind, NameOf name_of,
+                 std::vector<std::string>& lines) {
+  std::map<std::pair<std::string, std::string>, const Node*> first;
+  for (const Node& node : nodes) {
+    const auto [it, fresh] = first.emplace(std::make_pair(node.project, name_of(node)), &node);
+    if (fresh) continue;
+    const Node& taken = *it->second;
+    lines.push_back(location(node.file_name, static_cast<unsigned long>(node.line_nr)) + "Node " + kind +
+                    " '" + name_of(node) + "' of project '" + node.project +
+                    "' is declared twice: the one of " +
+                    source_place(taken.file_name, static_cast<unsigned long>(taken.line_nr)) +
+                    " is taken, this one is not used");
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> repeated_nodes(const block_lists& lists) {
+  std::vector<std::string> lines;
+  add_repeats(lists.classes, "class", [](const block_class& c) { return c.class_name; }, lines);
+  add_repeats(lists.functions, "function", [](const block_function& f) { return f.function.method_name; },
+              lines);
+  return lines;
+}
 
 block_class find_block_class(const block_lists& lists, vesk::json cfg) {
   block_class missing;

@@ -158,6 +158,7 @@ void build_auto_function(const declaration& d, const std::string& line, unsigned
   f->nspace = state.ccb->nspace;
   f->info = state.ccb->info;
   f->raster = state.ccb->raster;
+  f->raster_line = state.ccb->raster_line;
   f->file_name = file_name;
   f->line_nr = to_line_field(line_nr);
   state.current_function = f;

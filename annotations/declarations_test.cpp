@@ -126,7 +126,7 @@ TEST(ParseCppLine, AutomaticFunctionBuildsAFunctionNode) {
   EXPECT_TRUE(err.lines.empty());
   // The return value is the output "out"; every argument is a pin and passes it by name.
   EXPECT_EQ(summary(f),
-            "func f(x:double,y:double&,n:int=3)->out:double@14 ns=ctl:: raster=r10 in x/in_x:double "
+            "func f(x:double,y:double&,n:int=3)->out:double@14 ns=ctl:: raster=r10@12 in x/in_x:double "
             "out out:double out y/out_y:double& par n/param_n:int=3");
   EXPECT_EQ(f.src_line, 11u);
   EXPECT_EQ(f.file_name, "n.h");

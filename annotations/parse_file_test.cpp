@@ -55,7 +55,7 @@ TEST(ParseFile, FunctionNodeJsonByteForByte) {
 TEST(ParseFile, AutomaticRasterSource) {
   auto node = parse_seed("clock_source.h");
   EXPECT_EQ(summary(*node),
-            "class clock_source@6 ns=io:: raster=source info= Wakes the model every period. "
+            "class clock_source@6 ns=io:: raster=source@7 info= Wakes the model every period. "
             "out ticks/out_ticks:double par period_ms/param_period_ms:int=10 init init():void "
             "final final():void poll poll():vesk::time");
   auto& c = dynamic_cast<block_class&>(*node);
@@ -66,7 +66,7 @@ TEST(ParseFile, AutomaticRasterSource) {
 TEST(ParseFile, AutomaticFunction) {
   // The node takes the line of the declaration; every argument is a pin and passes it.
   EXPECT_EQ(summary(*parse_seed("auto_function.h")),
-            "func lowpass(x:double,y:double&,n:int=3,alpha:double=0.5)->out:double@5 raster=r10ms "
+            "func lowpass(x:double,y:double&,n:int=3,alpha:double=0.5)->out:double@5 raster=r10ms@4 "
             "in x/in_x:double in alpha/in_alpha:double=0.5 out out:double out y/out_y:double& "
             "par n/param_n:int=3");
 }

@@ -25,6 +25,7 @@
 #include "annotations/parser_state.h"
 #include "annotations/text_scan.h"
 #include "foundation/helpers.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk::annotations {
@@ -69,6 +70,12 @@ class scanner {
 
   parser_state& state() { return state_; }
   int64_t bracket_counter() const { return bracket_counter_; }
+  /// Where the braces went wrong: the first "}" without its "{" when there are more of
+  /// them, else the "{" of the outermost block still open.
+  uint64_t unbalanced_line() const {
+    if (bracket_counter_ < 0) return first_stray_line_;
+    return stack_.size() > 1 ? stack_[1].line_nr : line_nr_;
+  }
   uint64_t line_nr() const { return line_nr_; }
 
  private:
@@ -198,6 +205,7 @@ class scanner {
     --bracket_counter_;
     if (stack_.size() < 2) {
       // A "}" without its "{": the root stays, later text goes to a block of its own.
+      if (first_stray_line_ == 0) first_stray_line_ = line_nr_;
       stray_ = block{};
       stray_closer_ = nullptr;
       on_stray_ = true;
@@ -245,7 +253,12 @@ class scanner {
     proxy_->line_nr = current().line_nr;
     proxy_->on_close = take_closer();
     state_.current_bracket = proxy_;
-    parse_cpp_line(line, line_nr, state_, path_);
+    {
+      // What the declaration grammar writes names the line it reads.
+      const unsigned long read = line_nr;
+      log_place place(path_, read);
+      parse_cpp_line(line, line_nr, state_, path_);
+    }
     std::function<void()> closer = std::move(proxy_->on_close);
     proxy_->on_close = nullptr;
     if (!closer) return;
@@ -281,6 +294,7 @@ class scanner {
   std::string code_line_;
   std::string comment_text_;
   int64_t bracket_counter_ = 0;
+  uint64_t first_stray_line_ = 0;  ///< line of the first "}" without its "{"; 0: none yet
   std::vector<block> stack_;  ///< the open blocks, root at the bottom
   block stray_;               ///< current block after a surplus "}" (not on the stack)
   bool on_stray_ = false;
@@ -320,8 +334,12 @@ std::vector<std::shared_ptr<block_base>> parse_text(const std::string& text,
     line_nr = s.line_nr();
     // A parse stopped by a bound leaves blocks open; its one error line says why.
     if (s.bracket_counter() != 0 && !s.state().taken.spent)
-      log_warn << "Not all {}-blocks are closed or to many closed blocks. Bracketcounter: "
-               << s.bracket_counter() << std::endl;
+      log_warn << location(path, s.unbalanced_line())
+               << "Not all {}-blocks are closed or to many closed blocks. Bracketcounter: "
+               << s.bracket_counter()
+               << (s.bracket_counter() < 0 ? " (the first '}' without its '{')"
+                                           : " (the first block still open begins here)")
+               << std::endl;
     parser_state& state = s.state();
     // Every node gets its own copy of the file's lists, path and project.
     size_t shared = path.size() + project.size();

@@ -19,6 +19,12 @@ struct scan_case {
 };
 
 const std::string kSlip = "\". Most likely you forgot a ';' or a ':'?";
+/// The warning of braces that do not balance, at `line`.
+std::string braces(size_t line, int count) {
+  return "n.h:" + std::to_string(line) + " Not all {}-blocks are closed or to many closed blocks. Bracketcounter: " +
+         std::to_string(count) +
+         (count < 0 ? " (the first '}' without its '{')" : " (the first block still open begins here)");
+}
 
 /// The lines `line(0)` to `line(n - 1)` in one text.
 template <class F>
@@ -81,10 +87,13 @@ TEST(ParseText, Cases) {
        "  void tick() {\n    double in_z;\n  }\n  int in_v = {{1, 2},{ 3}};\n  double poll();\n};\n",
        {"class acc@1 in x/in_x:double=1 in v/in_v:int={{1, 2},{3}} tick tick():void"},
        {"n.h:9 Nodeverification failed: The return type of the poll function must be vesk::time."}},
-      // A surplus "}" leaves later text to a block of its own; the count is reported once.
-      {"}\n//@node: class; name: Z\nclass Z {\n};", {"class Z@2"},
-       {"Not all {}-blocks are closed or to many closed blocks. Bracketcounter: -1"}},
-      {"{\n", {}, {"Not all {}-blocks are closed or to many closed blocks. Bracketcounter: 1"}},
+      // A surplus "}" leaves later text to a block of its own; the count is reported once,
+      // at the first "}" too many, or at the outermost block still open.
+      {"\n//@node: class; name: Z\nclass Z {\n}\n};", {"class Z@2"}, {braces(5, -1)}},
+      {"x\n{\n{\n", {}, {braces(2, 2)}},
+      // What the declaration grammar writes names the line it reads, in a class body too.
+      {"//@node: auto\nstruct t {\n  double out_y;\n  void tick_fast();\n};\n", {"class t@1 out y/out_y:double tick tick_fast():void"},
+       {"n.h:4 Ticks of different type/rasters for auto_blocks are not supported yet"}},
       {"", {}, {}}, {"/*", {}, {}}, {"//@", {}, {}}, {"*", {}, {}},
       // What one file may describe: the nodes before a bound are kept, the node being
       // read is dropped, the rest of the file is not read, and one line says so.

@@ -36,7 +36,7 @@ inline std::string summary(const block_base& n) {
   if (n.line_nr) s += "@" + std::to_string(n.line_nr);
   if (!n.name.empty() && n.name != (c ? c->class_name : f->function.method_name)) s += " name=" + n.name;
   if (!n.nspace.empty()) s += " ns=" + n.nspace;
-  if (n.raster != "auto") s += " raster=" + n.raster;
+  if (n.raster != "auto") s += " raster=" + n.raster + (n.raster_line ? "@" + std::to_string(n.raster_line) : "");
   if (!n.info.empty()) s += " info=" + n.info;
   for (const input& p : n.inputs) s += " in " + pin_text(p.name, p.var_name, p.type, p.default_val);
   for (const output& p : n.outputs) s += " out " + pin_text(p.name, p.var_name, p.type, "");

@@ -43,9 +43,14 @@ inline bool literal_at(std::string_view s, size_t p, const char* lit) {
   return true;
 }
 
+/// "file:line": a place in a node source.
+inline std::string source_place(const std::string& file_name, unsigned long line_nr) {
+  return file_name + ":" + std::to_string(line_nr);
+}
+
 /// The "file:line " that begins every message about a place in a node source.
 inline std::string location(const std::string& file_name, unsigned long line_nr) {
-  return file_name + ":" + std::to_string(line_nr) + " ";
+  return source_place(file_name, line_nr) + " ";
 }
 
 /// A source line number as the 32-bit line field of a node (saturated).

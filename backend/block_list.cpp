@@ -1,8 +1,12 @@
 // The controller's block list, file list and file pushes: what the editor's block palette
 // and file browser show, and the "read_file" pushes of changed managed files.
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "backend/main_controller.h"
+#include "foundation/log_stream.h"
 
 namespace vesk {
 
@@ -30,6 +34,10 @@ void main_controller::send_block_list() {
   blocks.functions.clear();
   collect_blocks(blocks, descriptions_of(prj_dir));
   for (const auto& p : workspace.projects) collect_blocks(blocks, descriptions_of(*p.second));
+  std::vector<std::string> repeats = vesk::annotations::repeated_nodes(blocks);
+  for (const std::string& line : repeats)
+    if (repeats_written.count(line) == 0) log_warn << line << std::endl;
+  repeats_written = std::set<std::string>(repeats.begin(), repeats.end());
 
   vesk::json message{{"cmd", "get_blk_list"}, {"prj", vesk::json::make_array(nullptr, 0)}, {"ws", vesk::json::make_object()}};
   for (const auto& m : prj_dir.models)

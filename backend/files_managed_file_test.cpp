@@ -282,6 +282,15 @@ TEST(FilesManagedHeader, DescriptionsFollowEveryChangeAndUndoPushesTheBlockList)
   header.redo();
   EXPECT_EQ(2u, header.blocks.size());
   EXPECT_EQ(1u, gui.drain("get_blk_list").size());
+
+  // A second source of the class gets one warning, which later block lists do not repeat.
+  log_capture warn(log_warn);
+  const fs::path other = env.put("prj/nodes/other.h", header_one_class);
+  env.ctl->poll_files();
+  env.ctl->send_block_list();
+  EXPECT_EQ(std::vector<std::string>{other.string() + ":2 Node class 'gain' of project 'prj' is declared twice: the one of " +
+                                     h.string() + ":5 is taken, this one is not used"},
+            warn.lines);
 }
 
 TEST(FilesManagedHeader, AllHeadersShareOneBoundOverTheirDescriptions) {

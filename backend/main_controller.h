@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +92,10 @@ class main_controller {
   /// The annotated classes and functions of the project and the workspace, refilled by
   /// every block list; the "class" and "func" generators search them.
   vesk::annotations::block_lists blocks;
+  /// The warnings of the descriptions that repeat a class or function name, as the last
+  /// block list found them: the list is sent at every change and on request, and each
+  /// warning is written once while it lasts.
+  std::set<std::string> repeats_written;
   vesk::project_dir prj_dir;
   vesk::project_config_file prj_cfg;
   vesk::io::timer file_poll_timer;

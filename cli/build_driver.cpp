@@ -6,6 +6,7 @@
 #include <regex>
 #include <set>
 
+#include "annotations/block_lists.h"
 #include "annotations/scanner.h"
 #include "cli/build_dir_sync.h"
 #include "cli/cli_output.h"
@@ -56,6 +57,7 @@ void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog, 
   }
   annotations::node_total total;
   total.limit = limit;
+  bool full = false;
   for (const auto& [project, paths] : headers) {
     for (const std::string& path : paths) {
       const size_t before = error_lines_written();
@@ -67,19 +69,24 @@ void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog, 
                 << "; the nodes of this file and of the files after it are left out." << std::endl;
       }
       if (errors != nullptr && error_lines_written() != before) (*errors)[path] += error_lines_written() - before;
-      if (!passed.empty()) return;
+      if (!passed.empty()) {
+        full = true;
+        break;
+      }
       for (const auto& block : blocks) {
         block->header = path;
-        // The lists hold descriptions by value; JSON is their common, complete form.
-        json j = block->to_json();
-        if (j.contains("class")) {
-          catalog.classes.emplace_back(j);
-        } else {
-          catalog.functions.emplace_back(j);
+        // The lists hold copies, which keep what lives only in memory, such as the line
+        // of the annotation that set a node's raster.
+        if (auto c = std::dynamic_pointer_cast<annotations::block_class>(block)) {
+          catalog.classes.push_back(*c);
+        } else if (auto f = std::dynamic_pointer_cast<annotations::block_function>(block)) {
+          catalog.functions.push_back(*f);
         }
       }
     }
+    if (full) break;
   }
+  for (const std::string& line : annotations::repeated_nodes(catalog)) log_warn << line << std::endl;
 }
 
 size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& compile_info,

@@ -29,6 +29,12 @@ std::string state_machine(const std::string& target) {
          (target.empty() ? "" : R"({"c":"true","t":")" + target + "\"}") + R"(]},{"name":"high"}]}})";
 }
 
+/// A class node "low_pass" whose line 5 is `line`.
+std::string low_pass(const std::string& line) {
+  return "#pragma once\n//@node: class\nclass low_pass {\n public:\n" + line +
+         "\n  double y = 0;\n  //@tick: step()\n  void step() {}\n};\n";
+}
+
 /// A block of class "counter" named by the JSON text `name`.
 std::string named(const std::string& name, const std::string& more = "") {
   return R"({"name":)" + name + R"(,"type":"class","cfg":{"class":"counter","prj":"demo"})" + more + "}";
@@ -223,6 +229,29 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        0, R"({"nodes":null})"},
       {"no init state", {{m, model_of(machine(R"({"name":"run"})"))}},
        e + "Error: Statemachine 'sm' has no init state!" + at("sm"), 1, ""},
+      // Node sources: each line begins with the file and line it is about.
+      {"annotation key that no field has", {{"demo/nodes/lp.h", low_pass("  //@output: y; tpye: double")}},
+       "e: {ws}/demo/nodes/lp.h:5 Internal Error: Parameter 'tpye' not found!!!! This annotation takes name, "
+       "var_name, type, is_member",
+       0, low_pass("  //@output: y")},
+      {"late @link", {{"demo/nodes/lp.h", low_pass("  //@link: m")}},
+       "w: {ws}/demo/nodes/lp.h:5 For readability global annotations like @link should be declared at the "
+       "beginning of a file.",
+       0, "//@link: m\n" + low_pass("")},
+      {"block left open", {{"demo/nodes/lp.h", low_pass("  void f() {")}},
+       "w: {ws}/demo/nodes/lp.h:3 Not all {}-blocks are closed or to many closed blocks. Bracketcounter: 1 (the "
+       "first block still open begins here)",
+       0, low_pass("  void f() {}")},
+      {"unknown node kind", {{"demo/nodes/k.h", "//@node: klass\nclass k {};\n"}},
+       "e: {ws}/demo/nodes/k.h:1 Unknown blocktype: Expect class or function. Example @node: auto; found \"klass\"",
+       0, "class k {};\n"},
+      {"class declared by two sources",
+       {{"demo/nodes/a.h", low_pass("")},
+        {m, model_of(cli_test::counter_block("f", "r10ms", "low_pass"))},
+        {"demo/nodes/b.h", low_pass("")}},
+       "w: {ws}/demo/nodes/b.h:2 Node class 'low_pass' of project 'demo' is declared twice: the one of "
+       "{ws}/demo/nodes/a.h:2 is taken, this one is not used",
+       0, "#pragma once\n"},
   };
   for (const row& r : rows) {
     workspace w, same;

@@ -1,5 +1,6 @@
 #include "foundation/log_place.h"
 
+#include <string>
 #include <utility>
 
 namespace vesk {
@@ -13,23 +14,36 @@ log_place::log_place(std::string place, kind_t kind) : place_(std::move(place)),
   innermost = this;
 }
 
+log_place::log_place(const std::string& file, const unsigned long& line)
+    : kind_(source_line), outer_(innermost), file_(&file), line_(&line) {
+  innermost = this;
+}
+
 log_place::~log_place() {
   // Places end in the reverse order of their making, as scopes do.
   innermost = outer_;
 }
 
-void log_place::set(std::string place) { place_ = std::move(place); }
+void log_place::set(std::string place) {
+  place_ = std::move(place);
+  line_ = nullptr;
+}
+
+std::string log_place::text() const { return line_ == nullptr ? place_ : *file_ + ":" + std::to_string(*line_); }
 
 std::string log_place::placed(const std::string& text) {
   const log_place* p = innermost;
-  if (p == nullptr || p->place_.empty()) return text;
-  if (p->kind_ == prefix) {
+  if (p == nullptr) return text;
+  const std::string place = p->text();
+  if (place.empty()) return text;
+  if (p->kind_ != suffix) {
     // A line that names its file already ("a.h:7: ...") keeps its own line number.
-    const size_t colon = p->place_.rfind(':');
-    const size_t head = colon == std::string::npos ? p->place_.size() : colon + 1;
-    return text.compare(0, head, p->place_, 0, head) == 0 ? text : p->place_ + ": " + text;
+    const size_t colon = place.rfind(':');
+    const size_t head = colon == std::string::npos ? place.size() : colon + 1;
+    if (text.compare(0, head, place, 0, head) == 0) return text;
+    return place + (p->kind_ == prefix ? ": " : " ") + text;
   }
-  return text.find(p->place_) != std::string::npos ? text : text + " in " + p->place_;
+  return text.find(place) != std::string::npos ? text : text + " in " + place;
 }
 
 std::string log_place::suffix_place() {

@@ -9,17 +9,24 @@ namespace vesk {
 
 /// While it lives, every log_warn and log_err message that does not already name the
 /// place gets it: a suffix place is appended as " in " + place ("block 'smooth' of model
-/// file m.vmdl"), a prefix place is put in front as place + ": " ("nodes/a.h:12"). Places
-/// nest; the innermost counts, as it names the most. Owned by one scope; not copyable.
+/// file m.vmdl"), a prefix place is put in front as place + ": " ("nodes/a.h:12"), a
+/// source_line place as place + " ", the form of every message about a line of a node
+/// source ("nodes/a.h:12 unknown annotation: x"). Places nest; the innermost counts, as it
+/// names the most. Owned by one scope; not copyable.
 class log_place {
  public:
-  enum kind_t { suffix, prefix };
+  enum kind_t { suffix, prefix, source_line };
   explicit log_place(std::string place, kind_t kind = suffix);
+  /// A source_line place naming `file` at the line that `line` holds whenever a message
+  /// is written ("nodes/a.h:12"): a parser that counts its lines moves it without making a
+  /// text per line. Both must outlive the place.
+  log_place(const std::string& file, const unsigned long& line);
   ~log_place();
   log_place(const log_place&) = delete;
   log_place& operator=(const log_place&) = delete;
 
-  /// Names another place from now on (a parser moving to its next line).
+  /// Names another place from now on (a parser moving to its next line); a place made
+  /// on a line counter names this text from then on.
   void set(std::string place);
 
   /// `text` with the innermost place added as above; unchanged when no place lives or
@@ -30,9 +37,13 @@ class log_place {
   static std::string suffix_place();
 
  private:
+  /// The place as it is named now.
+  std::string text() const;
   std::string place_;
   kind_t kind_;
   log_place* outer_;
+  const std::string* file_ = nullptr;  ///< with line_: the file of a place made on a line counter
+  const unsigned long* line_ = nullptr;
 };
 
 }  // namespace vesk
