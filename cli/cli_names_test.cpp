@@ -193,7 +193,7 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
       {"unknown raster of a node source",
        {{"demo/nodes/fast.h", "#pragma once\n/* @node: auto\n   @raster: fast */\nclass fast {\n public:\n  void tick() {}\n};\n"},
         {m, model_of(R"({"name":"f","type":"class","cfg":{"class":"fast","prj":"demo"}})")}},
-       "e: Unknown raster 'fast' for block f (the raster of its node source {ws}/demo/nodes/fast.h:2)" + at("f"), 255, ""},
+       "e: Unknown raster 'fast' for block f (the raster of its node source {ws}/demo/nodes/fast.h:3)" + at("f"), 255, ""},
       {"node not found", {{m, model_of(R"({"name":"f","type":"class","cfg":{"class":"lowpass","prj":"nf"}})")}},
        "e: Node f has an error: Node not found. Class name: 'lowpass' prj: 'nf'" + at("f"), 255, ""},
       {"no such port",

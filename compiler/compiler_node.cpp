@@ -136,7 +136,8 @@ compiler_node::compiler_node(vesk::json node_object, vesk::compiler* owner) : co
   vesk::view_config view = gen->get_view_config();
   if (view.raster != "auto") {
     raster = view.raster;
-    if (!view.file_name.empty()) raster_origin = view.file_name + ":" + std::to_string(view.line_nr);
+    if (!view.file_name.empty())
+      raster_origin = view.file_name + ":" + std::to_string(view.raster_line ? view.raster_line : view.line_nr);
   } else if (raster.empty()) {
     raster = "auto";
   }

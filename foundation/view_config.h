@@ -129,6 +129,8 @@ class view_config : public json_link {
   std::string raster;                  ///< "raster"
   std::string file_name;               ///< "file_name"
   int line_nr = 0;                     ///< "line_nr"
+  /// The line of the node source that sets `raster`, 0 for none; kept for messages, not sent.
+  uint64_t raster_line = 0;
   std::string search_str;              ///< "search_str"
   bool error = false;                  ///< "error"
   std::string error_string;            ///< "error_string"

@@ -76,6 +76,7 @@ vesk::view_config anno_class_generator::get_view_config() {
   view.raster = node.raster;
   view.file_name = node.file_name;
   view.line_nr = node.line_nr;
+  view.raster_line = node.raster_line;
   view.search_str = node.class_name + "::";
   if (!node.tick_calls.empty()) view.search_str += node.tick_calls.front().method_name;
 

@@ -25,6 +25,7 @@ vesk::view_config anno_func_generator::get_view_config() {
   view.raster = node.raster;
   view.file_name = node.file_name;
   view.line_nr = node.line_nr;
+  view.raster_line = node.raster_line;
   for (const auto& in : node.inputs) {
     vesk::input_pin pin("auto");
     pin.type = in.type;
