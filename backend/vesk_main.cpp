@@ -76,7 +76,9 @@ bool is_port_number(const std::string& text) {
   return n >= 1 && n <= 65535;
 }
 
+/// The options that stand alone.
 const std::set<std::string> flags = {"-h", "--help", "-s", "--start", "-ng", "--no-gui", "-nt", "--no-try"};
+/// The options followed by a port number.
 const std::set<std::string> port_options = {"-gp", "--gui-port", "-mp", "--model-port"};
 
 /// The first argument the program cannot take, described for the user; empty when all are

@@ -150,9 +150,11 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        e + "Error reading {ws}/" + vcfg +
            ": Value [{\"sim\":{}}] of key \"runtime_configs\" is an array, expected an object or null",
        1, ""},
-      {"runtime setting as a list", {{vcfg, R"({"model":"m","runtime":"sim","runtime_configs":{"sim":[1]}})"}},
+      {"runtime settings as a list, then twice",
+       {{vcfg, R"({"model":"m","runtime":"sim","runtime_configs":{"sim":[1],"sim":{}}})"}},
        "w: Value [1] of key \"sim\" of \"runtime_configs\" in {ws}/" + vcfg +
-           " is an array, expected an object or null: the runtime gets its defaults alone",
+           " is an array, expected an object or null: the runtime gets its defaults alone\nw: Key \"sim\" of "
+           "\"runtime_configs\" in {ws}/" + vcfg + " is given more than once: the first value [1] counts, {} is ignored",
        0, plain},
       {"misspelt model key", {{vcfg, R"({"modle":"m","runtime":"sim"})"}},
        "w: Key \"modle\" in {ws}/" + vcfg + " is ignored: " + project_keys +
