@@ -46,7 +46,10 @@ TEST(FilesUserConfig, LoadsWhatTheFileSetsAndKeepsDefaultsForTheRest) {
     const char* text;  // null: no file at all
     expected_config want;
     bool errors;
+    std::string line = "";  // a line the reading writes, after "e: " or "w: "; {cfg} is the file
   };
+  const std::string reads = " is ignored: the user configuration reads num_console_lines, hg_tool, git_tool, "
+                            "last_open_prj, history_size_sec";
   const row rows[] = {
       {"no file", nullptr, defaults, false},
       {"empty file", "", defaults, false},
@@ -54,20 +57,30 @@ TEST(FilesUserConfig, LoadsWhatTheFileSetsAndKeepsDefaultsForTheRest) {
       {"all keys", R"({"num_console_lines":5,"hg_tool":"h","git_tool":"g","last_open_prj":"/p/a.vcfg","history_size_sec":1.5})",
        {5, "h", "g", "/p/a.vcfg", 1.5}, false},
       {"fraction truncated", R"({"num_console_lines":12.9})", {12, "thg", "gitk", "", 300.0}, false},
-      {"unknown keys ignored", R"({"colour":"red","hg_tool":"x"})", {1000, "x", "gitk", "", 300.0}, false},
+      {"unknown keys ignored", R"({"colour":"red","hg_tool":"x"})", {1000, "x", "gitk", "", 300.0}, false,
+       "w: Key \"colour\" in {cfg}" + reads},
       {"syntax error", R"({"hg_tool" "x"})", defaults, true},
-      {"not an object", R"([1,2])", defaults, false},
-      // A wrong type stops at that key; the keys before it apply and the file is named.
-      {"wrong type", R"({"num_console_lines":7,"hg_tool":{"a":1},"git_tool":"g"})", {7, "thg", "gitk", "", 300.0}, true},
-      {"text that is no number", R"({"num_console_lines":"many"})", defaults, true},
+      {"not an object", R"([1,2])", defaults, true, "e: Value [1,2] in {cfg} is an array, expected an object"},
+      // A wrong type keeps that key's value, naming key and file; the other keys apply.
+      {"wrong type", R"({"num_console_lines":7,"hg_tool":{"a":1},"git_tool":"g"})", {7, "thg", "g", "", 300.0}, true,
+       "e: Value {\"a\":1} of key \"hg_tool\" in {cfg} is an object, expected a text"},
+      {"text that is no number", R"({"history_size_sec":"abc"})", defaults, true,
+       "e: Value \"abc\" of key \"history_size_sec\" in {cfg} is a text, expected a number"},
+      {"key given twice", R"({"hg_tool":"a","hg_tool":"b"})", {1000, "a", "gitk", "", 300.0}, false,
+       "w: Key \"hg_tool\" in {cfg} is given more than once: the first value \"a\" counts, \"b\" is ignored"},
   };
   for (const row& r : rows) {
     config_folder f;
     if (r.text) std::ofstream(f.cfg()) << r.text;
-    log_capture err(log_err);
+    log_capture err(log_err), warn(log_warn);
     vesk::vesk_config c;
     expect_config(c, r.want, r.label);
     EXPECT_EQ(r.errors, !err.lines.empty()) << r.label;
+    std::vector<std::string> lines;
+    for (const std::string& l : err.lines) lines.push_back("e: " + l);
+    for (const std::string& l : warn.lines) lines.push_back("w: " + l);
+    EXPECT_TRUE(r.line.empty() || lines == std::vector<std::string>{replace_all(r.line, "{cfg}", f.cfg().string())})
+        << r.label << "\n" << ::testing::PrintToString(lines);
     // Every error ends with a line naming the file.
     EXPECT_TRUE(!r.errors || err.lines.back().find(f.cfg().string()) != std::string::npos) << r.label;
   }

@@ -33,7 +33,12 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
       {{"-h", "-x"}, 0, usage, ""},
       {{"-gp", "15101"}, 255, "'15101' is not a project configuration file", ""},
       {{"-ng"}, 1, "unable to open file: ", ""},  // the default project beside the copy is missing
-      {{"-ng", "bad-name.vcfg"}, 1, "created new config bad-name.vcfg\nerror: An exception occured: Error opening '", ""},
+      // A name the project cannot have is refused before the file is made.
+      {{"-ng", "bad-name.vcfg"}, 1, "error: An exception occured: Error opening '", ""},
+      // A project file before an option is ignored, and said to be.
+      {{"x.vcfg", "-ng"}, 1,
+       "warning: Argument 'x.vcfg' is ignored: only the last argument names the project configuration file\n"
+       "unable to open file: ", ""},
       {{"-gp", "abc", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp abc\n\n" + usage},
       {{"--gui-port", "99999", "x.vcfg"}, 2, "", "not a port number (1 to 65535): --gui-port 99999\n"},
       {{"-mp", "70000", "-ng", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -mp 70000\n"},
@@ -42,7 +47,9 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
       {{"-gp", "123456789012345678901", "x.vcfg"}, 2, "", "not a port number (1 to 65535): -gp 123456789012345678901\n"},
       {{"-ng", "-gp"}, 2, "", "missing port number after -gp\n"},
       {{"-ng", "--strat", "x.vcfg"}, 2, "", "unknown option: --strat\n\n" + usage},
-      {{"-ng", "kind.vcfg"}, 1, "error: An exception occured: Error reading {cwd}/kind.vcfg: vesk::json: Types do not match",
+      {{"-ng", "kind.vcfg"}, 1,
+       "error: An exception occured: Error reading {cwd}/kind.vcfg: Value true of key \"model\" is a bool, expected a "
+       "text or null",
        "", R"({"model":true})"},
   };
   for (const row& r : rows) {
@@ -56,8 +63,10 @@ TEST(ProgramStartup, OptionsAndExitStatuses) {
     // A refused command line neither creates the project file nor starts anything.
     EXPECT_TRUE(r.status != 2 || p.out().empty()) << r.args[0] << "\n" << p.out();
     EXPECT_FALSE(fs::exists(p.cwd / "x.vcfg")) << r.args[0];
+    EXPECT_FALSE(fs::exists(p.cwd / "bad-name.vcfg")) << r.args[0];
     // Only a start that gets as far as the controller (here failing in it) makes the user's folder.
-    EXPECT_EQ(p.out().find("An exception occured") != std::string::npos, fs::exists(p.home / ".config")) << r.args[0];
+    EXPECT_EQ(p.out().find("An exception occured: Error reading") != std::string::npos, fs::exists(p.home / ".config"))
+        << r.args[0];
   }
   program p;
   p.start({"-ng", "sub dir/new.vcfg"}, true);
@@ -80,6 +89,7 @@ TEST(ProgramStartup, BrokenJsonFilesAreNamedAfterTheParsersLines) {
   for (const auto& r : rows) {
     const size_t at = out.find("\nerror: " + r[0] + r[2] + "\n");
     ASSERT_NE(at, std::string::npos) << r[2] << out;
+    EXPECT_EQ(out.find("\nerror: " + r[0] + r[2] + "\n", at + 1), std::string::npos) << r[2] << out;  // once
     EXPECT_TRUE(r[2][1] == ' ' || out.rfind("\nerror: json_parse_error", at - 1) == out.rfind('\n', at - 1))
         << r[2] << out;  // right after the parser's lines (the last may count those not reported)
   }

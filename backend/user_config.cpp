@@ -1,11 +1,12 @@
 #include "backend/user_config.h"
 
-#include <exception>
 #include <utility>
 
 #include "backend/deferred_writes.h"
 #include "foundation/json.h"
 #include "foundation/json_file.h"
+#include "foundation/json_reader.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 #include "foundation/startup_paths.h"
 
@@ -14,15 +15,18 @@ namespace vesk {
 namespace {
 
 // Applies the text of "vesk.cfg" to the configuration. A key of the wrong type (a text
-// where a number belongs, an object where a text belongs) is reported with the file and
-// the keys before it stay applied; it must not end the back end over a hand edit.
+// where a number belongs, an object where a text belongs) keeps its value and is reported
+// with the file, a key the back end does not read is warned about; the other keys apply.
+// A hand edit must not end the back end.
 void apply_text(vesk_config& cfg, const std::string& text) {
   vesk::json j = parse_json_file(cfg.file.path, text);
-  try {
-    cfg.from_json(j);
-  } catch (const std::exception& e) {
-    log_err << "Error reading " << cfg.file.path.string() << ": " << e.what() << std::endl;
-  }
+  json_reader reader(j);
+  cfg.from_json(j, reader);
+  reader.finish([] {
+    return "the user configuration reads num_console_lines, hg_tool, git_tool, last_open_prj, history_size_sec";
+  });
+  log_place place(cfg.file.path.string());
+  write_findings(reader.findings);
 }
 
 // What the member `key` with `value` adds to a document's text, without the separator

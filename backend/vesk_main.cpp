@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "backend/user_config.h"
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
+#include "foundation/project_config.h"
 #include "foundation/startup_paths.h"
 #include "io/event_list.h"
 #include "io/standard_descriptors.h"
@@ -74,11 +76,14 @@ bool is_port_number(const std::string& text) {
   return n >= 1 && n <= 65535;
 }
 
+/// The options that stand alone.
+const std::set<std::string> flags = {"-h", "--help", "-s", "--start", "-ng", "--no-gui", "-nt", "--no-try"};
+/// The options followed by a port number.
+const std::set<std::string> port_options = {"-gp", "--gui-port", "-mp", "--model-port"};
+
 /// The first argument the program cannot take, described for the user; empty when all are
 /// fine. A mistyped option or port must not start a back end that does something else.
 std::string bad_argument(int argc, char** argv) {
-  static const std::set<std::string> flags = {"-h", "--help", "-s", "--start", "-ng", "--no-gui", "-nt", "--no-try"};
-  static const std::set<std::string> port_options = {"-gp", "--gui-port", "-mp", "--model-port"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool last = i + 1 == argc;
@@ -93,6 +98,19 @@ std::string bad_argument(int argc, char** argv) {
     if (starts_with(arg, "-") && !(last && ends_with(arg, ".vcfg"))) return "unknown option: " + arg;
   }
   return "";
+}
+
+/// The arguments of an accepted command line that are neither options, nor port numbers,
+/// nor the project file in last place: a project file given before an option, say.
+std::vector<std::string> ignored_arguments(int argc, char** argv) {
+  std::vector<std::string> ignored;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (port_options.count(argv[i]))
+      ++i;
+    else if (!flags.count(argv[i]))
+      ignored.push_back(argv[i]);
+  }
+  return ignored;
 }
 
 void point_logs_at_stdout(vesk::log_history_t& history) {
@@ -160,12 +178,19 @@ int main(int argc, char** argv) {
       teardown();
       return 255;
     }
+    for (const std::string& arg : ignored_arguments(argc, argv))
+      log_warn << "Argument '" << arg << "' is ignored: only the last argument names the project configuration file"
+               << std::endl;
     fs::path project = exe_dir / "examples/get_started/start.vcfg";
     {
+      // Read again by the controller, which reports what is wrong with it: once is enough.
+      log_silencer quiet_warnings(log_warn), quiet_errors(log_err);
       vesk::vesk_config cfg;
       if (!cfg.last_open_prj.empty()) project = cfg.last_open_prj;
     }
     if (names_project) {
+      // A name the project cannot have is refused before a file of that name is made.
+      vesk::project_config_file::check_name(last);
       if (!path_exists(last)) {
         log_info << "created new config " << last << std::endl;
         const fs::path parent = fs::path(last).parent_path();

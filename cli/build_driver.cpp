@@ -16,6 +16,7 @@
 #include "compiler/compiler.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 #include "foundation/project_config.h"
 #include "foundation/startup_paths.h"
@@ -104,15 +105,23 @@ size_t unused_header_error_lines(const header_error_lines& errors, vesk::json& c
 runtime_map collect_runtimes(const fs::path& global_dir, const fs::path& workspace_dir,
                              refused_runtimes& refused) {
   runtime_map runtimes;
-  // A stray folder (a backup such as "rt_old.bak") must not break the builds that do not
-  // use it: it is skipped, and an error only for the project that selects it.
+  // A stray folder (a backup such as "rt_old.bak", or one whose form is broken) must not
+  // break the builds that do not use it: it is skipped, and an error only for the project
+  // that selects it. A later folder of the same name replaces what an earlier one gave.
+  const auto skip = [&](const fs::path& folder, const std::string& reason) {
+    log_warn << "Runtime folder '" << folder.string() << "' is skipped: " << reason << std::endl;
+    const std::string name = runtime_dir::name_of(folder);
+    refused[name] = reason;
+    runtimes.erase(name);
+  };
   const auto add = [&](const fs::path& folder) {
     try {
-      auto rt = std::make_shared<runtime_dir>(folder);
+      auto rt = std::make_shared<runtime_dir>(folder, true);
+      if (!rt->form_fault.empty()) return skip(folder, rt->form_fault);
+      refused.erase(rt->name);
       runtimes[rt->name] = rt;
     } catch (const std::exception& e) {
-      log_warn << "Runtime folder '" << folder.string() << "' is skipped: " << e.what() << std::endl;
-      refused[runtime_dir::name_of(folder)] = e.what();
+      skip(folder, e.what());
     }
   };
   for (const fs::path& folder : runtime_folders(global_dir)) add(folder);
@@ -160,11 +169,13 @@ int build_model(const build_context& context) {
     if (fs::is_directory(dir, ec)) note_build_result(dir, false);
   }
 
+  // The faults of what the configuration selects name it.
+  const std::string in_config = " in " + config.file.path.string();
   const fs::path model_file = project_dir / "models" / (config.model + ".vmdl");
   if (!path_exists(model_file)) {
-    if (config.model.empty()) end_build("No model to execute selected in your project configuration.");
+    if (config.model.empty()) end_build("No model to execute selected in your project configuration." + in_config);
     end_build("The selected modelfile '" + config.model +
-              "' does not exist. Select another model to execute in your configuration.");
+              "' does not exist. Select another model to execute in your configuration." + in_config);
   }
   const json model = read_model_file(model_file);
 
@@ -180,7 +191,7 @@ int build_model(const build_context& context) {
   // folder is let through here and refused after the compile.
   const auto rt = runtimes.find(config.runtime);
   if (rt == runtimes.end() || (!config.runtime.empty() && !is_plain_runtime_name(config.runtime))) {
-    log_err << "Selected runtime '" << config.runtime << "' does not exists." << std::endl;
+    log_err << "Selected runtime '" << config.runtime << "' does not exists." << in_config << std::endl;
     return -1;
   }
   const fs::path build_dir = build_dir_of(project_dir, config.name, config.runtime);
@@ -206,7 +217,10 @@ int build_model(const build_context& context) {
   write_generated_files(model_dir, comp.files);
   write_text_file(model_dir / "compile_info.json", comp.compile_info.dump("  "));
 
-  sync_runtime_files(rt->second->path, config.runtime, build_dir, shared_dir);
+  {
+    log_place place(config.file.path.string());
+    sync_runtime_files(rt->second->path, config.runtime, build_dir, shared_dir);
+  }
   sync_workspace_nodes(ws_sync_context{comp.compile_info, build_dir}, workspace_dir);
   write_runtime_config(build_dir, config, config.runtime);
   const int status = run_build_script(build_dir);

@@ -63,7 +63,8 @@ using refused_runtimes = std::map<std::string, std::string>;
 
 /// The global runtime folders (every folder in `global_dir`), then the workspace's
 /// "rt_" folders over them; each keyed by its runtime name. A folder that runtime_dir
-/// refuses is skipped with a "w: " line naming it and noted in `refused`.
+/// refuses, or whose "config_def.json" is broken, is skipped with a "w: " line naming it
+/// and noted in `refused`; a later folder of the same name replaces an earlier one.
 runtime_map collect_runtimes(const std::filesystem::path& global_dir, const std::filesystem::path& workspace_dir,
                              refused_runtimes& refused);
 

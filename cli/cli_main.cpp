@@ -57,6 +57,12 @@ int cli_main(int argc, char** argv) {
   }
 
   install_cli_sinks();
+  // Only the last argument names the configuration: another one beside it is a mistake.
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (!starts_with(argv[i], "-"))
+      log_warn << "Argument " << quote_path(argv[i])
+               << " is ignored: only the last argument names the project configuration file" << std::endl;
+  }
   const build_context context{config_path, gui_output};
 
   const bool no_try = has_option(argc, argv, {"-nt", "--no-try"});
@@ -68,11 +74,11 @@ int cli_main(int argc, char** argv) {
   try {
     if (no_try) {
       build_model(context);
-      start_runtime(config_path);
+      start_runtime(config_path, true);
       return 0;
     }
     if (build && build_model(context) != 0) return -1;
-    if (start && start_runtime(config_path) != 0) return -1;
+    if (start && start_runtime(config_path, build) != 0) return -1;
     return failing_error_lines() == 0 ? 0 : 1;
   } catch (const std::exception& e) {
     log_err << "An exception occured: " << e.what() << std::endl;

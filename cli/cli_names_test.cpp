@@ -81,6 +81,9 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
   const auto in = [&at](const std::string& block) { return at(block) + " "; };
   const std::string no_id = e + "The block name is no C++ identifier (letters, digits and '_', not beginning with a "
                                 "digit) (key \"name\") in block ";
+  const std::string vcfg = "demo/demo.vcfg", plain = R"({"model":"m","runtime":"sim"})";
+  const std::string project_keys = "a project configuration file reads model, runtime, runtime_configs, runtime_config";
+  const std::string no_form = "Error parsing {ws}/rt_sim/config_def.json. It must be an array.";
   const std::string no_model = e + "The model is no JSON object (a model file holds {\"nodes\": [...]}) in model file "
                                    "{ws}/" + m;
   struct row {
@@ -91,6 +94,7 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
     int status;            // vesk-cli's exit status
     std::string same_as;   // for a "w: " row: the last file's text with the lenient reading written out, which
                            // builds the same sources; empty for an "e: " row: nothing is generated
+    std::vector<std::string> args = {};  // before the configuration file
   } rows[] = {
       {"transition to no state", {{m, model_of(state_machine("hihg"))}},
        "w: Transition of state \"init\" to \"hihg\"" + in("sm") +
@@ -177,7 +181,7 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
       {"true for a text", {{"demo/nodes/gain.h", gain_header}, {m, model_of(gained("true"))}},
        e + "Value true of key \"gain\"" + in("g") + "is a bool, expected a text, a number or null", 1, ""},
       {"object for a text", {{"demo/nodes/gain.h", gain_header}, {m, model_of(gained(R"({"v":1})"))}},
-       e + "Value {\"v\":1.000000} of key \"gain\"" + in("g") + "is an object, expected a text, a number or null", 1, ""},
+       e + "Value {\"v\":1} of key \"gain\"" + in("g") + "is an object, expected a text, a number or null", 1, ""},
       {"raster as a number", {{m, model_of(named("\"a\"", R"(,"raster":100)"))}},
        e + "Value 100 of key \"raster\"" + in("a") + "is a number, expected a text", 1, ""},
       {"bool as a text", {{m, model_of(named("\"a\"", R"(,"comment_out":"yes")"))}},
@@ -252,6 +256,40 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        "w: {ws}/demo/nodes/b.h:2 Node class 'low_pass' of project 'demo' is declared twice: the one of "
        "{ws}/demo/nodes/a.h:2 is taken, this one is not used",
        0, "#pragma once\n"},
+      // The project's settings and the runtimes' forms, named with their file.
+      {"misspelt project key", {{vcfg, R"({"model":"m","runtime":"sim","runtime_cfgs":{"sim":{}}})"}},
+       "w: Key \"runtime_cfgs\" in {ws}/" + vcfg + " is ignored: " + project_keys, 0, plain},
+      {"project key given twice", {{vcfg, R"({"model":"m","runtime":"sim","model":"n"})"}},
+       "w: Key \"model\" in {ws}/" + vcfg + " is given more than once: the first value \"m\" counts, \"n\" is ignored",
+       0, plain},
+      {"runtime settings as a list", {{vcfg, R"({"model":"m","runtime":"sim","runtime_configs":[{"sim":{}}]})"}},
+       e + "Error reading {ws}/" + vcfg +
+           ": Value [{\"sim\":{}}] of key \"runtime_configs\" is an array, expected an object or null",
+       1, ""},
+      {"runtime settings as a list, then twice",
+       {{vcfg, R"({"model":"m","runtime":"sim","runtime_configs":{"sim":[1],"sim":{}}})"}},
+       "w: Value [1] of key \"sim\" of \"runtime_configs\" in {ws}/" + vcfg +
+           " is an array, expected an object or null: the runtime gets its defaults alone\nw: Key \"sim\" of "
+           "\"runtime_configs\" in {ws}/" + vcfg + " is given more than once: the first value [1] counts, {} is ignored",
+       0, plain},
+      {"misspelt model key", {{vcfg, R"({"modle":"m","runtime":"sim"})"}},
+       "w: Key \"modle\" in {ws}/" + vcfg + " is ignored: " + project_keys +
+           "\ne: No model to execute selected in your project configuration. in {ws}/" + vcfg,
+       1, ""},
+      {"unknown runtime", {{vcfg, R"({"model":"m","runtime":"Dry"})"}},
+       "e: Selected runtime 'Dry' does not exists. in {ws}/" + vcfg, 255, ""},
+      {"broken form of another runtime", {{"rt_broken/config_def.json", R"([{"key":}])"}},
+       "w: Runtime folder '{ws}/rt_broken' is skipped: {ws}/rt_broken/config_def.json:1:9: syntax error in JSON text",
+       0, "[]"},
+      {"broken form of the selected runtime", {{"rt_sim/config_def.json", "{}"}},
+       "w: Runtime folder '{ws}/rt_sim' is skipped: " + no_form + "\n" + e + no_form, 1, ""},
+      {"form key that is no text", {{"rt_sim/config_def.json", R"([{"key":true,"default":1}])"}},
+       "w: Value true of key \"key\" of entry 1 in {ws}/demo/build-demo-sim/config_def.json is a bool, expected a "
+       "text: the entry supplies no default",
+       0, R"([{"default":1}])"},
+      {"configuration given twice", {{vcfg, plain}},
+       "w: Argument \"other.vcfg\" is ignored: only the last argument names the project configuration file", 0, plain,
+       {"other.vcfg"}},
   };
   for (const row& r : rows) {
     workspace w, same;
@@ -260,8 +298,10 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
       for (const auto& [rel, text] : r.files) same.put("ws/" + rel, text);
       same.put("ws/" + r.files.back().first, r.same_as);
     }
-    const auto res = w.run({w.vcfg.string()}), base = same.run({same.vcfg.string()});
-    // The row's reports are those of its lenient reading written out, and one line more.
+    std::vector<std::string> args = r.args;
+    args.push_back(w.vcfg.string());
+    const auto res = w.run(args), base = same.run({same.vcfg.string()});
+    // The row's reports are those of its lenient reading written out, and its lines more.
     std::vector<std::string> expected = reports(base.out);
     std::istringstream parts(r.line);
     for (std::string l; std::getline(parts, l);) expected.push_back(replace_all(l, "{ws}", w.ws.string()));

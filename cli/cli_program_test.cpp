@@ -121,14 +121,15 @@ TEST(CliProgram, FailuresAndTheirStatus) {
     std::vector<std::string> warnings = {};
   } rows[] = {
       {"no model", R"({"model":"","runtime":"sim"})", "",
-       {"e: No model to execute selected in your project configuration."}, 1, false},
+       {"e: No model to execute selected in your project configuration. in {tmp}/ws/demo/demo.vcfg"}, 1, false},
       {"missing model", R"({"model":"nope","runtime":"sim"})", "",
-       {"e: The selected modelfile 'nope' does not exist. Select another model to execute in your configuration."},
+       {"e: The selected modelfile 'nope' does not exist. Select another model to execute in your configuration. in "
+        "{tmp}/ws/demo/demo.vcfg"},
        1, false},
       {"unknown runtime", R"({"model":"m","runtime":"other"})", "",
-       {"e: Selected runtime 'other' does not exists."}, 255, false},
+       {"e: Selected runtime 'other' does not exists. in {tmp}/ws/demo/demo.vcfg"}, 255, false},
       {"runtime name with a path", R"({"model":"m","runtime":"../rt_sim"})", "",
-       {"e: Selected runtime '../rt_sim' does not exists."}, 255, false},
+       {"e: Selected runtime '../rt_sim' does not exists. in {tmp}/ws/demo/demo.vcfg"}, 255, false},
       {"failing build script", "", "build exits 2", {"e: Error compiling model..."}, 255, true},
       {"failing start script", "", "start exits 2", {"e: Error running model... Return code: 512"}, 255, true},
       // An exception is a failure: the caller must see it as one.
@@ -143,7 +144,7 @@ TEST(CliProgram, FailuresAndTheirStatus) {
        {"w: Raster 'r100sm' of block a is read as r100s: the characters after its unit are ignored in block 'a' of "
         "model file {tmp}/ws/demo/models/m.vmdl"}},
       {"empty runtime name", R"({"model":"m","runtime":""})", "empty runtime",
-       {"e: The selected runtime in your project configuration does not exist."}, 1, false},
+       {"e: The selected runtime in your project configuration does not exist. in {tmp}/ws/demo/demo.vcfg"}, 1, false},
       // Neither the working folder nor the program's folder has one ({tmp} the temporary folder).
       {"no runtimes folder", "", "no runtimes folder",
        {"e: An exception occured: No runtimes folder: {tmp}/cwd/runtimes does not exist, nor does {tmp}/bin/runtimes, "
@@ -237,7 +238,7 @@ TEST(CliProgram, BadInputFailsTheRun) {
        "An exception occured: generator 'expresion' not found (key \"type\") in block 'e' of subsystem 's' of "
        "model file {ws}/demo/models/m.vmdl", 1, ""},
       {"block cfg", {{"demo/models/m.vmdl", bad_cfg}}, {},
-       "An exception occured: Value [1.000000] of key \"cfg\" in block 'a' of model file {ws}/demo/models/m.vmdl is "
+       "An exception occured: Value [1] of key \"cfg\" in block 'a' of model file {ws}/demo/models/m.vmdl is "
        "an array, expected an object or null", 1, ""},
       {"block name", {{"demo/models/m.vmdl", bad_name}}, {},
        "An exception occured: Value {} of key \"name\" in block 2 of model file {ws}/demo/models/m.vmdl is an "
@@ -292,7 +293,7 @@ TEST(CliProgram, StartRefusesARuntimeNameThatIsNoPlainName) {
   workspace w;
   w.config(R"({"model":"m","runtime":"x; touch pwned"})");
   const auto res = w.run({"-s", w.vcfg.string()});
-  EXPECT_EQ(std::vector<std::string>{"e: Selected runtime 'x; touch pwned' does not exists."},
+  EXPECT_EQ(std::vector<std::string>{"e: Selected runtime 'x; touch pwned' does not exists. in " + w.vcfg.string()},
             lines_with(res.out, "e: "));
   EXPECT_EQ(255, res.status);
   EXPECT_FALSE(fs::exists(w.cwd / "pwned"));
@@ -380,6 +381,7 @@ TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
     bool session;   // started as the back end starts it, leading a session of its own
     bool to_group;  // the signal goes to vesk-cli's group, not to vesk-cli alone
     std::string stop_line = "";  // the bundled runtime's model runs, and says why it stops
+    bool recipe = false;         // its start script is the one runtime-folder.md gives for a script that goes on
   } rows[] = {
       // SIGINT stands for Ctrl-C, which reaches vesk-cli's group only: the script has its own.
       {SIGTERM, false, false}, {SIGINT, false, true}, {SIGHUP, false, false},
@@ -390,7 +392,11 @@ TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
       {SIGHUP, false, false, "vesk-model: stopping on SIGHUP"},
       {SIGKILL, false, false, "vesk-model: stopping on SIGTERM"},
       {SIGTERM, true, false, "vesk-model: stopping on SIGTERM"},
+      // A start script that passes SIGTERM on: the model gets it twice, as one stop.
+      {SIGTERM, false, false, "vesk-model: stopping on SIGTERM", true},
+      {SIGKILL, false, false, "vesk-model: stopping on SIGTERM", true},
   };
+  const std::string recipe = "#!/bin/sh\n./vesk-model config.json &\npid=$!\ntrap 'kill -TERM $pid' TERM\nwait $pid\n";
   const bool have_compiler = std::system("command -v g++ >/dev/null 2>&1") == 0;
   std::unique_ptr<workspace> built;  // the model's workspace, built once
   for (const row& r : rows) {
@@ -403,10 +409,20 @@ TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
       fs::copy(fs::path(VESK_SOURCE_DIR) / "runtimes" / "linux", built->cwd / "runtimes" / "linux",
                fs::copy_options::recursive);
       built->config(R"({"model":"m","runtime":"linux","runtime_configs":{"linux":{"print_interval_ms":0}}})");
+      // It takes its time to stop, as a model that saves what it did does.
+      built->put("ws/demo/nodes/counter.h",
+                 replace_all(replace_all(cli_test::counter_header, "};\n", "  void final() { usleep(300000); }\n};\n"),
+                             "#pragma once\n", "#pragma once\n#include <unistd.h>\n"));
       ASSERT_EQ(0, built->run({"-b", built->vcfg.string()}).status);
     }
     workspace fresh;
     const workspace& w = model ? *built : fresh;
+    if (model) {
+      const fs::path start = w.project / "build-demo-linux" / "start";
+      w.put(start.lexically_relative(w.tmp.path),
+            r.recipe ? recipe : read_file((w.cwd / "runtimes" / "linux" / "start").string()));
+      fs::permissions(start, fs::perms::owner_all);
+    }
     const fs::path stopped = w.cwd / "stopped";
     fs::remove(stopped);
     // The script takes its time to stop: vesk-cli must wait for it.

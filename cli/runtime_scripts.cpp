@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "cli/file_write.h"
 #include "cli/json_input.h"
 #include "cli/script_process.h"
+#include "foundation/json_reader.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 #include "foundation/runtime_dir.h"
 #include "generators/config_check.h"
@@ -69,6 +72,43 @@ void warn_unknown_settings(const json& settings, const std::vector<std::string>&
 
 }  // namespace
 
+namespace {
+
+/// Puts the default of each entry of `form` (a runtime's "config_def.json", at
+/// `form_file`) into `cfg` where it has no value; returns the keys the form names. An
+/// entry not read as written is a "w: " line naming the file: the editor reads the other
+/// members of an entry, a number key names the setting of its JSON text, any other key
+/// that is no text names none.
+std::vector<std::string> apply_form(json& form, json& cfg, const fs::path& form_file) {
+  std::vector<std::string> keys;
+  std::vector<read_finding> faults;
+  size_t position = 0;
+  for (auto item : form) {
+    json& e = *item.value;
+    const json* given = e.is_object() && e.contains("key") ? &e["key"] : nullptr;
+    const bool number = given != nullptr && given->is_number();
+    json_reader entry(e, "entry " + std::to_string(++position));
+    const std::string read_as =
+        number ? "it is read as \"" + given->get_string() + "\"" : std::string("the entry supplies no default");
+    const json* key = entry.take_lenient("key", {json::string_t}, read_as);
+    const json* value = entry.take("default");
+    entry.take_all();
+    for (read_finding& f : entry.findings) {
+      if (f.error) f.outcome += ": it supplies no default";  // an entry that is no object
+      f.error = false;
+      faults.push_back(std::move(f));
+    }
+    if (key == nullptr || !(key->is_string() || key->is_number())) continue;
+    keys.push_back(key->get_string());
+    if (value != nullptr && !cfg.contains(keys.back())) cfg[keys.back()] = *value;
+  }
+  log_place place(form_file.string());
+  write_findings(faults);
+  return keys;
+}
+
+}  // namespace
+
 void write_runtime_config(const fs::path& build_dir, const project_config_file& config,
                           const std::string& runtime_name) {
   runtime_dir rt(build_dir);
@@ -76,14 +116,7 @@ void write_runtime_config(const fs::path& build_dir, const project_config_file& 
   json configs = config.runtime_configs;
   if (configs.is_object() && configs.contains(runtime_name)) cfg = configs[runtime_name];
   if (!cfg.is_object()) cfg = json::make_object();
-  std::vector<std::string> form_keys;
-  for (auto item : rt.config_def) {
-    json& entry = *item.value;
-    if (!entry.is_object() || !entry.contains("key")) continue;
-    const std::string key = entry["key"].get_string();
-    form_keys.push_back(key);
-    if (entry.contains("default") && !cfg.contains(key)) cfg[key] = entry["default"];
-  }
+  const std::vector<std::string> form_keys = apply_form(rt.config_def, cfg, build_dir / "config_def.json");
   warn_unknown_settings(cfg, form_keys, runtime_name, config.file.path);
   write_text_file(build_dir / "config.json", cfg.dump("  "));
 }
@@ -117,11 +150,17 @@ int run_build_script(const fs::path& build_dir) {
   return status;
 }
 
-int start_runtime(const fs::path& config_path) {
-  const std::unique_ptr<project_config_file> loaded = read_project_config(config_path);
+int start_runtime(const fs::path& config_path, bool built) {
+  std::unique_ptr<project_config_file> loaded;
+  {
+    std::optional<log_silencer> told;
+    if (built) told.emplace(log_warn);
+    loaded = read_project_config(config_path);
+  }
   const project_config_file& config = *loaded;
   if (!is_plain_runtime_name(config.runtime)) {
-    log_err << "Selected runtime '" << config.runtime << "' does not exists." << std::endl;
+    log_err << "Selected runtime '" << config.runtime << "' does not exists. in " << config.file.path.string()
+            << std::endl;
     return -1;
   }
   const fs::path build_dir = build_dir_of(project_folder_of(config_path), config.name, config.runtime);

@@ -47,7 +47,8 @@ int run_build_script(const std::filesystem::path& build_dir);
 /// "Start runtime..." and runs ./start; returns its raw wait status (-1 for a runtime
 /// name that is not plain or a build directory that does not exist yet). A build
 /// directory whose latest build failed gives a "w: " line first: the program of the last
-/// successful build is the one that runs.
-int start_runtime(const std::filesystem::path& config_path);
+/// successful build is the one that runs. `built`: the build step of this run has read
+/// the configuration and written its warnings already, so they are not written again.
+int start_runtime(const std::filesystem::path& config_path, bool built = false);
 
 }  // namespace vesk

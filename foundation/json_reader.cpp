@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "foundation/log_place.h"
 #include "foundation/log_stream.h"
@@ -56,9 +59,44 @@ std::string number_as_written(double d) {
   return std::string(text, r.ptr);
 }
 
+namespace {
+// Appends `value` as JSON text with its numbers as written, until `out` holds more than
+// `limit` bytes: a large value costs no more than the part that is shown.
+void append_written(const json& value, std::string& out, size_t limit) {
+  if (out.size() > limit) return;
+  if (value.is_number()) {
+    out += number_as_written(value.get_double());
+  } else if (value.is_array()) {
+    out += '[';
+    bool first = true;
+    for (const json& e : value.array_elements()) {
+      if (out.size() > limit) return;
+      if (!first) out += ',';
+      first = false;
+      append_written(e, out, limit);
+    }
+    out += ']';
+  } else if (value.is_object()) {
+    out += '{';
+    bool first = true;
+    for (const auto& [key, member] : value.object_members()) {
+      if (out.size() > limit) return;
+      if (!first) out += ',';
+      first = false;
+      out += json(key).dump() + ':';
+      append_written(member, out, limit);
+    }
+    out += '}';
+  } else {
+    out += value.dump();
+  }
+}
+}  // namespace
+
 std::string written(const json& value) {
   constexpr size_t longest = 100;
-  std::string text = value.is_number() ? number_as_written(value.get_double()) : value.dump();
+  std::string text;
+  append_written(value, text, longest);
   if (text.size() > longest) text = text.substr(0, longest - 3) + "...";
   return text;
 }
@@ -120,17 +158,33 @@ void json_reader::warn_value(const std::string& key, const json& value, const st
 
 void json_reader::take_all() { taken_.assign(taken_.size(), true); }
 
+void json_reader::take_all_lenient(const std::vector<json::type_t>& types, const std::string& read_as) {
+  const json::members& m = object_->object_members();
+  std::unordered_map<std::string_view, size_t> first;  // key -> position of its first member
+  for (size_t i = 0; i < m.size(); ++i) {
+    const auto [at, fresh] = first.emplace(m[i].first, i);
+    if (taken_[i]) continue;  // taken by name already, with its findings
+    if (!fresh) {
+      findings.push_back({key_text(m[i].first), "is given more than once: the first value " +
+                                                    written(m[at->second].second) + " counts, " +
+                                                    written(m[i].second) + " is ignored"});
+    } else if (!one_of(m[i].second.type(), types)) {
+      findings.push_back({value_text(m[i].first, m[i].second), mismatch(m[i].second, types) + ": " + read_as});
+    }
+  }
+  take_all();
+}
+
 bool json_reader::has(const std::string& key) const { return json::has_member(object_->object_members(), key); }
 
 void json_reader::finish(const std::function<std::string()>& reads) {
   const json::members& m = object_->object_members();
   std::string outcome;
+  // A repeated unknown key is one finding; a set, so that an object of many keys costs
+  // one lookup per key.
+  std::unordered_set<std::string_view> reported;
   for (size_t i = 0; i < m.size(); ++i) {
-    if (taken_[i]) continue;
-    // A repeated unknown key is one finding.
-    bool earlier = false;
-    for (size_t j = 0; j < i && !earlier; ++j) earlier = m[j].first == m[i].first;
-    if (earlier) continue;
+    if (taken_[i] || !reported.insert(m[i].first).second) continue;
     if (outcome.empty()) outcome = "is ignored: " + reads();
     findings.push_back({key_text(m[i].first), outcome});
   }

@@ -55,6 +55,10 @@ class json_reader {
   void warn_value(const std::string& key, const json& value, const std::string& outcome);
   /// Counts every member as taken: an object keyed by the user's own names.
   void take_all();
+  /// As take_all, for an object keyed by the user's own names whose values are of one
+  /// kind: a key given twice is the warning of take, a value whose type is none of `types`
+  /// a warning that it is read as `read_as`. One lookup per member, however many.
+  void take_all_lenient(const std::vector<json::type_t>& types, const std::string& read_as);
   /// Whether the object has `key`; does not count as taking it.
   bool has(const std::string& key) const;
 

@@ -2,22 +2,58 @@
 
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
 #include "foundation/json_file.h"
+#include "foundation/json_reader.h"
+#include "foundation/log_place.h"
+#include "foundation/log_stream.h"
 
 namespace vesk {
 
-project_config_file::project_config_file(std::filesystem::path path, bool strict) : file(path), strict_(strict) {
-  name = path.stem().string();
-  if (!is_identifier(name)) {
+namespace {
+
+const json* first_member(const json& object, const std::string& key) {
+  if (!object.is_object()) return nullptr;
+  for (const auto& m : object.object_members())
+    if (m.first == key) return &m.second;
+  return nullptr;
+}
+
+// "model" and "runtime" are texts: null reads as the empty text, and a number as its JSON
+// text, as the value's own conversion gives, with a warning.
+const json* take_text(json_reader& reader, const json& cfg, const std::string& key) {
+  const json* v = first_member(cfg, key);
+  if (v != nullptr && v->is_number())
+    return reader.take_lenient(key, {json::string_t}, "it is read as \"" + v->get_string() + "\"");
+  return reader.take(key, {json::string_t, json::null_t});
+}
+
+// A runtime's configuration that is no object gives that runtime its defaults alone: read
+// so, with a warning.
+const char* const defaults_alone = "the runtime gets its defaults alone";
+
+}  // namespace
+
+void project_config_file::check_name(const std::filesystem::path& path) {
+  if (!is_identifier(path.stem().string())) {
     throw std::runtime_error("Error opening '" + path.string() +
                              "'. A project configurations must have a c-compatible name ('[a-zA-Z][a-zA-Z0-9_]*').");
   }
+}
+
+project_config_file::project_config_file(std::filesystem::path path, bool strict) : file(path), strict_(strict) {
+  name = path.stem().string();
+  check_name(path);
   on_update = [] {};
   runtime_configs = json::make_object();
-  file.on_change = [this] { on_file_changed(); };
+  file.on_change = [this] {
+    const std::string error = load();
+    if (!error.empty()) log_err << error << std::endl;
+    if (on_update) on_update();
+  };
   on_file_changed();
 }
 
@@ -28,7 +64,7 @@ void project_config_file::read(json cfg) {
   if (cfg.contains("runtime_config")) runtime_configs[runtime] = cfg["runtime_config"];
 }
 
-void project_config_file::on_file_changed() {
+std::string project_config_file::load() {
   json cfg;
   if (strict_) {
     std::string error;
@@ -37,11 +73,43 @@ void project_config_file::on_file_changed() {
   } else {
     cfg = parse_json_file(file.path, file.content);
   }
-  try {
-    read(std::move(cfg));
-  } catch (const std::exception& e) {
-    throw_bt_exception("Error reading " + file.path.lexically_normal().string() + ": " + e.what());
+  // Null (an empty file) has no keys to read; any other value that is no object is an error.
+  json_reader reader(cfg);
+  const json* new_model = take_text(reader, cfg, "model");
+  const json* new_runtime = take_text(reader, cfg, "runtime");
+  const json* configs = reader.take("runtime_configs", {json::object_t, json::null_t});
+  const json* single = reader.take_lenient("runtime_config", {json::object_t, json::null_t}, defaults_alone);
+  reader.finish([] { return "a project configuration file reads model, runtime, runtime_configs, runtime_config"; });
+  if (configs != nullptr && configs->is_object()) {
+    json_reader entries(*configs, "\"runtime_configs\"");
+    entries.take_all_lenient({json::object_t, json::null_t}, defaults_alone);
+    reader.findings.insert(reader.findings.end(), entries.findings.begin(), entries.findings.end());
   }
+
+  if (new_model != nullptr) model = new_model->get_string();
+  if (new_runtime != nullptr) runtime = new_runtime->get_string();
+  if (configs != nullptr) runtime_configs = *configs;
+  if (single != nullptr) runtime_configs[runtime] = *single;
+
+  std::vector<read_finding> warnings;
+  std::string errors;
+  for (const read_finding& f : reader.findings) {
+    if (!f.error)
+      warnings.push_back(f);
+    else
+      errors += (errors.empty() ? "" : "; ") + f.subject + " " + f.outcome;
+  }
+  const std::string where = file.path.lexically_normal().string();
+  {
+    log_place place(where);
+    write_findings(warnings);
+  }
+  return errors.empty() ? errors : "Error reading " + where + ": " + errors;
+}
+
+void project_config_file::on_file_changed() {
+  const std::string error = load();
+  if (!error.empty()) throw_bt_exception(error);
   if (on_update) on_update();
 }
 

@@ -84,16 +84,22 @@ TEST_F(ProjectConfig, ReloadRules) {
     EXPECT_EQ(cfg.to_json().dump(), s.second) << s.first;
   }
   const std::string file = (t.path / "later.vcfg").string();
-  ASSERT_EQ(errors.lines.size(), 2u);
-  EXPECT_EQ(errors.lines[1], file + ":1:1: syntax error in JSON text");
-  // A wrong type stops the reload before on_update, naming the file; the next check tries again.
+  ASSERT_EQ(errors.lines.size(), 3u);
+  EXPECT_EQ(errors.lines[0], "Error reading " + file + ": Value [1,2] is an array, expected an object");
+  EXPECT_EQ(errors.lines[2], file + ":1:1: syntax error in JSON text");
+  // A wrong type is left out and named with the file, once; the keys beside it apply and
+  // the owner is told. Opening the file throws that text.
+  errors.lines.clear();
   edit("later.vcfg", R"({"model": "m9", "runtime": true})");
-  expect_throw_what<vesk::util::bt_exception>([&] { cfg.file.check(); },
-                                              "Error reading " + file + ": vesk::json: Types do not match");
+  cfg.file.check();
+  cfg.file.check();
+  const std::string wrong =
+      "Error reading " + file + ": Value true of key \"runtime\" is a bool, expected a text or null";
+  EXPECT_EQ(errors.lines, std::vector<std::string>{wrong});
   EXPECT_EQ(cfg.model, "m9");
-  EXPECT_THROW(cfg.file.check(), vesk::util::bt_exception);
-  EXPECT_THROW(project_config_file(t.path / "later.vcfg"), vesk::util::bt_exception);
-  EXPECT_EQ(updates, 7);
+  EXPECT_EQ(cfg.runtime, "linux");
+  expect_throw_what<vesk::util::bt_exception>([&] { project_config_file again(t.path / "later.vcfg"); }, wrong);
+  EXPECT_EQ(updates, 8);
 }
 
 TEST_F(ProjectConfig, NameMustBeAnIdentifier) {

@@ -14,8 +14,10 @@ namespace vesk {
 class runtime_dir {
  public:
   /// Reads the folder. Throws vesk::util::bt_exception when the name holds anything but
-  /// ASCII letters, digits, '-' and '_'. A bad "config_def.json" is logged, not thrown.
-  explicit runtime_dir(const std::filesystem::path& path);
+  /// ASCII letters, digits, '-' and '_'. A bad "config_def.json" is not thrown: it gives
+  /// an empty form and form_fault, and its lines are logged unless `quiet` (a reader that
+  /// decides itself what the fault means, such as the build tool for a runtime it skips).
+  explicit runtime_dir(const std::filesystem::path& path, bool quiet = false);
   /// A copy holds its form too, so it counts against max_forms_bytes again.
   runtime_dir(const runtime_dir& other);
   /// Takes the other's share of max_forms_bytes along with its form.
@@ -47,6 +49,9 @@ class runtime_dir {
   std::filesystem::path path;
   /// The array from "config_def.json"; an empty array when it is missing or no array.
   json config_def;
+  /// What is wrong with "config_def.json", naming the file (its first line as logged);
+  /// empty when it is sound or missing.
+  std::string form_fault;
 
  private:
   /// The bytes of "config_def.json" this runtime counts against max_forms_bytes.

@@ -30,6 +30,9 @@ namespace {
 
 // How long stopped rasters may take to return from poll() or their tick.
 constexpr int64_t stop_grace_ns = 2000000000;
+// A stop request that comes this soon after the first is the same stop reaching us twice
+// (vesk-cli's signal to the script's group, and the script passing it on), not a second one.
+constexpr int64_t same_stop_ns = 1000000000;
 
 sigset_t control_signals() {
   sigset_t set;
@@ -202,6 +205,8 @@ int run::execute() {
   const vesk::time end = start + vesk::time::ns(cfg_.run_ns);
   bool end_reached = false;  // a limited run's time is over
   bool signalled = false;    // a stop signal arrived
+  bool asked = false;        // a stop was requested (signal or quit), at asked_at
+  vesk::time asked_at;
   vesk::time stop_deadline;
   int status = 0;
 
@@ -241,6 +246,7 @@ int run::execute() {
     timespec ts{static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
     int sig = sigtimedwait(&set, nullptr, &ts);
     if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP || sig == SIGUSR2) {
+      if (asked && (vesk::time::now() - asked_at).ns() < same_stop_ns) continue;
       if (signalled) {
         // A second request while stopping: the user does not want to wait.
         std::cerr << "vesk-model: stopped without waiting for the rasters" << std::endl;
@@ -255,7 +261,9 @@ int run::execute() {
       stop_all();
       order_.cancel();
       signalled = true;
-      stop_deadline = vesk::time::now() + vesk::time::ns(stop_grace_ns);
+      asked = true;
+      asked_at = vesk::time::now();
+      stop_deadline = asked_at + vesk::time::ns(stop_grace_ns);
     }
   }
 
