@@ -125,14 +125,18 @@ void managed_file::load(const fs::path& file) {
 }
 
 void managed_file::write() {
-  controller.writes.mark(this, [this] { store(); });
+  controller.writes.mark(this, path, [this] { store(); });
 }
 
 void managed_file::store() {
   // Another program wrote the file after this change was made: its text is the newer one.
   // The next poll takes it as the next entry; this change stays one undo step before it.
   const file_stamp now = file_stamp::of(path);
-  if (now.present && seen_.present && now != seen_) return;
+  if (now.present && seen_.present && now != seen_) {
+    log_warn << path.string() << " was changed by another program: the editor's change was not written, and "
+             << "stays one undo step before the file as it is now." << std::endl;
+    return;
+  }
   if (store_file(path, content())) seen_ = file_stamp::of(path);
 }
 

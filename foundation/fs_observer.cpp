@@ -51,6 +51,12 @@ fs::file_time_type write_time_of(const file_stamp& s) {
       std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::nanoseconds(s.mtime_ns)) + epoch_shift);
 }
 
+/// The stamp of `path` when it is a plain file (links followed); not present otherwise.
+file_stamp regular_file_stamp(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? stamp_of(st) : file_stamp{};
+}
+
 bool is_link(int dir_fd, const struct dirent* e) {
   if (e->d_type != DT_UNKNOWN) return e->d_type == DT_LNK;
   struct stat st {};
@@ -327,11 +333,21 @@ bool single_observed_file::refused(const file_stamp& now) {
   return too_long_;
 }
 
-bool single_observed_file::save() {
+bool single_observed_file::save() { return save(stamp_); }
+
+bool single_observed_file::save(const file_stamp& read) {
   if (content.size() > max_bytes || (too_long_ && file_stamp::of(path) == stamp_)) {
     log_err << "Unable to save file: " << path.string() << " ("
             << (too_long_ ? "the file on disk was too long to be read" : std::to_string(content.size()) + " bytes")
             << ", more than the limit of " << max_bytes << ")" << std::endl;
+    return false;
+  }
+  // Another program wrote the file after the change was made: its text is the newer one.
+  // A file that is gone is written anew; a folder in its place makes the write fail.
+  const file_stamp now = regular_file_stamp(path);
+  if (now.present && now != read) {
+    log_warn << path.string() << " was changed by another program: the " << content.size()
+             << " bytes meant for it were not written, and the file is read as it is now." << std::endl;
     return false;
   }
   if (!write_file(path.string(), content)) {
