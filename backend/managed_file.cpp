@@ -172,11 +172,12 @@ bool managed_file::reload_if_changed() {
   std::error_code ec;
   fs::file_status st = fs::status(path, ec);
   if (st.type() == fs::file_type::not_found || st.type() == fs::file_type::none) return true;
-  // Our own change not yet written is no outside edit.
-  controller.writes.flush(this);
-  // Unmoved since we last read or wrote it: nothing to read (loose files are asked at every poll).
+  // Unmoved since we last read or wrote it: nothing to read (loose files are asked at every
+  // poll), and our own change still waits for its timer.
   const file_stamp before = file_stamp::of(path);
   if (before.present && before == seen_) return false;
+  // Moved: our change waiting for its write is not written over the edit, with a warning.
+  controller.writes.flush(this);
   std::string text;
   try {
     text = read_held(path);
