@@ -51,12 +51,6 @@ fs::file_time_type write_time_of(const file_stamp& s) {
       std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::nanoseconds(s.mtime_ns)) + epoch_shift);
 }
 
-/// The stamp of `path` when it is a plain file (links followed); not present otherwise.
-file_stamp regular_file_stamp(const fs::path& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? stamp_of(st) : file_stamp{};
-}
-
 bool is_link(int dir_fd, const struct dirent* e) {
   if (e->d_type != DT_UNKNOWN) return e->d_type == DT_LNK;
   struct stat st {};
@@ -343,14 +337,20 @@ bool single_observed_file::save(const file_stamp& read) {
     return false;
   }
   // Another program wrote the file after the change was made: its text is the newer one.
-  // A file that is gone is written anew; a folder in its place makes the write fail.
-  const file_stamp now = regular_file_stamp(path);
-  if (now.present && now != read) {
+  // Asked right before the rename, so that an edit during the write is seen too. A file
+  // that is gone is written anew; a folder in its place makes the write fail before that.
+  bool outside = false;
+  const bool written = write_file(path.string(), content, [&] {
+    const file_stamp now = file_stamp::of(path);
+    outside = now.present && now != read;
+    return !outside;
+  });
+  if (outside) {
     log_warn << path.string() << " was changed by another program: the " << content.size()
              << " bytes meant for it were not written, and the file is read as it is now." << std::endl;
     return false;
   }
-  if (!write_file(path.string(), content)) {
+  if (!written) {
     // The file on disk is as it was; the old time lets an outside edit still be seen.
     log_err << "Unable to save file: " << path.string() << " (" << std::strerror(errno) << ")" << std::endl;
     return false;
