@@ -1,8 +1,9 @@
 #pragma once
 // Files the back end writes on the editor's command, written once for a burst of changes:
-// a change marks its file, and a short timer (or an explicit flush, before anything reads
-// the files or the back end ends) writes each marked file once, with what it holds then.
+// a change marks its file, and a short timer (or an explicit flush, before something reads
+// that file or the back end ends) writes each marked file once, with what it holds then.
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -24,12 +25,15 @@ class deferred_writes {
   deferred_writes(const deferred_writes&) = delete;
   deferred_writes& operator=(const deferred_writes&) = delete;
 
-  /// Marks the file of `owner` changed; `write` stores it when the time comes. A mark for
-  /// an owner already pending changes nothing: its write takes what the owner holds then.
-  void mark(const void* owner, std::function<void()> write);
+  /// Marks `file` of `owner` changed; `write` stores it when the time comes. A mark for an
+  /// owner already pending changes nothing: its write takes what the owner holds then.
+  void mark(const void* owner, const std::filesystem::path& file, std::function<void()> write);
   /// Writes the pending file of `owner` now, if it has one: before the file is read back
   /// or its owner goes.
   void flush(const void* owner);
+  /// Writes the pending writes of `file` now (links followed), and no other: before that
+  /// file is read, replaced or removed, so that the other files keep their one write.
+  void flush_file(const std::filesystem::path& file);
   /// Writes every pending file now.
   void flush();
   /// Whether a write is pending for `owner`.
@@ -39,7 +43,13 @@ class deferred_writes {
   /// Runs one write; a write that throws is logged and the others still run.
   static void run(const std::function<void()>& write);
 
-  std::vector<std::pair<const void*, std::function<void()>>> pending_;
+  /// One pending write: whose, of which file (followed to its end), and how.
+  struct entry {
+    const void* owner;
+    std::filesystem::path file;
+    std::function<void()> write;
+  };
+  std::vector<entry> pending_;
   vesk::io::timer timer_;
 };
 

@@ -1,6 +1,7 @@
 // The real vesk, driven over its GUI WebSocket: a managed file's pushes through save
 // points, undo, redo and an outside edit; the bound on its history; the block list after a
-// new node source; files that cannot be read; a burst of changes written once.
+// new node source; files that cannot be read; a burst of changes written once, by the timer
+// when nothing asks for it, and never over another program's edit.
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,24 +164,27 @@ TEST(FilesProgram, UnreadableFilesAreSkippedOnceAndOutsideEditsStillArrive) {
 }
 
 TEST(FilesProgram, ABurstOfChangesIsWrittenOnceAndNothingIsLostOnStop) {
-  // Each row: the command of change i, the file it writes, and what the file then holds.
+  // Each row: the command of change i, the file it writes, and what the file then holds;
+  // what another program writes into it, and what asks for it when no push shows it.
   const struct {
     const char* file;  // below the test folder
     std::function<vesk::json(int)> change;
     const char* last;
+    const char* outside;  // holds "by hand", which the back end shows once it read it
+    const char* probe;
   } rows[] = {
       {"home/.config/vesk/model_perspectives.json",
        [](int i) { return vesk::json{{"cmd", "set_perspective"}, {"mdl", "m" + std::to_string(i)}, {"perspective", "v" + std::to_string(i)}}; },
-       "\"m99\": \"v99\""},
+       "\"m99\": \"v99\"", R"({"m0": "by hand"})", R"({"cmd":"get_perspective","mdl":"m0"})"},
       {"home/.config/vesk/vesk.cfg",
        [](int i) { return vesk::json{{"cmd", "write_vesk_config"}, {"cfg", vesk::json{{"hg_tool", "v" + std::to_string(i)}}}}; },
-       "\"hg_tool\": \"v99\""},
+       "\"hg_tool\": \"v99\"", R"({"hg_tool": "by hand"})", nullptr},
       {"my ws/demo/demo.vcfg",
        [](int i) { return vesk::json{{"cmd", "write_prj_config"}, {"cfg", vesk::json{{"model", "v" + std::to_string(i)}, {"runtime", "sim"}}}}; },
-       "\"model\": \"v99\""},
+       "\"model\": \"v99\"", R"({"model": "by hand", "runtime": "sim"})", nullptr},
       {"my ws/demo/views/v.json",
        [](int i) { return vesk::json{{"cmd", "add_save_point"}, {"file_name", ""}, {"content", "v" + std::to_string(i)}}; },
-       "v99"},
+       "v99", "by hand", nullptr},
   };
   for (const auto& r : rows) {
     program p;
@@ -193,14 +197,48 @@ TEST(FilesProgram, ABurstOfChangesIsWrittenOnceAndNothingIsLostOnStop) {
     editor e(p.gui_port);
     e.send(vesk::json{{"cmd", "open_file"}, {"file_name", (p.prj / "views/v.json").string()}});
     ASSERT_TRUE(e.answers());
-    // Every write replaces the file by a rename into its folder.
-    const int watch = ::inotify_init1(IN_NONBLOCK);
-    ASSERT_GE(::inotify_add_watch(watch, file.parent_path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
     auto change = [&](int i) {
       vesk::json c = r.change(i);
       if (c.contains("file_name")) c["file_name"] = (p.prj / "views/v.json").string();
       e.send(c);
     };
+    // Every write of the back end replaces the file by a rename into its folder.
+    auto renames = [&](int watch) {
+      size_t n = 0;
+      alignas(inotify_event) char events[1 << 16];
+      for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+          const inotify_event* ev = reinterpret_cast<inotify_event*>(at);
+          if ((ev->mask & IN_MOVED_TO) && ev->len && file.filename() == ev->name) ++n;
+        }
+      }
+      return n;
+    };
+    // Nothing asks for the file: the timer writes it.
+    change(200);
+    ASSERT_TRUE(core_test::eventually([&] { return slurp(file).find("v200") != std::string::npos; })) << r.file;
+    // Another program writes the file while a change waits: its text stays, and is read.
+    // Where the back end's write came first or crossed the edit, another change is tried.
+    const int edited = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(edited, file.parent_path().c_str(), IN_MOVED_TO), 0);
+    const std::string warning = file.string() + " was changed by another program";
+    const size_t before = e.seen.size();
+    bool warned = false;
+    for (int i = 201; i < 210 && !warned; ++i) {
+      change(i);
+      ASSERT_TRUE(e.answers());
+      std::ofstream(file, std::ios::trunc) << r.outside;
+      core_test::eventually([&] { return (warned = p.out().find(warning) != std::string::npos) || renames(edited); });
+    }
+    ::close(edited);
+    ASSERT_TRUE(warned) << r.file;
+    if (r.probe) e.send(std::string(r.probe));
+    EXPECT_GE(e.wait_for([](vesk::json& m) { return m.dump().find("by hand") != std::string::npos; }, 10000, before), 0)
+        << r.file;
+    EXPECT_EQ(slurp(file), r.outside);
+    EXPECT_EQ(core_test::occurrences(p.out(), warning), 1u) << r.file;
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(watch, file.parent_path().c_str(), IN_MOVED_TO), 0);
     for (int i = 0; i < 99; ++i) change(i);
     e.send(R"({"cmd":"build"})");
     ASSERT_TRUE(core_test::eventually([&] { return slurp(copy).find("v98") != std::string::npos; })) << r.file;
@@ -209,14 +247,7 @@ TEST(FilesProgram, ABurstOfChangesIsWrittenOnceAndNothingIsLostOnStop) {
     ASSERT_TRUE(e.answers());
     EXPECT_EQ(p.stop(SIGTERM), 0);
     EXPECT_NE(slurp(file).find(r.last), std::string::npos) << r.file << slurp(file);
-    size_t writes = 0;
-    alignas(inotify_event) char events[1 << 16];
-    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
-      for (char* at = events; at < events + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
-        const inotify_event* ev = reinterpret_cast<inotify_event*>(at);
-        if ((ev->mask & IN_MOVED_TO) && ev->len && file.filename() == ev->name) ++writes;
-      }
-    }
+    const size_t writes = renames(watch);
     ::close(watch);
     // The burst, the build's flush and the stop's: one each at most, not one per change.
     EXPECT_LE(writes, 3u) << r.file;

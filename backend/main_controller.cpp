@@ -125,9 +125,8 @@ void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_conn
 }
 
 void main_controller::poll_files() {
-  // Our own pending writes land first, so that the checks below never take the files as
-  // they were before them for an outside change.
-  writes.flush();
+  // The pending writes wait for their timer: a file on disk unchanged since the back end
+  // last wrote it is no outside change, and a write never lands over one read here.
   // A file that vanished or cannot be read while it is looked at is tried again by the
   // next poll; it keeps none of the other steps from running.
   poll_step([&] { state.vesk_config.file.check(); });
@@ -147,9 +146,9 @@ void main_controller::poll_files() {
 }
 
 void main_controller::save_project_config() {
-  writes.mark(&prj_cfg, [this] {
+  writes.mark(&prj_cfg, prj_cfg.file.path, [this, read = prj_cfg.file.stamp()] {
     prj_cfg.file.content = prj_cfg.to_json().dump("  ");
-    prj_cfg.file.save();
+    prj_cfg.file.save(read);
   });
 }
 

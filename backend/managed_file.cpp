@@ -17,9 +17,21 @@ namespace {
 
 // The one place managed files reach the disk. write_file replaces the file whole or not at
 // all; a failure is the user's to know about, while the history goes on as they meant it.
-bool store_file(const fs::path& path, const std::string& text) {
-  if (write_file(path.string(), text)) return true;
-  log_err << "Unable to write file: " << path.string() << std::endl;
+// Nothing is written when `seen` (the file's stamp when last read or written) is no longer
+// the file's right before the rename: another program wrote it, and its text is the newer.
+bool store_file(const fs::path& path, const std::string& text, const file_stamp& seen) {
+  bool outside = false;
+  if (write_file(path.string(), text, [&] {
+        const file_stamp now = file_stamp::of(path);
+        outside = now.present && seen.present && now != seen;
+        return !outside;
+      }))
+    return true;
+  if (outside)
+    log_warn << path.string() << " was changed by another program: the editor's change was not written, and "
+             << "stays one undo step before the file as it is now." << std::endl;
+  else
+    log_err << "Unable to write file: " << path.string() << std::endl;
   return false;
 }
 
@@ -125,15 +137,13 @@ void managed_file::load(const fs::path& file) {
 }
 
 void managed_file::write() {
-  controller.writes.mark(this, [this] { store(); });
+  controller.writes.mark(this, path, [this] { store(); });
 }
 
 void managed_file::store() {
-  // Another program wrote the file after this change was made: its text is the newer one.
-  // The next poll takes it as the next entry; this change stays one undo step before it.
-  const file_stamp now = file_stamp::of(path);
-  if (now.present && seen_.present && now != seen_) return;
-  if (store_file(path, content())) seen_ = file_stamp::of(path);
+  // An outside edit is left for the next poll, which takes it as the next entry; this
+  // change stays one undo step before it.
+  if (store_file(path, content(), seen_)) seen_ = file_stamp::of(path);
 }
 
 const std::string& managed_file::content() {
@@ -168,11 +178,12 @@ bool managed_file::reload_if_changed() {
   std::error_code ec;
   fs::file_status st = fs::status(path, ec);
   if (st.type() == fs::file_type::not_found || st.type() == fs::file_type::none) return true;
-  // Our own change not yet written is no outside edit.
-  controller.writes.flush(this);
-  // Unmoved since we last read or wrote it: nothing to read (loose files are asked at every poll).
+  // Unmoved since we last read or wrote it: nothing to read (loose files are asked at every
+  // poll), and our own change still waits for its timer.
   const file_stamp before = file_stamp::of(path);
   if (before.present && before == seen_) return false;
+  // Moved: our change waiting for its write is not written over the edit, with a warning.
+  controller.writes.flush(this);
   std::string text;
   try {
     text = read_held(path);

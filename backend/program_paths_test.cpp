@@ -78,6 +78,14 @@ TEST(ProgramPaths, DataFilesOnlyFromTheDataFolder) {
   int at = e.wait_cmd("get_data_file");
   ASSERT_GE(at, 0);
   EXPECT_EQ(e.raw[at], "{\n  \"cmd\": \"get_data_file\",\n  \"file_name\": \"sub/x.bin\",\n  \"file\": \"AAH+YWI=\"\n}");
+  // The editor's change of the file, still waiting for its write, is what is read.
+  const std::string held = (p.prj / "data/sub/x.bin").string();
+  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", held}});
+  e.send(vesk::json{{"cmd", "add_save_point"}, {"file_name", held}, {"content", "ab"}});
+  e.send(R"({"cmd":"get_data_file","file_name":"sub/x.bin"})");
+  at = e.wait_cmd("get_data_file", "", 10000, at + 1);
+  ASSERT_GE(at, 0);
+  EXPECT_EQ(e.seen[at]["file"].get_string(), "YWI=");
 }
 
 TEST(ProgramPaths, NewNodeSourcesNeedAnIdentifier) {

@@ -259,7 +259,6 @@ bool get_data_file(session& s, vesk::json& request) {
   try {
     std::string t;
     if (!text_arg(request, "file_name", t)) return true;
-    s.controller.writes.flush();  // the file as the editor last changed it
     if (t.empty()) {
       log_err << "Error while requesting data_file: no filename set" << std::endl;
       return true;
@@ -283,6 +282,8 @@ bool get_data_file(session& s, vesk::json& request) {
               << "\" leads out of the data folder." << std::endl;
       return true;
     }
+    // The file as the editor last changed it; the other pending writes keep their timer.
+    s.controller.writes.flush_file(file);
     // Opened first, then checked: what is read is what was checked, links swapped in or not.
     open_fd in{::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (in.fd < 0) throw_bt_exception("Unable to open file: " + file.string());
@@ -321,7 +322,7 @@ bool get_data_file(session& s, vesk::json& request) {
 bool save_dump_file(session& s, vesk::json& request) {
   std::string name, content;
   if (!text_arg(request, "file_name", name) || !text_arg(request, "file", content, true)) return true;
-  s.controller.writes.flush();  // a held file's pending write must not land over the dump
+  s.controller.writes.flush_file(name);  // a held file's pending write must not land over the dump
   write_file(name, content);
   return true;
 }
@@ -329,8 +330,8 @@ bool save_dump_file(session& s, vesk::json& request) {
 bool delete_file(session& s, vesk::json& request) {
   std::string name_given;
   if (!text_arg(request, "file_name", name_given)) return true;
-  s.controller.writes.flush();  // a pending write must not bring the file back
   const fs::path f = fs::absolute(name_given).lexically_normal();
+  s.controller.writes.flush_file(f);  // a pending write must not bring the file back
   const fs::path d = s.controller.state.prj_path;
   // The file's folder is opened and its real path checked; the name is then removed from
   // that open folder, so the check and the removal concern the same entry.

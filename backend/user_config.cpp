@@ -61,15 +61,16 @@ void vesk_config::get_links(std::vector<json_link_element>& links) {
 }
 
 void vesk_config::save() {
+  // The stamp now, not at the write: an outside edit read in between wins over this change.
   if (writes)
-    writes->mark(this, [this] { write_now(); });
+    writes->mark(this, file.path, [this, read = file.stamp()] { write_now(read); });
   else
-    write_now();
+    write_now(file.stamp());
 }
 
-void vesk_config::write_now() {
+void vesk_config::write_now(const file_stamp& read) {
   file.content = to_json().dump("  ");
-  file.save();
+  file.save(read);
 }
 
 void vesk_config::on_file_changed() {
@@ -121,12 +122,12 @@ void vesk_model_perspectives::set(const std::string& model, vesk::json perspecti
 
 void vesk_model_perspectives::save() {
   if (writes)
-    writes->mark(this, [this] { write_now(); });
+    writes->mark(this, file.path, [this, read = file.stamp()] { write_now(read); });
   else
-    write_now();
+    write_now(file.stamp());
 }
 
-void vesk_model_perspectives::write_now() {
+void vesk_model_perspectives::write_now(const file_stamp& read) {
   // Each model the editor names adds to the document: it may not outgrow what is read back.
   // Measured before it is written, since the indent makes a deep nesting many times larger.
   const size_t size = indented_text_size(document, 0, file.max_bytes);
@@ -140,7 +141,9 @@ void vesk_model_perspectives::write_now() {
   file.content = document.dump("  ");
   text_bytes_ = file.content.size();
   measured_ = true;
-  file.save();
+  // No poll reads this file: an outside edit that kept the change from being written is
+  // read here, so that the next change is made to it.
+  if (!file.save(read)) file.check();
 }
 
 void vesk_model_perspectives::on_file_changed() {

@@ -40,7 +40,8 @@ class vesk_config : public json_link {
   deferred_writes* writes = nullptr;
 
  private:
-  void write_now();
+  /// Writes the keys for a change made when the file's stamp was `read`.
+  void write_now(const file_stamp& read);
 };
 
 /// The editor's perspective of each model, kept in "model_perspectives.json".
@@ -60,7 +61,8 @@ class vesk_model_perspectives {
   /// that the next check does not reload it. A document whose text would pass the file's
   /// bound is put back as last saved, with an error line naming its size and the bound.
   void save();
-  /// Reload after an outside change (the file poll does not check this file).
+  /// Reload after an outside change (the file poll does not check this file: a save that
+  /// an outside edit keeps from being written reads it).
   void on_file_changed();
 
   vesk::json document;
@@ -69,7 +71,8 @@ class vesk_model_perspectives {
   deferred_writes* writes = nullptr;
 
  private:
-  void write_now();
+  /// Writes the document for a change made when the file's stamp was `read`.
+  void write_now(const file_stamp& read);
   /// The size of the document's text as written; measured when first needed.
   size_t text_bytes_ = 0;
   bool measured_ = false;

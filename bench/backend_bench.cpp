@@ -2,8 +2,9 @@
 // requests of "get_perspective" and "get_backend_state", with p50 and p99 per request,
 // and 20 000 of "get_perspective" while the build tool floods its output; the longest
 // round trip while a burst of perspectives arrives or a stop waits for a model that never
-// quits; "get_perspective" right behind costly inputs (views of many models, deep
-// configurations and forms); the peak memory of one large save point.
+// quits; data file reads between perspectives; "get_perspective" right behind costly
+// inputs (views of many models, deep configurations and forms); the peak memory of one
+// large save point.
 // The back end runs with --no-gui in a temporary folder with its own HOME.
 #include <signal.h>
 #include <sys/wait.h>
@@ -143,6 +144,35 @@ void BM_GetPerspectiveAfterABurstOfPerspectives(benchmark::State& state) {
   state.counters["longest_round_trip_ms"] = longest;
 }
 BENCHMARK(BM_GetPerspectiveAfterABurstOfPerspectives)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+/// 100 pairs of "set_perspective" and "get_data_file" (a data file of 12 KB), each pair
+/// answered before the next, with "model_perspectives.json" near its 16 MiB bound: the
+/// data file reads must not write the perspectives each time. The time of all pairs.
+void BM_DataFilesBetweenPerspectives(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client c(b.gui_port);
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
+  fs::create_directories(b.root / "ws" / "demo" / "data");
+  std::ofstream(b.root / "ws" / "demo" / "data" / "d.bin") << std::string(12 << 10, 'd');
+  c.send_raw(idle, wc::frame(1, "{\"cmd\":\"set_perspective\",\"mdl\":\"big\",\"perspective\":\"" +
+                                     std::string(16660000, 'p') + "\"}"));
+  if (bench::round_trip_ms(c, idle, cheap_request, cheap_reply) < 0) return state.SkipWithError("no answer");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // its one write has ended
+  const std::string get = R"({"cmd":"get_data_file","file_name":"d.bin"})";
+  double longest = 0;
+  for (auto _ : state) {
+    for (int i = 0; i < 100; ++i) {
+      c.send_raw(idle, wc::frame(1, R"({"cmd":"set_perspective","mdl":"m)" + std::to_string(i) +
+                                        R"(","perspective":{"s":1}})"));
+      const double ms = bench::round_trip_ms(c, idle, get, R"("cmd": "get_data_file")");
+      if (ms < 0) return state.SkipWithError("the back end closed the connection");
+      longest = std::max(longest, ms);
+    }
+  }
+  state.counters["longest_round_trip_ms"] = longest;
+}
+BENCHMARK(BM_DataFilesBetweenPerspectives)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 /// The longest round trip of "get_perspective" in the 1.5 s after "kill_build", while the
 /// back end waits for a model that completed its handshake and never quits.

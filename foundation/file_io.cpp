@@ -148,7 +148,8 @@ bool path_exists(const std::filesystem::path& path) {
   return std::filesystem::exists(std::filesystem::status(path, ec));
 }
 
-bool write_file(const std::string& file_name, const std::string& content) {
+bool write_file(const std::string& file_name, const std::string& content,
+                const std::function<bool()>& may_replace) {
   const fs::path target = write_target(file_name);
   if (target.empty()) {
     errno = ELOOP;
@@ -157,14 +158,15 @@ bool write_file(const std::string& file_name, const std::string& content) {
   const std::string dir = target.has_parent_path() ? target.parent_path().string() : ".";
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return false;
-  const bool ok = write_file_in(dfd, target.filename().string(), content);
+  const bool ok = write_file_in(dfd, target.filename().string(), content, may_replace);
   const int saved = errno;
   ::close(dfd);
   errno = saved;
   return ok;
 }
 
-bool write_file_in(int dir_fd, const std::string& name, const std::string& content) {
+bool write_file_in(int dir_fd, const std::string& name, const std::string& content,
+                   const std::function<bool()>& may_replace) {
   struct stat old {};
   const bool existed = ::fstatat(dir_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
   // A folder, FIFO, device or link is not a file we may replace by a regular one.
@@ -186,6 +188,10 @@ bool write_file_in(int dir_fd, const std::string& name, const std::string& conte
   if (::close(fd) != 0 && ok) {
     ok = false;
     saved = errno;
+  }
+  if (ok && may_replace && !may_replace()) {
+    ok = false;
+    saved = ECANCELED;
   }
   // The rename replaces the entry itself: a link put there meanwhile is replaced, never followed.
   if (ok && ::renameat(dir_fd, temp.c_str(), dir_fd, name.c_str()) != 0) {

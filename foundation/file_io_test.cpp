@@ -73,6 +73,7 @@ TEST(WriteFile, ReplacesWholeKeepsModeAndFollowsLinks) {
     bool ok;
     const char* read_from;  // where the content lands ("" when nothing may)
     unsigned mode;          // of read_from after the write
+    std::function<bool()> may_replace = nullptr;
   };
   const write_case cases[] = {
       {"new file, umask 022", [] {}, "new.txt", true, "new.txt", 0644},
@@ -90,6 +91,8 @@ TEST(WriteFile, ReplacesWholeKeepsModeAndFollowsLinks) {
       {"missing folder", [] {}, "nofolder/x.txt", false, "", 0},
       {"a folder in the way", [&] { fs::create_directory(d.path / "dir"); }, "dir", false, "", 0},
       {"a link loop", [&] { fs::create_symlink("loop", d.path / "loop"); }, "loop", false, "", 0},
+      {"refused right before the rename", [&] { d.put("kept.txt", "old"); }, "kept.txt", false, "", 0,
+       [] { return false; }},
   };
   std::vector<std::string> names;
   for (const write_case& c : cases) {
@@ -97,7 +100,7 @@ TEST(WriteFile, ReplacesWholeKeepsModeAndFollowsLinks) {
     c.setup();
     for (const auto& e : fs::directory_iterator(d.path)) names.push_back(e.path().filename().string());
     const std::string content = std::string("new content of ") + c.name;
-    EXPECT_EQ(write_file((d.path / c.write_to).string(), content), c.ok) << c.name;
+    EXPECT_EQ(write_file((d.path / c.write_to).string(), content, c.may_replace), c.ok) << c.name;
     if (c.ok) {
       EXPECT_EQ(read_file((d.path / c.read_from).string()), content) << c.name;
       EXPECT_EQ(mode_of(d.path / c.read_from), c.mode) << c.name;
@@ -111,6 +114,7 @@ TEST(WriteFile, ReplacesWholeKeepsModeAndFollowsLinks) {
   }
   EXPECT_TRUE(fs::is_symlink(d.path / "ln"));
   EXPECT_TRUE(fs::is_symlink(d.path / "ln2"));
+  EXPECT_EQ(read_file((d.path / "kept.txt").string()), "old");
   ::umask(saved_mask);
 }
 

@@ -327,14 +327,30 @@ bool single_observed_file::refused(const file_stamp& now) {
   return too_long_;
 }
 
-bool single_observed_file::save() {
+bool single_observed_file::save() { return save(stamp_); }
+
+bool single_observed_file::save(const file_stamp& read) {
   if (content.size() > max_bytes || (too_long_ && file_stamp::of(path) == stamp_)) {
     log_err << "Unable to save file: " << path.string() << " ("
             << (too_long_ ? "the file on disk was too long to be read" : std::to_string(content.size()) + " bytes")
             << ", more than the limit of " << max_bytes << ")" << std::endl;
     return false;
   }
-  if (!write_file(path.string(), content)) {
+  // Another program wrote the file after the change was made: its text is the newer one.
+  // Asked right before the rename, so that an edit during the write is seen too. A file
+  // that is gone is written anew; a folder in its place makes the write fail before that.
+  bool outside = false;
+  const bool written = write_file(path.string(), content, [&] {
+    const file_stamp now = file_stamp::of(path);
+    outside = now.present && now != read;
+    return !outside;
+  });
+  if (outside) {
+    log_warn << path.string() << " was changed by another program: the " << content.size()
+             << " bytes meant for it were not written, and the file is read as it is now." << std::endl;
+    return false;
+  }
+  if (!written) {
     // The file on disk is as it was; the old time lets an outside edit still be seen.
     log_err << "Unable to save file: " << path.string() << " (" << std::strerror(errno) << ")" << std::endl;
     return false;

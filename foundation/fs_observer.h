@@ -175,7 +175,13 @@ class single_observed_file {
   /// does not take this write for an outside change. A failed write leaves the file as it
   /// was and is reported on log_err with the file name, as is content longer than the
   /// bound (it could not be read back) and a file on disk refused for its length: false.
+  /// A file that another program wrote since it was last read or written here is not
+  /// written over: one warning names it and the bytes not written, and the next check
+  /// reads it (false).
   virtual bool save();
+  /// save for a change made when the file's stamp was `read` (stamp() then): a check that
+  /// read an outside edit since does not let a change made before it be written over it.
+  bool save(const file_stamp& read);
   /// When the file exists and its write time differs: reloads content, calls on_change,
   /// then remembers the time (a throwing callback so gets another try at the next check).
   /// A file grown past the bound is not read; the error line is written once per change.
@@ -189,6 +195,8 @@ class single_observed_file {
   std::function<void()> on_change = [] {};
   /// The most the file may hold.
   size_t max_bytes;
+  /// The file's stamp when it was last read or written here.
+  const file_stamp& stamp() const { return stamp_; }
 
  private:
   /// Whether the stamp is that of a file too long to read (the error line is written).

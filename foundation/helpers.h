@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,11 +58,16 @@ bool path_exists(const std::filesystem::path& path);
 /// disk, then renamed over it (through a symbolic link, over the link's target), so the old
 /// content stays whole when anything fails. An existing file keeps its permission bits, a
 /// new one gets 0666 under the umask. False when it did not work; errno then tells why.
-bool write_file(const std::string& file_name, const std::string& content);
+/// `may_replace`, when given, is asked right before the rename, after the slow part: false
+/// leaves the file as it is (false, errno ECANCELED), so a check of the file made there
+/// holds up to the rename.
+bool write_file(const std::string& file_name, const std::string& content,
+                const std::function<bool()>& may_replace = nullptr);
 
 /// The same for the entry `name` of the folder open on `dir_fd`, which is never followed:
 /// a link (or folder, FIFO, device) there is refused (false, errno EINVAL or EISDIR).
-bool write_file_in(int dir_fd, const std::string& name, const std::string& content);
+bool write_file_in(int dir_fd, const std::string& name, const std::string& content,
+                   const std::function<bool()>& may_replace = nullptr);
 
 /// `text` with every occurrence of `search` replaced, scanning on behind each replacement.
 /// An empty search text leaves the text unchanged.
