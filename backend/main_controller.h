@@ -80,6 +80,13 @@ class main_controller {
   /// Ends the stop under way: its timer disarmed, its `then` run with `gone`.
   void end_stop(bool gone);
   void poll_processes();
+  /// Arms release_timer while a released child is being stopped (command_task::stopping):
+  /// after every release of a task.
+  void watch_releases();
+  /// Releases every child task and runs their stops to the end, within
+  /// command_task::give_up_after_ms: the back end is ending, and no process of a child
+  /// may outlive it.
+  void end_children();
 
   std::filesystem::path shared_dir;
   log_history_t& log_history;
@@ -111,6 +118,8 @@ class main_controller {
   };
   build_stop stopping;
   vesk::io::timer stop_timer;
+  /// Moves the stops of released children on every 100 ms while there are any.
+  vesk::io::timer release_timer;
   vesk::workspace workspace;
   vesk::backend_state_t state;
   vesk::vesk_model_perspectives perspectives;
