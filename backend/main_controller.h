@@ -94,6 +94,9 @@ class main_controller {
   /// The files written on the editor's command, one write for a burst of changes. Before
   /// every owner of such a file, so it is still there when they go.
   deferred_writes writes;
+  /// The managed files whose undo or redo steps wait for their push: before every owner
+  /// of such a file, which drops its own when it goes.
+  pending_settles settles;
   generator_registry generators;
   /// The annotated classes and functions of the project and the workspace, refilled by
   /// every block list; the "class" and "func" generators search them.
