@@ -33,6 +33,7 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
       process_poll_timer(ev, 200, [] {}),
       stop_timer(ev, 0, [] {}),
       release_timer(ev, 0, [] {}),
+      removals(ev),
       workspace(cfg.parent_path().parent_path(), cfg.parent_path().filename().string(), *this),
       state(*this),
       gui(with_gui) {

@@ -15,6 +15,7 @@
 #include "backend/backend_state.h"
 #include "backend/build_output.h"
 #include "backend/deferred_writes.h"
+#include "backend/folder_removals.h"
 #include "backend/model_gateway.h"
 #include "backend/project_dir.h"
 #include "backend/session.h"
@@ -123,6 +124,8 @@ class main_controller {
   vesk::io::timer stop_timer;
   /// Moves the stops of released children on every 100 ms while there are any.
   vesk::io::timer release_timer;
+  /// The build folders that `clean_build_dir` renamed away, removed in slices.
+  folder_removals removals;
   vesk::workspace workspace;
   vesk::backend_state_t state;
   vesk::vesk_model_perspectives perspectives;
