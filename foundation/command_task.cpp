@@ -161,8 +161,6 @@ struct release {
   steady::time_point since;
   /// Reaped already, by the owner before the release or by anybody since.
   bool reaped = false;
-  bool killed = false;  ///< its group got SIGKILL
-  bool swept = false;   ///< every group left in its session got SIGKILL
 };
 
 std::vector<release>& releases() {
@@ -230,15 +228,14 @@ void finish(release& r, bool child_ended) {
   r.pidfd = -1;
 }
 
-/// One step of a release's stop, by its age; true once it is over.
+/// One step of a release's stop, by its age; true once it is over. Past its due time a
+/// signal is sent again at every step, to what has come since too.
 bool advance(release& r, steady::time_point now) {
   const auto age = now - r.since;
   const bool child_ended = ended(r);
-  // A running child keeps its session: only the looks at its due times need the list.
-  const std::vector<pid_t> left =
-      child_ended || (age >= std::chrono::milliseconds(command_task::sweep_after_ms) && !r.swept)
-          ? left_behind(r)
-          : std::vector<pid_t>();
+  const bool sweep = age >= std::chrono::milliseconds(command_task::sweep_after_ms);
+  // While the child runs, its session is looked through only once it is due to be swept.
+  const std::vector<pid_t> left = child_ended || sweep ? left_behind(r) : std::vector<pid_t>();
   if (child_ended && left.empty()) {
     finish(r, true);
     return true;
@@ -247,14 +244,8 @@ bool advance(release& r, steady::time_point now) {
     finish(r, child_ended);
     return true;
   }
-  if (age >= std::chrono::milliseconds(command_task::kill_after_ms) && !r.killed) {
-    ::kill(-r.pid, SIGKILL);
-    r.killed = true;
-  }
-  if (age >= std::chrono::milliseconds(command_task::sweep_after_ms) && !r.swept) {
-    signal_groups(left, SIGKILL);
-    r.swept = true;
-  }
+  if (age >= std::chrono::milliseconds(command_task::kill_after_ms)) ::kill(-r.pid, SIGKILL);
+  if (sweep) signal_groups(left, SIGKILL);
   return false;
 }
 
