@@ -1,6 +1,6 @@
 // The controller's child processes: the editor, the build tool (which also runs the model)
 // and the 200 ms poll that watches the editor and reads the children's output, a bounded
-// amount each time.
+// amount each time; the stops of the children let go run on a timer.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,6 +120,7 @@ void main_controller::start_build() {
   // The new child runs first; releasing the old task then stops the old child.
   build_task.swap(task);
   task.reset();
+  watch_releases();
   build_output.clear();
   if (was_stopping) end_stop(true);  // its child is stopped with its task
 }
@@ -186,7 +187,21 @@ void main_controller::end_stop(bool gone) {
   for (const auto& f : then) f(gone);
 }
 
+void main_controller::watch_releases() {
+  if (command_task::stopping() && release_timer.period == 0) release_timer.set_interval(100);
+}
+
+void main_controller::end_children() {
+  release_timer.set_interval(0);
+  stopping.task.reset();
+  for (std::shared_ptr<command_task>* t : {&vcs_task, &build_task, &gui_task}) t->reset();
+  command_task::finish_stops();
+}
+
 void main_controller::poll_processes() {
+  // A task released anywhere (the last holder of a replaced one may be a handler) is
+  // stopped on the timer.
+  watch_releases();
   // The editor's and the version-control GUI's output is read only so that they never
   // wait on a full pipe.
   for (const std::shared_ptr<command_task>& t : {gui_task, vcs_task}) {
@@ -202,6 +217,7 @@ void main_controller::poll_processes() {
       writes.flush();
       kill_build([this](bool) {
         writes.flush();
+        end_children();
         std::exit(0);
       });
     }

@@ -25,12 +25,15 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
     : log_history(history),
       events(ev),
       writes(ev),
+      settles(ev),
       prj_dir(cfg.parent_path(), *this),
       prj_cfg(cfg),
       file_poll_timer(ev, 0, [] {}),
       gateway(*this, model_port),
       process_poll_timer(ev, 200, [] {}),
       stop_timer(ev, 0, [] {}),
+      release_timer(ev, 0, [] {}),
+      removals(ev),
       workspace(cfg.parent_path().parent_path(), cfg.parent_path().filename().string(), *this),
       state(*this),
       gui(with_gui) {
@@ -97,6 +100,10 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   if (gui) start_gui();
   process_poll_timer.callback = [this] { poll_processes(); };
   stop_timer.callback = [this] { stop_tick(); };
+  release_timer.callback = [this] {
+    command_task::advance_stops();
+    if (!command_task::stopping()) release_timer.set_interval(0);
+  };
   file_poll_timer.set_interval(2000);
   file_poll_timer.callback = [this] { poll_files(); };
   poll_files();
@@ -105,7 +112,10 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   if (start) start_build();
 }
 
-main_controller::~main_controller() { writes.flush(); }
+main_controller::~main_controller() {
+  writes.flush();
+  end_children();
+}
 
 void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection) {
   auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);

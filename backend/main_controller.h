@@ -16,6 +16,7 @@
 #include "backend/backend_state.h"
 #include "backend/build_output.h"
 #include "backend/deferred_writes.h"
+#include "backend/folder_removals.h"
 #include "backend/model_gateway.h"
 #include "backend/project_dir.h"
 #include "backend/session.h"
@@ -81,6 +82,13 @@ class main_controller {
   /// Ends the stop under way: its timer disarmed, its `then` run with `gone`.
   void end_stop(bool gone);
   void poll_processes();
+  /// Arms release_timer while a released child is being stopped (command_task::stopping):
+  /// after every release of a task.
+  void watch_releases();
+  /// Releases every child task and runs their stops to the end, within
+  /// command_task::give_up_after_ms: the back end is ending, and no process of a child
+  /// may outlive it.
+  void end_children();
 
   std::filesystem::path shared_dir;
   log_history_t& log_history;
@@ -88,6 +96,9 @@ class main_controller {
   /// The files written on the editor's command, one write for a burst of changes. Before
   /// every owner of such a file, so it is still there when they go.
   deferred_writes writes;
+  /// The managed files whose undo or redo steps wait for their push: before every owner
+  /// of such a file, which drops its own when it goes.
+  pending_settles settles;
   generator_registry generators;
   /// The annotated classes and functions of the project and the workspace, refilled by
   /// every block list; the "class" and "func" generators search them.
@@ -116,6 +127,10 @@ class main_controller {
   };
   build_stop stopping;
   vesk::io::timer stop_timer;
+  /// Moves the stops of released children on every 100 ms while there are any.
+  vesk::io::timer release_timer;
+  /// The build folders that `clean_build_dir` renamed away, removed in slices.
+  folder_removals removals;
   vesk::workspace workspace;
   vesk::backend_state_t state;
   vesk::vesk_model_perspectives perspectives;

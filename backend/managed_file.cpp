@@ -1,6 +1,7 @@
 #include "backend/managed_file.h"
 
 #include <algorithm>
+#include <exception>
 #include <system_error>
 
 #include "annotations/scanner.h"
@@ -51,6 +52,34 @@ size_t cost(const std::string& text) { return text.size() + history_budget::entr
 
 }  // namespace
 
+pending_settles::pending_settles(vesk::io::event_list& events) : timer_(events, 0, [this] { run(); }) {}
+
+void pending_settles::mark(managed_file* file) {
+  if (std::find(files_.begin(), files_.end(), file) != files_.end()) return;
+  // The next turn: what the loop has read already comes first, and joins this settle.
+  if (files_.empty()) timer_.set_interval(1);
+  files_.push_back(file);
+}
+
+void pending_settles::drop(const managed_file* file) {
+  files_.erase(std::remove(files_.begin(), files_.end(), file), files_.end());
+  if (files_.empty()) timer_.set_interval(0);
+}
+
+void pending_settles::run() {
+  timer_.set_interval(0);
+  // Taken one at a time from the list itself: a push may end a session, and a file with it.
+  while (!files_.empty()) {
+    managed_file* file = files_.front();
+    files_.erase(files_.begin());
+    try {
+      file->settle();
+    } catch (const std::exception& e) {
+      log_err << "An exception occured: " << e.what() << std::endl;
+    }
+  }
+}
+
 history_budget& history_budget::shared() {
   static history_budget budget;
   return budget;
@@ -89,6 +118,7 @@ managed_file::managed_file(const fs::path& p, vesk::main_controller& owner) : co
 managed_file::~managed_file() {
   // What the editor changed reaches the file also when the file is let go at once.
   controller.writes.flush(this);
+  controller.settles.drop(this);
   budget_.held_ -= held_;
   budget_.files_.erase(std::find(budget_.files_.begin(), budget_.files_.end(), this));
 }
@@ -152,18 +182,24 @@ const std::string& managed_file::content() {
 }
 
 void managed_file::undo() {
-  if (index > 0) --index;
+  if (index == 0) return;
+  --index;
   write();
-  controller.notify_file_changed(*this);
+  controller.settles.mark(this);
 }
 
 void managed_file::redo() {
-  if (index + 1 < history.size()) ++index;
+  if (index + 1 >= history.size()) return;
+  ++index;
   write();
-  controller.notify_file_changed(*this);
+  controller.settles.mark(this);
 }
 
+void managed_file::settle() { controller.notify_file_changed(*this); }
+
 void managed_file::add_save_point(std::string text, bool write_to_disk) {
+  // Its own push and parse below stand for those of the steps before it.
+  controller.settles.drop(this);
   while (index + 1 < history.size()) drop_back();
   append(std::move(text));
   index = history.size() - 1;
@@ -231,14 +267,8 @@ void managed_header::parse() {
           << "; the nodes of this file are left out." << std::endl;
 }
 
-void managed_header::undo() {
-  managed_file::undo();
-  parse();
-  controller.send_block_list();
-}
-
-void managed_header::redo() {
-  managed_file::redo();
+void managed_header::settle() {
+  managed_file::settle();
   parse();
   controller.send_block_list();
 }

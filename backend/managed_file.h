@@ -1,8 +1,9 @@
 #pragma once
 // A project or workspace file held in memory with the contents it has had: save points,
 // undo and redo, outside edits as history entries; written at once on every change and
-// pushed to the editor sessions that have it open; a burst of changes is written once. The histories are bounded in bytes,
-// per file and for all files together; the oldest undo steps go first.
+// pushed to the editor sessions that have it open; a burst of changes is written once, and
+// a burst of undo and redo steps pushed (and parsed) once. The histories are bounded in
+// bytes, per file and for all files together; the oldest undo steps go first.
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -14,6 +15,8 @@
 #include "annotations/node_total.h"
 #include "foundation/fs_observer.h"
 #include "foundation/json.h"
+#include "io/event_list.h"
+#include "io/timer.h"
 
 namespace vesk {
 
@@ -48,6 +51,26 @@ class history_budget {
   uint64_t clock_ = 0;
 };
 
+/// The managed files whose undo or redo steps wait for their `settle`: all of one loop turn
+/// (several messages of one read of the editor's bytes, say) are settled once, at the next.
+class pending_settles {
+ public:
+  explicit pending_settles(vesk::io::event_list& events);
+  pending_settles(const pending_settles&) = delete;
+  pending_settles& operator=(const pending_settles&) = delete;
+
+  /// Marks `file` to be settled at the next turn; a file marked already stays as it is.
+  void mark(managed_file* file);
+  /// Forgets `file`: it goes, or a change that pushes of its own (a save point) came.
+  void drop(const managed_file* file);
+  /// Settles every marked file now, in the order marked; one that throws is logged.
+  void run();
+
+ private:
+  std::vector<managed_file*> files_;
+  vesk::io::timer timer_;
+};
+
 class managed_file {
  public:
   managed_file(const std::filesystem::path& path, vesk::main_controller& owner);
@@ -68,11 +91,16 @@ class managed_file {
   virtual void write();
   /// The current content ("" with no history), not copied.
   virtual const std::string& content();
-  /// One step back (where there is one), then write and push "read_file", also at the start
-  /// of what is kept.
+  /// One step back, then write; the push of "read_file" (and what follows from the
+  /// content) waits for `settle` at the next turn of the loop, once for a burst of steps.
+  /// At the start of what is kept nothing is done: nothing written, pushed or parsed.
   virtual void undo();
-  /// One step forward (where there is one), then write and push, also at the end.
+  /// One step forward, as `undo`; at the end nothing is done.
   virtual void redo();
+  /// Pushes the current content with "read_file" to the sessions that have the file open,
+  /// and whatever follows from the content (see the derived files): the end of a burst of
+  /// undo and redo steps, run by the controller's pending_settles.
+  virtual void settle();
   /// Makes `text` the newest and current entry (dropping the redo entries and, past the
   /// budget's bounds, the oldest undo steps), writes it when asked, and pushes it.
   virtual void add_save_point(std::string text, bool write_to_disk);
@@ -121,8 +149,8 @@ class managed_header : public managed_file {
  public:
   managed_header(const std::filesystem::path& path, vesk::main_controller& owner, std::string project_name);
   ~managed_header() override;
-  void undo() override;
-  void redo() override;
+  /// The push, then the descriptions parsed again and the block list pushed.
+  void settle() override;
   void add_save_point(std::string text, bool write_to_disk) override;
   /// Parses the node descriptions of the current content into `blocks`, when they fit
   /// beside those of the other headers (node_budget); else one error line, and none.
@@ -144,8 +172,8 @@ class managed_model : public managed_file {
  public:
   managed_model(const std::filesystem::path& path, vesk::main_controller& owner, std::string project_name);
   ~managed_model() override;
-  void undo() override;
-  void redo() override;
+  /// The push, then the node form computed again.
+  void settle() override;
   void add_save_point(std::string text, bool write_to_disk) override;
   /// Recomputes the node form from the current content; pushes the block list when it changed.
   void compute_node_ports();

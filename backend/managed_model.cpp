@@ -89,13 +89,8 @@ managed_model::managed_model(const fs::path& p, vesk::main_controller& owner, st
 
 managed_model::~managed_model() = default;
 
-void managed_model::undo() {
-  managed_file::undo();
-  compute_node_ports();
-}
-
-void managed_model::redo() {
-  managed_file::redo();
+void managed_model::settle() {
+  managed_file::settle();
   compute_node_ports();
 }
 

@@ -33,6 +33,28 @@ std::vector<pid_t> children_of(pid_t parent) {
   return out;
 }
 
+/// Whether process `pid` still runs: it exists and has not ended (a zombie has).
+bool runs(pid_t pid) {
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+/// The process ids listed in `file`, one a line.
+std::vector<pid_t> pids_in(const fs::path& file) {
+  std::vector<pid_t> out;
+  std::istringstream in(slurp(file));
+  for (pid_t p = 0; in >> p;) out.push_back(p);
+  return out;
+}
+
+/// A shell line that starts, in the background, a process that leads a group of its own
+/// (as the build tool starts the model), ignores SIGTERM and appends its pid to `pids`.
+std::string deaf_group(const fs::path& pids) {
+  return "perl -e 'setpgrp(0, 0); $SIG{TERM} = \"IGNORE\"; open(F, \">>\", $ARGV[0]); print F \"$$\\n\"; "
+         "close F; exec \"sleep\", \"30\"' '" + pids.string() + "' &";
+}
+
 /// The log entries and editor messages from position `from` on, one text each.
 std::vector<std::string> entries(editor& e, size_t from = 0) {
   std::vector<std::string> out;
@@ -190,51 +212,80 @@ TEST(ProgramBuild, InvalidUtf8IsReplacedInLogEntries) {
 }
 
 TEST(ProgramBuild, StopSignalsEndTheProgramAndEveryChild) {
-  for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+  // A run that ignores SIGTERM: the build tool, and the model it started in a group of its
+  // own. Stopped by a signal to the program, or replaced by the next build (signal 0).
+  const struct {
+    int sig;
+    bool deaf;
+  } rows[] = {{SIGHUP, false}, {SIGINT, false}, {SIGQUIT, false}, {SIGTERM, false}, {SIGINT, true}, {0, true}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::to_string(r.sig) + (r.deaf ? " deaf" : ""));
     program p;
     const fs::path pid_file = p.tmp.path / "child.pid";
-    p.stub_cli("echo $$ > '" + pid_file.string() + "'\nexec sleep 30");
+    const std::string record = "echo $$ >> '" + pid_file.string() + "'\n";
+    p.stub_cli(r.deaf ? "trap '' TERM\n" + record + deaf_group(pid_file) + "\nwait" : record + "exec sleep 30");
     p.start_running({"--no-gui", "--start"});
-    ASSERT_TRUE(eventually([&] { return fs::exists(pid_file) && fs::file_size(pid_file) > 0; })) << p.out();
-    const pid_t child = std::stoi(slurp(pid_file));
-    EXPECT_EQ(::kill(child, 0), 0);
-    EXPECT_EQ(p.stop(sig), 0) << sig;
-    EXPECT_TRUE(eventually([&] { return ::kill(child, 0) != 0; }, 5000)) << sig;
+    const size_t members = r.deaf ? 2 : 1;
+    ASSERT_TRUE(eventually([&] { return pids_in(pid_file).size() == members; })) << p.out();
+    const std::vector<pid_t> run = pids_in(pid_file);
+    for (pid_t child : run) EXPECT_TRUE(runs(child));
+    if (r.sig == 0) {
+      editor e(p.gui_port);
+      e.send(R"({"cmd":"build"})");
+      EXPECT_TRUE(e.answers()) << "the editor waits while the old run is stopped";
+      ASSERT_TRUE(eventually([&] { return pids_in(pid_file).size() == 2 * members; }));
+      for (pid_t child : run) EXPECT_TRUE(eventually([&] { return !runs(child); }, 5000)) << child;
+    }
+    const std::vector<pid_t> all = pids_in(pid_file);
+    EXPECT_EQ(p.stop(r.sig == 0 ? SIGINT : r.sig), 0);
+    for (pid_t child : all) EXPECT_FALSE(runs(child)) << child << ": outlived the program";
   }
 }
 
 TEST(ProgramBuild, VersionControlGuiStartsInTheProjectAndIsReplaced) {
-  program p;
-  fs::create_directories(p.prj / ".git");
-  const fs::path trace = p.tmp.path / "vcs.txt";
-  const fs::path tool = p.tmp.path / "tools" / "fake vcs";
-  // It writes more than a pipe holds first: only a reader lets it go on.
-  p.script(tool, "head -c 3000000 /dev/zero\necho \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
-  p.tmp.put("home/.config/vesk/vesk.cfg", "{\"git_tool\":\"" + tool.string() + "\"}");
-  ASSERT_TRUE(p.start_running()) << p.out();
-  editor e(p.gui_port);
-  e.send(R"({"cmd":"open_vcs_gui"})");
-  ASSERT_TRUE(eventually([&] { return slurp(trace).find('\n') != std::string::npos; }));
-  e.send(R"({"cmd":"open_vcs_gui"})");
-  ASSERT_TRUE(eventually([&] {
-    std::string t = slurp(trace);
-    return std::count(t.begin(), t.end(), '\n') == 2;
-  }));
-  std::istringstream lines(slurp(trace));
-  pid_t first = 0, second = 0;
-  std::string dir1, dir2;
-  lines >> first;
-  lines.get();
-  std::getline(lines, dir1);
-  lines >> second;
-  lines.get();
-  std::getline(lines, dir2);
-  EXPECT_EQ(dir1, p.prj.string());
-  EXPECT_EQ(dir2, p.prj.string());
-  EXPECT_TRUE(eventually([&] { return ::kill(first, 0) != 0; }, 5000));
-  EXPECT_EQ(::kill(second, 0), 0);
-  EXPECT_EQ(p.stop(), 0);
-  EXPECT_TRUE(eventually([&] { return ::kill(second, 0) != 0; }, 5000));
+  // The tool, or one that ignores SIGTERM with a process of its own group that does too.
+  for (bool deaf : {false, true}) {
+    SCOPED_TRACE(deaf ? "deaf" : "plain");
+    program p;
+    fs::create_directories(p.prj / ".git");
+    const fs::path trace = p.tmp.path / "vcs.txt", helpers = p.tmp.path / "helpers.txt";
+    const fs::path tool = p.tmp.path / "tools" / "fake vcs";
+    // It writes more than a pipe holds first: only a reader lets it go on.
+    p.script(tool, (deaf ? "trap '' TERM\n" + deaf_group(helpers) + "\n" : std::string()) +
+                       "head -c 3000000 /dev/zero\necho \"$$ $(pwd)\" >> '" + trace.string() + "'\nexec sleep 30");
+    p.tmp.put("home/.config/vesk/vesk.cfg", "{\"git_tool\":\"" + tool.string() + "\"}");
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    e.send(R"({"cmd":"open_vcs_gui"})");
+    ASSERT_TRUE(eventually([&] { return slurp(trace).find('\n') != std::string::npos; }));
+    e.send(R"({"cmd":"open_vcs_gui"})");
+    EXPECT_TRUE(e.answers()) << "the editor waits while the old tool is stopped";
+    ASSERT_TRUE(eventually([&] {
+      std::string t = slurp(trace);
+      return std::count(t.begin(), t.end(), '\n') == 2;
+    }));
+    std::istringstream lines(slurp(trace));
+    pid_t first = 0, second = 0;
+    std::string dir1, dir2;
+    lines >> first;
+    lines.get();
+    std::getline(lines, dir1);
+    lines >> second;
+    lines.get();
+    std::getline(lines, dir2);
+    EXPECT_EQ(dir1, p.prj.string());
+    EXPECT_EQ(dir2, p.prj.string());
+    std::vector<pid_t> old = {first}, now = {second};
+    if (deaf) {
+      ASSERT_TRUE(eventually([&] { return pids_in(helpers).size() == 2; }));
+      old.push_back(pids_in(helpers)[0]);
+      now.push_back(pids_in(helpers)[1]);
+    }
+    for (pid_t pid : old) EXPECT_TRUE(eventually([&] { return !runs(pid); }, 5000)) << pid;
+    for (pid_t pid : now) EXPECT_TRUE(runs(pid)) << pid;
+    EXPECT_EQ(p.stop(), 0);
+    for (pid_t pid : now) EXPECT_FALSE(runs(pid)) << pid << ": outlived the program";
+  }
 }
 
 TEST(ProgramBuild, NoVersionControlIsAnErrorLine) {

@@ -2,6 +2,7 @@
 // workspace whose path holds a blank; nothing outside is touched, and nothing blocks.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -185,8 +186,20 @@ TEST(ProgramPaths, ContentThatIsNoUtf8IsReportedNotAltered) {
 
 TEST(ProgramPaths, CleanBuildDirRemovesOnlyTheProjectsBuildFolder) {
   program p;
-  p.tmp.put("my ws/demo/build-demo-sim/model/x.cpp", "x");
+  // More files than one slice removes, links to what must stay, and what an earlier back
+  // end left of a removal.
+  for (int i = 0; i < 2500; ++i)
+    p.tmp.put("my ws/demo/build-demo-sim/d" + std::to_string(i % 7) + "/" + std::to_string(i), "x");
   const fs::path keep = p.tmp.put("my ws/keep/k.txt", "keep");
+  fs::create_directory_symlink(keep.parent_path(), p.prj / "build-demo-sim" / "d3" / "keep");
+  fs::create_symlink(keep, p.prj / "build-demo-sim" / "k.txt");
+  p.tmp.put("my ws/demo/.build-demo-sim.removed-1/model/x.cpp", "x");
+  const auto project_entries = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(p.prj)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   // A runtime name that is no plain name would lead elsewhere: refused.
@@ -198,7 +211,9 @@ TEST(ProgramPaths, CleanBuildDirRemovesOnlyTheProjectsBuildFolder) {
   e.send(R"({"cmd":"write_prj_config","cfg":{"runtime":"sim"}})");
   e.send(R"({"cmd":"clean_build_dir"})");
   EXPECT_TRUE(eventually([&] { return !fs::exists(p.prj / "build-demo-sim"); }));
-  EXPECT_TRUE(fs::exists(p.prj / "demo.vcfg"));
+  EXPECT_TRUE(eventually([&] {
+    return project_entries() == std::vector<std::string>{"data", "demo.vcfg", "models", "nodes", "views"};
+  })) << project_entries().size();
   EXPECT_EQ(slurp(keep), "keep");
 }
 

@@ -73,8 +73,9 @@ bool open_vcs_gui(session& s, vesk::json&) {
     log_err << "No version control system found." << std::endl;
     return true;
   }
-  // The old tool is stopped when its task is released.
+  // The old tool is stopped when its task is released, on the controller's timer.
   c.vcs_task = std::make_shared<command_task>(tool, std::vector<std::string>{}, c.state.prj_path);
+  c.watch_releases();
   return true;
 }
 

@@ -361,7 +361,7 @@ bool clean_build_dir(session& s, vesk::json&) {
   const bool plain = is_plain_runtime_name(runtime) && is_identifier(c.prj_cfg.name);
   const fs::path b = fs::path(c.state.prj_path) / ("build-" + c.prj_cfg.name + "-" + runtime);
   // The folder goes once the build that writes into it is gone.
-  c.kill_build([plain, runtime, b](bool gone) {
+  c.kill_build([&c, plain, runtime, b](bool gone) {
     if (!plain) {
       log_err << "clean_build_dir: the runtime name '" << replace_invalid_utf8(runtime)
               << "' is not a plain name; nothing removed." << std::endl;
@@ -371,9 +371,8 @@ bool clean_build_dir(session& s, vesk::json&) {
       log_err << "clean_build_dir: the build did not end; " << b.string() << " was not removed." << std::endl;
       return;
     }
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(b, ec))) return;
-    fs::remove_all(b, ec);
+    // Out of the way at once, so the build that follows finds no folder; emptied in slices.
+    const std::error_code ec = c.removals.remove(b);
     if (ec) log_err << "clean_build_dir: unable to remove " << b.string() << ": " << ec.message() << std::endl;
   });
   return true;

@@ -144,6 +144,8 @@ int main(int argc, char** argv) {
       // Closing the editor connection makes the WebSocket library complain; nothing to tell.
       log_silencer quiet(log_debug);
       controller.reset();
+      // A controller whose start-up failed released its children without ending their stops.
+      vesk::command_task::finish_stops();
       events.reset();
     }
     log_debug.sink = make_stdout_sink("Debug: ");

@@ -1,10 +1,10 @@
 // GUI command round trips against the real back end over loopback: 10 000 sequential
 // requests of "get_perspective" and "get_backend_state", with p50 and p99 per request,
 // and 20 000 of "get_perspective" while the build tool floods its output; the longest
-// round trip while a burst of perspectives arrives or a stop waits for a model that never
-// quits; data file reads between perspectives; "get_perspective" right behind costly
-// inputs (views of many models, deep configurations and forms); the peak memory of one
-// large save point.
+// round trip while a burst of perspectives arrives, a stop waits for a model that never
+// quits, or replaced runs that ignore SIGTERM are stopped; data file reads between
+// perspectives; "get_perspective" right behind costly inputs (views of many models, deep
+// configurations and forms); the peak memory of one large save point.
 // The back end runs with --no-gui in a temporary folder with its own HOME.
 #include <signal.h>
 #include <sys/wait.h>
@@ -201,6 +201,42 @@ void BM_GetPerspectiveWhileAStopWaitsForTheModel(benchmark::State& state) {
   state.counters["longest_round_trip_ms"] = longest;
 }
 BENCHMARK(BM_GetPerspectiveWhileAStopWaitsForTheModel)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+/// Ten "build" in one write, each replacing a run that ignores SIGTERM, as does the model
+/// it started in a group of its own: the wait for the "get_perspective" behind them, the
+/// longest round trip in the 2 s of their stops (SIGKILL after 0.1 s, the models' groups
+/// after 1 s), and how long the back end's own stop then takes with the last run left.
+void BM_GetPerspectiveWhileReplacedRunsAreStopped(benchmark::State& state) {
+  bench::backend_process b("vesk_replace_bench",
+                           "trap '' TERM\n"
+                           "perl -e 'setpgrp(0, 0); $SIG{TERM} = \"IGNORE\"; exec \"sleep\", \"30\"' &\n"
+                           "wait");
+  vesk::io::event_list idle;
+  wc::client c(b.gui_port);
+  if (!bench::let_in(c, idle, state, "the back end did not answer")) return;
+  std::string builds;
+  for (int i = 0; i < 10; ++i) builds += wc::frame(1, R"({"cmd":"build"})");
+  double hold = 0, longest = 0;
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    c.send_raw(idle, builds + wc::frame(1, cheap_request));
+    if (bench::next_text_holding(c, cheap_reply) == 0) return state.SkipWithError("no answer behind the builds");
+    hold = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    for (auto end = t0 + std::chrono::seconds(2); std::chrono::steady_clock::now() < end;) {
+      const double ms = bench::round_trip_ms(c, idle, cheap_request, cheap_reply);
+      if (ms < 0) return state.SkipWithError("the back end closed the connection");
+      longest = std::max(longest, ms);
+    }
+  }
+  const auto t0 = std::chrono::steady_clock::now();
+  ::kill(b.pid, SIGINT);
+  ::waitpid(b.pid, nullptr, 0);
+  b.pid = -1;
+  state.counters["hold_ms"] = hold;
+  state.counters["longest_round_trip_ms"] = longest;
+  state.counters["stop_ms"] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+BENCHMARK(BM_GetPerspectiveWhileReplacedRunsAreStopped)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 /// How much one "add_save_point" of about 30 MB raises the back end's peak, as a multiple
 /// of the message: for a view (arg 0), a model (1) and a node header (2).

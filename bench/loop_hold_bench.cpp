@@ -249,6 +249,60 @@ void BM_RescanOfTheMostWorkspaceEntries(benchmark::State& state) {
   });
 }
 
+// Undos in one write (range 0) on a node source of range(2) MiB held open, after range(1)
+// outside edits (one history holds 64 MiB: of 48 MiB, only the current content): the wait
+// for the answer behind them, and the longest round trip over the 3 s after, in which
+// their one push of the file and parse come.
+void BM_UndosOnALargeHeldNodeSource(benchmark::State& state) {
+  setup s(state);
+  if (!s.ok) return;
+  const fs::path file = s.project() / "nodes" / "big.h";
+  std::string text;
+  for (int i = 0; text.size() < (size_t(state.range(2)) << 20); ++i)
+    text += "struct s" + std::to_string(i) + " { int a; double b; };\n";
+  write(file, text);
+  // Once the file poll has found it (the block list follows), later edits are changes.
+  if (bench::next_text_holding(s.editor, R"("cmd": "get_blk_list")") == 0) return state.SkipWithError("not found");
+  s.editor.send_raw(s.idle, wc::frame(1, R"({"cmd":"open_file","file_name":")" + file.string() + "\"}"));
+  for (int edit = 0; edit <= state.range(1); ++edit) {
+    if (edit > 0) std::ofstream(file, std::ios::app) << "// edit " << edit << "\n";
+    if (bench::next_text_holding(s.editor, R"("cmd": "read_file")") == 0)
+      return state.SkipWithError("the file was not pushed");
+  }
+  std::string frames;
+  for (int i = 0; i < state.range(0); ++i)
+    frames += wc::frame(1, R"({"cmd":"undo","file_name":")" + file.string() + "\"}");
+  double ms = 0, longest = 0;
+  for (auto _ : state) {
+    const auto t0 = clock_type::now();
+    s.editor.send_raw(s.idle, frames + wc::frame(1, ping));
+    if (!bench::next_text_holding(s.editor, pong)) return state.SkipWithError("no answer after the undos");
+    ms = ms_since(t0);
+    longest = s.longest_round_trip(3);
+  }
+  state.counters["hold_max_ms"] = ms;
+  state.counters["longest_round_trip_ms"] = longest;
+}
+// A build folder of 50 000 files cleaned: the wait for the answer behind the command, and
+// the longest round trip over the 3 s after, while the folder is removed in slices.
+void BM_CleanOfALargeBuildFolder(benchmark::State& state) {
+  setup s(state);
+  if (!s.ok) return;
+  if (s.hold(R"({"cmd":"write_prj_config","cfg":{"runtime":"sim"}})") < 0) return state.SkipWithError("no answer");
+  double ms = 0, longest = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int i = 0; i < 50000; ++i)
+      write(s.project() / "build-demo-sim" / ("d" + std::to_string(i % 100)) / std::to_string(i), "x");
+    state.ResumeTiming();
+    ms = std::max(ms, s.hold(R"({"cmd":"clean_build_dir"})"));
+    longest = std::max(longest, s.longest_round_trip(3));
+    if (fs::exists(s.project() / "build-demo-sim")) return state.SkipWithError("the folder is still there");
+  }
+  state.counters["hold_max_ms"] = ms;
+  state.counters["longest_round_trip_ms"] = longest;
+}
+
 BENCHMARK(BM_HugeUnknownCommand)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ValuesPastTheBound)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeepestNesting)->Iterations(3)->Unit(benchmark::kMillisecond);
@@ -264,6 +318,13 @@ BENCHMARK(BM_LargestNodeSourceChanged)->Iterations(1)->Unit(benchmark::kMillisec
 BENCHMARK(BM_LargestModelChanged)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollOfTheMostFiles)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RescanOfTheMostWorkspaceEntries)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndosOnALargeHeldNodeSource)
+    ->Args({1, 0, 48})
+    ->Args({5, 0, 48})
+    ->Args({5, 2, 16})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CleanOfALargeBuildFolder)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

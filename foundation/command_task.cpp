@@ -1,7 +1,7 @@
 #include "foundation/command_task.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -135,8 +137,10 @@ void command_task::start() {
 
 namespace {
 
-/// Children that ignored even SIGKILL for a moment (stuck in the kernel): reaped by a later
-/// start or release instead of blocking the release.
+using steady = std::chrono::steady_clock;
+
+/// Children that ignored even SIGKILL for a while (stuck in the kernel): reaped by a later
+/// start, release or step once they end, never waited for.
 std::vector<pid_t>& dropped() {
   static std::vector<pid_t> pids;
   return pids;
@@ -149,41 +153,141 @@ void sweep_dropped() {
              pids.end());
 }
 
-}  // namespace
+/// A released child whose stop is under way. Its pid is its session's and its group's id.
+struct release {
+  pid_t pid = 0;
+  /// Refers to the child for good; -1 when the system gave none.
+  int pidfd = -1;
+  steady::time_point since;
+  /// Reaped already, by the owner before the release or by anybody since.
+  bool reaped = false;
+};
 
-bool command_task::wait_end(int ms) {
-  if (pidfd_ >= 0) {
-    pollfd p{pidfd_, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
-  }
-  for (int i = 0;; ++i) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
-      return true;
-    if (i >= ms) return false;
-    ::usleep(1000);
-  }
+std::vector<release>& releases() {
+  static std::vector<release> list;
+  return list;
 }
 
+/// The process groups of the processes of session `sid` that have not ended (from /proc).
+std::vector<pid_t> groups_in_session(pid_t sid) {
+  std::vector<pid_t> groups;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return groups;
+  char path[300];  // "/proc/", a name of up to 255 bytes, "/stat"
+  char stat[512];
+  while (const dirent* e = ::readdir(proc)) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    std::snprintf(path, sizeof path, "/proc/%s/stat", e->d_name);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    const ssize_t n = ::read(fd, stat, sizeof stat - 1);
+    ::close(fd);
+    if (n <= 0) continue;
+    stat[n] = '\0';
+    // "pid (name) state ppid pgrp session ...": the name may hold anything, ')' too.
+    const char* after_name = std::strrchr(stat, ')');
+    char state = 0;
+    int ppid = 0, group = 0, session = 0;
+    if (after_name == nullptr || std::sscanf(after_name + 1, " %c %d %d %d", &state, &ppid, &group, &session) != 4)
+      continue;
+    if (session != sid || state == 'Z' || state == 'X') continue;
+    if (std::find(groups.begin(), groups.end(), group) == groups.end()) groups.push_back(group);
+  }
+  ::closedir(proc);
+  return groups;
+}
+
+/// Whether the released child has ended (reaped or not); one that somebody reaped counts.
+bool ended(release& r) {
+  if (r.reaped) return true;
+  siginfo_t info{};
+  const int rc = r.pidfd >= 0 ? ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(r.pidfd), &info,
+                                         WEXITED | WNOHANG | WNOWAIT)
+                              : ::waitid(P_PID, static_cast<id_t>(r.pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  if (rc != 0) r.reaped = true;
+  return rc != 0 || info.si_pid != 0;
+}
+
+/// The groups still living in the child's session. Until the child is reaped, its pid (the
+/// session's id) cannot name anything else. A child that its owner collected ended as it
+/// meant to: its session is looked at only while its own group has members and no
+/// process has the pid (the session can then only be what the child left).
+std::vector<pid_t> left_behind(const release& r) {
+  if (r.reaped && (::kill(r.pid, 0) == 0 || errno != ESRCH || ::kill(-r.pid, 0) != 0)) return {};
+  return groups_in_session(r.pid);
+}
+
+void signal_groups(const std::vector<pid_t>& groups, int sig) {
+  for (pid_t g : groups) ::kill(-g, sig);
+}
+
+/// Ends the release: the child reaped (or dropped, when it has not ended), its pidfd closed.
+void finish(release& r, bool child_ended) {
+  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0)) dropped().push_back(r.pid);
+  if (r.pidfd >= 0) ::close(r.pidfd);
+  r.pidfd = -1;
+}
+
+/// One step of a release's stop, by its age; true once it is over. Past its due time a
+/// signal is sent again at every step, to what has come since too.
+bool advance(release& r, steady::time_point now) {
+  const auto age = now - r.since;
+  const bool child_ended = ended(r);
+  const bool sweep = age >= std::chrono::milliseconds(command_task::sweep_after_ms);
+  // While the child runs, its session is looked through only once it is due to be swept.
+  const std::vector<pid_t> left = child_ended || sweep ? left_behind(r) : std::vector<pid_t>();
+  if (child_ended && left.empty()) {
+    finish(r, true);
+    return true;
+  }
+  if (age >= std::chrono::milliseconds(command_task::give_up_after_ms)) {
+    finish(r, child_ended);
+    return true;
+  }
+  if (age >= std::chrono::milliseconds(command_task::kill_after_ms)) ::kill(-r.pid, SIGKILL);
+  if (sweep) signal_groups(left, SIGKILL);
+  return false;
+}
+
+}  // namespace
+
 void command_task::stop_group() {
+  release r;
+  r.pid = pid;
+  r.pidfd = pidfd_;
+  r.since = steady::now();
+  pidfd_ = -1;  // the release's now
   // The child's state without reaping it: running (si_pid 0), ended, or reaped by the owner.
   siginfo_t info{};
-  const int r = pidfd_ >= 0 ? ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_), &info,
-                                       WEXITED | WNOHANG | WNOWAIT)
-                            : ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-  if (r != 0) {
-    // Reaped by the owner: the pid is free for reuse. A process that has it now is not
-    // ours; without one, a group of that id can only be what our child left behind.
-    if (::kill(pid, 0) != 0 && errno == ESRCH) ::kill(-pid, SIGTERM);
-    return;
+  const int rc = r.pidfd >= 0 ? ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(r.pidfd), &info,
+                                         WEXITED | WNOHANG | WNOWAIT)
+                              : ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  r.reaped = rc != 0;
+  if (!r.reaped && info.si_pid == 0) {
+    // Until we reap the child its pid, and so its group id, cannot name anything else. A
+    // build tool passes the signal on to the groups it started: they get it once only.
+    ::kill(-pid, SIGTERM);
+  } else {
+    signal_groups(left_behind(r), SIGTERM);
   }
-  // Until we reap the child its pid, and so its group id, cannot name anything else.
-  ::kill(-pid, SIGTERM);
-  if (info.si_pid == 0 && !wait_end(100)) {
-    ::kill(-pid, SIGKILL);
-    wait_end(100);
+  if (!advance(r, r.since)) releases().push_back(r);
+}
+
+void command_task::advance_stops() {
+  sweep_dropped();
+  const steady::time_point now = steady::now();
+  std::vector<release>& list = releases();
+  list.erase(std::remove_if(list.begin(), list.end(), [now](release& r) { return advance(r, now); }), list.end());
+}
+
+bool command_task::stopping() { return !releases().empty(); }
+
+void command_task::finish_stops() {
+  // Each stop is over by its give_up_after_ms, so this ends.
+  while (stopping()) {
+    advance_stops();
+    if (stopping()) ::usleep(10000);
   }
-  if (::waitpid(pid, &status, WNOHANG) == 0) dropped().push_back(pid);
 }
 
 command_task::~command_task() {

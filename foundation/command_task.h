@@ -1,7 +1,8 @@
 #pragma once
 // One program started as a child process whose joined standard output and error the
-// owner polls without blocking, and which leads its own process group so one signal
-// stops it together with everything it started.
+// owner polls without blocking, and which leads its own session and process group so
+// that everything it started can be found and stopped with it. Releasing a task never
+// waits: the stop goes on in steps the owner runs on a timer.
 
 #include <string>
 #include <vector>
@@ -16,17 +17,37 @@ class command_task {
   /// Bytes the pipe holds (where the system allows that much): what the child may write
   /// before it waits for the owner to read.
   static constexpr int pipe_bytes = 1 << 20;
+  /// How long a released child's group has after its SIGTERM before it gets SIGKILL.
+  static constexpr int kill_after_ms = 100;
+  /// How long after the release every process group left in the child's session (those it
+  /// started of their own, as the build tool does for the model) gets SIGKILL.
+  static constexpr int sweep_after_ms = 1000;
+  /// How long after the release a stop is given up: a child that not even SIGKILL ended
+  /// (stuck in the kernel) is then only reaped once it ends.
+  static constexpr int give_up_after_ms = 2000;
 
   /// Finds `command` (as given, else through PATH) and starts it at once with `args`,
   /// in `working_dir` unless that is empty. Without a child `pid` stays 0.
   command_task(std::string command, std::vector<std::string> args, std::string working_dir);
-  /// Stops what the child left running and closes the read end of the pipe: SIGTERM to the
-  /// child's process group while it has members (SIGKILL when the child ignores it for a
-  /// moment), and the child reaped. A child that the owner reaped already is never
-  /// signalled, since its pid may belong to another process by then.
+  /// Starts the stop of what the child left running and closes the read end of the pipe,
+  /// without waiting: SIGTERM to the child's group while the child runs (it may pass it
+  /// on), else to every group left in its session; the rest is advance_stops' work. A
+  /// child that the owner reaped already is never signalled, since its pid may belong to
+  /// another process by then.
   ~command_task();
   command_task(const command_task&) = delete;
   command_task& operator=(const command_task&) = delete;
+
+  /// Moves the stops of released children on, never waiting: SIGKILL to a child's group
+  /// kill_after_ms after its release, to every group left in its session after
+  /// sweep_after_ms; a child is reaped once nothing of its session is left. The owner
+  /// runs it on a timer while `stopping()`.
+  static void advance_stops();
+  /// Whether the stop of a released child is still under way.
+  static bool stopping();
+  /// Runs the stops under way to their end on this thread, within give_up_after_ms: for
+  /// the end of a program, whose loop runs no more timers.
+  static void finish_stops();
 
   /// The child's process id; 0 when no child was started.
   int pid = 0;
@@ -56,10 +77,8 @@ class command_task {
   bool resolve();
   /// Makes the pipe and the child.
   void start();
-  /// The release's signals and wait (see the destructor).
+  /// The release's first signal, and the stop handed on to advance_stops (see the destructor).
   void stop_group();
-  /// Whether the child has ended (reaped or not), waiting up to `ms` milliseconds.
-  bool wait_end(int ms);
 };
 
 /// Where `command` is found: itself when something exists there, else the first PATH

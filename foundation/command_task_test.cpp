@@ -185,6 +185,8 @@ TEST(CommandTask, DropEndsWholeGroupOrReapsTheEndedChild) {
     ASSERT_EQ(::getpgid(pid), pid);
     ASSERT_EQ(::getsid(pid), pid);
   }
+  // The release starts the stop without waiting; its steps, the owner's timer's, end it.
+  command_task::finish_stops();
   // The child and the sleeps it left to us: all ended by SIGTERM, none left.
   std::vector<std::string> ended = reap_group(pid);
   EXPECT_GE(ended.size(), 1u);
@@ -358,6 +360,7 @@ TEST(CommandTask, DropStopsAndReapsEverythingTheChildLeft) {
         EXPECT_EQ(reap(pid), "exit 0");
       }
     }
+    command_task::finish_stops();
     // The child is reaped by the release (or was by the owner) ...
     siginfo_t info{};
     EXPECT_EQ(::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT), -1) << c.script;
