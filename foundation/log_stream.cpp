@@ -8,14 +8,15 @@ log_stream::log_buf::log_buf(log_stream* owner)
     : std::stringbuf(std::ios_base::in | std::ios_base::out), owner(owner) {}
 
 int log_stream::log_buf::sync() {
+  // Emptied first: the sink may log on this very stream.
+  std::string text = str();
+  str(std::string());
   if (owner->enabled && owner->sink) {
-    std::string text = str();
     size_t len = text.size();
     // One trailing line end is the message terminator, not part of the message.
     if (len > 1 && text[len - 1] == '\n') --len;
     owner->sink(text.data(), len);
   }
-  str(std::string());
   return 0;
 }
 
@@ -28,8 +29,16 @@ log_stream::sink_fn make_stdout_sink(const char* prefix) {
 }
 
 void write_log_line(std::ostream& out, std::string_view prefix, std::string_view text) {
+  std::string line;
+  append_log_line(line, prefix, text);
+  out.write(line.data(), static_cast<std::streamsize>(line.size() - 1));
+  out << std::endl;
+}
+
+void append_log_line(std::string& out, std::string_view prefix, std::string_view text) {
   static const char hex[] = "0123456789abcdef";
-  out << prefix;
+  out.reserve(out.size() + prefix.size() + text.size() + 1);
+  out += prefix;
   size_t plain = 0;  // where the text not yet written begins
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -50,13 +59,13 @@ void write_log_line(std::ostream& out, std::string_view prefix, std::string_view
     } else {
       continue;
     }
-    out.write(text.data() + plain, static_cast<std::streamsize>(i - plain));
-    out.write(escaped, static_cast<std::streamsize>(length));
+    out.append(text.data() + plain, i - plain);
+    out.append(escaped, length);
     i += taken - 1;
     plain = i + 1;
   }
-  out.write(text.data() + plain, static_cast<std::streamsize>(text.size() - plain));
-  out << std::endl;
+  out.append(text.data() + plain, text.size() - plain);
+  out += '\n';
 }
 
 log_stream log_debug(make_stdout_sink("Debug: "));
@@ -97,3 +106,4 @@ size_t per_second_budget::take_dropped() {
   dropped_ = 0;
   return n;
 }
+

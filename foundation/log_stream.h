@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <sstream>
+#include <string>
 #include <string_view>
 
 /// An output stream that hands every finished (flushed) message to a replaceable sink.
@@ -61,6 +62,10 @@ log_stream::sink_fn make_stdout_sink(const char* prefix);
 /// cursor or start a line of its own (docs/vesk.md, "Output").
 void write_log_line(std::ostream& out, std::string_view prefix, std::string_view text);
 
+/// Appends what write_log_line writes, its line end included, to `out`: for an output
+/// that must not be written through a stream.
+void append_log_line(std::string& out, std::string_view prefix, std::string_view text);
+
 /// Saves a stream's `enabled` flag, clears it and puts it back when leaving the scope,
 /// also when an exception passes.
 class log_silencer {
@@ -100,3 +105,4 @@ class per_second_budget {
   size_t lines_ = 0, bytes_ = 0, dropped_now_ = 0;
   size_t dropped_ = 0;  ///< since take_dropped
 };
+
