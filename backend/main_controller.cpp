@@ -108,6 +108,7 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
 main_controller::~main_controller() { writes.flush(); }
 
 void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection) {
+  connection->lines = &editor_lines;
   auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);
   if (!sessions.empty()) {
     log_info << "Only one GUI connection is supported..." << std::endl;
@@ -128,6 +129,8 @@ void main_controller::poll_files() {
   // Our own pending writes land first, so that the checks below never take the files as
   // they were before them for an outside change.
   writes.flush();
+  // Lines dropped in a second that is over are counted even when no more lines come.
+  peer_lines::note_all();
   // A file that vanished or cannot be read while it is looked at is tried again by the
   // next poll; it keeps none of the other steps from running.
   poll_step([&] { state.vesk_config.file.check(); });

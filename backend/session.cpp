@@ -388,7 +388,8 @@ void session::send_text(const std::string& text, const std::string& cmd) {
   if (!is_valid_utf8(text)) {
     const std::string note = "the message \"" + replace_invalid_utf8(cmd) +
                              "\" to the editor is not valid UTF-8 and cannot be sent as text.";
-    io::write_error_line("vesk: ", note);
+    // The editor may ask for such a file at any rate: the line counts against it.
+    if (peer_lines::admit(note.size())) io::write_error_line("vesk: ", note);
     return;
   }
   std::shared_ptr<vesk::io::websocket_connection> c = connection;

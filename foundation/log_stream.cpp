@@ -1,21 +1,23 @@
 #include "foundation/log_stream.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
+#include <vector>
 
 log_stream::log_buf::log_buf(log_stream* owner)
     : std::stringbuf(std::ios_base::in | std::ios_base::out), owner(owner) {}
 
 int log_stream::log_buf::sync() {
-  // Emptied first: the sink may log on this very stream.
+  // Emptied first: the sink, or a warning about dropped lines, may log on this very stream.
   std::string text = str();
   str(std::string());
   if (owner->enabled && owner->sink) {
     size_t len = text.size();
     // One trailing line end is the message terminator, not part of the message.
     if (len > 1 && text[len - 1] == '\n') --len;
-    owner->sink(text.data(), len);
+    if (peer_lines::admit(len)) owner->sink(text.data(), len);
   }
   return 0;
 }
@@ -83,7 +85,7 @@ void log_printf(log_stream& stream, const char* format, ...) {
   size_t len = n < 0 ? 0 : static_cast<size_t>(n);
   if (len > sizeof buffer - 1) len = sizeof buffer - 1;
   if (!stream.sink) throw std::bad_function_call();
-  stream.sink(buffer, len);
+  if (peer_lines::admit(len)) stream.sink(buffer, len);
 }
 
 bool per_second_budget::take(clock::time_point now, size_t size) {
@@ -107,3 +109,55 @@ size_t per_second_budget::take_dropped() {
   return n;
 }
 
+namespace {
+
+peer_lines* current_cause = nullptr;  ///< the innermost peer_lines::cause, null outside one
+std::vector<peer_lines*>& all_peer_lines() {
+  static std::vector<peer_lines*> all;
+  return all;
+}
+
+}  // namespace
+
+peer_lines::peer_lines(std::string who, size_t lines, size_t bytes)
+    : who_(std::move(who)), lines_(lines), budget_(lines, bytes) {
+  all_peer_lines().push_back(this);
+}
+
+peer_lines::~peer_lines() {
+  std::vector<peer_lines*>& all = all_peer_lines();
+  all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
+
+peer_lines::cause::cause(peer_lines& lines) : saved_(current_cause) { current_cause = &lines; }
+peer_lines::cause::~cause() { current_cause = saved_; }
+
+bool peer_lines::take(per_second_budget::clock::time_point now, size_t size) {
+  // The count of a second that dropped lines comes before the next second's first line.
+  if (budget_.over(now)) note_dropped();
+  return budget_.take(now, size);
+}
+
+bool peer_lines::admit(size_t size) {
+  return current_cause == nullptr || current_cause->take(per_second_budget::clock::now(), size);
+}
+
+void peer_lines::note_all() {
+  const auto now = per_second_budget::clock::now();
+  for (peer_lines* p : std::vector<peer_lines*>(all_peer_lines())) {
+    if (p->budget_.over(now)) p->note_dropped();
+  }
+}
+
+void peer_lines::note_dropped() {
+  const size_t dropped = budget_.take_dropped();
+  if (dropped == 0) return;
+  // The warning itself is no peer's line: it is never dropped.
+  struct outside_causes {
+    peer_lines* saved = current_cause;
+    outside_causes() { current_cause = nullptr; }
+    ~outside_causes() { current_cause = saved; }
+  } outside;
+  log_warn << who_ << ": " << dropped << " log lines were dropped (at most " << lines_ << " a second are logged)."
+           << std::endl;
+}

@@ -106,3 +106,47 @@ class per_second_budget {
   size_t dropped_ = 0;  ///< since take_dropped
 };
 
+/// The log lines one kind of peer may cause, within a per_second_budget. While a
+/// peer_lines::cause of it lives, every message finished on any log stream counts against
+/// it, and past the budget it is counted instead of reaching the sink. One warning a second
+/// says how many were dropped: before the first line taken after a second that dropped
+/// some, or at note_all (the back end's file poll), whichever comes first. So however fast
+/// a peer makes lines, the output, the log history and the editor get a bounded number.
+class peer_lines {
+ public:
+  /// `who` begins the warning ("Model port", "The editor"); `lines` and `bytes` a second.
+  peer_lines(std::string who, size_t lines, size_t bytes = SIZE_MAX);
+  ~peer_lines();
+  peer_lines(const peer_lines&) = delete;
+  peer_lines& operator=(const peer_lines&) = delete;
+
+  /// Marks every message finished while it lives as caused by the peer of `lines`; the
+  /// innermost cause counts.
+  class cause {
+   public:
+    explicit cause(peer_lines& lines);
+    ~cause();
+    cause(const cause&) = delete;
+    cause& operator=(const cause&) = delete;
+
+   private:
+    peer_lines* saved_;
+  };
+
+  /// Whether a message of `size` bytes may be logged at `now`; else it is counted.
+  bool take(per_second_budget::clock::time_point now, size_t size);
+  /// Whether a message of `size` bytes may be logged under the innermost cause (always
+  /// without one): what the log streams ask before their sink.
+  static bool admit(size_t size);
+  /// Writes the warning of every peer_lines whose lines were dropped in a second that is
+  /// over.
+  static void note_all();
+
+ private:
+  /// Writes the warning of the lines dropped since the last one, if any.
+  void note_dropped();
+
+  std::string who_;
+  size_t lines_;  ///< the budget's lines a second, named in the warning
+  per_second_budget budget_;
+};
