@@ -110,17 +110,28 @@ TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
        }},
       {"a flood of output lines",
        [](fault_env& env, fake_link::model& m) {
-         // Sent at once, so one second takes them: its bound is kept, the rest counted once.
-         const size_t bound = vesk::model_observer_gateway::max_output_lines_per_second, sent = 3 * bound;
+         // Sent at once, so one second takes them: 1000 lines, the rest counted once.
          std::string flood;
-         for (size_t i = 0; i < sent; ++i) flood += fake_link::frame(48, "tick");
+         for (size_t i = 0; i < 3000; ++i) flood += fake_link::frame(48, "tick");
          m.send_raw(flood);
          const std::string note = " model output lines were dropped.\n";
          ASSERT_TRUE(env.wait_out(note));
          const std::string out = env.p.out();
-         EXPECT_EQ(occurrences(out, "info: tick\n"), bound);
+         EXPECT_EQ(occurrences(out, "info: tick\n"), 1000u);
          EXPECT_EQ(occurrences(out, note), 1u);
-         EXPECT_NE(out.find("\nwarn: " + std::to_string(sent - bound) + note), std::string::npos);
+         EXPECT_NE(out.find("\nwarn: 2000" + note), std::string::npos);
+       }},
+      {"a flood of long output lines",
+       [](fault_env& env, fake_link::model& m) {
+         // 1 MiB of text a second: 16 lines of 64 KiB, the rest counted once.
+         std::string flood;
+         for (size_t i = 0; i < 20; ++i) flood += fake_link::frame(48, std::string(65536, 'L'));
+         m.send_raw(flood);
+         const std::string note = " model output lines were dropped.\n";
+         ASSERT_TRUE(env.wait_out(note));
+         const std::string out = env.p.out();
+         EXPECT_EQ(occurrences(out, "info: LLLL"), 16u);
+         EXPECT_NE(out.find("\nwarn: 4" + note), std::string::npos);
        }},
       {"control characters in an output line",
        [](fault_env& env, fake_link::model& m) {
