@@ -133,8 +133,6 @@ class peer_lines {
     peer_lines* saved_;
   };
 
-  /// Whether a message of `size` bytes may be logged at `now`; else it is counted.
-  bool take(per_second_budget::clock::time_point now, size_t size);
   /// Whether a message of `size` bytes may be logged under the innermost cause (always
   /// without one): what the log streams ask before their sink.
   static bool admit(size_t size);
@@ -143,6 +141,8 @@ class peer_lines {
   static void note_all();
 
  private:
+  /// Whether a message of `size` bytes may be logged at `now`; else it is counted.
+  bool take(per_second_budget::clock::time_point now, size_t size);
   /// Writes the warning of the lines dropped since the last one, if any.
   void note_dropped();
 
