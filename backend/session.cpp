@@ -389,7 +389,7 @@ void session::send_text(const std::string& text, const std::string& cmd) {
     const std::string note = "the message \"" + replace_invalid_utf8(cmd) +
                              "\" to the editor is not valid UTF-8 and cannot be sent as text.";
     // The editor may ask for such a file at any rate: the line counts against it.
-    if (peer_lines::admit(note.size())) io::write_error_line("vesk: ", note);
+    if (peer_lines::admit()) io::write_error_line("vesk: ", note);
     return;
   }
   std::shared_ptr<vesk::io::websocket_connection> c = connection;

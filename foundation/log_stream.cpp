@@ -17,7 +17,7 @@ int log_stream::log_buf::sync() {
     size_t len = text.size();
     // One trailing line end is the message terminator, not part of the message.
     if (len > 1 && text[len - 1] == '\n') --len;
-    if (peer_lines::admit(len)) owner->sink(text.data(), len);
+    if (peer_lines::admit()) owner->sink(text.data(), len);
   }
   return 0;
 }
@@ -85,7 +85,7 @@ void log_printf(log_stream& stream, const char* format, ...) {
   size_t len = n < 0 ? 0 : static_cast<size_t>(n);
   if (len > sizeof buffer - 1) len = sizeof buffer - 1;
   if (!stream.sink) throw std::bad_function_call();
-  if (peer_lines::admit(len)) stream.sink(buffer, len);
+  if (peer_lines::admit()) stream.sink(buffer, len);
 }
 
 bool per_second_budget::take(clock::time_point now, size_t size) {
@@ -119,8 +119,7 @@ std::vector<peer_lines*>& all_peer_lines() {
 
 }  // namespace
 
-peer_lines::peer_lines(std::string who, size_t lines, size_t bytes)
-    : who_(std::move(who)), lines_(lines), budget_(lines, bytes) {
+peer_lines::peer_lines(std::string who, size_t lines) : who_(std::move(who)), lines_(lines), budget_(lines) {
   all_peer_lines().push_back(this);
 }
 
@@ -132,14 +131,14 @@ peer_lines::~peer_lines() {
 peer_lines::cause::cause(peer_lines& lines) : saved_(current_cause) { current_cause = &lines; }
 peer_lines::cause::~cause() { current_cause = saved_; }
 
-bool peer_lines::take(per_second_budget::clock::time_point now, size_t size) {
+bool peer_lines::take(per_second_budget::clock::time_point now) {
   // The count of a second that dropped lines comes before the next second's first line.
   if (budget_.over(now)) note_dropped();
-  return budget_.take(now, size);
+  return budget_.take(now, 0);
 }
 
-bool peer_lines::admit(size_t size) {
-  return current_cause == nullptr || current_cause->take(per_second_budget::clock::now(), size);
+bool peer_lines::admit() {
+  return current_cause == nullptr || current_cause->take(per_second_budget::clock::now());
 }
 
 void peer_lines::note_all() {

@@ -114,8 +114,8 @@ class per_second_budget {
 /// a peer makes lines, the output, the log history and the editor get a bounded number.
 class peer_lines {
  public:
-  /// `who` begins the warning ("Model port", "The editor"); `lines` and `bytes` a second.
-  peer_lines(std::string who, size_t lines, size_t bytes = SIZE_MAX);
+  /// `who` begins the warning ("Model port", "The editor"); `lines` a second.
+  peer_lines(std::string who, size_t lines);
   ~peer_lines();
   peer_lines(const peer_lines&) = delete;
   peer_lines& operator=(const peer_lines&) = delete;
@@ -133,16 +133,16 @@ class peer_lines {
     peer_lines* saved_;
   };
 
-  /// Whether a message of `size` bytes may be logged under the innermost cause (always
-  /// without one): what the log streams ask before their sink.
-  static bool admit(size_t size);
+  /// Whether a message may be logged under the innermost cause (always without one): what
+  /// the log streams ask before their sink.
+  static bool admit();
   /// Writes the warning of every peer_lines whose lines were dropped in a second that is
   /// over.
   static void note_all();
 
  private:
-  /// Whether a message of `size` bytes may be logged at `now`; else it is counted.
-  bool take(per_second_budget::clock::time_point now, size_t size);
+  /// Whether a message may be logged at `now`; else it is counted.
+  bool take(per_second_budget::clock::time_point now);
   /// Writes the warning of the lines dropped since the last one, if any.
   void note_dropped();
 
