@@ -42,11 +42,11 @@ class standard_output {
   void watch(event_list* events);
   /// Waits up to finish_wait for the reader to take what waits; what is left is dropped.
   void finish();
-  /// Bytes that wait for the reader.
-  size_t waiting() const { return pending_.size() - sent_; }
 
  private:
   struct watcher;
+  /// Bytes that wait for the reader.
+  size_t waiting() const { return pending_.size() - sent_; }
   /// Writes `bytes` now; returns how many the reader took (all of them when it is gone).
   size_t write_now(const char* bytes, size_t size);
   /// Writes what waits as far as the reader takes it; then the note of dropped lines.
@@ -54,16 +54,16 @@ class standard_output {
   /// Asks the event loop to tell when there is room.
   void arm();
 
-  int fd_;                ///< the descriptor written: fd itself or a description of our own
-  int shared_fd_;         ///< the standard descriptor given
-  bool own_ = false;      ///< fd_ is a description of our own, closed at the end
+  int fd_;                  ///< the descriptor written: fd itself or a description of our own
+  int shared_fd_;           ///< the standard descriptor given
+  bool own_ = false;        ///< fd_ is a description of our own, closed at the end
   int restore_flags_ = -1;  ///< the shared description's flags to put back, when we set O_NONBLOCK on it
-  bool socket_ = false;   ///< written with send(MSG_DONTWAIT), which leaves the flags alone
-  bool gone_ = false;     ///< the reader is gone for good (EPIPE, EIO)
-  std::string pending_;   ///< lines not yet taken; from sent_ on
-  size_t sent_ = 0;
-  size_t dropped_ = 0;    ///< lines dropped since the last note
-  std::unique_ptr<watcher> watcher_;
+  bool socket_ = false;     ///< written with send(MSG_DONTWAIT), which leaves the flags alone
+  bool gone_ = false;       ///< the reader is gone for good (EPIPE, EIO)
+  std::string pending_;     ///< lines the reader has not taken, from sent_ on
+  size_t sent_ = 0;         ///< the beginning of pending_ that has left
+  size_t dropped_ = 0;      ///< lines dropped since the last note
+  std::unique_ptr<watcher> watcher_;  ///< while an event loop watches for room
 };
 
 /// The program's standard output, made on first use.
