@@ -1,10 +1,9 @@
 #include "backend/backend_state.h"
 
-#include <iostream>
-
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
 #include "foundation/log_stream.h"
+#include "io/standard_output.h"
 
 namespace vesk {
 
@@ -152,7 +151,9 @@ void main_controller::add_log_entry(const std::string& type, std::string_view ra
   // failed state and silence it for the rest of the run, so nothing may escape.
   try {
     const std::string msg = log_entry_text(raw_msg.data(), raw_msg.size());
-    write_log_line(std::cout, type + ": ", msg);
+    std::string line;
+    append_log_line(line, type + ": ", msg);
+    io::standard_out().write(line);
     log_history.add({type, msg});
     // A line logged while this one is being pushed (by the sending itself) is kept and
     // printed, but not pushed: pushing it would run into the same send again.
@@ -166,9 +167,9 @@ void main_controller::add_log_entry(const std::string& type, std::string_view ra
     }
     in_log_entry = false;
   } catch (const std::exception& e) {
-    write_log_line(std::cerr, std::string("vesk: a log line could not be passed on (") + e.what() + "): ", raw_msg);
+    io::write_error_line(std::string("vesk: a log line could not be passed on (") + e.what() + "): ", raw_msg);
   } catch (...) {
-    write_log_line(std::cerr, "vesk: a log line could not be passed on: ", raw_msg);
+    io::write_error_line("vesk: a log line could not be passed on: ", raw_msg);
   }
 }
 

@@ -3,6 +3,7 @@
 // vesk-cli beside it when a test asks), its own HOME, a workspace whose path holds a
 // blank, the running program with its output in files, and a WebSocket editor of our own.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -92,6 +93,10 @@ struct program {
   uint16_t model_port = 0;
   pid_t pid = -1;
   int status = -1;
+  /// Standard output as a pipe (pipe_output): its read end, -1 once closed; out() reads it.
+  int out_pipe = -1;
+  int out_write = -1;          ///< its write end, the program's until it is started
+  mutable std::string piped;  ///< what out() has read from the pipe so far
 
   program() {
     for (const fs::path& d : {bin / "shared", bin / "runtimes", home, cwd}) fs::create_directories(d);
@@ -99,7 +104,25 @@ struct program {
     for (const char* d : {"nodes", "models", "views", "data"}) fs::create_directories(prj / d);
     tmp.put(cfg.lexically_relative(tmp.path), R"({"model":"m","runtime":"sim"})");
   }
-  ~program() { stop(SIGKILL); }
+  ~program() {
+    stop(SIGKILL);
+    close_output();
+  }
+
+  /// Makes the program's standard output a pipe that out() reads; a test pauses the reader
+  /// by not calling out(), and ends it with close_output().
+  void pipe_output() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    out_pipe = fds[0];
+    out_write = fds[1];
+  }
+  /// The reader of the piped output goes, as a `tee` ended by Ctrl-C does.
+  void close_output() {
+    if (out_pipe >= 0) ::close(out_pipe);
+    out_pipe = -1;
+  }
 
   /// An executable shell script at `path`.
   void script(const fs::path& path, const std::string& body) const {
@@ -127,7 +150,7 @@ struct program {
       if (::getppid() != parent) ::_exit(126);
       ::setenv("HOME", home.c_str(), 1);
       if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-      FILE* o = std::freopen(out_file.c_str(), "w", stdout);
+      FILE* o = out_write >= 0 ? (::dup2(out_write, 1) == 1 ? stdout : nullptr) : std::freopen(out_file.c_str(), "w", stdout);
       FILE* e = std::freopen(err_file.c_str(), "w", stderr);
       (void)o;
       (void)e;
@@ -139,6 +162,8 @@ struct program {
       ::execv(exe.c_str(), argv.data());
       ::_exit(127);
     }
+    if (out_write >= 0) ::close(out_write);
+    out_write = -1;
   }
   /// Starts and waits for the main loop; false when the program ended or never got there.
   bool start_running(std::vector<std::string> args = {"--no-gui"}) {
@@ -155,7 +180,12 @@ struct program {
     }
     return true;
   }
-  std::string out() const { return slurp(out_file); }
+  std::string out() const {
+    if (piped.empty() && out_pipe < 0) return slurp(out_file);
+    char chunk[1 << 16];
+    for (ssize_t n; out_pipe >= 0 && (n = ::read(out_pipe, chunk, sizeof chunk)) > 0;) piped.append(chunk, n);
+    return piped;
+  }
   /// The most memory the running program has held so far (VmHWM), in KiB; 0 when unknown.
   size_t peak_memory_kib() const {
     const std::string status = slurp("/proc/" + std::to_string(pid) + "/status");

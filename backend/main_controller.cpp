@@ -118,6 +118,7 @@ main_controller::~main_controller() {
 }
 
 void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection) {
+  connection->lines = &editor_lines;
   auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);
   if (!sessions.empty()) {
     log_info << "Only one GUI connection is supported..." << std::endl;
@@ -137,6 +138,8 @@ void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_conn
 void main_controller::poll_files() {
   // The pending writes wait for their timer: a file on disk unchanged since the back end
   // last wrote it is no outside change, and a write never lands over one read here.
+  // Lines dropped in a second that is over are counted even when no more lines come.
+  peer_lines::note_all();
   // A file that vanished or cannot be read while it is looked at is tried again by the
   // next poll; it keeps none of the other steps from running.
   poll_step([&] { state.vesk_config.file.check(); });

@@ -90,8 +90,15 @@ class main_controller {
   /// may outlive it.
   void end_children();
 
+  /// Log lines the editor's messages may cause within one second: any local process may
+  /// connect as the editor and send bad commands as fast as it likes.
+  static constexpr size_t max_editor_lines_per_second = 1000;
+
   std::filesystem::path shared_dir;
   log_history_t& log_history;
+  /// What the editor's messages make the back end log counts against (whichever session
+  /// sends them). Before the GUI server, so that it outlives every connection.
+  peer_lines editor_lines{"The editor", max_editor_lines_per_second};
   vesk::io::event_list& events;
   /// The files written on the editor's command, one write for a burst of changes. Before
   /// every owner of such a file, so it is still there when they go.

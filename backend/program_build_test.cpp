@@ -2,6 +2,7 @@
 // build output and the failure statuses, kill_build, a stub version-control GUI, the
 // editor stand-in, and the stop signals that end every child.
 #include <signal.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <sstream>
@@ -239,6 +240,52 @@ TEST(ProgramBuild, StopSignalsEndTheProgramAndEveryChild) {
     const std::vector<pid_t> all = pids_in(pid_file);
     EXPECT_EQ(p.stop(r.sig == 0 ? SIGINT : r.sig), 0);
     for (pid_t child : all) EXPECT_FALSE(runs(child)) << child << ": outlived the program";
+  }
+}
+
+TEST(ProgramBuild, StandardOutputNeitherKillsNorStopsTheProgram) {
+  // Standard output a file, a pipe whose reader has gone (a `tee` ended by Ctrl-C) and one
+  // whose reader pauses (a pager): none kills the back end or makes it wait, and the stop
+  // writes the editor's last change and ends the build.
+  enum output { file, reader_gone, reader_paused };
+  const struct {
+    int sig;
+    output out;
+  } rows[] = {{SIGINT, file}, {SIGINT, reader_gone}, {SIGTERM, reader_paused}};
+  for (const auto& r : rows) {
+    program p;
+    if (r.out != file) p.pipe_output();
+    const fs::path pid_file = p.tmp.path / "child.pid";
+    const fs::path view = p.tmp.put("my ws/demo/views/v.json", "A");
+    // 2.4 MB of lines, more than a pipe and what may wait for its reader together; paced so
+    // that each poll of the build keeps all it reads.
+    p.stub_cli("echo $$ > '" + pid_file.string() + "'\nfor i in $(seq 40); do head -c 60000 /dev/zero | tr '\\0' x; "
+               "echo; [ $((i % 5)) = 0 ] && sleep 0.2; done\nexec sleep 30");
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
+    ASSERT_TRUE(e.answers());
+    if (r.out == reader_gone) p.close_output();
+    // From here on a paused reader reads nothing.
+    e.send(R"({"cmd":"nope"})");
+    e.send(R"({"cmd":"build"})");
+    ASSERT_TRUE(eventually([&] { return fs::exists(pid_file) && fs::file_size(pid_file) > 0; })) << r.sig;
+    const pid_t child = std::stoi(slurp(pid_file));
+    EXPECT_EQ(::kill(child, 0), 0);
+    size_t lines = 0;  // all of them handled: more than may wait for a paused reader
+    ASSERT_GE(e.wait_for([&](vesk::json& m) { return m["type"] == "console" && ++lines == 40; }), 0) << r.sig;
+    if (r.out == reader_paused) {
+      int full = 0;
+      EXPECT_TRUE(eventually([&] { return ::ioctl(p.out_pipe, FIONREAD, &full) == 0 && full >= 60000; }));
+      EXPECT_TRUE(e.answers());
+      // Read again: what could not wait is counted.
+      EXPECT_TRUE(eventually([&] { return p.out().find(" log lines were dropped from standard output") != std::string::npos; }));
+    }
+    e.send(vesk::json{{"cmd", "add_save_point"}, {"file_name", view.string()}, {"content", "B"}});
+    ASSERT_TRUE(e.answers());
+    EXPECT_EQ(p.stop(r.sig), 0) << r.sig;
+    EXPECT_EQ(slurp(view), "B") << r.sig;
+    EXPECT_TRUE(eventually([&] { return ::kill(child, 0) != 0; }, 5000)) << r.sig;
   }
 }
 

@@ -1,13 +1,12 @@
 #include "backend/session.h"
 
-#include <iostream>
-
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
 #include "backend/session_commands.h"
 #include "foundation/bt_exception.h"
 #include "foundation/log_stream.h"
 #include "generators/base_element_generator.h"
+#include "io/standard_output.h"
 
 namespace vesk {
 
@@ -388,8 +387,10 @@ void session::send_text(const std::string& text, const std::string& cmd) {
   // The WebSocket library refuses a text message that is not UTF-8; say so rather than
   // losing it without a word (file contents are never altered to make them fit).
   if (!is_valid_utf8(text)) {
-    std::cerr << "vesk: the message \"" << replace_invalid_utf8(cmd)
-              << "\" to the editor is not valid UTF-8 and cannot be sent as text." << std::endl;
+    const std::string note = "the message \"" + replace_invalid_utf8(cmd) +
+                             "\" to the editor is not valid UTF-8 and cannot be sent as text.";
+    // The editor may ask for such a file at any rate: the line counts against it.
+    if (peer_lines::admit()) io::write_error_line("vesk: ", note);
     return;
   }
   std::shared_ptr<vesk::io::websocket_connection> c = connection;

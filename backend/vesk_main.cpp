@@ -22,6 +22,7 @@
 #include "foundation/startup_paths.h"
 #include "io/event_list.h"
 #include "io/standard_descriptors.h"
+#include "io/standard_output.h"
 
 namespace {
 
@@ -50,16 +51,34 @@ volatile std::sig_atomic_t run_flag = 1;
 
 void handle_stop_signal(int) { run_flag = 0; }
 
+/// Writes `text` on standard output as it is, without waiting for the reader.
+void print(const std::string& text) { vesk::io::standard_out().write(text); }
+
 /// Start-up output: printed with the stream's prefix and kept in the history, cut as the
 /// controller cuts its lines.
 log_stream::sink_fn to_stdout(vesk::log_history_t& history, const char* prefix, const char* type) {
   return [&history, prefix, type](const char* text, size_t len) {
     try {
       std::string msg = vesk::log_entry_text(text, len);
-      write_log_line(std::cout, prefix, msg);
+      std::string line;
+      append_log_line(line, prefix, msg);
+      vesk::io::standard_out().write(line);
       history.add({type, std::move(msg)});
     } catch (...) {
       // A log sink that throws would leave its stream failed for good.
+    }
+  };
+}
+
+/// The last output, once the history is gone: printed with the stream's prefix only.
+log_stream::sink_fn to_stdout_only(const char* prefix) {
+  return [prefix](const char* text, size_t len) {
+    try {
+      std::string line;
+      append_log_line(line, prefix, std::string_view(text, len));
+      vesk::io::standard_out().write(line);
+    } catch (...) {
+      // As above.
     }
   };
 }
@@ -124,6 +143,9 @@ void point_logs_at_stdout(vesk::log_history_t& history) {
 
 int main(int argc, char** argv) {
   vesk::io::ensure_standard_descriptors();
+  // From the first line on, output waits for no reader.
+  vesk::io::standard_out();
+  vesk::io::standard_err();
   (void)main_globals_ready;
   std::signal(SIGHUP, handle_stop_signal);
   std::signal(SIGINT, handle_stop_signal);
@@ -131,6 +153,10 @@ int main(int argc, char** argv) {
   // The ordinary stop of a service or `kill`: ending by its default action would leave the
   // editor and a running build (and its model) behind, and lose what the editor changed last.
   std::signal(SIGTERM, handle_stop_signal);
+  // A reader of our output that has gone (a `tee` ended by Ctrl-C in a session that is not
+  // ours) must cost its lines, not the back end without its teardown. The children start
+  // with default actions (command_task).
+  std::signal(SIGPIPE, SIG_IGN);
   ::setsid();
   std::setlocale(LC_ALL, "C.UTF-8");
 
@@ -146,15 +172,18 @@ int main(int argc, char** argv) {
       controller.reset();
       // A controller whose start-up failed released its children without ending their stops.
       vesk::command_task::finish_stops();
+      vesk::io::standard_out().watch(nullptr);
+      vesk::io::standard_err().watch(nullptr);
       events.reset();
     }
-    log_debug.sink = make_stdout_sink("Debug: ");
-    log_info.sink = make_stdout_sink("Info:  ");
-    log_warn.sink = make_stdout_sink("Warn:  ");
-    log_err.sink = make_stdout_sink("Error: ");
+    log_debug.sink = to_stdout_only("Debug: ");
+    log_info.sink = to_stdout_only("Info:  ");
+    log_warn.sink = to_stdout_only("Warn:  ");
+    log_err.sink = to_stdout_only("Error: ");
     history.reset();
-    std::cout.flush();
-    std::cerr.flush();
+    // What waits for a slow reader gets a short while; the stop itself never waits for it.
+    vesk::io::standard_out().finish();
+    vesk::io::standard_err().finish();
   };
   bool failed = true;  // until the loop ends by a stop signal
   try {
@@ -163,20 +192,20 @@ int main(int argc, char** argv) {
 
     // Nothing is read or created before the command line is accepted.
     if (has_option(argc, argv, {"-h", "--help"})) {
-      std::cout << usage_text << std::endl;
+      print(std::string(usage_text) + "\n");
       teardown();
       return 0;
     }
     const std::string problem = bad_argument(argc, argv);
     if (!problem.empty()) {
-      std::cerr << problem << "\n\n" << usage_text << std::endl;
+      vesk::io::standard_err().write(problem + "\n\n" + usage_text + "\n");
       teardown();
       return 2;
     }
     const std::string last = argc > 1 ? argv[argc - 1] : "";
     const bool names_project = argc > 1 && ends_with(last, ".vcfg");
     if (argc > 1 && !names_project && !starts_with(last, "-")) {
-      std::cout << "'" << last << "' is not a project configuration file (*.vcfg)." << std::endl;
+      print("'" + last + "' is not a project configuration file (*.vcfg).\n");
       teardown();
       return 255;
     }
@@ -215,9 +244,11 @@ int main(int argc, char** argv) {
     const bool start = has_option(argc, argv, {"-s", "--start"});
 
     events = std::make_unique<vesk::io::event_list>();
+    vesk::io::standard_out().watch(events.get());
+    vesk::io::standard_err().watch(events.get());
     if (!path_exists(project)) {
       // A project that is not there is the user's mistake, not a successful run.
-      std::cout << "unable to open file: " << project.string() << std::endl << usage_text << std::endl;
+      print("unable to open file: " + project.string() + "\n" + usage_text + "\n");
       teardown();
       return 1;
     }
@@ -230,7 +261,7 @@ int main(int argc, char** argv) {
     log_info.sink = to_controller(*controller, "info");
     log_warn.sink = to_controller(*controller, "warn");
     log_err.sink = to_controller(*controller, "error");
-    std::cout << "start main loop..." << std::endl;
+    print("start main loop...\n");
     (void)has_option(argc, argv, {"-nt", "--no-try"});  // accepted; changes nothing
     while (run_flag) events->wait_and_dispatch();
     failed = false;

@@ -5,8 +5,11 @@
 // subscribed stops reading and the model keeps sending (the model is the tests' fake); what
 // 128 KiB of hostile input on the model port costs the back end's only thread; the cost
 // of a 63 MiB model output line against an ignored frame of the same size; and what the
-// largest definitions the back end accepts cost it to take and to publish.
+// largest definitions the back end accepts cost it to take and to publish; and the editor's
+// round trip while strangers connect to both ports as fast as they are refused.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -40,6 +43,15 @@ using clock_type = std::chrono::steady_clock;
 
 uint64_t now_ns() {
   return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(clock_type::now().time_since_epoch()).count());
+}
+
+/// The lines in `out` about connections refused on either port.
+size_t refusal_lines(const std::string& out) {
+  size_t n = 0;
+  for (const char* line : {"debug: Model port: a connection ", "error: Refused a GUI connection from the web origin"}) {
+    for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) ++n;
+  }
+  return n;
 }
 
 struct backend : bench::backend_process {
@@ -348,6 +360,72 @@ void BM_GetPerspectiveWhileOutputPacketsFlood(benchmark::State& state) {
   state.counters["seconds"] = seconds;
 }
 
+// The round trip of "get_perspective" while strangers connect to both ports as fast as the
+// back end refuses them: HTTP requests on the model port, handshakes from a web origin on
+// the GUI port. Counted: the connections refused a second, and the refusal lines printed a
+// second (at most 20 a second on each port; the rest only counted).
+void BM_GetPerspectiveWhileStrangersConnect(benchmark::State& state) {
+  backend b;
+  vesk::io::event_list idle;
+  wc::client editor(b.gui_port);
+  if (!bench::let_in(editor, idle, state, "the back end did not come up")) return;
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> refused{0};
+  const std::string plain = wc::handshake_request();
+  const std::string web = plain.substr(0, plain.size() - 2) + "Origin: https://example.com\r\n\r\n";
+  const auto stranger = [&](uint16_t port, std::string bytes) {
+    const timeval wait{1, 0};
+    while (!stop) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(port);
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+          ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0) {
+        char answer[512];
+        while (::recv(fd, answer, sizeof answer, 0) > 0) {
+        }
+        ++refused;
+      }
+      ::close(fd);
+    }
+  };
+  std::thread model_side(stranger, b.model_port, std::string("GET / HTTP/1.1\r\n\r\n"));
+  std::thread gui_side(stranger, b.gui_port, web);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::string frame = wc::frame(1, R"({"cmd":"get_perspective","mdl":"m"})");
+  std::vector<double> micros;
+  const uint64_t refused_before = refused;
+  const size_t lines_before = refusal_lines(b.out());
+  const auto start = clock_type::now();
+  bool served = true;
+  for (auto _ : state) {
+    // A few seconds: the lines a second are counted over whole seconds.
+    while (served && clock_type::now() - start < std::chrono::seconds(4)) {
+      const auto t0 = clock_type::now();
+      editor.send_raw(idle, frame);
+      served = bench::next_text_holding(editor, R"("cmd": "get_perspective")") > 0;
+      micros.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - t0).count());
+    }
+  }
+  const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+  const uint64_t refused_during = refused - refused_before;
+  const size_t lines = refusal_lines(b.out()) - lines_before;
+  stop = true;
+  model_side.join();
+  gui_side.join();
+  if (!served) {
+    state.SkipWithError("the back end closed the connection");
+    return;
+  }
+  bench::report_round_trips(state, micros);
+  state.counters["refused_per_s"] = double(refused_during) / seconds;
+  state.counters["refusal_lines_per_s"] = double(lines) / seconds;
+  state.counters["seconds"] = seconds;
+}
+
 // One opening handshake of the given size, padded with a cookie as a browser sends it:
 // 32768 bytes (the bound: answered 101) or 32769 (answered 431), on a fresh connection
 // each time. The time from the connect to the whole answer.
@@ -394,6 +472,7 @@ BENCHMARK(BM_ModelPortInput)->ArgName("input")->DenseRange(0, 3)->Iterations(20)
 BENCHMARK(BM_LongModelOutputLine)->ArgName("type")->Arg(48)->Arg(7)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LargestDefinitions)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetPerspectiveWhileOutputPacketsFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetPerspectiveWhileStrangersConnect)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandshakeOfBrowserSize)->ArgName("bytes")->Arg(32768)->Arg(32769)->Iterations(200)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

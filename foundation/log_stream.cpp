@@ -1,8 +1,10 @@
 #include "foundation/log_stream.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
+#include <vector>
 
 #include "foundation/log_place.h"
 
@@ -10,8 +12,10 @@ log_stream::log_buf::log_buf(log_stream* owner)
     : std::stringbuf(std::ios_base::in | std::ios_base::out), owner(owner) {}
 
 int log_stream::log_buf::sync() {
+  // Emptied first: the sink, or a warning about dropped lines, may log on this very stream.
+  std::string text = str();
+  str(std::string());
   if (owner->enabled && owner->sink) {
-    std::string text = str();
     size_t len = text.size();
     // One trailing line end is the message terminator, not part of the message.
     if (len > 1 && text[len - 1] == '\n') --len;
@@ -20,9 +24,8 @@ int log_stream::log_buf::sync() {
       text = vesk::log_place::placed(text);
       len = text.size();
     }
-    owner->sink(text.data(), len);
+    if (peer_lines::admit()) owner->sink(text.data(), len);
   }
-  str(std::string());
   return 0;
 }
 
@@ -35,8 +38,16 @@ log_stream::sink_fn make_stdout_sink(const char* prefix) {
 }
 
 void write_log_line(std::ostream& out, std::string_view prefix, std::string_view text) {
+  std::string line;
+  append_log_line(line, prefix, text);
+  out.write(line.data(), static_cast<std::streamsize>(line.size() - 1));
+  out << std::endl;
+}
+
+void append_log_line(std::string& out, std::string_view prefix, std::string_view text) {
   static const char hex[] = "0123456789abcdef";
-  out << prefix;
+  out.reserve(out.size() + prefix.size() + text.size() + 1);
+  out += prefix;
   size_t plain = 0;  // where the text not yet written begins
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -57,13 +68,13 @@ void write_log_line(std::ostream& out, std::string_view prefix, std::string_view
     } else {
       continue;
     }
-    out.write(text.data() + plain, static_cast<std::streamsize>(i - plain));
-    out.write(escaped, static_cast<std::streamsize>(length));
+    out.append(text.data() + plain, i - plain);
+    out.append(escaped, length);
     i += taken - 1;
     plain = i + 1;
   }
-  out.write(text.data() + plain, static_cast<std::streamsize>(text.size() - plain));
-  out << std::endl;
+  out.append(text.data() + plain, text.size() - plain);
+  out += '\n';
 }
 
 log_stream log_debug(make_stdout_sink("Debug: "));
@@ -84,10 +95,10 @@ void log_printf(log_stream& stream, const char* format, ...) {
   if (!stream.sink) throw std::bad_function_call();
   if (stream.placed) {
     const std::string text = vesk::log_place::placed(std::string(buffer, len));
-    stream.sink(text.data(), text.size());
+    if (peer_lines::admit()) stream.sink(text.data(), text.size());
     return;
   }
-  stream.sink(buffer, len);
+  if (peer_lines::admit()) stream.sink(buffer, len);
 }
 
 bool per_second_budget::take(clock::time_point now, size_t size) {
@@ -109,4 +120,56 @@ size_t per_second_budget::take_dropped() {
   const size_t n = dropped_;
   dropped_ = 0;
   return n;
+}
+
+namespace {
+
+peer_lines* current_cause = nullptr;  ///< the innermost peer_lines::cause, null outside one
+std::vector<peer_lines*>& all_peer_lines() {
+  static std::vector<peer_lines*> all;
+  return all;
+}
+
+}  // namespace
+
+peer_lines::peer_lines(std::string who, size_t lines) : who_(std::move(who)), lines_(lines), budget_(lines) {
+  all_peer_lines().push_back(this);
+}
+
+peer_lines::~peer_lines() {
+  std::vector<peer_lines*>& all = all_peer_lines();
+  all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
+
+peer_lines::cause::cause(peer_lines& lines) : saved_(current_cause) { current_cause = &lines; }
+peer_lines::cause::~cause() { current_cause = saved_; }
+
+bool peer_lines::take(per_second_budget::clock::time_point now) {
+  // The count of a second that dropped lines comes before the next second's first line.
+  if (budget_.over(now)) note_dropped();
+  return budget_.take(now, 0);
+}
+
+bool peer_lines::admit() {
+  return current_cause == nullptr || current_cause->take(per_second_budget::clock::now());
+}
+
+void peer_lines::note_all() {
+  const auto now = per_second_budget::clock::now();
+  for (peer_lines* p : std::vector<peer_lines*>(all_peer_lines())) {
+    if (p->budget_.over(now)) p->note_dropped();
+  }
+}
+
+void peer_lines::note_dropped() {
+  const size_t dropped = budget_.take_dropped();
+  if (dropped == 0) return;
+  // The warning itself is no peer's line: it is never dropped.
+  struct outside_causes {
+    peer_lines* saved = current_cause;
+    outside_causes() { current_cause = nullptr; }
+    ~outside_causes() { current_cause = saved; }
+  } outside;
+  log_warn << who_ << ": " << dropped << " log lines were dropped (at most " << lines_ << " a second are logged)."
+           << std::endl;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <sstream>
+#include <string>
 #include <string_view>
 
 /// An output stream that hands every finished (flushed) message to a replaceable sink.
@@ -64,6 +65,10 @@ log_stream::sink_fn make_stdout_sink(const char* prefix);
 /// cursor or start a line of its own (docs/vesk.md, "Output").
 void write_log_line(std::ostream& out, std::string_view prefix, std::string_view text);
 
+/// Appends what write_log_line writes, its line end included, to `out`: for an output
+/// that must not be written through a stream.
+void append_log_line(std::string& out, std::string_view prefix, std::string_view text);
+
 /// Saves a stream's `enabled` flag, clears it and puts it back when leaving the scope,
 /// also when an exception passes.
 class log_silencer {
@@ -102,4 +107,49 @@ class per_second_budget {
   clock::time_point start_;  ///< of the current second
   size_t lines_ = 0, bytes_ = 0, dropped_now_ = 0;
   size_t dropped_ = 0;  ///< since take_dropped
+};
+
+/// The log lines one kind of peer may cause, within a per_second_budget. While a
+/// peer_lines::cause of it lives, every message finished on any log stream counts against
+/// it, and past the budget it is counted instead of reaching the sink. One warning a second
+/// says how many were dropped: before the first line taken after a second that dropped
+/// some, or at note_all (the back end's file poll), whichever comes first. So however fast
+/// a peer makes lines, the output, the log history and the editor get a bounded number.
+class peer_lines {
+ public:
+  /// `who` begins the warning ("Model port", "The editor"); `lines` a second.
+  peer_lines(std::string who, size_t lines);
+  ~peer_lines();
+  peer_lines(const peer_lines&) = delete;
+  peer_lines& operator=(const peer_lines&) = delete;
+
+  /// Marks every message finished while it lives as caused by the peer of `lines`; the
+  /// innermost cause counts.
+  class cause {
+   public:
+    explicit cause(peer_lines& lines);
+    ~cause();
+    cause(const cause&) = delete;
+    cause& operator=(const cause&) = delete;
+
+   private:
+    peer_lines* saved_;
+  };
+
+  /// Whether a message may be logged under the innermost cause (always without one): what
+  /// the log streams ask before their sink.
+  static bool admit();
+  /// Writes the warning of every peer_lines whose lines were dropped in a second that is
+  /// over.
+  static void note_all();
+
+ private:
+  /// Whether a message may be logged at `now`; else it is counted.
+  bool take(per_second_budget::clock::time_point now);
+  /// Writes the warning of the lines dropped since the last one, if any.
+  void note_dropped();
+
+  std::string who_;
+  size_t lines_;  ///< the budget's lines a second, named in the warning
+  per_second_budget budget_;
 };

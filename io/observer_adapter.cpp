@@ -14,19 +14,10 @@ struct observer_adapter::waiting {
   std::string refused;             ///< why the connection is no model link
 };
 
-namespace {
-
-void log_refusal(const std::string& why) {
-  log_debug << "Model port: a connection " << why << "; it was closed." << std::endl;
-}
-
-}  // namespace
-
 observer_adapter::observer_adapter() {
   link.on_packet = [this](unsigned long type, void* data, unsigned long length) { dispatch_packet(type, data, length); };
   link.on_refused = [this](const std::string& why) {
-    log_refusal(why);
-    close_connection();
+    if (std::shared_ptr<io::tcp> c = connection_.lock()) refuse(*c, why);
   };
   link.set_source(io::source());
 }
@@ -72,6 +63,7 @@ void observer_adapter::send_packet(uint8_t type, const void* data, uint32_t leng
   link.send_packet(type, data, length);
   std::shared_ptr<io::tcp> c = connection_.lock();
   if (c && c->queued_bytes() > max_unsent) {
+    peer_lines::cause refused(refusals_);
     log_warn << "Model port: " << c->queued_bytes() << " bytes wait to be sent to the model, more than "
              << max_unsent << "; it reads too little, and the connection to it is closed." << std::endl;
     c->close();
@@ -95,6 +87,13 @@ void observer_adapter::close_connection() {
   if (std::shared_ptr<io::tcp> c = connection_.lock()) c->close();
 }
 
+void observer_adapter::refuse(io::tcp& connection, const std::string& why) {
+  // What its loss logs (the link's end) counts too.
+  peer_lines::cause refused(refusals_);
+  log_debug << "Model port: a connection " << why << "; it was closed." << std::endl;
+  connection.close();
+}
+
 uint64_t observer_adapter::reads() const {
   std::shared_ptr<io::tcp> c = connection_.lock();
   return c ? c->reads() : 0;
@@ -110,6 +109,7 @@ void observer_adapter::offer_connection(std::shared_ptr<io::tcp> connection) {
     return;
   }
   if (waiting_.size() >= max_waiting) {
+    peer_lines::cause refused(refusals_);
     std::shared_ptr<waiting> oldest = waiting_.front();
     forget(oldest.get());
     log_debug << "Model port: more than " << max_waiting
@@ -139,9 +139,8 @@ void observer_adapter::offer_connection(std::shared_ptr<io::tcp> connection) {
 size_t observer_adapter::screen(const std::shared_ptr<waiting>& w, blob& bytes) {
   const size_t used = w->probe.decode(bytes);
   if (!w->refused.empty()) {
-    log_refusal(w->refused);
     forget(w.get());
-    w->connection->close();
+    refuse(*w->connection, w->refused);
     return bytes.size;
   }
   if (w->first == nullptr) return used;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/log_stream.h"
 #include "io/blob.h"
 #include "io/s2p.h"
 #include "io/tcp.h"
@@ -86,6 +87,10 @@ class observer_adapter {
   /// would otherwise grow the back end's memory without bound; past this its connection
   /// is closed, as after a broken handshake, and it may connect again.
   static constexpr size_t max_unsent = 16u << 20;
+  /// Log lines within one second about connections refused or closed by the link (no
+  /// model link, too many waiting, reading too little): any host may connect as fast as
+  /// it likes, and each connection would make one.
+  static constexpr size_t max_refusal_lines_per_second = 20;
 
   io::s2p link;  ///< the frame writer and decoder
 
@@ -102,9 +107,13 @@ class observer_adapter {
   /// the link into it and decodes from its first frame on.
   size_t screen(const std::shared_ptr<waiting>& w, blob& bytes);
   void forget(const waiting* w);
+  /// Logs why a connection is no model link (within max_refusal_lines_per_second) and
+  /// closes it.
+  void refuse(io::tcp& connection, const std::string& why);
 
   std::weak_ptr<io::tcp> connection_;
   std::list<std::shared_ptr<waiting>> waiting_;
+  peer_lines refusals_{"Model port", max_refusal_lines_per_second};  ///< the lines about refused connections
 };
 
 }  // namespace vesk::rt

@@ -94,6 +94,7 @@ void tcp_server::accept_pending() {
       if (is_exhaustion(error)) {
         // Level-triggered: a pending connection left in the queue would wake the loop
         // at once, forever. Refuse it (when descriptors are what is missing) and go on.
+        peer_lines::cause refused(refusals_);
         log_err << "tcp_server::epoll_in: " << std::strerror(error) << ", connection refused" << std::endl;
         if (error == EMFILE || error == ENFILE) refuse_one();
         return;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "foundation/log_stream.h"
 #include "io/event_list.h"
 #include "io/tcp.h"
 
@@ -23,6 +24,10 @@ class tcp_server : public event {
   /// Gets each accepted connection. Default: drop it, which closes it.
   std::function<void(std::shared_ptr<tcp>)> on_new_connection;
 
+  /// Error lines a second about connections refused while the process is out of
+  /// descriptors or memory: each connection attempt would make one.
+  static constexpr size_t max_refusal_lines_per_second = 20;
+
  private:
   void accept_pending();
   /// Frees one pending connection while the process is out of descriptors.
@@ -30,6 +35,7 @@ class tcp_server : public event {
 
   int spare_fd_ = -1;                ///< held back for refuse_one
   std::shared_ptr<char> alive_;      ///< expires with this object
+  peer_lines refusals_{"tcp_server", max_refusal_lines_per_second};  ///< the lines about refused connections
 };
 
 }  // namespace vesk::io

@@ -26,7 +26,7 @@ struct websocket_server::library {
   size_t held = 0;            ///< what the connections held when they last counted
   uint64_t handed_out = 0;    ///< connections handed out so far
   bool enforcing = false;     ///< closing connections for the memory limit
-  per_second_budget refusal_warnings{websocket_server::max_refusal_warnings_per_second};
+  peer_lines handshake_lines{"GUI port", websocket_server::max_handshake_lines_per_second};
 
   /// Past the server's memory_limit, drops connections until within it.
   void enforce();
@@ -54,6 +54,7 @@ class websocket_connection_impl : public websocket_connection,
           return websocketpp::lib::error_code();
         });
     lib->live.push_back(this);
+    lines = &lib->handshake_lines;
   }
 
   ~websocket_connection_impl() override {
@@ -114,6 +115,8 @@ class websocket_connection_impl : public websocket_connection,
       flush_output();
       return 0;
     }
+    // Whatever the peer's bytes make us log counts against its budget.
+    peer_lines::cause from_peer(lines != nullptr ? *lines : lib->handshake_lines);
     const char* next = static_cast<const char*>(bytes.data);
     size_t left = bytes.size;
     while (left > 0 && !refused_ && !lost_) {
@@ -272,13 +275,11 @@ class websocket_connection_impl : public websocket_connection,
     }
   }
 
-  /// Answers a request whose headers pass a bound with 431, with one warning saying `why`
-  /// (within max_refusal_warnings_per_second); the socket closes once the answer has left.
+  /// Answers a request whose headers pass a bound with 431, with one warning saying `why`;
+  /// the socket closes once the answer has left.
   void refuse_request(const std::string& why) {
-    if (lib->refusal_warnings.take(per_second_budget::clock::now(), 0)) {
-      log_warn << "GUI port: an opening handshake was refused (431 Request Header Fields Too Large): " << why << "."
-               << std::endl;
-    }
+    log_warn << "GUI port: an opening handshake was refused (431 Request Header Fields Too Large): " << why << "."
+             << std::endl;
     output += "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
     ended_ = true;
   }
@@ -364,6 +365,7 @@ websocket_server::~websocket_server() {
 uint16_t websocket_server::local_port() const { return server_.local_port(); }
 
 void websocket_server::accept_websocket(std::shared_ptr<tcp> connection) {
+  peer_lines::cause from_peer(lib_->handshake_lines);
   if (lib_->pending.size() >= max_pending_handshakes) {
     // Room for the newest: an editor that connects now must not wait behind idle ones.
     if (!noted_full_) {

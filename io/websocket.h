@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/log_stream.h"
 #include "io/event_list.h"
 #include "io/tcp.h"
 #include "io/tcp_server.h"
@@ -49,6 +50,9 @@ class websocket_connection {
   std::function<void()> on_close = [] {};  ///< once, when the TCP connection is gone
   /// Once, when queue_limit is passed, with the bytes waiting; on_close follows.
   std::function<void(size_t)> on_overflow = [](size_t) {};
+  /// What the log lines that its input causes count against: the server's own budget of
+  /// handshake lines until its user points it at another (which must outlive it).
+  peer_lines* lines = nullptr;
 };
 
 class websocket_connection_impl;
@@ -89,9 +93,11 @@ class websocket_server {
   /// headers, as much as browsers send with the cookies of every local web tool (a request
   /// with a body is refused by the library with 413). Past it the request is answered 431.
   static constexpr size_t max_handshake_bytes = 32u << 10;
-  /// Warnings about requests refused with 431 within one second; past it they are answered
-  /// all the same, without one (any local process may send them as fast as it connects).
-  static constexpr size_t max_refusal_warnings_per_second = 20;
+  /// Log lines within one second that connections cause before their handshake is
+  /// accepted (requests refused with 431, origins refused, a full list of handshakes, the
+  /// library's own errors): any local process may connect as fast as it likes. Past it,
+  /// requests are answered all the same, their lines counted (peer_lines).
+  static constexpr size_t max_handshake_lines_per_second = 20;
   /// The largest message a peer may send (the library fails the connection with 1009
   /// past it); an editor's largest file save must fit.
   static constexpr size_t max_message_bytes = 32000000;
