@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -130,22 +132,42 @@ class json_link_element {
     };
   }
 
+  // Both directions find a repeated key by its position in a map: the object's and the
+  // hash_vector's own lookups are linear, quadratic over a view of many pins.
   template <typename T>
   void bind(hash_vector<T>& m) {
     get = [&m] {
       vesk::json out;
-      for (auto& e : m) out[e.key] = e.value.to_json();
+      if (m.empty()) return out;
+      out = vesk::json::make_object();
+      vesk::json::members& members = out.object_members();
+      members.reserve(m.size());
+      std::unordered_map<std::string_view, size_t> at;
+      for (auto& e : m) {
+        auto [where, added] = at.emplace(e.key, members.size());
+        if (added) {
+          members.emplace_back(e.key, e.value.to_json());
+        } else {
+          members[where->second].second = e.value.to_json();
+        }
+      }
       return out;
     };
     set = [&m](vesk::json v) {
       m.clear();
       if (!v.is_object() && !v.is_array()) return;
+      std::unordered_map<std::string, size_t> at;
       for (auto it = v.begin(); it != v.end(); ++it) {
         auto item = *it;
         T fresh = hash_vector<T>::default_value();
         vesk::json copy(*item.value);
         fresh.from_json(copy);
-        m[item.key] = std::move(fresh);
+        auto [where, added] = at.emplace(item.key, m.size());
+        if (added) {
+          m.push_back({std::move(item.key), std::move(fresh)});
+        } else {
+          m[where->second].value = std::move(fresh);
+        }
       }
     };
   }
