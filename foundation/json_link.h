@@ -142,7 +142,7 @@ class json_link_element {
       out = vesk::json::make_object();
       vesk::json::members& members = out.object_members();
       members.reserve(m.size());
-      std::unordered_map<std::string_view, size_t> at;
+      std::unordered_map<std::string_view, size_t> at(m.size());
       for (auto& e : m) {
         auto [where, added] = at.emplace(e.key, members.size());
         if (added) {
@@ -156,7 +156,7 @@ class json_link_element {
     set = [&m](vesk::json v) {
       m.clear();
       if (!v.is_object() && !v.is_array()) return;
-      std::unordered_map<std::string, size_t> at;
+      std::unordered_map<std::string, size_t> at(v.size());
       for (auto it = v.begin(); it != v.end(); ++it) {
         auto item = *it;
         T fresh = hash_vector<T>::default_value();

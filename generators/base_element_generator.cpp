@@ -92,6 +92,8 @@ void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
   // The position of each pin by name: the pin maps' own lookup is linear, so taking each
   // port through it would be quadratic over a block of many ports.
   std::unordered_map<std::string, size_t> inputs, outputs;
+  inputs.reserve(v.inputs.size() + nodes.size());
+  outputs.reserve(v.outputs.size() + nodes.size());
   for (size_t i = 0; i < v.inputs.size(); ++i) inputs.emplace(v.inputs[i].key, i);
   for (size_t i = 0; i < v.outputs.size(); ++i) outputs.emplace(v.outputs[i].key, i);
   for (auto it = nodes.begin(); it != nodes.end(); ++it) {
