@@ -79,6 +79,30 @@ class hash_vector : public std::vector<hash_vector_entry<T>> {
   static T default_value() { return T(); }
 };
 
+/// Fills a hash_vector by key in constant time per key: its own lookup is linear, so a
+/// map of many entries filled through its operator[] costs time quadratic in them.
+/// Nothing else may change the map while a filler writes to it.
+template <typename T>
+class hash_vector_filler {
+ public:
+  /// Knows the entries of `m`; room for `more` new keys is made up front.
+  explicit hash_vector_filler(hash_vector<T>& m, size_t more = 0) : m_(m) {
+    at_.reserve(m.size() + more);
+    for (size_t i = 0; i < m.size(); ++i) at_.emplace(m[i].key, i);
+  }
+  /// As hash_vector::operator[]: the value of the first entry with the key; a missing key
+  /// appends a default entry.
+  T& operator[](const std::string& key) {
+    auto [where, added] = at_.emplace(key, m_.size());
+    if (added) m_.push_back({key, hash_vector<T>::default_value()});
+    return m_[where->second].value;
+  }
+
+ private:
+  hash_vector<T>& m_;
+  std::unordered_map<std::string, size_t> at_;
+};
+
 /// One key binding: key, get, set and missing-key action.
 class json_link_element {
  public:
@@ -156,18 +180,13 @@ class json_link_element {
     set = [&m](vesk::json v) {
       m.clear();
       if (!v.is_object() && !v.is_array()) return;
-      std::unordered_map<std::string, size_t> at(v.size());
+      hash_vector_filler<T> fill(m, v.size());
       for (auto it = v.begin(); it != v.end(); ++it) {
         auto item = *it;
         T fresh = hash_vector<T>::default_value();
         vesk::json copy(*item.value);
         fresh.from_json(copy);
-        auto [where, added] = at.emplace(item.key, m.size());
-        if (added) {
-          m.push_back({std::move(item.key), std::move(fresh)});
-        } else {
-          m[where->second].value = std::move(fresh);
-        }
+        fill[item.key] = std::move(fresh);
       }
     };
   }

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <string>
-#include <unordered_map>
 #include <utility>
 
 #include "foundation/helpers.h"
@@ -28,18 +26,6 @@ vesk::json behavior_options() {
 }
 
 model_read_budget* innermost_budget = nullptr;
-
-// Sets the pin `name` of `pins` to `pin`, appending it when it is new; `at` holds the
-// position of every pin by name and learns the new one.
-template <class Pin>
-void set_pin(hash_vector<Pin>& pins, std::unordered_map<std::string, size_t>& at, std::string name, Pin pin) {
-  auto [where, added] = at.emplace(name, pins.size());
-  if (added) {
-    pins.push_back({std::move(name), std::move(pin)});
-  } else {
-    pins[where->second].value = std::move(pin);
-  }
-}
 
 // Every kind with the keys it reads beside "node" and the header keys; the model
 // compiler reads some of them ("behavior", "default", "nodes", "prj", "mdl").
@@ -89,13 +75,8 @@ std::vector<vesk::property> base_element_generator::get_properties() {
 }
 
 void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
-  // The position of each pin by name: the pin maps' own lookup is linear, so taking each
-  // port through it would be quadratic over a block of many ports.
-  std::unordered_map<std::string, size_t> inputs, outputs;
-  inputs.reserve(v.inputs.size() + nodes.size());
-  outputs.reserve(v.outputs.size() + nodes.size());
-  for (size_t i = 0; i < v.inputs.size(); ++i) inputs.emplace(v.inputs[i].key, i);
-  for (size_t i = 0; i < v.outputs.size(); ++i) outputs.emplace(v.outputs[i].key, i);
+  hash_vector_filler<vesk::input_pin> inputs(v.inputs, nodes.size());
+  hash_vector_filler<vesk::output_pin> outputs(v.outputs, nodes.size());
   for (auto it = nodes.begin(); it != nodes.end(); ++it) {
     vesk::json& item = *(*it).value;
     // Only objects can hold the members read below; other items are skipped
@@ -104,8 +85,8 @@ void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
     vesk::json& cfg = item["cfg"];
     if (!cfg.is_object() && !cfg.is_null()) continue;
     const vesk::json& kind = cfg["node"];
-    if (kind == "input") set_pin(v.inputs, inputs, item["name"].get_string(), vesk::input_pin("auto"));
-    if (kind == "output") set_pin(v.outputs, outputs, item["name"].get_string(), vesk::output_pin("auto", "block"));
+    if (kind == "input") inputs[item["name"].get_string()] = vesk::input_pin("auto");
+    if (kind == "output") outputs[item["name"].get_string()] = vesk::output_pin("auto", "block");
   }
 }
 
