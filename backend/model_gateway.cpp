@@ -281,6 +281,14 @@ void model_observer_gateway::note_dropped_output() {
 }
 
 void model_observer_gateway::deliver(data_kind kind, blob& payload) {
+  if (payload.size > max_data_packet) {
+    if (may_report()) {
+      log_debug << "Model " << (kind == data_kind::signals ? "signal" : "parameter") << " values: a packet of "
+                << payload.size << " bytes, more than the " << max_data_packet << " a data packet may carry; dropped."
+                << std::endl;
+    }
+    return;
+  }
   const subscription_table& table = kind == data_kind::signals ? daq_table : paq_table;
   // A copy: a send that finds its connection gone closes that session, which edits the list.
   const std::vector<std::shared_ptr<session>> sessions = controller.sessions;

@@ -44,6 +44,10 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// Bytes of model output text logged within one second (each line is cut to a log
   /// entry's 64 KiB first).
   static constexpr size_t max_output_bytes_per_second = 1u << 20;
+  /// Payload bytes of one data packet (32 or 33). Its records are copied into a message
+  /// per session and framed again for each, which costs far more than reading the frame;
+  /// a model sends at most 256 KiB of records in one packet. A larger one is dropped.
+  static constexpr size_t max_data_packet = 1u << 20;
 
   /// Binds the model port, searching upwards from `port`, and sets VESK_MODEL_PORT.
   model_observer_gateway(vesk::main_controller& owner, uint16_t port);
@@ -112,7 +116,8 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void log_output(std::ostream& log, const char* text, size_t length);
   /// Writes how many model output lines were dropped since it last did, if any were.
   void note_dropped_output();
-  /// Fans a data packet out to the sessions as binary messages.
+  /// Fans a data packet out to the sessions as binary messages; one past max_data_packet
+  /// is dropped with a debug line (within max_reports_per_second).
   void deliver(data_kind kind, blob& payload);
 
   std::vector<std::string> messages_;  ///< one per session, reused between packets

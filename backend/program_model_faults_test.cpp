@@ -82,6 +82,20 @@ TEST(ProgramModelFaults, EachFaultIsSurvivedAndTheNextModelIsServed) {
          EXPECT_TRUE(env.wait_out("debug: Model port: a connection sent frames failing their checksum"));
          EXPECT_TRUE(env.wait_out("info: Model disconnected..."));
        }},
+      {"a data packet past its bound",
+       [](fault_env& env, fake_link::model& m) {
+         // One record filling the bound is delivered; one byte more is dropped whole.
+         env.subscribe(m);
+         const size_t bound = vesk::model_observer_gateway::max_data_packet, from = env.e->binaries.size();
+         const std::string at = daq_record(0, std::string(bound - 16, 'v'));
+         m.send(32, at);
+         m.send(32, daq_record(0, std::string(bound - 15, 'w')));
+         EXPECT_TRUE(env.wait_out("debug: Model signal values: a packet of 1048577 bytes, more than the 1048576 a "
+                                  "data packet may carry; dropped.\n"));
+         EXPECT_TRUE(env.value_flows(m, 5.0));
+         ASSERT_EQ(env.e->binaries.size(), from + 2);
+         EXPECT_EQ(env.e->binaries[from], tag1 + at);
+       }},
       {"no acknowledgements",
        [](fault_env& env, fake_link::model& m) {
          m.wait_frame(4);

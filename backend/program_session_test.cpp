@@ -68,9 +68,11 @@ std::string repeated(const std::string& head, const std::string& item, size_t co
 
 TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
   program p;
-  // Two models of 17 MiB in a folder the back end does not load: one message may read one.
+  // Models of 16 MiB and one of a byte in a folder the back end does not load: one
+  // message may read 32 MiB of them, and not a byte more.
   for (const char* m : {"a", "b"})
-    p.tmp.put(std::string("my ws/x-y/models/") + m + ".vmdl", "{\"nodes\":{}}" + std::string((17 << 20) - 12, ' '));
+    p.tmp.put(std::string("my ws/x-y/models/") + m + ".vmdl", "{\"nodes\":{}}" + std::string((16 << 20) - 12, ' '));
+  p.tmp.put("my ws/x-y/models/c.vmdl", " ");
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   const std::string views = R"({"cmd":"get_view_config","requests":[)", func = R"("block_config":{"type":"func"}})";
@@ -95,8 +97,8 @@ TEST(ProgramSession, CommandsThatMultiplyTheirCostAreBoundedAtTheirEdge) {
        "set_paq_list: 100001 names, more than the 100000 that may be subscribed; the list was not changed."},
       {repeated(R"({"cmd":"nope","x":)", "1", 10000, "}", 100),
        "received unkonwn command: a request of more than 1048576 bytes, not shown."},
-      {views + ref("a") + "," + ref("a") + "," + ref("b") + "]}",
-       "get_view_config: the referenced models would take 35651584 bytes to read at request 3 of 3, more than the "
+      {views + ref("a") + "," + ref("a") + "," + ref("b") + "," + ref("c") + "]}",
+       "get_view_config: the referenced models would take 33554433 bytes to read at request 4 of 4, more than the "
        "33554432 that one message may read; nothing answered."},
       {prj_cfg(31), "write_prj_config was not applied: it nests deeper than 32 levels, more than the back end's state "
                     "may carry."},

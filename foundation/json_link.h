@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -82,6 +84,30 @@ class hash_vector : public std::vector<hash_vector_entry<T>> {
   static T default_value() { return T(); }
 };
 
+/// Fills a hash_vector by key in constant time per key: its own lookup is linear, so a
+/// map of many entries filled through its operator[] costs time quadratic in them.
+/// Nothing else may change the map while a filler writes to it.
+template <typename T>
+class hash_vector_filler {
+ public:
+  /// Knows the entries of `m`; room for `more` new keys is made up front.
+  explicit hash_vector_filler(hash_vector<T>& m, size_t more = 0) : m_(m) {
+    at_.reserve(m.size() + more);
+    for (size_t i = 0; i < m.size(); ++i) at_.emplace(m[i].key, i);
+  }
+  /// As hash_vector::operator[]: the value of the first entry with the key; a missing key
+  /// appends a default entry.
+  T& operator[](const std::string& key) {
+    auto [where, added] = at_.emplace(key, m_.size());
+    if (added) m_.push_back({key, hash_vector<T>::default_value()});
+    return m_[where->second].value;
+  }
+
+ private:
+  hash_vector<T>& m_;
+  std::unordered_map<std::string, size_t> at_;
+};
+
 /// One key binding: key, get, set and missing-key action.
 class json_link_element {
  public:
@@ -138,23 +164,38 @@ class json_link_element {
     };
   }
 
+  // Both directions find a repeated key by its position in a map: the object's and the
+  // hash_vector's own lookups are linear, quadratic over a view of many pins.
   template <typename T>
   void bind(hash_vector<T>& m) {
     types = {vesk::json::object_t, vesk::json::array_t};
     get = [&m] {
       vesk::json out;
-      for (auto& e : m) out[e.key] = e.value.to_json();
+      if (m.empty()) return out;
+      out = vesk::json::make_object();
+      vesk::json::members& members = out.object_members();
+      members.reserve(m.size());
+      std::unordered_map<std::string_view, size_t> at(m.size());
+      for (auto& e : m) {
+        auto [where, added] = at.emplace(e.key, members.size());
+        if (added) {
+          members.emplace_back(e.key, e.value.to_json());
+        } else {
+          members[where->second].second = e.value.to_json();
+        }
+      }
       return out;
     };
     set = [&m](vesk::json v) {
       m.clear();
       if (!v.is_object() && !v.is_array()) return;
+      hash_vector_filler<T> fill(m, v.size());
       for (auto it = v.begin(); it != v.end(); ++it) {
         auto item = *it;
         T fresh = hash_vector<T>::default_value();
         vesk::json copy(*item.value);
         fresh.from_json(copy);
-        m[item.key] = std::move(fresh);
+        fill[item.key] = std::move(fresh);
       }
     };
   }

@@ -153,6 +153,8 @@ TEST(JsonParser, ForgivingAndFatalCases) {
        "0," + std::to_string(at_bound.size()) + "  more than 1000000 values in one text"},
       {at_bound.substr(0, at_bound.size() - 1) + ",\"\"]", "null",
        "0," + std::to_string(at_bound.size()) + "  more than 1000000 values in one text"},
+      {at_bound.substr(0, at_bound.size() - 1) + ",false]", "null",
+       "0," + std::to_string(at_bound.size()) + "  more than 1000000 values in one text"},
   };
   for (const auto& c : cases) {
     log_capture errors(log_err);

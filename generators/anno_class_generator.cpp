@@ -80,18 +80,21 @@ vesk::view_config anno_class_generator::get_view_config() {
   view.search_str = node.class_name + "::";
   if (!node.tick_calls.empty()) view.search_str += node.tick_calls.front().method_name;
 
+  // Fillers: a node may have thousands of pins, and the maps' own lookup is linear.
+  hash_vector_filler<vesk::input_pin> in_pins(view.inputs, node.inputs.size());
+  hash_vector_filler<vesk::output_pin> out_pins(view.outputs, node.outputs.size());
   for (const auto& in : node.inputs) {
     vesk::input_pin pin(in.type);
     pin.default_value = in.default_val;
     pin.is_member = in.is_member ? 1 : 0;
     pin.var_name = in.var_name;
-    view.inputs[in.name] = pin;
+    in_pins[in.name] = pin;
   }
   for (const auto& out : node.outputs) {
     vesk::output_pin pin(out.type, "block");
     pin.is_member = out.is_member;
     pin.var_name = out.var_name;
-    view.outputs[out.name] = pin;
+    out_pins[out.name] = pin;
   }
 
   // Constructor arguments name parameters or constants by their variable;

@@ -26,13 +26,16 @@ vesk::view_config anno_func_generator::get_view_config() {
   view.file_name = node.file_name;
   view.line_nr = node.line_nr;
   view.raster_line = node.raster_line;
+  // Fillers: a node may have thousands of pins, and the maps' own lookup is linear.
+  hash_vector_filler<vesk::input_pin> in_pins(view.inputs, node.inputs.size());
+  hash_vector_filler<vesk::output_pin> out_pins(view.outputs, node.outputs.size());
   for (const auto& in : node.inputs) {
     vesk::input_pin pin("auto");
     pin.type = in.type;
     pin.default_value = in.default_val;
-    view.inputs[in.name] = pin;
+    in_pins[in.name] = pin;
   }
-  for (const auto& out : node.outputs) view.outputs[out.name] = vesk::output_pin(out.type, "block");
+  for (const auto& out : node.outputs) out_pins[out.name] = vesk::output_pin(out.type, "block");
   if (node.not_found) {
     view.error = true;
     view.error_string = "Node not found. Function_name: '" + cfg["func"].get_string() +

@@ -74,6 +74,8 @@ std::vector<vesk::property> base_element_generator::get_properties() {
 }
 
 void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
+  hash_vector_filler<vesk::input_pin> inputs(v.inputs, nodes.size());
+  hash_vector_filler<vesk::output_pin> outputs(v.outputs, nodes.size());
   for (auto it = nodes.begin(); it != nodes.end(); ++it) {
     vesk::json& item = *(*it).value;
     // Only objects can hold the members read below; other items are skipped
@@ -82,9 +84,8 @@ void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
     vesk::json& cfg = item["cfg"];
     if (!cfg.is_object() && !cfg.is_null()) continue;
     const vesk::json& kind = cfg["node"];
-    if (kind == "input") v.inputs[item["name"].get_string()] = vesk::input_pin("auto");
-    if (kind == "output")
-      v.outputs[item["name"].get_string()] = vesk::output_pin("auto", "block");
+    if (kind == "input") inputs[item["name"].get_string()] = vesk::input_pin("auto");
+    if (kind == "output") outputs[item["name"].get_string()] = vesk::output_pin("auto", "block");
   }
 }
 

@@ -14,10 +14,27 @@ static vesk::base_element_generator base_block(const std::string& cfg, const std
   return g;
 }
 
+// A subsystem of `n` inputs and `n` outputs, interleaved, the first input repeated last;
+// and its view's pins.
+static std::pair<std::string, std::string> many_ports(int n) {
+  std::string nodes, ins, outs;
+  for (int i = 0; i <= n; ++i) {
+    const std::string k = std::to_string(i % n);
+    nodes += (i ? "," : "") + std::string(R"({"type":"base","name":"i)") + k + R"(","cfg":{"node":"input"}})";
+    if (i == n) break;
+    nodes += R"(,{"type":"base","name":"o)" + k + R"(","cfg":{"node":"output"}})";
+    ins += (i ? ",\"i" : "\"i") + k + R"(":{"type":"auto","default_value":""})";
+    outs += (i ? ",\"o" : "\"o") + k + R"(":{"type":"auto","raster":"block"})";
+  }
+  return {R"({"node":"subsystem","nodes":[)" + nodes + "]}",
+          R"({"default_name":"subsystem","inputs":{)" + ins + R"(},"outputs":{)" + outs + "}}"};
+}
+
 // The stored configuration shows the form's defaults in form order.
 TEST(BaseElementGenerator, DefaultsAndViewPerKind) {
   const std::string in = R"("inputs":{"in":{"type":"auto","default_value":""}})";
   const std::string out = R"("outputs":{"out":{"type":"double","raster":"block"}})";
+  const auto [many, many_view] = many_ports(3000);
   const std::tuple<const char*, const char*, std::string> cases[] = {
       {R"({"node":"delay"})", R"({"node":"delay","data_type":"double","start_value":"0"})",
        R"({"default_name":"delay","raster":"auto",)" + in + "," + out + "}"},
@@ -36,6 +53,8 @@ TEST(BaseElementGenerator, DefaultsAndViewPerKind) {
           {"type":"base","name":"u","cfg":{"node":"input"}}, {"type":"base","name":"z","cfg":"odd"}]})",
        nullptr, R"({"default_name":"subsystem","inputs":{"u":{"type":"auto","default_value":""}},)"
                 R"("outputs":{"y":{"type":"auto","raster":"block"}}})"},
+      // Many ports keep their order and names; a repeat stays where it first appeared.
+      {many.c_str(), nullptr, many_view},
   };
   for (const auto& c : cases) {
     vesk::base_element_generator g = base_block(std::get<0>(c));

@@ -1,12 +1,14 @@
 #include "generators/generator.h"
 
+#include <utility>
+
 namespace vesk {
 
 generator::generator() = default;
 generator::~generator() = default;
 
 void generator::set_config(vesk::json config) {
-  cfg = config;
+  cfg = std::move(config);
   // Virtual on purpose: a derived list may depend on the configuration just stored.
   std::vector<vesk::property> props = get_properties();
   for (const auto& p : props) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 #include "foundation/bt_exception.h"
 #include "foundation/log_stream.h"
@@ -19,7 +20,7 @@ static generator& wrapped(generator* g) {
   return *g;
 }
 
-void generator_validator::set_config(vesk::json config) { wrapped(inner).set_config(config); }
+void generator_validator::set_config(vesk::json config) { wrapped(inner).set_config(std::move(config)); }
 
 void generator_validator::set_mappings(vesk::generator_mappings mappings) {
   wrapped(inner).set_mappings(mappings);

@@ -126,22 +126,25 @@ vesk::view_config sm_generator::get_view_config() {
     for (const auto& line : lines) annotations::parse_cpp_line(line, 0, state, "<no_file>");
   }
 
+  // Fillers: a node may have thousands of pins, and the maps' own lookup is linear.
+  hash_vector_filler<vesk::input_pin> in_pins(view.inputs, block->inputs.size());
   for (const auto& in : block->inputs) {
     vesk::input_pin pin(in.type);
     pin.default_value = in.default_val;
     pin.is_member = in.is_member ? 1 : 0;
     pin.var_name = in.var_name;
-    view.inputs[in.name] = pin;
+    in_pins[in.name] = pin;
   }
   vesk::output_pin state_pin("std::string", "block");
   state_pin.is_member = true;
   state_pin.var_name = "_internal_variables.out_state";
   view.outputs["state"] = state_pin;
+  hash_vector_filler<vesk::output_pin> out_pins(view.outputs, block->outputs.size());
   for (const auto& out : block->outputs) {
     vesk::output_pin pin(out.type, "block");
     pin.is_member = out.is_member;
     pin.var_name = out.var_name;
-    view.outputs[out.name] = pin;
+    out_pins[out.name] = pin;
   }
   return view;
 }
