@@ -107,8 +107,10 @@ void main_controller::start_gui() {
 void main_controller::start_build() {
   const std::filesystem::path cli = exe_dir / "vesk-cli";
   if (!path_exists(cli)) throw_bt_exception("Unable to find vesk-cli.");
-  // The build reads the project configuration and the sources as the editor left them.
-  writes.flush();
+  // The build reads the project configuration, the models, the node sources and the other
+  // files of the project and the workspace as the editor left them; nothing of the user's
+  // configuration folder, whose files (the perspectives up to 16 MiB) wait for their timer.
+  writes.flush_except({&state.vesk_config, &perspectives});
   const bool was_stopping = !stopping.task.expired();
   // A clean waiting for the old child is done before the new build can use the folder.
   if (!stopping.then.empty()) {

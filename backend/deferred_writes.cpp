@@ -45,18 +45,27 @@ void deferred_writes::flush(const void* owner) {
 
 void deferred_writes::flush_file(const fs::path& file) {
   const fs::path real = followed(file);
+  flush_where([&real](const entry& e) { return e.file == real; });
+}
+
+void deferred_writes::flush_except(const std::vector<const void*>& kept) {
+  flush_where([&kept](const entry& e) { return std::find(kept.begin(), kept.end(), e.owner) == kept.end(); });
+}
+
+void deferred_writes::flush_where(const std::function<bool(const entry&)>& now) {
   // Taken first, as in flush: a write may mark again.
-  std::vector<entry> now;
+  std::vector<entry> taken;
   for (auto it = pending_.begin(); it != pending_.end();) {
-    if (it->file == real) {
-      now.push_back(std::move(*it));
+    if (now(*it)) {
+      taken.push_back(std::move(*it));
       it = pending_.erase(it);
     } else {
       ++it;
     }
   }
+  // The writes left keep the wait their first mark began.
   if (pending_.empty()) timer_.set_interval(0);
-  for (const entry& e : now) run(e.write);
+  for (const entry& e : taken) run(e.write);
 }
 
 void deferred_writes::flush() {

@@ -34,6 +34,9 @@ class deferred_writes {
   /// Writes the pending writes of `file` now (links followed), and no other: before that
   /// file is read, replaced or removed, so that the other files keep their one write.
   void flush_file(const std::filesystem::path& file);
+  /// Writes every pending file now but those of the `kept` owners, which wait for their
+  /// timer: before a build, which reads the project's files and none of the user's.
+  void flush_except(const std::vector<const void*>& kept);
   /// Writes every pending file now.
   void flush();
   /// Whether a write is pending for `owner`.
@@ -49,6 +52,8 @@ class deferred_writes {
     std::filesystem::path file;
     std::function<void()> write;
   };
+  /// Writes the pending writes that `now` picks, in the order marked; the others stay.
+  void flush_where(const std::function<bool(const entry&)>& now);
   std::vector<entry> pending_;
   vesk::io::timer timer_;
 };
