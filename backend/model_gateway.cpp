@@ -66,15 +66,6 @@ void model_observer_gateway::on_plugged() {
   on_reconnect();
 }
 
-bool model_observer_gateway::may_report() {
-  if (reports_.take(std::chrono::steady_clock::now(), 0)) return true;
-  if (reports_.dropped_this_second() == 1) {
-    log_debug << "Model port: more than " << max_reports_per_second
-              << " broken packets within a second; the rest of this second's are not logged." << std::endl;
-  }
-  return false;
-}
-
 void model_observer_gateway::publish_offline() {
   vesk::backend_state_t& state = controller.state;
   if (!state.online && !state.signal_def.published() && !state.parameter_def.published()) return;
@@ -110,11 +101,14 @@ void model_observer_gateway::take_definitions(definition_intake::list_kind kind,
   std::string cut;
   const verdict v = definitions.take(kind, static_cast<const uint8_t*>(payload.data), payload.size, reads(), cut);
   if (v == verdict::unasked) {
+    // Once per connection, and any host may connect and take the link as often as it likes.
     if (!unasked_logged_) {
       unasked_logged_ = true;
-      log_debug << "Model " << (signals ? "signal" : "parameter")
-                << " definitions came while no handshake waited for them; dropped (logged once per connection)."
-                << std::endl;
+      if (model_lines_.take_line()) {
+        log_debug << "Model " << (signals ? "signal" : "parameter")
+                  << " definitions came while no handshake waited for them; dropped (logged once per connection)."
+                  << std::endl;
+      }
     }
     return;
   }
@@ -131,7 +125,7 @@ void model_observer_gateway::take_definitions(definition_intake::list_kind kind,
     return;
   }
   connect_timer.set_interval(connect_timeout);  // every batch extends the deadline
-  if (!cut.empty() && may_report()) {
+  if (!cut.empty() && model_lines_.take_line()) {
     log_debug << "Model " << (signals ? "signal" : "parameter") << " definitions: " << cut
               << "; the rest of the batch was dropped." << std::endl;
   }
@@ -181,7 +175,7 @@ void model_observer_gateway::on_model_online(blob& payload) {
     return;
   }
   if (payload.size < 4) {
-    if (may_report()) {
+    if (model_lines_.take_line()) {
       log_debug << "Model online packet of " << payload.size << " bytes has no counter; dropped." << std::endl;
     }
     return;
@@ -282,7 +276,7 @@ void model_observer_gateway::note_dropped_output() {
 
 void model_observer_gateway::deliver(data_kind kind, blob& payload) {
   if (payload.size > max_data_packet) {
-    if (may_report()) {
+    if (model_lines_.take_line()) {
       log_debug << "Model " << (kind == data_kind::signals ? "signal" : "parameter") << " values: a packet of "
                 << payload.size << " bytes, more than the " << max_data_packet << " a data packet may carry; dropped."
                 << std::endl;
@@ -294,7 +288,7 @@ void model_observer_gateway::deliver(data_kind kind, blob& payload) {
   const std::vector<std::shared_ptr<session>> sessions = controller.sessions;
   const std::string dropped = fan_out(table, kind, static_cast<const uint8_t*>(payload.data), payload.size,
                                       sessions.size(), messages_);
-  if (!dropped.empty() && may_report()) {
+  if (!dropped.empty() && model_lines_.take_line()) {
     log_debug << "Model " << (kind == data_kind::signals ? "signal" : "parameter") << " values: " << dropped
               << "; the rest of the packet was dropped." << std::endl;
   }

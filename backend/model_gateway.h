@@ -34,8 +34,10 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// log and answer at the rate of its packets; within the gap the link idles instead, and
   /// the model's next online packet after it starts the handshake.
   static constexpr std::chrono::milliseconds handshake_gap{200};
-  /// Debug lines about broken packets within one second; a model sending nothing else
-  /// would otherwise make logging hold the loop.
+  /// Lines within one second about what the model's packets held that was dropped (broken
+  /// packets, data packets past their bound, definitions no handshake asked for): a model
+  /// sending nothing else, or a host taking the link again and again, would otherwise make
+  /// logging hold the loop.
   static constexpr size_t max_reports_per_second = 20;
   /// Model output lines (packets 48 and 49) logged within one second: a model that prints
   /// a line per tick of 1 ms keeps them all. Each one is printed, kept and pushed to the
@@ -110,8 +112,6 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void complete_handshake();
   /// Clears "online" and the definitions in the state, publishing only a change.
   void publish_offline();
-  /// Whether a debug line about a broken packet may be written now (max_reports_per_second).
-  bool may_report();
   /// Logs a model output line on `log` within the output budget.
   void log_output(std::ostream& log, const char* text, size_t length);
   /// Writes how many model output lines were dropped since it last did, if any were.
@@ -124,7 +124,9 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   bool unasked_logged_ = false;        ///< this connection's unasked definitions were logged
   bool started_ = false;               ///< a handshake ever started
   std::chrono::steady_clock::time_point last_start_;     ///< of the latest handshake
-  per_second_budget reports_{max_reports_per_second};  ///< debug lines about broken packets
+  /// What the model's dropped packets make the back end log counts against (model output
+  /// lines have their own budget below, with a count of bytes and a note of their own).
+  peer_lines model_lines_{"The model", max_reports_per_second};
   per_second_budget output_{max_output_lines_per_second, max_output_bytes_per_second};  ///< model output lines
 };
 

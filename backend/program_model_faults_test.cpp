@@ -237,6 +237,10 @@ TEST(ProgramModelFaults, OtherConnectionsToTheModelPortLeaveTheModelLinked) {
   EXPECT_TRUE(m->wait([&] { return m->peer_closed(); }));
   EXPECT_NE(restarted->wait_frame(4), "?");
   EXPECT_TRUE(env.wait_out("info: Model connected...", 2));
+  // So does each of a hundred hosts in a row, with definitions nobody asked for: 20 lines a second.
+  for (int i = 0; i < 100; ++i, ::usleep(5000)) wc::client(env.p.model_port).send_raw(env.e->idle, fake_link::frame(17, ""));
+  EXPECT_TRUE(env.wait_out("warn: The model: "));
+  EXPECT_LE(occurrences(env.p.out(), "definitions came while no handshake waited"), 41u);
 }
 
 TEST(ProgramModelFaults, DefinitionsPastTheirBoundDropTheLinkInBoundedMemory) {

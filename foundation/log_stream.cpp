@@ -150,6 +150,8 @@ bool peer_lines::take(per_second_budget::clock::time_point now) {
   return budget_.take(now, 0);
 }
 
+bool peer_lines::take_line() { return take(per_second_budget::clock::now()); }
+
 bool peer_lines::admit() {
   return current_cause == nullptr || current_cause->take(per_second_budget::clock::now());
 }

@@ -139,6 +139,10 @@ class peer_lines {
   /// Whether a message may be logged under the innermost cause (always without one): what
   /// the log streams ask before their sink.
   static bool admit();
+  /// Whether one line of this peer may be logged now, for a caller that asks before it
+  /// makes the line (outside a cause), so that a flood of them costs no formatting; past
+  /// the budget the line is counted as dropped.
+  bool take_line();
   /// Writes the warning of every peer_lines whose lines were dropped in a second that is
   /// over.
   static void note_all();
