@@ -104,14 +104,13 @@ void log_printf(log_stream& stream, const char* format, ...) {
 bool per_second_budget::take(clock::time_point now, size_t size) {
   if (over(now)) {
     start_ = now;
-    lines_ = bytes_ = dropped_now_ = 0;
+    lines_ = bytes_ = 0;
   }
   if (lines_ < max_lines_ && bytes_ < max_bytes_) {
     ++lines_;
     bytes_ += size;
     return true;
   }
-  ++dropped_now_;
   ++dropped_;
   return false;
 }

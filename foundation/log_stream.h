@@ -97,15 +97,13 @@ class per_second_budget {
   bool over(clock::time_point now) const { return now - start_ >= std::chrono::seconds(1); }
   /// Whether a line of `size` bytes may be logged at `now`; if not, it is counted as dropped.
   bool take(clock::time_point now, size_t size);
-  /// Lines dropped within the current second.
-  size_t dropped_this_second() const { return dropped_now_; }
   /// Lines dropped since the last call; counts afresh.
   size_t take_dropped();
 
  private:
   size_t max_lines_, max_bytes_;
   clock::time_point start_;  ///< of the current second
-  size_t lines_ = 0, bytes_ = 0, dropped_now_ = 0;
+  size_t lines_ = 0, bytes_ = 0;
   size_t dropped_ = 0;  ///< since take_dropped
 };
 
