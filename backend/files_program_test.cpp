@@ -249,9 +249,8 @@ TEST(FilesProgram, ABurstOfChangesIsWrittenOnceAndNothingIsLostOnStop) {
     for (int i = 0; i < 99; ++i) change(i);
     e.send(R"({"cmd":"build"})");
     ASSERT_TRUE(core_test::eventually([&] { return !slurp(copy).empty(); })) << r.file;
-    // A file no build reads changes only at its timer (or the stop below), which cannot
-    // have run yet when the build started within 150 ms of the burst (a busy machine may
-    // start it later).
+    // A file no build reads waits for its timer, which cannot have run when the build
+    // started within 150 ms of the burst (a busy machine may start it later).
     if (r.built || fs::last_write_time(copy) < sent + std::chrono::milliseconds(150)) {
       EXPECT_EQ(slurp(copy).find("v98") != std::string::npos, r.built) << r.file << slurp(copy);
     }
