@@ -70,7 +70,8 @@ class main_controller {
 
   // Child processes (children.cpp).
   void start_gui();
-  /// Starts the build tool; the files changed so far are written first, since it reads them.
+  /// Starts the build tool; the files it reads (the `.vcfg` and the managed files) are
+  /// written first, while the user's configuration files wait for their timer.
   void start_build();
   /// Stops the build child: a model online is asked to quit and given 1.2 s, then the
   /// child's group gets SIGTERM. The waits are timer ticks; the loop serves meanwhile.
