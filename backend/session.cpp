@@ -1,5 +1,7 @@
 #include "backend/session.h"
 
+#include <utility>
+
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
 #include "backend/session_commands.h"
@@ -38,8 +40,13 @@ bool get_view_config(session& s, vesk::json& request) {
   for (auto it = list.begin(); it != list.end(); ++it, ++answered) {
     vesk::json& r = *(*it).value;
     std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"]);
-    g->set_config(r["block_config"]["cfg"]);
-    const vesk::json entry{{"node", r["node"]}, {"view_config", g->get_view_config().to_json()}};
+    // Moved, not copied: a view of many pins is as large as its configuration, and a list
+    // would copy the finished view twice on its way into the entry.
+    g->set_config(std::move(r["block_config"]["cfg"]));
+    vesk::json entry = vesk::json::make_object();
+    vesk::json& node = r["node"];
+    if (!node.is_null()) entry["node"] = std::move(node);  // left out when null, as a list does
+    entry["view_config"] = g->get_view_config().to_json();
     if (models.passed) {
       log_err << "get_view_config: the referenced models would take " << models.read << " bytes to read at request "
               << answered + 1 << " of " << list.size() << ", more than the " << models.bound
@@ -87,7 +94,7 @@ bool get_properties(session& s, vesk::json& request) {
     reply["props"] = vesk::json();
     reply["node"] = request["node"];
     std::shared_ptr<vesk::generator> g = generator_of(s, request["block_config"]);
-    g->set_config(request["block_config"]["cfg"]);
+    g->set_config(std::move(request["block_config"]["cfg"]));
     vesk::json props = vesk::json::make_array(nullptr, 0);
     for (vesk::property& p : g->get_properties()) props.push_back(p.to_json());
     reply["props"] = std::move(props);
