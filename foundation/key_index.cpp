@@ -1,0 +1,46 @@
+#include "foundation/key_index.h"
+
+namespace vesk {
+
+key_index::key_index(key_at key_of, size_t expected) : key_of_(std::move(key_of)) { grow(expected); }
+
+size_t key_index::slot_of(std::string_view key, size_t hash) const {
+  // Linear probing; half the slots or more are free, so a run ends soon.
+  const size_t mask = slots_.size() - 1;
+  for (size_t s = hash & mask;; s = (s + 1) & mask) {
+    const slot& e = slots_[s];
+    if (e.pos == none || (e.hash == hash && key_of_(e.pos) == key)) return s;
+  }
+}
+
+size_t key_index::find(std::string_view key) const {
+  if (used_ == 0) return none;  // there may be no slot yet
+  return slots_[slot_of(key, std::hash<std::string_view>()(key))].pos;
+}
+
+std::pair<size_t, bool> key_index::insert(std::string_view key, size_t pos) {
+  grow(used_ + 1);
+  const size_t hash = std::hash<std::string_view>()(key);
+  slot& e = slots_[slot_of(key, hash)];
+  if (e.pos != none) return {e.pos, false};
+  e = slot{hash, pos};
+  ++used_;
+  return {pos, true};
+}
+
+void key_index::grow(size_t keys) {
+  if (2 * keys <= slots_.size()) return;
+  size_t n = 16;
+  while (n < 2 * keys) n *= 2;
+  std::vector<slot> old(n);
+  old.swap(slots_);
+  const size_t mask = n - 1;
+  for (const slot& e : old) {
+    if (e.pos == none) continue;
+    size_t s = e.hash & mask;
+    while (slots_[s].pos != none) s = (s + 1) & mask;
+    slots_[s] = e;
+  }
+}
+
+}  // namespace vesk
