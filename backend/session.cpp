@@ -1,5 +1,6 @@
 #include "backend/session.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "backend/gui_guards.h"
@@ -53,12 +54,16 @@ bool get_view_config(session& s, vesk::json& request) {
               << " that one message may read; nothing answered." << std::endl;
       return true;
     }
-    if (text.size() + indented_text_size(entry, 2, session::max_view_reply_bytes) > session::max_view_reply_bytes) {
+    const size_t size = indented_text_size(entry, 2, session::max_view_reply_bytes);
+    if (text.size() + size > session::max_view_reply_bytes) {
       log_err << "get_view_config: the reply would pass " << session::max_view_reply_bytes << " bytes at request "
               << answered + 1 << " of " << list.size()
               << ", more than is sent to the editor at once; nothing answered." << std::endl;
       return true;
     }
+    // Room for the view at once: growing by steps copies a reply of many pins many times.
+    const size_t needed = text.size() + size + 8;
+    if (needed > text.capacity()) text.reserve(std::max(needed, 2 * text.capacity()));
     text += answered == 0 ? "\n    " : ",\n    ";
     std::string indent = "    ";
     vesk::json::write(text, indent, "  ", entry, false);

@@ -4,6 +4,7 @@
 // in one of these instead, at no allocation and no copy of a key per entry.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -26,15 +27,20 @@ class key_index {
   size_t find(std::string_view key) const;
   /// The position recorded for `key`, and false; for a key without one, `pos` is recorded
   /// and true given: the entry at `pos` must hold the key before the index is used again.
+  /// Positions are below 2^32 - 1 (std::length_error for others), as those of every
+  /// sequence a parse may build are.
   std::pair<size_t, bool> insert(std::string_view key, size_t pos);
 
  private:
+  /// Eight bytes, so that more of a large index stays in the cache: a view of many pins
+  /// spends its time on the first look at each slot.
   struct slot {
-    size_t hash = 0;
-    size_t pos = none;  ///< none while free
+    uint32_t hash = 0;       ///< the low bits of the key's hash
+    uint32_t pos = free_pos;
   };
+  static constexpr uint32_t free_pos = UINT32_MAX;
   /// The slot that holds `key`, else the free one where it would go.
-  size_t slot_of(std::string_view key, size_t hash) const;
+  size_t slot_of(std::string_view key, uint32_t hash) const;
   /// Makes room for `keys` keys with at most half the slots used.
   void grow(size_t keys);
 
