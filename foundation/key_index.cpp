@@ -7,6 +7,7 @@ namespace vesk {
 
 namespace {
 
+/// The low 32 bits of the hash of `key`, all that a slot keeps of it.
 uint32_t hash_of(std::string_view key) { return static_cast<uint32_t>(std::hash<std::string_view>()(key)); }
 
 }  // namespace
