@@ -30,6 +30,17 @@ TEST(ProgramSession, RepliesAreExactJsonText) {
       {R"({"cmd":"get_view_config","requests":[]})", "view_config",
        "{\n  \"cmd\": \"view_config\",\n  \"requests\": [\n  ]\n}"},
       {R"({"cmd":"get_view_config"})", "view_config", "{\n  \"cmd\": \"view_config\",\n  \"requests\": [\n  ]\n}"},
+      // Without "node" the entry has none; a port named twice is one pin, an output named like an input none.
+      {R"({"cmd":"get_view_config","requests":[{"block_config":{"type":"base","cfg":{"node":"subsystem","nodes":[)"
+       R"({"type":"base","name":"a","cfg":{"node":"input"}},{"type":"base","name":"b","cfg":{"node":"output"}},)"
+       R"({"type":"base","name":"a","cfg":{"node":"output"}},{"type":"base","name":"a","cfg":{"node":"input"}}]}}}]})",
+       "view_config",
+       "{\n  \"cmd\": \"view_config\",\n  \"requests\": [\n    {\n      \"view_config\": {\n        \"default_name\": "
+       "\"subsystem\",\n        \"raster\": \"\",\n        \"file_name\": \"\",\n        \"search_str\": \"\",\n        "
+       "\"line_nr\": 0.000000,\n        \"inputs\": {\n          \"a\": {\n            \"type\": \"auto\",\n            "
+       "\"default_value\": \"\"\n          }\n        },\n        \"outputs\": {\n          \"b\": {\n            \"type\": "
+       "\"auto\",\n            \"raster\": \"block\"\n          }\n        },\n        \"error\": false,\n        "
+       "\"error_string\": \"\"\n      }\n    }\n  ]\n}"},
       {R"({"cmd":"get_properties","node_id":7,"block_config":{"type":"nope","cfg":{}}})", "node_properties",
        "{\n  \"cmd\": \"node_properties\",\n  \"node_id\": 7.000000,\n  \"props\": [\n    {\n      \"form\": "
        "\"headline\",\n      \"lbl\": \"Error getting properties...\"\n    }\n  ]\n}"},

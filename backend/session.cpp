@@ -1,5 +1,8 @@
 #include "backend/session.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
 #include "backend/session_commands.h"
@@ -38,20 +41,29 @@ bool get_view_config(session& s, vesk::json& request) {
   for (auto it = list.begin(); it != list.end(); ++it, ++answered) {
     vesk::json& r = *(*it).value;
     std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"]);
-    g->set_config(r["block_config"]["cfg"]);
-    const vesk::json entry{{"node", r["node"]}, {"view_config", g->get_view_config().to_json()}};
+    // Moved, not copied: a view of many pins is as large as its configuration, and a list
+    // would copy the finished view twice on its way into the entry.
+    g->set_config(std::move(r["block_config"]["cfg"]));
+    vesk::json entry = vesk::json::make_object();
+    vesk::json& node = r["node"];
+    if (!node.is_null()) entry["node"] = std::move(node);  // left out when null, as a list does
+    entry["view_config"] = g->get_view_config().to_json();
     if (models.passed) {
       log_err << "get_view_config: the referenced models would take " << models.read << " bytes to read at request "
               << answered + 1 << " of " << list.size() << ", more than the " << models.bound
               << " that one message may read; nothing answered." << std::endl;
       return true;
     }
-    if (text.size() + indented_text_size(entry, 2, session::max_view_reply_bytes) > session::max_view_reply_bytes) {
+    const size_t size = indented_text_size(entry, 2, session::max_view_reply_bytes);
+    if (text.size() + size > session::max_view_reply_bytes) {
       log_err << "get_view_config: the reply would pass " << session::max_view_reply_bytes << " bytes at request "
               << answered + 1 << " of " << list.size()
               << ", more than is sent to the editor at once; nothing answered." << std::endl;
       return true;
     }
+    // Room for the view at once: growing by steps copies a reply of many pins many times.
+    const size_t needed = text.size() + size + 8;
+    if (needed > text.capacity()) text.reserve(std::max(needed, 2 * text.capacity()));
     text += answered == 0 ? "\n    " : ",\n    ";
     std::string indent = "    ";
     vesk::json::write(text, indent, "  ", entry, false);
@@ -87,7 +99,7 @@ bool get_properties(session& s, vesk::json& request) {
     reply["props"] = vesk::json();
     reply["node"] = request["node"];
     std::shared_ptr<vesk::generator> g = generator_of(s, request["block_config"]);
-    g->set_config(request["block_config"]["cfg"]);
+    g->set_config(std::move(request["block_config"]["cfg"]));
     vesk::json props = vesk::json::make_array(nullptr, 0);
     for (vesk::property& p : g->get_properties()) props.push_back(p.to_json());
     reply["props"] = std::move(props);

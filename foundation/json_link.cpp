@@ -11,10 +11,24 @@ int json_to_int(double d) {
 }
 
 vesk::json json_link::to_json() {
+  // The room for the bindings is kept between calls: a view writes two records a pin, and
+  // making it anew was an allocation each. A getter may write records itself, so each
+  // depth of that takes a list of its own.
+  static thread_local std::vector<std::vector<json_link_element>> spare;
   std::vector<json_link_element> links;
+  if (!spare.empty()) {
+    links = std::move(spare.back());
+    spare.pop_back();
+  }
   get_links(links);
   vesk::json result;
-  for (json_link_element& e : links) result[e.name] = e.get();
+  if (!links.empty()) {
+    result = vesk::json::make_object();
+    result.object_members().reserve(links.size());
+    for (json_link_element& e : links) result[e.name] = e.get();
+  }
+  links.clear();
+  spare.push_back(std::move(links));
   return result;
 }
 
@@ -43,7 +57,8 @@ void json_link::from_json(vesk::json& source, vesk::json_reader& reader) {
   get_links(links);
   for (json_link_element& e : links) {
     // A member of the wrong type is the reader's finding and counts as missing.
-    const vesk::json* v = e.types.empty() ? reader.take(e.name) : reader.take(e.name, e.types);
+    const std::vector<vesk::json::type_t>& types = e.taken_types();
+    const vesk::json* v = types.empty() ? reader.take(e.name) : reader.take(e.name, types);
     if (v != nullptr)
       e.set(*v);
     else
@@ -52,26 +67,37 @@ void json_link::from_json(vesk::json& source, vesk::json_reader& reader) {
   if (source.is_null()) source = vesk::json::make_object();
 }
 
+using type_list = std::vector<vesk::json::type_t>;
+const type_list json_link_element::any_types;
+const type_list json_link_element::number_types = {vesk::json::number_t};
+const type_list json_link_element::bool_types = {vesk::json::bool_t, vesk::json::number_t};
+const type_list json_link_element::string_types = {vesk::json::string_t};
+const type_list json_link_element::object_types = {vesk::json::object_t};
+const type_list json_link_element::array_types = {vesk::json::array_t};
+const type_list json_link_element::map_types = {vesk::json::object_t, vesk::json::array_t};
+
+const type_list& json_link_element::taken_types() const { return types.empty() ? *member_types_ : types; }
+
 void json_link_element::bind(int& m) {
-  types = {vesk::json::number_t};
+  member_types_ = &number_types;
   get = [&m] { return vesk::json(static_cast<double>(m)); };
   set = [&m](vesk::json v) { m = json_to_int(v.get_double()); };
 }
 
 void json_link_element::bind(double& m) {
-  types = {vesk::json::number_t};
+  member_types_ = &number_types;
   get = [&m] { return vesk::json(m); };
   set = [&m](vesk::json v) { m = v.get_double(); };
 }
 
 void json_link_element::bind(bool& m) {
-  types = {vesk::json::bool_t, vesk::json::number_t};
+  member_types_ = &bool_types;
   get = [&m] { return vesk::json(m); };
   set = [&m](vesk::json v) { m = v.get_double() != 0; };  // NaN counts as true
 }
 
 void json_link_element::bind(std::string& m) {
-  types = {vesk::json::string_t};
+  member_types_ = &string_types;
   get = [&m] { return vesk::json(m); };
   set = [&m](vesk::json v) { m = v.get_string(); };
 }
@@ -82,13 +108,13 @@ void json_link_element::bind(vesk::json& m) {
 }
 
 void json_link_element::bind(json_link& m) {
-  types = {vesk::json::object_t};
+  member_types_ = &object_types;
   get = [&m] { return m.to_json(); };
   set = [&m](vesk::json v) { m.from_json(v); };
 }
 
 void json_link_element::bind(std::vector<std::string>& m) {
-  types = {vesk::json::array_t};
+  member_types_ = &array_types;
   // A list of texts: an array of strings, [] when empty.
   get = [&m] {
     vesk::json out = vesk::json::make_array(nullptr, 0);

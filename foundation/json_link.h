@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "foundation/json.h"
 #include "foundation/json_reader.h"
+#include "foundation/key_index.h"
 
 /// Base of every record that is read from and written to JSON.
 class json_link {
@@ -90,22 +90,24 @@ class hash_vector : public std::vector<hash_vector_entry<T>> {
 template <typename T>
 class hash_vector_filler {
  public:
-  /// Knows the entries of `m`; room for `more` new keys is made up front.
-  explicit hash_vector_filler(hash_vector<T>& m, size_t more = 0) : m_(m) {
-    at_.reserve(m.size() + more);
-    for (size_t i = 0; i < m.size(); ++i) at_.emplace(m[i].key, i);
+  /// Knows the entries of `m`; room for `more` new keys is made up front, in the index and
+  /// in `m`, so that a caller who knows the count moves no entry while filling.
+  explicit hash_vector_filler(hash_vector<T>& m, size_t more = 0)
+      : m_(m), at_([&m](size_t i) { return std::string_view(m[i].key); }, m.size() + more) {
+    m.reserve(m.size() + more);
+    for (size_t i = 0; i < m.size(); ++i) at_.insert(m[i].key, i);
   }
   /// As hash_vector::operator[]: the value of the first entry with the key; a missing key
   /// appends a default entry.
   T& operator[](const std::string& key) {
-    auto [where, added] = at_.emplace(key, m_.size());
+    auto [where, added] = at_.insert(key, m_.size());
     if (added) m_.push_back({key, hash_vector<T>::default_value()});
-    return m_[where->second].value;
+    return m_[where].value;
   }
 
  private:
   hash_vector<T>& m_;
-  std::unordered_map<std::string, size_t> at_;
+  vesk::key_index at_;
 };
 
 /// One key binding: key, get, set and missing-key action.
@@ -131,10 +133,21 @@ class json_link_element {
   getter get;
   setter set;
   action on_missing;
-  /// The JSON types the binding takes in a checked reading; empty takes any.
+  /// The JSON types the binding takes in a checked reading, when set; else those of the
+  /// bound member's type (taken_types).
   std::vector<vesk::json::type_t> types;
 
+  /// The JSON types a checked reading takes; empty takes any.
+  const std::vector<vesk::json::type_t>& taken_types() const;
+
  private:
+  /// The types of each kind of member, kept once: a view binds two members a pin, and a
+  /// list of its own in every binding was an allocation each.
+  static const std::vector<vesk::json::type_t> any_types, number_types, bool_types, string_types, object_types,
+      array_types, map_types;
+  /// The types of the bound member's type.
+  const std::vector<vesk::json::type_t>* member_types_ = &any_types;
+
   void bind(int& m);
   void bind(double& m);
   void bind(bool& m);
@@ -146,7 +159,7 @@ class json_link_element {
   template <typename T>
   void bind(std::vector<T>& m) {
     static_assert(std::is_base_of<json_link, T>::value, "vector binding needs json_link records");
-    types = {vesk::json::array_t};
+    member_types_ = &array_types;
     // A list of records: an array of objects, null when empty.
     get = [&m] {
       vesk::json out;
@@ -168,20 +181,20 @@ class json_link_element {
   // hash_vector's own lookups are linear, quadratic over a view of many pins.
   template <typename T>
   void bind(hash_vector<T>& m) {
-    types = {vesk::json::object_t, vesk::json::array_t};
+    member_types_ = &map_types;
     get = [&m] {
       vesk::json out;
       if (m.empty()) return out;
       out = vesk::json::make_object();
       vesk::json::members& members = out.object_members();
       members.reserve(m.size());
-      std::unordered_map<std::string_view, size_t> at(m.size());
+      vesk::key_index at([&members](size_t i) { return std::string_view(members[i].first); }, m.size());
       for (auto& e : m) {
-        auto [where, added] = at.emplace(e.key, members.size());
+        auto [where, added] = at.insert(e.key, members.size());
         if (added) {
           members.emplace_back(e.key, e.value.to_json());
         } else {
-          members[where->second].second = e.value.to_json();
+          members[where].second = e.value.to_json();
         }
       }
       return out;

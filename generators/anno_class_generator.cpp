@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "foundation/helpers.h"
 #include "generators/code_text.h"
@@ -88,13 +89,13 @@ vesk::view_config anno_class_generator::get_view_config() {
     pin.default_value = in.default_val;
     pin.is_member = in.is_member ? 1 : 0;
     pin.var_name = in.var_name;
-    in_pins[in.name] = pin;
+    in_pins[in.name] = std::move(pin);
   }
   for (const auto& out : node.outputs) {
     vesk::output_pin pin(out.type, "block");
     pin.is_member = out.is_member;
     pin.var_name = out.var_name;
-    out_pins[out.name] = pin;
+    out_pins[out.name] = std::move(pin);
   }
 
   // Constructor arguments name parameters or constants by their variable;

@@ -1,5 +1,7 @@
 #include "generators/anno_func_generator.h"
 
+#include <utility>
+
 #include "generators/anno_class_generator.h"
 #include "generators/code_text.h"
 #include "generators/config_check.h"
@@ -33,7 +35,7 @@ vesk::view_config anno_func_generator::get_view_config() {
     vesk::input_pin pin("auto");
     pin.type = in.type;
     pin.default_value = in.default_val;
-    in_pins[in.name] = pin;
+    in_pins[in.name] = std::move(pin);
   }
   for (const auto& out : node.outputs) out_pins[out.name] = vesk::output_pin(out.type, "block");
   if (node.not_found) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <utility>
+#include <vector>
 
 #include "foundation/helpers.h"
 #include "foundation/json_file.h"
@@ -74,8 +75,8 @@ std::vector<vesk::property> base_element_generator::get_properties() {
 }
 
 void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
-  hash_vector_filler<vesk::input_pin> inputs(v.inputs, nodes.size());
-  hash_vector_filler<vesk::output_pin> outputs(v.outputs, nodes.size());
+  // The port nodes are found first, so that each pin list is made once at its size.
+  std::vector<const vesk::json*> in_names, out_names;
   for (auto it = nodes.begin(); it != nodes.end(); ++it) {
     vesk::json& item = *(*it).value;
     // Only objects can hold the members read below; other items are skipped
@@ -84,9 +85,16 @@ void add_port_pins(vesk::json& nodes, vesk::view_config& v) {
     vesk::json& cfg = item["cfg"];
     if (!cfg.is_object() && !cfg.is_null()) continue;
     const vesk::json& kind = cfg["node"];
-    if (kind == "input") inputs[item["name"].get_string()] = vesk::input_pin("auto");
-    if (kind == "output") outputs[item["name"].get_string()] = vesk::output_pin("auto", "block");
+    if (kind == "input") {
+      in_names.push_back(&item["name"]);
+    } else if (kind == "output") {
+      out_names.push_back(&item["name"]);
+    }
   }
+  hash_vector_filler<vesk::input_pin> inputs(v.inputs, in_names.size());
+  for (const vesk::json* name : in_names) inputs[name->get_string()] = vesk::input_pin("auto");
+  hash_vector_filler<vesk::output_pin> outputs(v.outputs, out_names.size());
+  for (const vesk::json* name : out_names) outputs[name->get_string()] = vesk::output_pin("auto", "block");
 }
 
 vesk::view_config base_element_generator::get_view_config() {

@@ -1,10 +1,11 @@
 #include "generators/generator_validator.h"
 
-#include <algorithm>
-#include <unordered_set>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "foundation/bt_exception.h"
+#include "foundation/key_index.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -32,20 +33,31 @@ std::vector<vesk::property> generator_validator::get_properties() {
 
 void remove_clashing_outputs(vesk::view_config& v) {
   if (v.inputs.empty() || v.outputs.empty()) return;
-  // Hash sets keep this linear: a test block may carry thousands of pins.
-  std::unordered_set<std::string> out_names;
-  for (const auto& out : v.outputs) out_names.insert(out.key);
-  std::unordered_set<std::string> clashes;
+  // Found by hash, linear in the pins: a test block may carry thousands of them.
+  auto& outputs = v.outputs;
+  vesk::key_index at([&outputs](size_t i) { return std::string_view(outputs[i].key); }, outputs.size());
+  for (size_t i = 0; i < outputs.size(); ++i) at.insert(outputs[i].key, i);
+  std::vector<bool> clashes(outputs.size(), false);  // by the first output of each name
+  bool any = false;
   for (const auto& in : v.inputs) {
-    if (!out_names.count(in.key) || !clashes.insert(in.key).second) continue;
+    const size_t o = at.find(in.key);
+    if (o == vesk::key_index::none || clashes[o]) continue;
+    clashes[o] = any = true;
     log_debug << "ERRROR: You can not register an input and output pin with the same name! "
               << "Deleting output-pin \"" << in.key << "\"" << std::endl;
   }
-  if (clashes.empty()) return;
+  if (!any) return;
+  // Every output of a clashing name goes, the others keep their order.
+  std::vector<bool> drop(outputs.size());
+  for (size_t i = 0; i < outputs.size(); ++i) drop[i] = clashes[at.find(outputs[i].key)];
+  size_t kept = 0;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    if (drop[i]) continue;
+    if (kept != i) outputs[kept] = std::move(outputs[i]);
+    ++kept;
+  }
   using base = std::vector<hash_vector_entry<vesk::output_pin>>;
-  v.outputs.base::erase(std::remove_if(v.outputs.begin(), v.outputs.end(),
-                                 [&clashes](const auto& out) { return clashes.count(out.key) > 0; }),
-                  v.outputs.end());
+  outputs.base::erase(outputs.begin() + static_cast<long>(kept), outputs.end());
 }
 
 vesk::view_config generator_validator::get_view_config() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "annotations/block.h"
 #include "annotations/declarations.h"
@@ -133,7 +134,7 @@ vesk::view_config sm_generator::get_view_config() {
     pin.default_value = in.default_val;
     pin.is_member = in.is_member ? 1 : 0;
     pin.var_name = in.var_name;
-    in_pins[in.name] = pin;
+    in_pins[in.name] = std::move(pin);
   }
   vesk::output_pin state_pin("std::string", "block");
   state_pin.is_member = true;
@@ -144,7 +145,7 @@ vesk::view_config sm_generator::get_view_config() {
     vesk::output_pin pin(out.type, "block");
     pin.is_member = out.is_member;
     pin.var_name = out.var_name;
-    out_pins[out.name] = pin;
+    out_pins[out.name] = std::move(pin);
   }
   return view;
 }

@@ -1,0 +1,58 @@
+#include "foundation/key_index.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace vesk {
+
+namespace {
+
+/// The low 32 bits of the hash of `key`, all that a slot keeps of it.
+uint32_t hash_of(std::string_view key) { return static_cast<uint32_t>(std::hash<std::string_view>()(key)); }
+
+}  // namespace
+
+key_index::key_index(key_at key_of, size_t expected) : key_of_(std::move(key_of)) { grow(expected); }
+
+size_t key_index::slot_of(std::string_view key, uint32_t hash) const {
+  // Linear probing; half the slots or more are free, so a run ends soon.
+  const size_t mask = slots_.size() - 1;
+  for (size_t s = hash & mask;; s = (s + 1) & mask) {
+    const slot& e = slots_[s];
+    if (e.pos == free_pos || (e.hash == hash && key_of_(e.pos) == key)) return s;
+  }
+}
+
+size_t key_index::find(std::string_view key) const {
+  if (used_ == 0) return none;  // there may be no slot yet
+  const uint32_t pos = slots_[slot_of(key, hash_of(key))].pos;
+  return pos == free_pos ? none : pos;
+}
+
+std::pair<size_t, bool> key_index::insert(std::string_view key, size_t pos) {
+  if (pos >= free_pos) throw std::length_error("key_index: position " + std::to_string(pos) + " past its bound");
+  grow(used_ + 1);
+  const uint32_t hash = hash_of(key);
+  slot& e = slots_[slot_of(key, hash)];
+  if (e.pos != free_pos) return {e.pos, false};
+  e = slot{hash, static_cast<uint32_t>(pos)};
+  ++used_;
+  return {pos, true};
+}
+
+void key_index::grow(size_t keys) {
+  if (2 * keys <= slots_.size()) return;
+  size_t n = 16;
+  while (n < 2 * keys) n *= 2;
+  std::vector<slot> old(n);
+  old.swap(slots_);
+  const size_t mask = n - 1;
+  for (const slot& e : old) {
+    if (e.pos == free_pos) continue;
+    size_t s = e.hash & mask;
+    while (slots_[s].pos != free_pos) s = (s + 1) & mask;
+    slots_[s] = e;
+  }
+}
+
+}  // namespace vesk

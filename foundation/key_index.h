@@ -1,0 +1,52 @@
+#pragma once
+// Positions of text keys in a sequence its user holds, found by their hash: the pin lists
+// of a view are ordered maps searched linearly, and a view of many pins looks each name up
+// in one of these instead, at no allocation and no copy of a key per entry.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vesk {
+
+/// Maps each key of a sequence to the position of its first entry. It holds no key: the
+/// key at a recorded position is read through `key_at`, so the sequence may move in memory
+/// and grow, but an entry once recorded keeps its key while the index is used.
+class key_index {
+ public:
+  using key_at = std::function<std::string_view(size_t)>;
+  /// What find gives for a key without a position.
+  static constexpr size_t none = static_cast<size_t>(-1);
+
+  /// An empty index over the sequence `key_of` reads; room for `expected` keys is made.
+  explicit key_index(key_at key_of, size_t expected = 0);
+  /// The position recorded for `key`, or none.
+  size_t find(std::string_view key) const;
+  /// The position recorded for `key`, and false; for a key without one, `pos` is recorded
+  /// and true given: the entry at `pos` must hold the key before the index is used again.
+  /// Positions are below 2^32 - 1 (std::length_error for others), as those of every
+  /// sequence a parse may build are.
+  std::pair<size_t, bool> insert(std::string_view key, size_t pos);
+
+ private:
+  /// Eight bytes, so that more of a large index stays in the cache: a view of many pins
+  /// spends its time on the first look at each slot.
+  struct slot {
+    uint32_t hash = 0;       ///< the low bits of the key's hash
+    uint32_t pos = free_pos;
+  };
+  static constexpr uint32_t free_pos = UINT32_MAX;
+  /// The slot that holds `key`, else the free one where it would go.
+  size_t slot_of(std::string_view key, uint32_t hash) const;
+  /// Makes room for `keys` keys with at most half the slots used.
+  void grow(size_t keys);
+
+  key_at key_of_;
+  std::vector<slot> slots_;  ///< a power of two of them
+  size_t used_ = 0;
+};
+
+}  // namespace vesk
