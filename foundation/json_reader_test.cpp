@@ -68,16 +68,18 @@ TEST(JsonReader, PlacesAreAddedOnceAndNest) {
       log_err << "Unknown raster 'slow'" << std::endl;
       log_err << "Bad pin in block 'smooth' of model file m.vmdl here" << std::endl;
     }
-    vesk::log_place line("nodes/a.h:12", vesk::log_place::prefix);
+    const std::string source = "nodes/a.h";
+    const unsigned long line_nr = 12;
+    vesk::log_place line(source, line_nr);
     log_err << "Parameter 'tpye' not found" << std::endl;
-    log_err << "nodes/a.h:9: already placed" << std::endl;
+    log_err << "nodes/a.h:9 already placed" << std::endl;
   }
   log_err << "no place" << std::endl;
   const std::vector<std::string> want = {"Unknown raster 'fast' in model file m.vmdl",
                                          "Unknown raster 'slow' in block 'smooth' of model file m.vmdl",
                                          "Bad pin in block 'smooth' of model file m.vmdl here",
-                                         "nodes/a.h:12: Parameter 'tpye' not found",
-                                         "nodes/a.h:9: already placed",
+                                         "nodes/a.h:12 Parameter 'tpye' not found",
+                                         "nodes/a.h:9 already placed",
                                          "no place"};
   EXPECT_EQ(want, err.lines);
 }

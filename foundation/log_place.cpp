@@ -41,7 +41,7 @@ std::string log_place::placed(const std::string& text) {
     const size_t colon = place.rfind(':');
     const size_t head = colon == std::string::npos ? place.size() : colon + 1;
     if (text.compare(0, head, place, 0, head) == 0) return text;
-    return place + (p->kind_ == prefix ? ": " : " ") + text;
+    return place + " " + text;
   }
   return text.find(place) != std::string::npos ? text : text + " in " + place;
 }

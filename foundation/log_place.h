@@ -9,13 +9,12 @@ namespace vesk {
 
 /// While it lives, every log_warn and log_err message that does not already name the
 /// place gets it: a suffix place is appended as " in " + place ("block 'smooth' of model
-/// file m.vmdl"), a prefix place is put in front as place + ": " ("nodes/a.h:12"), a
-/// source_line place as place + " ", the form of every message about a line of a node
-/// source ("nodes/a.h:12 unknown annotation: x"). Places nest; the innermost counts, as it
-/// names the most. Owned by one scope; not copyable.
+/// file m.vmdl"), a source_line place is put in front as place + " ", the form of every
+/// message about a line of a node source ("nodes/a.h:12 unknown annotation: x"). Places
+/// nest; the innermost counts, as it names the most. Owned by one scope; not copyable.
 class log_place {
  public:
-  enum kind_t { suffix, prefix, source_line };
+  enum kind_t { suffix, source_line };
   explicit log_place(std::string place, kind_t kind = suffix);
   /// A source_line place naming `file` at the line that `line` holds whenever a message
   /// is written ("nodes/a.h:12"): a parser that counts its lines moves it without making a
