@@ -119,17 +119,28 @@ std::string json_reader::value_text(const std::string& key, const json& value) c
   return "Value " + written(value) + " of key " + written(json(key)) + (of_.empty() ? "" : " of " + of_);
 }
 
-const json* json_reader::take(const std::string& key) {
+void json_reader::index_members() {
   const json::members& m = object_->object_members();
-  const json* first = nullptr;
+  first_ = std::make_unique<key_index>([&m](size_t i) { return std::string_view(m[i].first); }, m.size());
+  next_.assign(m.size(), key_index::none);
+  std::vector<size_t> last(m.size());  // by the first member of a key: its last member so far
   for (size_t i = 0; i < m.size(); ++i) {
-    if (m[i].first != key) continue;
+    const auto [first, fresh] = first_->insert(m[i].first, i);
+    if (!fresh) next_[last[first]] = i;
+    last[first] = i;
+  }
+}
+
+const json* json_reader::take(const std::string& key) {
+  if (!first_) index_members();
+  const json::members& m = object_->object_members();
+  const size_t at = first_->find(key);
+  if (at == key_index::none) return nullptr;
+  taken_[at] = true;
+  const json* first = &m[at].second;
+  for (size_t i = next_[at]; i != key_index::none; i = next_[i]) {
     const bool seen = taken_[i];
     taken_[i] = true;
-    if (first == nullptr) {
-      first = &m[i].second;
-      continue;
-    }
     if (!seen)
       findings.push_back({key_text(key), "is given more than once: the first value " + written(*first) +
                                              " counts, " + written(m[i].second) + " is ignored"});

@@ -6,10 +6,12 @@
 // key that nothing took.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/json.h"
+#include "foundation/key_index.h"
 
 namespace vesk {
 
@@ -74,9 +76,14 @@ class json_reader {
  private:
   std::string key_text(const std::string& key) const;
   std::string value_text(const std::string& key, const json& value) const;
+  /// Indexes the members by key, at the first take: a reader that takes every key of an
+  /// object of many (the inputs of a block of many pins) so costs time linear in them.
+  void index_members();
   const json* object_;
   std::string of_;
   std::vector<bool> taken_;  ///< by member position
+  std::unique_ptr<key_index> first_;  ///< the first member of each key, once indexed
+  std::vector<size_t> next_;  ///< by member position: the next member of its key, or key_index::none
 };
 
 /// Most lines one reading writes; past them one line counts the rest.
