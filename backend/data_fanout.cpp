@@ -61,6 +61,30 @@ subscription_table build_subscriptions(const definition_list& definitions,
   return table;
 }
 
+std::vector<std::string> undefined_names(const definition_list& definitions, const std::vector<std::string>& names) {
+  std::vector<std::string> undefined;
+  if (!definitions.published()) return undefined;
+  // One pass over the definitions, as build_subscriptions makes: the names asked for are few.
+  std::unordered_map<std::string_view, bool> defined;
+  defined.reserve(names.size());
+  for (const std::string& n : names) defined.emplace(n, false);
+  size_t left = defined.size();
+  for (size_t k = 0; k < definitions.size() && left > 0; ++k) {
+    auto it = defined.find(definitions.name(k));
+    if (it != defined.end() && !it->second) {
+      it->second = true;
+      --left;
+    }
+  }
+  for (const std::string& n : names) {
+    auto it = defined.find(n);
+    if (it == defined.end()) continue;  // named before
+    if (!it->second) undefined.push_back(n);
+    defined.erase(it);
+  }
+  return undefined;
+}
+
 std::string index_payload(const subscription_table& table) {
   std::string out;
   out.reserve(4 * table.size());

@@ -28,6 +28,11 @@ using subscription_table = std::vector<subscription>;
 subscription_table build_subscriptions(const definition_list& definitions,
                                        const std::vector<const std::vector<std::string>*>& name_lists);
 
+/// The names of `names` that the published `definitions` do not define, each once, in
+/// list order; none when nothing is published (no model online), as nothing is subscribed
+/// then.
+std::vector<std::string> undefined_names(const definition_list& definitions, const std::vector<std::string>& names);
+
 /// The payload of a DAQ or PAQ list packet: one u32 per entry, its index.
 std::string index_payload(const subscription_table& table);
 

@@ -47,9 +47,13 @@ TEST(ProgramModelLink, ValuesReachEachSubscribedNameUnderItsPositionBothWays) {
   // acknowledgement, which may still be on its way when "online" is published.
   ASSERT_NE(m->wait_frame(4), "?");
   const size_t lists = m->count();
-  // "nope" is no signal: no entry, and the other names keep their positions.
+  // "nope" is no signal: no entry, and the other names keep their positions; one line names
+  // it. A list misspelt or of the wrong type is refused, and the one before stays.
   env.e->send(R"({"cmd":"set_daq_list","list":["nope","a","c","a"]})");
   EXPECT_EQ(m->wait_frame(3, lists), u32(0) + u32(2));  // table order: a, c
+  EXPECT_GE(env.e->wait_log("warn", "set_daq_list: 1 name the online model does not define get no values: \"nope\"."), 0);
+  env.e->send(R"({"cmd":"set_daq_list","lst":["c"]})");
+  env.e->send(R"({"cmd":"set_daq_list","list":"c"})");
   env.e->send(R"({"cmd":"set_paq_list","list":["p"]})");
   EXPECT_EQ(m->wait_frame(4, lists), u32(0));
   ::usleep(200000);  // the acknowledgements

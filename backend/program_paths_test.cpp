@@ -106,6 +106,17 @@ TEST(ProgramPaths, NewNodeSourcesNeedAnIdentifier) {
             "#ifndef DEMO_BLK_H\n#define DEMO_BLK_H DEMO_BLK_H\n\nnamespace demo{\n\n\n\n} // namespace demo\n\n"
             "#endif // DEMO_BLK_H\n");
   EXPECT_EQ(slurp(p.prj / "nodes/blk.cpp"), "#include \"blk.h\"\n\nusing namespace std;\nusing namespace demo;\n\n");
+  // What the user wrote is never written over, whole pair or half of one.
+  const std::string nodes = (p.prj / "nodes/").string();
+  p.tmp.put("my ws/demo/nodes/blk.h", "mine");
+  p.tmp.put("my ws/demo/nodes/solo.cpp", "mine");
+  for (const std::string& taken : {nodes + "blk.h and " + nodes + "blk.cpp exist", nodes + "solo.cpp exists"}) {
+    const size_t from = e.seen.size();
+    e.send(vesk::json{{"cmd", "create_h_cpp"}, {"name", taken.substr(nodes.size(), taken.find('.') - nodes.size())}});
+    EXPECT_GE(e.wait_log("error", "create_h_cpp: " + taken + " already; nothing written.", 10000, from), 0) << taken;
+  }
+  EXPECT_EQ(slurp(p.prj / "nodes/blk.h") + slurp(p.prj / "nodes/solo.cpp"), "minemine");
+  EXPECT_FALSE(fs::exists(p.prj / "nodes/solo.h"));
 }
 
 TEST(ProgramPaths, NewNodeSourcesNeverWriteThroughLinks) {
@@ -150,6 +161,20 @@ TEST(ProgramPaths, ValuesOfTheWrongKindChangeNoFile) {
       {R"({"cmd":"save_dump_file","file_name":)" + v + R"(,"file":7})", R"(save_dump_file: "file" must)"},
       {R"({"cmd":"delete","file_name":[)" + v + "]}", R"(delete: "file_name" must)"},
       {R"({"cmd":"get_data_file","file_name":42})", R"(get_data_file: "file_name" must)"},
+      {R"({"cmd":"undo","file_name":5})", R"(undo: "file_name" must be a JSON text; nothing done.)"},
+      {R"({"cmd":"create_h_cpp","name":5})", R"(create_h_cpp: "name" must be a JSON text; nothing done.)"},
+      {R"({"cmd":"set_perspective","perspective":{"scale":3}})", R"(set_perspective: "mdl" must be a JSON text;)"},
+      {R"({"cmd":"write_prj_config","cfg":{"model":5,"runtime":"x"}})",
+       R"(write_prj_config: Value 5 of key "model" of "cfg" is a number, expected a text or null; nothing done.)"},
+      {R"({"cmd":"write_prj_config","cfg":{"runtime":"x","model":1e400}})",
+       R"(write_prj_config: the number 1e400 of key "model" is out of the range of a double; nothing done.)"},
+      {R"({"cmd":"set_daq_list","list":"c.out"})", R"(set_daq_list: "list" must be a JSON array; the list was not)"},
+      {R"({"cmd":"set_daq_list","lst":["c"]})", R"(set_daq_list: "list" must be a JSON array; the list was not)"},
+      {R"({"cmd":"set_paq_list","list":["p",[-]]})", R"(set_paq_list: the number - in the array of key "list" has no)"},
+      {R"({"cmd":"set_paq_list","list":["p",5]})",
+       R"(set_paq_list: "list" must be a JSON array of texts: element 2 is number 5; the list was not changed.)"},
+      {R"({"cmd":"get_view_config","requests":[{"node":"k","block_config":{"type":"expresion"}}]})",
+       R"(An exception occured: generator 'expresion' not found (key "type") of node 'k')"},
   };
   for (const auto& [request, logged] : rows) {
     const size_t from = e.seen.size();

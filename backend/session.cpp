@@ -6,7 +6,10 @@
 #include "backend/gui_guards.h"
 #include "backend/main_controller.h"
 #include "backend/session_commands.h"
+#include "backend/bad_number.h"
+#include "backend/data_fanout.h"
 #include "foundation/bt_exception.h"
+#include "foundation/json_reader.h"
 #include "foundation/log_stream.h"
 #include "generators/base_element_generator.h"
 #include "io/standard_output.h"
@@ -17,12 +20,19 @@ namespace {
 
 using handler = bool (*)(session&, vesk::json&);
 
-/// The generator of a block configuration's "type".
-std::shared_ptr<vesk::generator> generator_of(session& s, vesk::json& block_config) {
-  const std::string type = block_config["type"].get_string();
-  auto it = s.controller.generators.find(type);
-  if (it == s.controller.generators.end()) throw_bt_exception("generator not found");
-  return it->second;
+/// The generator of a block configuration's "type"; none is an exception naming the type
+/// as written and the request's `node`, when it has one.
+std::shared_ptr<vesk::generator> generator_of(session& s, vesk::json& block_config, const vesk::json& node) {
+  const vesk::json& type = block_config["type"];
+  // Only a text names a type: a number is not read as its digits.
+  auto it = type.is_string() ? s.controller.generators.find(type.get_string_ref()) : s.controller.generators.end();
+  if (it != s.controller.generators.end()) return it->second;
+  // Named as the build tool names it in a model file, within a line's length.
+  const auto quoted = [](const vesk::json& v) {
+    return v.is_string() ? "'" + v.get_string_ref().substr(0, 100) + "'" : written(v);
+  };
+  throw_bt_exception("generator " + quoted(type) + " not found (key \"type\")" +
+                     (node.is_null() ? "" : " of node " + quoted(node)));
 }
 
 bool get_view_config(session& s, vesk::json& request) {
@@ -30,6 +40,7 @@ bool get_view_config(session& s, vesk::json& request) {
   // is bounded before any is answered, and the reply is written as text with a running
   // bound, one view at a time, instead of as one value holding every view.
   vesk::json& list = request["requests"];
+  if (!list.is_null() && !session_commands::array_arg(request, "requests", "nothing answered.")) return true;
   if (list.size() > session::max_view_requests) {
     log_err << "get_view_config: " << list.size() << " requests in one message, more than the "
             << session::max_view_requests << " that are answered; nothing answered." << std::endl;
@@ -40,7 +51,7 @@ bool get_view_config(session& s, vesk::json& request) {
   model_read_budget models(session::max_view_model_bytes);
   for (auto it = list.begin(); it != list.end(); ++it, ++answered) {
     vesk::json& r = *(*it).value;
-    std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"]);
+    std::shared_ptr<vesk::generator> g = generator_of(s, r["block_config"], r["node"]);
     // Moved, not copied: a view of many pins is as large as its configuration, and a list
     // would copy the finished view twice on its way into the entry.
     g->set_config(std::move(r["block_config"]["cfg"]));
@@ -98,7 +109,7 @@ bool get_properties(session& s, vesk::json& request) {
     reply = vesk::json{{"cmd", "node_properties"}};
     reply["props"] = vesk::json();
     reply["node"] = request["node"];
-    std::shared_ptr<vesk::generator> g = generator_of(s, request["block_config"]);
+    std::shared_ptr<vesk::generator> g = generator_of(s, request["block_config"], request["node"]);
     g->set_config(std::move(request["block_config"]["cfg"]));
     vesk::json props = vesk::json::make_array(nullptr, 0);
     for (vesk::property& p : g->get_properties()) props.push_back(p.to_json());
@@ -135,29 +146,54 @@ bool get_blk_list(session& s, vesk::json&) {
   return true;
 }
 
-/// Takes the names of a subscription list; a list past max_subscribed_names is refused
-/// with an error line before a name is copied (false then, and the old list stays).
-bool fill_names(std::vector<std::string>& names, vesk::json& request) {
+/// Names of a subscription list shown in its line about names the model does not define;
+/// the rest are counted, so that a list of many cannot make a line of them all.
+constexpr size_t shown_undefined_names = 3;
+
+/// Takes the names of a subscription list: an array of texts within max_subscribed_names,
+/// checked before a name is copied. Otherwise an error line, false, and the old list stays:
+/// a misspelt or mistyped list must not stop every value in silence. Names that the
+/// online model's `defined` lacks are named in one warning.
+bool fill_names(std::vector<std::string>& names, vesk::json& request, const definition_list& defined) {
+  const char* const unchanged = "the list was not changed.";
+  if (!session_commands::array_arg(request, "list", unchanged)) return false;
+  const std::string cmd = replace_invalid_utf8(command_of(request));
   vesk::json& list = request["list"];
   if (list.size() > session::max_subscribed_names) {
-    log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": " << list.size()
-            << " names, more than the " << session::max_subscribed_names
-            << " that may be subscribed; the list was not changed." << std::endl;
+    log_err << cmd << ": " << list.size() << " names, more than the " << session::max_subscribed_names
+            << " that may be subscribed; " << unchanged << std::endl;
+    return false;
+  }
+  size_t position = 1;
+  for (auto it = list.begin(); it != list.end(); ++it, ++position) {
+    const vesk::json& name = *(*it).value;
+    if (name.is_string()) continue;
+    log_err << cmd << ": \"list\" must be a JSON array of texts: element " << position << " is "
+            << json_type_name(name.type()) << " " << written(name) << "; " << unchanged << std::endl;
     return false;
   }
   names.clear();
   names.reserve(list.size());
-  for (auto it = list.begin(); it != list.end(); ++it) names.push_back((*it).value->get_string());
+  for (auto it = list.begin(); it != list.end(); ++it) names.push_back((*it).value->take_string());
+  const std::vector<std::string> undefined = undefined_names(defined, names);
+  if (undefined.empty()) return true;
+  std::string shown;
+  for (size_t i = 0; i < undefined.size() && i < shown_undefined_names; ++i)
+    shown += (i == 0 ? "" : ", ") + written(vesk::json(undefined[i]));
+  if (undefined.size() > shown_undefined_names)
+    shown += " and " + std::to_string(undefined.size() - shown_undefined_names) + " more";
+  log_warn << cmd << ": " << undefined.size() << (undefined.size() == 1 ? " name" : " names")
+           << " the online model does not define get no values: " << shown << "." << std::endl;
   return true;
 }
 
 bool set_daq_list(session& s, vesk::json& request) {
-  if (fill_names(s.daq_list, request)) s.controller.gateway.update_daq();
+  if (fill_names(s.daq_list, request, s.controller.state.signal_def)) s.controller.gateway.update_daq();
   return true;
 }
 
 bool set_paq_list(session& s, vesk::json& request) {
-  if (fill_names(s.paq_list, request)) s.controller.gateway.update_paq();
+  if (fill_names(s.paq_list, request, s.controller.state.parameter_def)) s.controller.gateway.update_paq();
   return true;
 }
 
@@ -171,9 +207,29 @@ bool get_backend_state(session& s, vesk::json&) {
   return true;
 }
 
+/// The checked reading of write_prj_config's "cfg", as of the file it is written to: a
+/// value of the wrong type (a number is never read as its digits) refuses the whole
+/// request; a key nothing reads, or a runtime's configuration that is no object, is
+/// warned about, and the rest applies.
+bool prj_cfg_checked(vesk::json& request) {
+  const vesk::json& cfg = request["cfg"];
+  json_reader reader(cfg, "\"cfg\"");
+  for (const char* key : {"model", "runtime"}) reader.take(key, {vesk::json::string_t, vesk::json::null_t});
+  const vesk::json* configs = reader.take("runtime_configs", {vesk::json::object_t, vesk::json::null_t});
+  reader.take("runtime_config", {vesk::json::object_t, vesk::json::null_t});
+  reader.finish([] { return "write_prj_config reads model, runtime, runtime_configs, runtime_config"; });
+  if (configs != nullptr && configs->is_object()) {
+    json_reader entries(*configs, "\"runtime_configs\"");
+    entries.take_all_lenient({vesk::json::object_t, vesk::json::null_t}, "the runtime gets its defaults alone");
+    reader.findings.insert(reader.findings.end(), entries.findings.begin(), entries.findings.end());
+  }
+  return session_commands::report_findings(request, std::move(reader.findings));
+}
+
 bool write_prj_config(session& s, vesk::json& request) {
   // Anything but an object would rewrite the file with nothing taken from the request.
   if (!session_commands::object_arg(request, "cfg")) return true;
+  if (!prj_cfg_checked(request)) return true;
   project_config_file& cfg = s.controller.prj_cfg;
   // Applied, then measured as the state carries it: a change that could not be saved
   // or sent is put back whole, before the file is written.
@@ -214,7 +270,8 @@ bool write_vesk_config(session& s, vesk::json& request) {
 bool get_perspective(session& s, vesk::json& request) {
   vesk::json reply{{"cmd", "get_perspective"}};
   vesk::json& doc = s.controller.perspectives.document;
-  const std::string model = request["mdl"].get_string();
+  std::string model;
+  if (!session_commands::text_arg(request, "mdl", model, true)) return true;
   if (doc.is_object() && doc.contains(model)) {
     reply["perspective"] = doc[model];
   } else {
@@ -227,7 +284,7 @@ bool get_perspective(session& s, vesk::json& request) {
 bool set_perspective(session& s, vesk::json& request) {
   // The perspective itself is the editor's own, of any kind; only the model's name is checked.
   std::string model;
-  if (!session_commands::text_arg(request, "mdl", model)) return true;
+  if (!session_commands::text_arg(request, "mdl", model, true)) return true;
   s.controller.perspectives.set(model, std::move(request["perspective"]));
   return true;
 }
@@ -313,7 +370,15 @@ session::~session() {
 void session::on_text(std::string text) {
   std::shared_ptr<session> keep = weak_from_this().lock();
   guarded([&] {
-    vesk::json request = vesk::json::parse(text);
+    vesk::json request;
+    try {
+      request = vesk::json::parse(text);
+    } catch (const std::logic_error&) {  // the parser's number conversion: out of range, or no digits
+      bad_number found;
+      if (!find_bad_number(text, found)) throw;
+      log_err << bad_number_line(found) << std::endl;
+      return;
+    }
     std::string().swap(text);  // parsed: a large message is not held twice while handled
     handle_command(std::move(request));
   });

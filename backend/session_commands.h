@@ -5,6 +5,7 @@
 // goes on to the next command word.
 #include "backend/session.h"
 #include "foundation/json.h"
+#include "foundation/json_reader.h"
 
 namespace vesk::session_commands {
 
@@ -28,6 +29,15 @@ bool text_arg(vesk::json& request, const char* key, std::string& out, bool requi
 /// Whether the member `key` of a request is a JSON object; otherwise an error line naming
 /// the command and the key, and false.
 bool object_arg(vesk::json& request, const char* key);
+
+/// Whether the member `key` of a request is a JSON array; otherwise an error line naming
+/// the command and the key (`<cmd>: "list" must be a JSON array; ...` + `outcome`), and false.
+bool array_arg(vesk::json& request, const char* key, const char* outcome = "nothing done.");
+
+/// Writes the findings of a checked reading of a request's argument, one line each led by
+/// the command (`write_prj_config: Key "modle" is ignored: ...`), within the bound of one
+/// reading; an error's line ends in "; nothing done.". True when none is an error.
+bool report_findings(const vesk::json& request, std::vector<read_finding> findings);
 
 /// Standard Base64 (RFC 4648) with '=' padding and no line breaks.
 std::string base64(const std::string& bytes);

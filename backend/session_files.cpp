@@ -19,6 +19,7 @@
 #include "backend/session_commands.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
 namespace vesk::session_commands {
@@ -41,7 +42,8 @@ struct save_point_mark {
 /// The file this session opened under the request's "file_name"; null, with an error line
 /// naming the command and the name, when it has none open under that name.
 std::shared_ptr<managed_file> opened(session& s, vesk::json& request) {
-  const std::string name = request["file_name"].get_string();
+  std::string name;
+  if (!text_arg(request, "file_name", name)) return nullptr;
   auto it = s.open_files.find(name);
   if (it != s.open_files.end()) return it->second;
   log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": '" << replace_invalid_utf8(name)
@@ -71,6 +73,12 @@ bool plain_or_new(int fd, const std::string& name) {
   struct stat st {};
   if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return S_ISREG(st.st_mode);
   return errno == ENOENT;
+}
+
+/// Whether the folder open on `fd` holds an entry `name` of any kind.
+bool exists_in(int fd, const std::string& name) {
+  struct stat st {};
+  return ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 /// Whether the runtime name can only name a folder directly inside the project.
@@ -116,6 +124,26 @@ bool text_arg(vesk::json& request, const char* key, std::string& out, bool requi
   return false;
 }
 
+bool array_arg(vesk::json& request, const char* key, const char* outcome) {
+  if (request[key].is_array()) return true;
+  log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key << "\" must be a JSON array; "
+          << outcome << std::endl;
+  return false;
+}
+
+bool report_findings(const vesk::json& request, std::vector<read_finding> findings) {
+  bool ok = true;
+  for (read_finding& f : findings) {
+    if (!f.error) continue;
+    ok = false;
+    f.outcome += "; nothing done.";
+  }
+  // Put in front of each line, as a node source's line is.
+  log_place place(replace_invalid_utf8(command_of(request)) + ":", log_place::source_line);
+  write_findings(findings);
+  return ok;
+}
+
 bool object_arg(vesk::json& request, const char* key) {
   if (request[key].is_object()) return true;
   log_err << replace_invalid_utf8(request["cmd"].get_string()) << ": \"" << key
@@ -147,7 +175,8 @@ std::string base64(const std::string& bytes) {
 }
 
 bool create_h_cpp(session& s, vesk::json& request) {
-  const std::string n = request["name"].get_string();
+  std::string n;
+  if (!text_arg(request, "name", n, true)) return true;
   // The name becomes a file name and a header guard: nothing but an identifier will do.
   if (!is_identifier(n)) {
     log_err << "create_h_cpp: '" << replace_invalid_utf8(n) << "' is no valid name (letters, digits and '_')."
@@ -168,13 +197,30 @@ bool create_h_cpp(session& s, vesk::json& request) {
             << "project's nodes folder; nothing written." << std::endl;
     return true;
   }
+  // A node source the user wrote is never written over: the editor's "New node" shows why.
+  std::string taken;
+  for (const std::string& name : {n + ".h", n + ".cpp"}) {
+    if (!exists_in(dir.fd, name)) continue;
+    taken += (taken.empty() ? "" : " and ") + replace_invalid_utf8(f + name);
+  }
+  if (!taken.empty()) {
+    log_err << "create_h_cpp: " << taken << (taken.find(" and ") == std::string::npos ? " exists" : " exist")
+            << " already; nothing written." << std::endl;
+    return true;
+  }
   std::string guard = p + "_" + n + "_h";
   for (char& c : guard) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const std::string header = "#ifndef " + guard + "\n#define " + guard + " " + guard + "\n\nnamespace " + p +
                              "{\n\n\n\n} // namespace " + p + "\n\n#endif // " + guard + "\n";
   const std::string source = "#include \"" + n + ".h\"\n\nusing namespace std;\nusing namespace " + p + ";\n\n";
-  if (!write_file_in(dir.fd, n + ".h", header) || !write_file_in(dir.fd, n + ".cpp", source)) {
-    log_err << "create_h_cpp: unable to write " << f << n << ".h and .cpp" << std::endl;
+  // Checked again right before each rename: a file made meanwhile is not replaced either.
+  const auto still_new = [&dir](const std::string& name) { return [&dir, name] { return !exists_in(dir.fd, name); }; };
+  if (!write_file_in(dir.fd, n + ".h", header, still_new(n + ".h"))) {
+    log_err << "create_h_cpp: unable to write " << replace_invalid_utf8(f + n) << ".h; nothing written." << std::endl;
+  } else if (!write_file_in(dir.fd, n + ".cpp", source, still_new(n + ".cpp"))) {
+    ::unlinkat(dir.fd, (n + ".h").c_str(), 0);  // the header just made, so that no half pair is left
+    log_err << "create_h_cpp: unable to write " << replace_invalid_utf8(f + n) << ".cpp; nothing written."
+            << std::endl;
   }
   return true;
 }
@@ -217,7 +263,8 @@ bool open_file(session& s, vesk::json& request) {
 }
 
 bool close_file(session& s, vesk::json& request) {
-  s.open_files.erase(request["file_name"].get_string());
+  std::string name;
+  if (text_arg(request, "file_name", name)) s.open_files.erase(name);
   return true;
 }
 
