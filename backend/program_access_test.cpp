@@ -96,6 +96,7 @@ TEST(ProgramAccess, OnlyTheOwnersEditorAndModelReachVesk) {
         EXPECT_TRUE(env.wait_out("Only one GUI connection", replaced + 1)) << r.name;
         env.e = std::make_unique<editor>(env.p.gui_port);
         ASSERT_TRUE(env.e->open());
+        env.subscribe(*linked);
       } else {
         EXPECT_TRUE(env.wait_out(r.refusal)) << r.name << env.p.out();
       }
