@@ -4,6 +4,8 @@
 // blank, the running program with its output in files, and a WebSocket editor of our own.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -68,6 +71,78 @@ struct busy_port {
     if (fd >= 0) ::close(fd);
   }
 };
+
+/// `n` IPv4 TCP sockets, not connected, made by a child that runs as user and group `id`,
+/// so that the kernel counts them as that user's (root only; none otherwise).
+inline std::vector<int> sockets_of_user(uid_t id, size_t n) {
+  std::vector<int> fds;
+  int pair[2];
+  if (::geteuid() != 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return fds;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setresgid(id, id, id) != 0 || ::setresuid(id, id, id) != 0) ::_exit(1);
+    for (size_t i = 0; i < n; ++i) {
+      int made = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      char one = 1, room[CMSG_SPACE(sizeof(int))] = {};
+      iovec v{&one, 1};
+      msghdr m{};
+      m.msg_iov = &v;
+      m.msg_iovlen = 1;
+      m.msg_control = room;
+      m.msg_controllen = sizeof room;
+      cmsghdr* c = CMSG_FIRSTHDR(&m);
+      c->cmsg_level = SOL_SOCKET;
+      c->cmsg_type = SCM_RIGHTS;
+      c->cmsg_len = CMSG_LEN(sizeof(int));
+      std::memcpy(CMSG_DATA(c), &made, sizeof made);
+      if (::sendmsg(pair[1], &m, 0) != 1) ::_exit(1);
+      ::close(made);
+    }
+    ::_exit(0);
+  }
+  ::close(pair[1]);
+  for (size_t i = 0; i < n && child > 0; ++i) {
+    char one = 0, room[CMSG_SPACE(sizeof(int))] = {};
+    iovec v{&one, 1};
+    msghdr m{};
+    m.msg_iov = &v;
+    m.msg_iovlen = 1;
+    m.msg_control = room;
+    m.msg_controllen = sizeof room;
+    if (::recvmsg(pair[0], &m, MSG_CMSG_CLOEXEC) != 1 || CMSG_FIRSTHDR(&m) == nullptr) break;
+    int got = -1;
+    std::memcpy(&got, CMSG_DATA(CMSG_FIRSTHDR(&m)), sizeof got);
+    fds.push_back(got);
+  }
+  ::close(pair[0]);
+  if (child > 0) ::waitpid(child, nullptr, 0);
+  return fds;
+}
+
+/// An IPv4 address of this machine outside the loopback network (network byte order), 0
+/// when it has none: what another host's connection looks like on one machine.
+inline uint32_t outward_address() {
+  ifaddrs* all = nullptr;
+  if (::getifaddrs(&all) != 0) return 0;
+  uint32_t found = 0;
+  for (ifaddrs* i = all; i != nullptr && found == 0; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_UP) == 0) continue;
+    const uint32_t a = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+    if ((ntohl(a) >> 24) != 127) found = a;
+  }
+  ::freeifaddrs(all);
+  return found;
+}
+
+/// A socket bound to `address` (network byte order), not connected.
+inline int socket_bound_to(uint32_t address) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  return fd;
+}
 
 /// Polls `done` every 20 ms for at most `ms`.
 inline bool eventually(const std::function<bool()>& done, int ms = 10000) {

@@ -105,13 +105,16 @@ inline void cut_frames(std::string& in, const std::function<void(uint8_t, const 
 /// The model: connects at once and serves the link from its own thread until destroyed.
 class model {
  public:
-  model(uint16_t port, std::vector<std::string> signals, std::vector<std::string> parameters, size_t batch = 2)
+  /// `socket_fd`: a socket made elsewhere (another user's, one bound to another local
+  /// address), taken; -1 makes one. `to`: the address it connects to (network byte order).
+  model(uint16_t port, std::vector<std::string> signals, std::vector<std::string> parameters, size_t batch = 2,
+        int socket_fd = -1, uint32_t to = htonl(INADDR_LOOPBACK))
       : signals_(std::move(signals)), parameters_(std::move(parameters)), batch_(batch) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = socket_fd >= 0 ? socket_fd : ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = to;
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       ::close(fd_);
       fd_ = -1;

@@ -17,10 +17,10 @@ std::string replace_invalid_utf8(const std::string& text);
 /// `limit` bytes, however long the text, so a huge text costs no more than a short one.
 std::string replace_invalid_utf8(const char* text, size_t length, size_t limit, size_t& used);
 
-/// Whether a WebSocket handshake with this Origin header may drive the back end: no
-/// header, or an origin that is no web site (the editor's own pages), or an http/https
-/// origin on localhost, 127.0.0.1 or [::1]. "null" is refused: sandboxed web pages send it.
-bool is_local_origin(const std::string& origin);
+/// Whether a WebSocket handshake with this Origin header comes from the editor's own
+/// pages: no header, or a file:// origin (the editor loads its pages from files). Every
+/// web origin is refused, http and https on localhost, extension schemes and "null" too.
+bool is_editor_origin(const std::string& origin);
 
 /// Whether `file` lies strictly inside `folder`, comparing the absolute, lexically normal
 /// forms component by component (so "/a/b2" is not inside "/a/b", nor "/a/b/../c").

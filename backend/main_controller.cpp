@@ -10,6 +10,7 @@
 #include "foundation/helpers.h"
 #include "foundation/log_stream.h"
 #include "foundation/startup_paths.h"
+#include "io/socket_owner.h"
 
 namespace vesk {
 
@@ -67,7 +68,8 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   prj_cfg.on_update = [this] { on_project_config_changed(); };
 
   // The GUI port hands out the project's files and runs builds without a password, so it
-  // listens on the loopback address only and refuses handshakes from web pages.
+  // listens on the loopback address only, serves only sockets of its own user and refuses
+  // handshakes from web pages.
   const uint16_t last = last_port_to_try(requested_gui_port);
   unsigned port = requested_gui_port;
   for (; port <= last; ++port) {
@@ -86,9 +88,20 @@ main_controller::main_controller(vesk::io::event_list& ev, const fs::path& cfg, 
   if (port != requested_gui_port) {
     log_info << "GUI-Port " << requested_gui_port << " is in use. Using " << gui_port << " instead..." << std::endl;
   }
+  // Only the owner's editor: a socket of the user vesk runs as (or root), then a page of
+  // the editor's own. Both are decided before a session exists, so a refused connection
+  // never replaces the editor's.
+  gui_server->accept_peer = [](const vesk::io::tcp& connection) {
+    std::string why;
+    if (vesk::io::peer_is_own(connection.fd, why)) return true;
+    log_err << "Refused a GUI connection: " << why << "; the GUI port serves only the editor of its own user."
+            << std::endl;
+    return false;
+  };
   gui_server->accept_origin = [](const std::string& origin) {
-    if (is_local_origin(origin)) return true;
-    log_err << "Refused a GUI connection from the web origin '" << replace_invalid_utf8(origin) << "'." << std::endl;
+    if (is_editor_origin(origin)) return true;
+    log_err << "Refused a GUI connection from the web origin '" << replace_invalid_utf8(origin)
+            << "': only the editor's own pages (no Origin, or file://) may connect." << std::endl;
     return false;
   };
 
@@ -118,6 +131,8 @@ main_controller::~main_controller() {
 }
 
 void main_controller::on_new_connection(std::shared_ptr<vesk::io::websocket_connection> connection) {
+  // Only a connection that passed the owner and origin checks gets here, so only the
+  // owner's editor replaces the session.
   connection->lines = &editor_lines;
   auto fresh = std::make_shared<vesk::session>(std::move(connection), *this);
   if (!sessions.empty()) {

@@ -1,5 +1,8 @@
 #include "backend/model_gateway.h"
 
+#include <arpa/inet.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +13,7 @@
 #include "backend/type_def.h"
 #include "foundation/bt_exception.h"
 #include "foundation/log_stream.h"
+#include "io/socket_owner.h"
 
 namespace vesk {
 
@@ -29,7 +33,8 @@ model_observer_gateway::model_observer_gateway(vesk::main_controller& owner, uin
       watchdog_timer(owner.events, 2500, [this] { watchdog_tick(); }),
       connect_timer(owner.events, 0, [this] { connect_timed_out(); }) {
   // The model connects from wherever the runtime runs it, so this port listens on every
-  // interface. A port in use is no error: the next ones are tried.
+  // interface; admits() tells whose connections it serves. A port in use is no error: the
+  // next ones are tried.
   const uint16_t last = last_port_to_try(requested);
   unsigned p = requested;
   for (; p <= last; ++p) {
@@ -55,7 +60,38 @@ model_observer_gateway::model_observer_gateway(vesk::main_controller& owner, uin
 model_observer_gateway::~model_observer_gateway() = default;
 
 void model_observer_gateway::on_model_connection(std::shared_ptr<vesk::io::tcp> connection) {
+  // Decided before anything of it is read: a stranger never waits for the link nor takes it.
+  std::string line;
+  if (!admits(*connection, line)) {
+    turn_away(*connection, line);
+    return;
+  }
   offer_connection(std::move(connection));
+}
+
+bool model_observer_gateway::admits(const vesk::io::tcp& connection, std::string& line) const {
+  vesk::io::socket_end local, peer;
+  std::string why;
+  if (!vesk::io::connection_ends(connection.fd, local, peer, why)) {
+    line = "Model port: refused a connection: " + why + ".";
+    return false;
+  }
+  const std::string from = vesk::io::address_text(peer.address);
+  const std::string cfg = controller.prj_cfg.file.path.lexically_normal().string();
+  if (!vesk::io::is_loopback(peer.address)) {
+    for (const std::string& host : controller.prj_cfg.model_hosts) {
+      in_addr named{};
+      if (::inet_pton(AF_INET, host.c_str(), &named) == 1 && named.s_addr == peer.address) return true;
+    }
+    line = "Model port: refused a connection from " + from + ", a host the project does not name. To serve a model " +
+           "on that host, add \"" + from + "\" to \"model_hosts\" in " + cfg + ".";
+    return false;
+  }
+  if (vesk::io::peer_is_own(local, peer, why)) return true;
+  const std::string self = std::to_string(::geteuid());
+  line = "Model port: refused a connection from " + from + ":" + std::to_string(peer.port) + ": " + why +
+         ". A model on this machine is served when it runs as user " + self + " or as root.";
+  return false;
 }
 
 void model_observer_gateway::on_plugged() {

@@ -2,7 +2,8 @@
 // The back end's end of the model link: listens on the model port, runs the handshake
 // with a connecting model, publishes its signal and parameter definitions, watches it
 // with an online counter and a watchdog, and streams the values the editor's sessions
-// subscribed (docs/model-gateway.md).
+// subscribed (docs/model-gateway.md). Only a model of the user's own reaches the link:
+// one of this machine that runs as the user (or root), or one on a host the project names.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +39,7 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   /// packets, data packets past their bound, definitions no handshake asked for): a model
   /// sending nothing else, or a host taking the link again and again, would otherwise make
   /// logging hold the loop.
-  static constexpr size_t max_reports_per_second = 20;
+  static constexpr size_t max_reports_per_second = max_model_lines_per_second;
   /// Model output lines (packets 48 and 49) logged within one second: a model that prints
   /// a line per tick of 1 ms keeps them all. Each one is printed, kept and pushed to the
   /// editor; any host on the model port may send them at the network's rate.
@@ -102,6 +103,10 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
 
  private:
   void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
+  /// Whether `connection` may reach the model link: from the loopback network when its
+  /// socket belongs to the user vesk runs as or to root, from any other address when the
+  /// project's "model_hosts" names it. Else `line` says why and what to set to accept it.
+  bool admits(const vesk::io::tcp& connection, std::string& line) const;
   /// A new connection holds the link: the handshake starts over.
   void on_plugged() override;
   void watchdog_tick();
@@ -124,9 +129,9 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   bool unasked_logged_ = false;        ///< this connection's unasked definitions were logged
   bool started_ = false;               ///< a handshake ever started
   std::chrono::steady_clock::time_point last_start_;     ///< of the latest handshake
-  /// What the model's dropped packets make the back end log counts against (model output
-  /// lines have their own budget below, with a count of bytes and a note of their own).
-  peer_lines model_lines_{"The model", max_reports_per_second};
+  // What the model's dropped packets make the back end log counts against the adapter's
+  // model_lines_ (model output lines have their own budget below, with a count of bytes
+  // and a note of their own).
   per_second_budget output_{max_output_lines_per_second, max_output_bytes_per_second};  ///< model output lines
 };
 

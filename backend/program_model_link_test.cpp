@@ -83,6 +83,8 @@ TEST(ProgramModelLink, ValuesReachEachSubscribedNameUnderItsPositionBothWays) {
     if (all[i].first == 5) fives.push_back(all[i].second);
   }
   EXPECT_EQ(fives, (std::vector<std::string>{"\xAA\xBB", ""}));
+  // Whole records are no news: an ordinary stream logs nothing about what was dropped.
+  EXPECT_EQ(env.p.out().find("the rest of the packet was dropped"), std::string::npos) << env.p.out();
 }
 
 TEST(ProgramModelLink, OutputLineWithControlCharactersReachesTheEditorAsStrictJson) {

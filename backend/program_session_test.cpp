@@ -362,11 +362,12 @@ TEST(ProgramSession, WebPagesCannotConnectNorHalfSentHandshakesCrowdOutTheEditor
     bool accepted;
   };
   // The refused ones first: they must leave the editor connected, the others replace it.
+  // A page of any web origin is refused, a local web server's too; only a file is the editor's.
   const std::vector<row> rows = {
       {"https://example.com", false},   {"http://evil.localhost.example", false},
       {"http://localhost@evil.com", false}, {"null", false},
-      {"http://localhost:3000", true},  {"http://127.0.0.1", true},
-      {"https://[::1]:8080", true},     {"file://", true},
+      {"http://localhost:3000", false}, {"http://127.0.0.1", false},
+      {"https://[::1]:8080", false},    {"file://", true},
   };
   std::vector<row> tries;  // 200 refused in a row: each must leave the handshakes in progress
   for (int i = 0; i < 50; ++i) tries.insert(tries.end(), rows.begin(), rows.begin() + 4);

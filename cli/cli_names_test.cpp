@@ -82,7 +82,8 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
   const std::string no_id = e + "The block name is no C++ identifier (letters, digits and '_', not beginning with a "
                                 "digit) (key \"name\") in block ";
   const std::string vcfg = "demo/demo.vcfg", plain = R"({"model":"m","runtime":"sim"})";
-  const std::string project_keys = "a project configuration file reads model, runtime, runtime_configs, runtime_config";
+  const std::string project_keys =
+      "a project configuration file reads model, runtime, runtime_configs, runtime_config, model_hosts";
   const std::string no_form = "Error parsing {ws}/rt_sim/config_def.json. It must be an array.";
   const std::string no_model = e + "The model is no JSON object (a model file holds {\"nodes\": [...]}) in model file "
                                    "{ws}/" + m;

@@ -1,5 +1,7 @@
 #include "foundation/project_config.h"
 
+#include <arpa/inet.h>
+
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -34,6 +36,26 @@ const json* take_text(json_reader& reader, const json& cfg, const std::string& k
 // A runtime's configuration that is no object gives that runtime its defaults alone: read
 // so, with a warning.
 const char* const defaults_alone = "the runtime gets its defaults alone";
+
+/// Checks the entries of "model_hosts" into `hosts`: one that is no text is an error
+/// (false: the list is not applied), a text that is no IPv4 address a warning, left out.
+bool take_hosts(const json& list, std::vector<std::string>& hosts, std::vector<read_finding>& findings) {
+  bool applied = true;
+  for (const json& entry : list.array_elements()) {
+    const std::string subject = "Value " + written(entry) + " of key \"model_hosts\"";
+    in_addr address{};
+    if (!entry.is_string()) {
+      findings.push_back({subject, std::string("is ") + (entry.is_array() || entry.is_object() ? "an " : "a ") +
+                                       json_type_name(entry.type()) + ", expected a text", true});
+      applied = false;
+    } else if (::inet_pton(AF_INET, entry.get_string().c_str(), &address) != 1) {
+      findings.push_back({subject, "is no IPv4 address (such as \"192.168.1.20\"): it is ignored"});
+    } else {
+      hosts.push_back(entry.get_string());
+    }
+  }
+  return applied;
+}
 
 }  // namespace
 
@@ -79,7 +101,12 @@ std::string project_config_file::load() {
   const json* new_runtime = take_text(reader, cfg, "runtime");
   const json* configs = reader.take("runtime_configs", {json::object_t, json::null_t});
   const json* single = reader.take_lenient("runtime_config", {json::object_t, json::null_t}, defaults_alone);
-  reader.finish([] { return "a project configuration file reads model, runtime, runtime_configs, runtime_config"; });
+  const json* hosts = reader.take("model_hosts", {json::array_t, json::null_t});
+  reader.finish([] {
+    return "a project configuration file reads model, runtime, runtime_configs, runtime_config, model_hosts";
+  });
+  std::vector<std::string> new_hosts;
+  if (hosts != nullptr && hosts->is_array() && !take_hosts(*hosts, new_hosts, reader.findings)) hosts = nullptr;
   if (configs != nullptr && configs->is_object()) {
     json_reader entries(*configs, "\"runtime_configs\"");
     entries.take_all_lenient({json::object_t, json::null_t}, defaults_alone);
@@ -90,6 +117,7 @@ std::string project_config_file::load() {
   if (new_runtime != nullptr) runtime = new_runtime->get_string();
   if (configs != nullptr) runtime_configs = *configs;
   if (single != nullptr) runtime_configs[runtime] = *single;
+  if (hosts != nullptr) model_hosts = std::move(new_hosts);
 
   std::vector<read_finding> warnings;
   std::string errors;
@@ -118,6 +146,10 @@ json project_config_file::to_json() const {
   j["model"] = model;
   j["runtime"] = runtime;
   j["runtime_configs"] = runtime_configs;
+  if (!model_hosts.empty()) {
+    json& hosts = j["model_hosts"];
+    for (const std::string& h : model_hosts) hosts.push_back(json(h));
+  }
   return j;
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/fs_observer.h"
 #include "foundation/json.h"
@@ -36,7 +37,8 @@ class project_config_file {
   /// file; a member of the wrong type is left out and, once the others are applied,
   /// throws "Error reading <file>: " + what was wrong, before on_update.
   void on_file_changed();
-  /// {"model", "runtime", "runtime_configs"}, the form the file is written in.
+  /// {"model", "runtime", "runtime_configs"}, and "model_hosts" when it lists any: the
+  /// form the file is written in.
   json to_json() const;
 
   /// File name without extension; an identifier.
@@ -47,6 +49,10 @@ class project_config_file {
   std::string runtime;
   /// Runtime name -> that runtime's configuration object.
   json runtime_configs;
+  /// The hosts other than this machine whose models the model port serves ("model_hosts"):
+  /// IPv4 address texts, as written; an entry that is no such address is left out with a
+  /// warning.
+  std::vector<std::string> model_hosts;
   /// The file on disk; its on_change reloads as on_file_changed does, but logs the error
   /// instead of throwing it, so that a poll reports a bad edit once and goes on.
   single_observed_file file;

@@ -74,6 +74,10 @@ TEST_F(ProjectConfig, ReloadRules) {
       {"nonsense", kept},
       // A number is taken as its text.
       {R"({"model": 1})", R"({"model":"1.000000","runtime":"linux","runtime_configs":{"rpi":{"ip":"b"},"linux":{"cores":2.000000}}})"},
+      // The model hosts: addresses only (a name is left out with a warning), written back.
+      {R"({"model_hosts": ["192.168.1.20", "lab-pc"]})",
+       R"({"model":"1.000000","runtime":"linux","runtime_configs":{"rpi":{"ip":"b"},"linux":{"cores":2.000000}},)"
+       R"("model_hosts":["192.168.1.20"]})"},
   };
   log_capture errors(log_err);
   for (const auto& s : steps) {
@@ -90,16 +94,18 @@ TEST_F(ProjectConfig, ReloadRules) {
   // A wrong type is left out and named with the file, once; the keys beside it apply and
   // the owner is told. Opening the file throws that text.
   errors.lines.clear();
-  edit("later.vcfg", R"({"model": "m9", "runtime": true})");
+  edit("later.vcfg", R"({"model": "m9", "runtime": true, "model_hosts": ["10.0.0.1", 7]})");
   cfg.file.check();
   cfg.file.check();
-  const std::string wrong =
-      "Error reading " + file + ": Value true of key \"runtime\" is a bool, expected a text or null";
+  const std::string wrong = "Error reading " + file +
+                            ": Value true of key \"runtime\" is a bool, expected a text or null; Value 7 of key "
+                            "\"model_hosts\" is a number, expected a text";
   EXPECT_EQ(errors.lines, std::vector<std::string>{wrong});
   EXPECT_EQ(cfg.model, "m9");
   EXPECT_EQ(cfg.runtime, "linux");
+  EXPECT_EQ(cfg.model_hosts, std::vector<std::string>{"192.168.1.20"});
   expect_throw_what<vesk::util::bt_exception>([&] { project_config_file again(t.path / "later.vcfg"); }, wrong);
-  EXPECT_EQ(updates, 8);
+  EXPECT_EQ(updates, 9);
 }
 
 TEST_F(ProjectConfig, NameMustBeAnIdentifier) {

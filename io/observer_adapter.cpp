@@ -17,7 +17,7 @@ struct observer_adapter::waiting {
 observer_adapter::observer_adapter() {
   link.on_packet = [this](unsigned long type, void* data, unsigned long length) { dispatch_packet(type, data, length); };
   link.on_refused = [this](const std::string& why) {
-    if (std::shared_ptr<io::tcp> c = connection_.lock()) refuse(*c, why);
+    if (std::shared_ptr<io::tcp> c = connection_.lock()) refuse(*c, why, model_lines_);
   };
   link.set_source(io::source());
 }
@@ -63,7 +63,8 @@ void observer_adapter::send_packet(uint8_t type, const void* data, uint32_t leng
   link.send_packet(type, data, length);
   std::shared_ptr<io::tcp> c = connection_.lock();
   if (c && c->queued_bytes() > max_unsent) {
-    peer_lines::cause refused(refusals_);
+    // The model's own line, and its loss that follows: never hidden by strangers' refusals.
+    peer_lines::cause from_model(model_lines_);
     log_warn << "Model port: " << c->queued_bytes() << " bytes wait to be sent to the model, more than "
              << max_unsent << "; it reads too little, and the connection to it is closed." << std::endl;
     c->close();
@@ -87,10 +88,16 @@ void observer_adapter::close_connection() {
   if (std::shared_ptr<io::tcp> c = connection_.lock()) c->close();
 }
 
-void observer_adapter::refuse(io::tcp& connection, const std::string& why) {
+void observer_adapter::refuse(io::tcp& connection, const std::string& why, peer_lines& lines) {
   // What its loss logs (the link's end) counts too.
-  peer_lines::cause refused(refusals_);
+  peer_lines::cause refused(lines);
   log_debug << "Model port: a connection " << why << "; it was closed." << std::endl;
+  connection.close();
+}
+
+void observer_adapter::turn_away(io::tcp& connection, const std::string& line) {
+  peer_lines::cause refused(refusals_);
+  log_warn << line << std::endl;
   connection.close();
 }
 
@@ -140,7 +147,7 @@ size_t observer_adapter::screen(const std::shared_ptr<waiting>& w, blob& bytes) 
   const size_t used = w->probe.decode(bytes);
   if (!w->refused.empty()) {
     forget(w.get());
-    refuse(*w->connection, w->refused);
+    refuse(*w->connection, w->refused, refusals_);
     return bytes.size;
   }
   if (w->first == nullptr) return used;

@@ -87,10 +87,14 @@ class observer_adapter {
   /// would otherwise grow the back end's memory without bound; past this its connection
   /// is closed, as after a broken handshake, and it may connect again.
   static constexpr size_t max_unsent = 16u << 20;
-  /// Log lines within one second about connections refused or closed by the link (no
-  /// model link, too many waiting, reading too little): any host may connect as fast as
-  /// it likes, and each connection would make one.
+  /// Log lines within one second about connections refused or closed before they hold the
+  /// link (no model link, too many waiting, not allowed to connect): any host may connect
+  /// as fast as it likes, and each connection would make one.
   static constexpr size_t max_refusal_lines_per_second = 20;
+  /// Log lines within one second about the connected model (it reads too little, its
+  /// frames are broken, what it sent was dropped, its link is lost): a budget of its own,
+  /// so that a flood of refused connections never hides the model's loss.
+  static constexpr size_t max_model_lines_per_second = 20;
 
   io::s2p link;  ///< the frame writer and decoder
 
@@ -99,6 +103,12 @@ class observer_adapter {
   void dispatch_packet(unsigned long type, void* data, unsigned long length);
   /// offer_connection plugged the link into a new connection. Base: nothing.
   virtual void on_plugged();
+  /// Refuses a connection before it is offered: logs `line` as a warning within
+  /// max_refusal_lines_per_second and closes it.
+  void turn_away(io::tcp& connection, const std::string& line);
+
+  /// What the lines about the connected model count against ("The model").
+  peer_lines model_lines_{"The model", max_model_lines_per_second};
 
  private:
   struct waiting;
@@ -107,9 +117,8 @@ class observer_adapter {
   /// the link into it and decodes from its first frame on.
   size_t screen(const std::shared_ptr<waiting>& w, blob& bytes);
   void forget(const waiting* w);
-  /// Logs why a connection is no model link (within max_refusal_lines_per_second) and
-  /// closes it.
-  void refuse(io::tcp& connection, const std::string& why);
+  /// Logs why a connection is no model link (within the budget of `lines`) and closes it.
+  void refuse(io::tcp& connection, const std::string& why, peer_lines& lines);
 
   std::weak_ptr<io::tcp> connection_;
   std::list<std::shared_ptr<waiting>> waiting_;

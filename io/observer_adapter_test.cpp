@@ -140,5 +140,32 @@ TEST(ObserverAdapter, AReplacedConnectionNoLongerReachesTheAdapter) {
   EXPECT_EQ(second.read_all(), frame_text(6, "quit"));
 }
 
+TEST(ObserverAdapter, TheModelsLossIsLoggedWhateverStrangersCost) {
+  // Strangers turned away use up their 20 lines a second; the model's own lines (it reads
+  // too little, its link is lost) have a budget of their own and are all written.
+  io::event_list loop;
+  paired model(loop);
+  struct lossy : recorder {
+    using observer_adapter::turn_away;
+    void on_disconnect() override {
+      log_info << "lost" << std::endl;
+      recorder::on_disconnect();
+    }
+  } adapter;
+  adapter.set_connection(model.connection);
+  log_capture warnings(log_warn), info(log_info);
+  for (size_t i = 0; i < 2 * observer_adapter::max_refusal_lines_per_second; ++i) {
+    paired stranger(loop);
+    adapter.turn_away(*stranger.connection, "stranger");
+  }
+  const std::string unread(observer_adapter::max_unsent / 4, 'x');
+  for (int i = 0; i < 6 && adapter.disconnects == 0; ++i)
+    adapter.send_packet(packet::parameter_values, unread.data(), static_cast<uint32_t>(unread.size()));
+  EXPECT_EQ(adapter.disconnects, 1);
+  ASSERT_EQ(warnings.lines.size(), observer_adapter::max_refusal_lines_per_second + 1);
+  EXPECT_NE(warnings.lines.back().find("it reads too little, and the connection to it is closed."), std::string::npos);
+  EXPECT_EQ(info.lines, std::vector<std::string>{"lost"});
+}
+
 }  // namespace
 }  // namespace vesk::rt

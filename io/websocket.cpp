@@ -338,6 +338,7 @@ websocket_server::websocket_server(event_list& list, end_point where)
   endpoint.get_elog().set_ostream(&log_debug);
   endpoint.register_ostream(&std::cout);
   accept_origin = [](const std::string&) { return true; };
+  accept_peer = [](const tcp&) { return true; };
   lib_->server = this;
   endpoint.set_validate_handler([this](websocketpp::connection_hdl handle) {
     ws_endpoint::connection_ptr c = lib_->endpoint.get_con_from_hdl(handle);
@@ -366,6 +367,12 @@ uint16_t websocket_server::local_port() const { return server_.local_port(); }
 
 void websocket_server::accept_websocket(std::shared_ptr<tcp> connection) {
   peer_lines::cause from_peer(lib_->handshake_lines);
+  // From a copy: the hook may replace itself. A refused connection takes no room.
+  std::function<bool(const tcp&)> accept = accept_peer;
+  if (!accept(*connection)) {
+    connection->close();
+    return;
+  }
   if (lib_->pending.size() >= max_pending_handshakes) {
     // Room for the newest: an editor that connects now must not wait behind idle ones.
     if (!noted_full_) {

@@ -76,6 +76,10 @@ class websocket_server {
   /// has none); false refuses the handshake (403) and the connection closes. Default:
   /// accept every origin.
   std::function<bool(const std::string& origin)> accept_origin;
+  /// Asked once for each accepted TCP connection, before anything of it is read; false
+  /// closes it at once, so that it never reaches a handshake nor the list of those in
+  /// progress. What it logs counts against the handshakes' lines. Default: accept it.
+  std::function<bool(const tcp& connection)> accept_peer;
 
   /// What all connections may hold together: handshakes in progress, messages not yet
   /// complete (the size their frames announce, which the library sets aside at once) and

@@ -29,7 +29,7 @@ TEST(WebSocketOrigin, TheHookDecidesAndSeesTheHeaderAsSent) {
   };
   const std::vector<row> rows = {
       {nullptr, true, ""},
-      {"http://localhost:8080", true, "http://localhost:8080"},
+      {"http://localhost:8080", false, "http://localhost:8080"},
       {"https://example.com", false, "https://example.com"},
       {"file://", true, "file://"},
   };

@@ -98,12 +98,14 @@ struct client {
   std::string received;  ///< everything the server sent, unparsed part first
   size_t parsed = 0;     ///< bytes of `received` already returned as frames or handshake
 
-  explicit client(uint16_t port) {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  explicit client(uint16_t port) : client(port, ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+  /// The same over a socket made elsewhere (another user's, one bound to another local
+  /// address), connected to `to` (network byte order); takes the descriptor.
+  client(uint16_t port, int socket_fd, uint32_t to = htonl(INADDR_LOOPBACK)) : fd(socket_fd) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = to;
     // Blocking connect: the listening socket's backlog completes it without the loop.
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       ::close(fd);
