@@ -158,6 +158,7 @@ void main_controller::poll_files() {
   // A file that vanished or cannot be read while it is looked at is tried again by the
   // next poll; it keeps none of the other steps from running.
   poll_step([&] { state.vesk_config.file.check(); });
+  poll_step([&] { perspectives.file.check(); });
   poll_step([&] { prj_cfg.file.check(); });
   for (auto& observer : prj_dir.observers) {
     if (observer) poll_step([&] { observer->poll(); });

@@ -194,15 +194,23 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
   EXPECT_GE(e.wait_log("error", "received unkonwn command: {\n  \"cmd\": \"nothing\",\n  \"x\": 1.000000\n}"), 0);
   EXPECT_TRUE(eventually([&] { return p.out().find("error: completion disabled\n") != std::string::npos; }));
 
-  // A changed user configuration is saved and pushed.
+  // A changed user configuration is saved and pushed; it is read as the file is, each key
+  // it does not take named.
   const size_t before = e.seen.size();
-  e.send(R"({"cmd":"write_vesk_config","cfg":{"hg_tool":"hgtool"}})");
+  e.send(R"({"cmd":"write_vesk_config","cfg":{"hg_tool":"hgtool","num_consol_lines":5,"git_tool":7}})");
   at = e.wait_for([](vesk::json& m) { return m["cmd"] == "backend_state"; }, 10000, before);
   ASSERT_GE(at, 0);
   EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["hg_tool"].get_string(), "hgtool");
   EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["git_tool"].get_string(), "gitk");
+  EXPECT_EQ(e.seen[at]["state"]["vesk_config"]["num_console_lines"].get_double(), 1000);
+  EXPECT_GE(e.wait_log("warn", "write_vesk_config: Key \"num_consol_lines\" of \"cfg\" is ignored: the user "
+                               "configuration reads num_console_lines, hg_tool, git_tool, last_open_prj, history_size_sec",
+                       10000, before), 0);
+  EXPECT_GE(e.wait_log("error", "write_vesk_config: Value 7 of key \"git_tool\" of \"cfg\" is a number, expected a text",
+                       10000, before), 0);
   EXPECT_TRUE(
       eventually([&] { return slurp(p.home / ".config/vesk/vesk.cfg").find("\"hgtool\"") != std::string::npos; }));
+  EXPECT_EQ(slurp(p.home / ".config/vesk/vesk.cfg").find("num_consol_lines"), std::string::npos);
   EXPECT_EQ(p.stop(), 0);
 }
 

@@ -10,6 +10,7 @@
 #include "backend/data_fanout.h"
 #include "foundation/bt_exception.h"
 #include "foundation/json_reader.h"
+#include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 #include "generators/base_element_generator.h"
 #include "io/standard_output.h"
@@ -253,7 +254,10 @@ bool write_vesk_config(session& s, vesk::json& request) {
   vesk::json before = cfg.to_json();
   vesk::json copy = request["cfg"];
   try {
-    cfg.from_json(copy);
+    // Read as the file is: a key of the wrong type or one the configuration does not read
+    // gets its line, and the others apply.
+    log_place place("write_vesk_config:", log_place::source_line);
+    cfg.take(copy, "\"cfg\"");
   } catch (...) {
     cfg.from_json(before);
     throw;
