@@ -31,8 +31,9 @@ std::vector<std::string> split(const std::string& s) {
 
 TEST(FilesManagedFile, HistoryDiskAndPushesFollowEachStep) {
   // Steps: "save:T" (save point written to disk), "undo", "redo", "edit:T" (another program
-  // writes T, the file poll finds it), each in a turn of the loop of its own; steps joined
-  // by '+' come in one turn. The file starts as A.
+  // writes T, the file poll finds it), "swap:T" (the pending write is made, and another
+  // program renames T over it right after its rename; then the poll), each in a turn of
+  // the loop of its own; steps joined by '+' come in one turn. The file starts as A.
   struct row {
     const char* label;
     const char* steps;
@@ -54,6 +55,7 @@ TEST(FilesManagedFile, HistoryDiskAndPushesFollowEachStep) {
       {"outside edit drops redo entries", "save:B,save:C,undo,edit:E", "A,B,E", 2, "E", "B,C,B,E"},
       {"outside edit restoring the text", "save:B,edit:B", "A,B", 1, "B", "B"},
       {"undo an outside edit", "edit:E,undo", "A,E", 0, "A", "E,A"},
+      {"outside file renamed over the own write at once", "save:B,swap:E", "A,B,E", 2, "E", "B,E"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.label);
@@ -77,6 +79,11 @@ TEST(FilesManagedFile, HistoryDiskAndPushesFollowEachStep) {
         if (step.rfind("edit:", 0) == 0) {
           std::ofstream(file, std::ios::trunc) << step.substr(5);
           shift_write_time(file, ++tick * 3);
+          env.ctl->poll_files();
+        }
+        if (step.rfind("swap:", 0) == 0) {
+          write_file_renamed_hook = [&, text = step.substr(5)] { fs::rename(env.tmp.put("side", text), file); };
+          env.ctl->writes.flush(f.get());  // this file's write, and no other, meets the hook
           env.ctl->poll_files();
         }
       }

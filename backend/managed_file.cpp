@@ -20,13 +20,17 @@ namespace {
 // all; a failure is the user's to know about, while the history goes on as they meant it.
 // Nothing is written when `seen` (the file's stamp when last read or written) is no longer
 // the file's right before the rename: another program wrote it, and its text is the newer.
-bool store_file(const fs::path& path, const std::string& text, const file_stamp& seen) {
+// `written` gets the stamp of the file written, its own and not the path's.
+bool store_file(const fs::path& path, const std::string& text, const file_stamp& seen, file_stamp& written) {
   bool outside = false;
-  if (write_file(path.string(), text, [&] {
-        const file_stamp now = file_stamp::of(path);
-        outside = now.present && seen.present && now != seen;
-        return !outside;
-      }))
+  if (write_file(
+          path.string(), text,
+          [&] {
+            const file_stamp now = file_stamp::of(path);
+            outside = now.present && seen.present && now != seen;
+            return !outside;
+          },
+          &written))
     return true;
   if (outside)
     log_warn << path.string() << " was changed by another program: the editor's change was not written, and "
@@ -173,7 +177,9 @@ void managed_file::write() {
 void managed_file::store() {
   // An outside edit is left for the next poll, which takes it as the next entry; this
   // change stays one undo step before it.
-  if (store_file(path, content(), seen_)) seen_ = file_stamp::of(path);
+  // What another program renamed over it meanwhile is another inode, seen by the next poll.
+  file_stamp written;
+  if (store_file(path, content(), seen_, written)) seen_ = written;
 }
 
 const std::string& managed_file::content() {

@@ -148,8 +148,10 @@ bool path_exists(const std::filesystem::path& path) {
   return std::filesystem::exists(std::filesystem::status(path, ec));
 }
 
+std::function<void()> write_file_renamed_hook;
+
 bool write_file(const std::string& file_name, const std::string& content,
-                const std::function<bool()>& may_replace) {
+                const std::function<bool()>& may_replace, file_stamp* written) {
   const fs::path target = write_target(file_name);
   if (target.empty()) {
     errno = ELOOP;
@@ -158,7 +160,7 @@ bool write_file(const std::string& file_name, const std::string& content,
   const std::string dir = target.has_parent_path() ? target.parent_path().string() : ".";
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return false;
-  const bool ok = write_file_in(dfd, target.filename().string(), content, may_replace);
+  const bool ok = write_file_in(dfd, target.filename().string(), content, may_replace, written);
   const int saved = errno;
   ::close(dfd);
   errno = saved;
@@ -166,7 +168,7 @@ bool write_file(const std::string& file_name, const std::string& content,
 }
 
 bool write_file_in(int dir_fd, const std::string& name, const std::string& content,
-                   const std::function<bool()>& may_replace) {
+                   const std::function<bool()>& may_replace, file_stamp* written) {
   struct stat old {};
   const bool existed = ::fstatat(dir_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
   // A folder, FIFO, device or link is not a file we may replace by a regular one.
@@ -183,8 +185,16 @@ bool write_file_in(int dir_fd, const std::string& name, const std::string& conte
     ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     if (ok && ::fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;
   }
-  ok = ok && write_all(fd, content) && ::fsync(fd) == 0;
+  struct stat wrote {};
+  ok = ok && write_all(fd, content) && ::fsync(fd) == 0 && ::fstat(fd, &wrote) == 0;
   int saved = errno;
+  // The stamp is the written file's own, so its descriptor outlives the close (whose error
+  // still stops the write) until after the rename, which moves the change time.
+  const int own = ok && written ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+  if (ok && written && own < 0) {
+    ok = false;
+    saved = errno;
+  }
   if (::close(fd) != 0 && ok) {
     ok = false;
     saved = errno;
@@ -199,9 +209,27 @@ bool write_file_in(int dir_fd, const std::string& name, const std::string& conte
     saved = errno;
   }
   if (!ok) {
+    if (own >= 0) ::close(own);
     ::unlinkat(dir_fd, temp.c_str(), 0);
     errno = saved;
     return false;
+  }
+  if (write_file_renamed_hook) {
+    const std::function<void()> hook = std::move(write_file_renamed_hook);
+    write_file_renamed_hook = nullptr;
+    hook();
+  }
+  if (written) {
+    // Modification time and size as written: an edit in place since differs from them.
+    // Another file renamed over ours differs by its inode at the next look at the path.
+    struct stat now {};
+    *written = file_stamp{};
+    if (::fstat(own, &now) == 0) {
+      now.st_mtim = wrote.st_mtim;
+      now.st_size = wrote.st_size;
+      *written = file_stamp::of(now);
+    }
+    ::close(own);
   }
   // The rename itself reaches the disk with the folder; a failure here loses nothing.
   ::fsync(dir_fd);

@@ -26,15 +26,6 @@ fs::path normal_or_given(const fs::path& p) {
   return ec ? p : c.lexically_normal();
 }
 
-file_stamp stamp_of(const struct stat& st) {
-  file_stamp s;
-  s.present = true;
-  s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  s.size = static_cast<int64_t>(st.st_size);
-  s.inode = static_cast<uint64_t>(st.st_ino);
-  return s;
-}
-
 /// The file system library's time for a stamp's modification time (zero when absent).
 fs::file_time_type write_time_of(const file_stamp& s) {
   if (!s.present) return fs::file_time_type{};
@@ -97,11 +88,6 @@ std::string& lookup_key(const char* name) {
 }
 
 }  // namespace
-
-file_stamp file_stamp::of(const fs::path& p) {
-  struct stat st {};
-  return ::stat(p.c_str(), &st) == 0 ? stamp_of(st) : file_stamp{};
-}
 
 obs_base::obs_base(const fs::path& p, fs_observer* o) : observer(o), path(normal_or_given(p)) { ++watched_now; }
 obs_base::obs_base(fs::path p, fs_observer* o, bool) : observer(o), path(std::move(p)) { ++watched_now; }
@@ -246,7 +232,7 @@ bool obs_dir::list(int fd, bool initial, bool& complete) {
       dirs.emplace(std::move(key), std::move(child));
       if (!initial) observer->on_dir_added(listed);
     } else {
-      const file_stamp now = ok ? stamp_of(st) : file_stamp{};
+      const file_stamp now = ok ? file_stamp::of(st) : file_stamp{};
       auto it = files.find(lookup_key(name));
       if (it != files.end()) {
         it->second->present = true;
@@ -340,11 +326,15 @@ bool single_observed_file::save(const file_stamp& read) {
   // Asked right before the rename, so that an edit during the write is seen too. A file
   // that is gone is written anew; a folder in its place makes the write fail before that.
   bool outside = false;
-  const bool written = write_file(path.string(), content, [&] {
-    const file_stamp now = file_stamp::of(path);
-    outside = now.present && now != read;
-    return !outside;
-  });
+  file_stamp wrote;
+  const bool written = write_file(
+      path.string(), content,
+      [&] {
+        const file_stamp now = file_stamp::of(path);
+        outside = now.present && now != read;
+        return !outside;
+      },
+      &wrote);
   if (outside) {
     log_warn << path.string() << " was changed by another program: the " << content.size()
              << " bytes meant for it were not written, and the file is read as it is now." << std::endl;
@@ -356,7 +346,9 @@ bool single_observed_file::save(const file_stamp& read) {
     return false;
   }
   too_long_ = false;
-  stamp_ = file_stamp::of(path);
+  // The written file's own stamp, never the path's: what another program put there since
+  // is seen by the next check.
+  stamp_ = wrote;
   last_write_time = write_time_of(stamp_);
   return true;
 }

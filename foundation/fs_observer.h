@@ -1,5 +1,5 @@
 #pragma once
-// Change detection on disk by polling existence, last write time, size and inode; no
+// Change detection on disk by polling existence and stamp (file_stamp.h); no
 // notification service of the operating system is used. The owner calls poll()/check()
 // (the back end every 2 s) and hears about changes synchronously.
 
@@ -14,22 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/file_stamp.h"
 #include "foundation/helpers.h"
-
-/// What a poll compares, all from one stat call: a save within the same tick of a coarse
-/// clock still changes the size or (saved through a rename) the inode.
-struct file_stamp {
-  bool present = false;
-  int64_t mtime_ns = 0;
-  int64_t size = 0;
-  uint64_t inode = 0;
-  bool operator==(const file_stamp& o) const {
-    return present == o.present && mtime_ns == o.mtime_ns && size == o.size && inode == o.inode;
-  }
-  bool operator!=(const file_stamp& o) const { return !(*this == o); }
-  /// The stamp of `path` (links followed); not present when it cannot be had.
-  static file_stamp of(const std::filesystem::path& path);
-};
 
 /// Receiver of the reports of a folder tree observer.
 class fs_observer {
@@ -39,7 +25,7 @@ class fs_observer {
 
   /// A file appeared (or was found at construction, see report_existing).
   virtual void on_file_added(const std::filesystem::path& path) = 0;
-  /// A known file's last write time differs from the one seen before.
+  /// A known file's stamp differs from the one seen before.
   virtual void on_file_changed(const std::filesystem::path& path) = 0;
   /// A known file is gone, or lies in a folder that is gone.
   virtual void on_file_removed(const std::filesystem::path& path) = 0;
@@ -86,8 +72,7 @@ class obs_base {
   bool present = true;
 };
 
-/// One file inside an observed folder; reports on_file_changed when its write time, size
-/// or inode changes.
+/// One file inside an observed folder; reports on_file_changed when its stamp changes.
 class obs_file : public obs_base {
  public:
   /// Remembers the file's current stamp (time zero when it does not exist).
@@ -163,7 +148,7 @@ class obs_dir : public obs_base {
   unsigned depth_ = 0;
 };
 
-/// One file whose content is kept in memory, reloaded when its write time changes.
+/// One file whose content is kept in memory, reloaded when its stamp changes.
 class single_observed_file {
  public:
   /// Reads the file when it exists and can be read; otherwise content and time stay empty.
@@ -171,8 +156,9 @@ class single_observed_file {
   /// bound, and it is not written over until it changes (what could not be read is kept).
   explicit single_observed_file(std::filesystem::path path, size_t max_bytes = max_config_file_bytes);
 
-  /// Writes content to the file and remembers the new write time, so that the next check
-  /// does not take this write for an outside change. A failed write leaves the file as it
+  /// Writes content to the file and remembers the stamp of the file it wrote (its own, not
+  /// the path's), so that the next check does not take this write for an outside change
+  /// and does take a file another program put there right after. A failed write leaves the file as it
   /// was and is reported on log_err with the file name, as is content longer than the
   /// bound (it could not be read back) and a file on disk refused for its length: false.
   /// A file that another program wrote since it was last read or written here is not
@@ -182,7 +168,7 @@ class single_observed_file {
   /// save for a change made when the file's stamp was `read` (stamp() then): a check that
   /// read an outside edit since does not let a change made before it be written over it.
   bool save(const file_stamp& read);
-  /// When the file exists and its write time differs: reloads content, calls on_change,
+  /// When the file exists and its stamp differs: reloads content, calls on_change,
   /// then remembers the time (a throwing callback so gets another try at the next check).
   /// A file grown past the bound is not read; the error line is written once per change.
   virtual void check();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/file_stamp.h"
+
 /// The whole file as text; throws "Unable to open file: <name>" when nothing exists there
 /// or it cannot be opened (a dangling or looping link, no permission), "Unable to read
 /// file: <name>" when reading fails. A folder, FIFO or device gives "" at once: only
@@ -60,14 +62,21 @@ bool path_exists(const std::filesystem::path& path);
 /// new one gets 0666 under the umask. False when it did not work; errno then tells why.
 /// `may_replace`, when given, is asked right before the rename, after the slow part: false
 /// leaves the file as it is (false, errno ECANCELED), so a check of the file made there
-/// holds up to the rename.
+/// holds up to the rename. `written`, when given, gets the stamp of the file written, from
+/// the descriptor it was written through and never from the path: a file that another
+/// program put there since shows as another inode.
 bool write_file(const std::string& file_name, const std::string& content,
-                const std::function<bool()>& may_replace = nullptr);
+                const std::function<bool()>& may_replace = nullptr, file_stamp* written = nullptr);
 
 /// The same for the entry `name` of the folder open on `dir_fd`, which is never followed:
 /// a link (or folder, FIFO, device) there is refused (false, errno EINVAL or EISDIR).
 bool write_file_in(int dir_fd, const std::string& name, const std::string& content,
-                   const std::function<bool()>& may_replace = nullptr);
+                   const std::function<bool()>& may_replace = nullptr, file_stamp* written = nullptr);
+
+/// Run once by the next write_file_in, when set (cleared before it runs), right after the
+/// rename and before the written file's stamp is taken: where a test puts what another
+/// program does in between.
+extern std::function<void()> write_file_renamed_hook;
 
 /// `text` with every occurrence of `search` replaced, scanning on behind each replacement.
 /// An empty search text leaves the text unchanged.
