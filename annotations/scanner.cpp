@@ -271,6 +271,8 @@ class scanner {
   /// The names a class body declares (not those of its methods' bodies, which are texts
   /// of their own) go to its class node.
   void read_body_names(const block& b) {
+    // A node verified already (a later @node inside the body ended it) stays as verified.
+    if (state_.ccb != b.body_of) return;
     block_class& c = *b.body_of;
     c.body_names.clear();
     texts_.for_each_line(b.text, b.first_line, [&c](uint64_t, const std::string& line) { add_names(line, c.body_names); });

@@ -182,10 +182,12 @@ int build_model(const build_context& context) {
   const std::string in_config = " in " + config.file.path.string();
   // The blocks name their project by its folder, whose nodes are read only under a name
   // the generated code can use; vesk refuses to open such a project with the same words.
+  // A model that uses none of its nodes still builds.
   const std::string project_name = project_dir.filename().string();
   if (!is_identifier(project_name))
-    end_build("Project name '" + project_name +
-              "' is invalid. A project name must follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." + in_config);
+    log_warn << "Project name '" << project_name
+             << "' is invalid. A project name must follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << in_config
+             << ": the node sources of its folder \"nodes\" are not read" << std::endl;
   const fs::path model_file = project_dir / "models" / (config.model + ".vmdl");
   if (!path_exists(model_file)) {
     if (config.model.empty()) end_build("No model to execute selected in your project configuration." + in_config);

@@ -196,6 +196,7 @@ std::vector<vesk::config_warning> sm_generator::check_config() {
     for (auto t = list.begin(); t != list.end(); ++t) {
       vesk::json_reader tr(*(*t).value, "a transition of " + state);
       const vesk::json* c = tr.take("c", {vesk::json::string_t, vesk::json::number_t, vesk::json::bool_t});
+      take_text(tr, "t");
       // "if (  )" (or "if ( null )") could only fail in the C++ compiler.
       if (!tr.failed() && (c == nullptr || (c->is_string() && trim(c->get_string_ref()).empty())))
         found.push_back({c == nullptr ? "Key \"c\" of a transition of " + state
@@ -203,7 +204,6 @@ std::vector<vesk::config_warning> sm_generator::check_config() {
                          c == nullptr ? "is missing: the transition needs a condition, such as true"
                                       : "is empty: the transition needs a condition, such as true",
                          true});
-      take_text(tr, "t");
       tr.finish([] { return "a transition reads c, t"; });
       found.insert(found.end(), tr.findings.begin(), tr.findings.end());
     }
