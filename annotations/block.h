@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,11 @@ class block_class : public block_base {
   std::vector<call> tick_calls;
   std::vector<call> final_calls;
   std::vector<call> poll_calls;  ///< poll methods of an automatic class; not in JSON
+  /// The names written in the class's body (comments and the bodies of its methods left
+  /// out), when the parse read a body of a class without base classes: what the calls
+  /// and pins name must be among them. Not in JSON; verification uses and empties it.
+  std::set<std::string> body_names;
+  bool body_read = false;  ///< body_names holds the body; not in JSON
 };
 
 /// A function node: the model calls one free function per tick.

@@ -269,6 +269,14 @@ void parse_cpp_line(std::string line, unsigned long line_nr, parser_state& state
       if (state.ccb && state.expect == expect_class) {
         state.ccb->class_name = name;
         state.expect = expect_nothing;
+        // A base class may declare what the annotations name; a body elsewhere is unseen.
+        const std::string head = line.substr(end);
+        bool base = false;
+        for (size_t i = 0; i < head.size() && head[i] != '{'; ++i) {
+          if (head[i] == ':' && i + 1 < head.size() && head[i + 1] == ':') ++i;
+          else if (head[i] == ':' || head[i] == ';') base = true;
+        }
+        if (!base && head.find('{') != npos) state.class_head = state.ccb;
       } else if (state.ccb && state.expect == expect_auto) {
         state.ccb->class_name = name;
         state.expect = expect_auto_body;

@@ -76,6 +76,9 @@ void add_cost(parse_budget& held, const parse_budget& cost);
 struct parser_state {
   std::shared_ptr<block_base> current_block;         ///< node being filled
   std::shared_ptr<block_class> ccb;                  ///< current class block
+  /// The class node whose class line was just read, when that line opens the body of a
+  /// class without base classes: the scanner reads the names of that body.
+  std::shared_ptr<block_class> class_head;
   std::shared_ptr<block_function> current_function;  ///< current function block
   std::shared_ptr<bracket> current_bracket;          ///< innermost open block
   uint32_t expect = expect_nothing;  ///< what the next code line completes

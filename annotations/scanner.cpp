@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <set>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -37,13 +39,30 @@ struct block {
   uint64_t line_nr = 0;     ///< line of its "{"; 0 for the root and for stray blocks
   uint64_t first_line = 0;  ///< source line that is line 0 of its text; 0: no line feeds
   block_texts::text_ref text;
+  /// The class node whose class body this block is, for the names it declares.
+  std::shared_ptr<block_class> body_of;
 };
+
+/// Adds every identifier of `text` to `names`.
+void add_names(const std::string& text, std::set<std::string>& names) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!(std::isalpha(c) || c == '_')) {
+      ++i;
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
+    if (!(i > 0 && std::isdigit(static_cast<unsigned char>(text[i - 1])))) names.insert(text.substr(i, end - i));
+    i = end;
+  }
+}
 
 class scanner {
  public:
   explicit scanner(const std::string& path) : path_(path), proxy_(std::make_shared<bracket>()) {
     state_.dir = std::filesystem::path(path).parent_path();
-    stack_.push_back(block{0, 1, {}});
+    stack_.push_back(block{0, 1, {}, nullptr});
     state_.current_bracket = proxy_;
   }
 
@@ -161,7 +180,7 @@ class scanner {
     } else {
       write(current(), code_line_);
       ++bracket_counter_;
-      stack_.push_back(block{line_nr_, line_nr_, {}});
+      stack_.push_back(block{line_nr_, line_nr_, {}, nullptr});
       on_stray_ = false;
       stray_closer_ = nullptr;
       if (state_.expect == expect_auto_body) ++state_.auto_depth;
@@ -179,6 +198,12 @@ class scanner {
       if ((state_.expect != expect_nothing && state_.expect != expect_auto_body) ||
           line.find("namespace") != std::string::npos)
         call_parse_cpp_line(std::string(line), line_nr_);
+      // The class line of a class node that opened its body: the body's names are read
+      // when it closes.
+      if (state_.class_head && state_.bracket_on_line && !on_stray_ && stack_.size() > 1 &&
+          stack_.back().line_nr == line_nr_)
+        stack_.back().body_of = state_.class_head;
+      state_.class_head.reset();
     }
     code_line_.clear();
     ++line_nr_;
@@ -202,6 +227,7 @@ class scanner {
       log_debug << location(path_, line_nr_) << " block_end: " << code_line_
                 << "  bc: " << bracket_counter_ << " buac:" << state_.auto_depth << std::endl;
     if (state_.expect == expect_auto_body && state_.auto_depth == 0) reparse_auto_class(current());
+    if (current().body_of) read_body_names(current());
     --bracket_counter_;
     if (stack_.size() < 2) {
       // A "}" without its "{": the root stays, later text goes to a block of its own.
@@ -240,6 +266,17 @@ class scanner {
       call_parse_cpp_line(line, b.line_nr + k);
     });
     state_.expect = expect_nothing;
+  }
+
+  /// The names a class body declares (not those of its methods' bodies, which are texts
+  /// of their own) go to its class node.
+  void read_body_names(const block& b) {
+    // A node verified already (a later @node inside the body ended it) stays as verified.
+    if (state_.ccb != b.body_of) return;
+    block_class& c = *b.body_of;
+    c.body_names.clear();
+    texts_.for_each_line(b.text, b.first_line, [&c](uint64_t, const std::string& line) { add_names(line, c.body_names); });
+    c.body_read = true;
   }
 
   block& current() { return on_stray_ ? stray_ : stack_.back(); }

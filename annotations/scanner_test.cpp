@@ -59,7 +59,7 @@ TEST(ParseText, Cases) {
       {"/*\n   @node: class; name: B\n   @info: text\n*/", {"class B@2 info= text"}, {}},
       // Only "//@" line comments are annotations.
       {"//@node: class; name: A\nclass A {\n// @input: a; type: int\n/// @input: b; type: int\n"
-       "//@input: c; type: int\n};",
+       "//@input: c; type: int\nint c;\n};",
        {"class A@1 in c:int"}, {}},
       // A declaration is completed by its own "//@" line; a comment in front of a
       // declaration hides it, so the next declaration completes the annotation.
@@ -175,7 +175,7 @@ TEST(ParseText, DeepNestingFinishes) {
 }
 
 TEST(ParseText, NulBytesAreBlanksInsideLines) {
-  static const char raw[] = "//@node: class; name: A\nclass A\0 {\n//@input: x; type: int\0\n};\n\0";
+  static const char raw[] = "//@node: class; name: A\nclass A\0 {\n//@input: x; type: int\0\nint x;\n};\n\0";
   auto nodes = parse_text(std::string(raw, sizeof(raw) - 1), "n.h", "p");
   ASSERT_EQ(nodes.size(), 1u);
   EXPECT_EQ(nodes[0]->inputs[0].type, std::string("int\0", 4));

@@ -3,6 +3,7 @@
 
 #include "annotations/verify.h"
 
+#include <cctype>
 #include <ostream>
 
 #include "annotations/text_scan.h"
@@ -60,6 +61,45 @@ bool names_a_member(const block_base& node, const std::string& arg) {
   return false;
 }
 
+/// The member a variable text starts with: "state" of "state.x[2]".
+std::string leading_name(const std::string& var) {
+  size_t end = 0;
+  while (end < var.size() && (std::isalnum(static_cast<unsigned char>(var[end])) || var[end] == '_')) ++end;
+  return var.substr(0, end);
+}
+
+/// Reports, at the line of its annotation, each call and pin of `node` that names a method
+/// or member its class body does not declare: the generated code would call or set it
+/// on the instance and fail in the C++ compiler.
+bool declared_in_body(block_class& node) {
+  if (!node.body_read) return true;
+  bool ok = true;
+  const auto report = [&node, &ok](uint64_t line, const std::string& text) {
+    log_err << location(node.file_name, line != 0 ? line : node.src_line) << kPrefix << text << std::endl;
+    ok = false;
+  };
+  const char* const kinds[] = {"init", "tick", "final"};
+  const std::vector<call>* lists[] = {&node.init_calls, &node.tick_calls, &node.final_calls};
+  for (size_t k = 0; k < 3; ++k)
+    for (const call& c : *lists[k])
+      if (!c.method_name.empty() && node.body_names.count(c.method_name) == 0)
+        report(c.src_line, "Method '" + c.method_name + "' of the @" + kinds[k] + " call is not declared in class '" +
+                               node.class_name + "'.");
+  const auto check_pins = [&](const auto& pins, const char* kind) {
+    for (const auto& p : pins)
+      if (!p.var_name.empty() && node.body_names.count(leading_name(p.var_name)) == 0)
+        report(p.src_line, std::string(kind) + " '" + p.name + "' is bound to the member '" + p.var_name +
+                               "', which class '" + node.class_name + "' does not declare.");
+  };
+  check_pins(node.inputs, "Input");
+  check_pins(node.outputs, "Output");
+  check_pins(node.parameters, "Parameter");
+  // Checked once, where the body was read; the names are no part of the description.
+  node.body_names.clear();
+  node.body_read = false;
+  return ok;
+}
+
 }  // namespace
 
 void report_verify_failure(const block_base& node, const std::string& text) {
@@ -101,6 +141,7 @@ bool block_class::verify() {
 
   for (const std::vector<call>* calls : {&init_calls, &tick_calls, &final_calls})
     for (const call& c : *calls) ok &= call::verify(*this, c);
+  ok &= declared_in_body(*this);
 
   if (raster == "source") {
     if (poll_calls.size() != 1) {

@@ -43,6 +43,7 @@ TEST(FilesManagedModel, NodeFormReadAtLoad) {
     bool is_node;
     const char* inputs;
     const char* outputs;
+    std::string error = "";  // an error line about the file, "{m}" standing for its path
   };
   const row rows[] = {
       {"node with ports", model_text("true", {"in:u", "in:v", "out:y"}), true, "u v ", "y "},
@@ -50,7 +51,9 @@ TEST(FilesManagedModel, NodeFormReadAtLoad) {
       {"zero", model_text("0", {"in:u"}), false, "", ""},
       {"false", model_text("false", {"in:u"}), false, "", ""},
       {"text one", model_text("\"1\"", {"out:z"}), true, "", "z "},
-      {"text that is no number", model_text("\"yes\"", {"in:u"}), false, "", ""},
+      {"text that is no number", model_text("\"yes\"", {"in:u"}), false, "", "",
+       "Value \"yes\" of key \"model_is_node\" in model file {m} is no number: the model is no block of other models "
+       "(1 makes it one, 0 not)"},
       {"object", model_text("{}", {"in:u"}), false, "", ""},
       {"broken text", "{\"model_is_node\": 1, \"nodes\": [", false, "", ""},
       {"malformed number", "{\"model_is_node\": -x}", false, "", ""},
@@ -63,7 +66,10 @@ TEST(FilesManagedModel, NodeFormReadAtLoad) {
     SCOPED_TRACE(r.label);
     workspace_env env;
     fs::path m = env.put("prj/models/ctrl.vmdl", r.text);
+    log_capture errors(log_err);
     env.start();
+    const std::string line = replace_all(r.error, "{m}", m.string());
+    EXPECT_TRUE(r.error.empty() || std::count(errors.lines.begin(), errors.lines.end(), line) == 1) << line;
     auto& model = *env.ctl->prj_dir.models.at(m);
     EXPECT_EQ(r.is_node, model.is_node);
     EXPECT_EQ("ctrl", model.model_name);

@@ -7,6 +7,7 @@
 #include "backend/main_controller.h"
 #include "backend/managed_file.h"
 #include "foundation/json_file.h"
+#include "foundation/json_reader.h"
 #include "foundation/log_stream.h"
 
 namespace fs = std::filesystem;
@@ -43,8 +44,10 @@ bool declares_node(vesk::json& j, const fs::path& path) {
   try {
     double d = j["model_is_node"].get_double();
     return d != 0 || std::isnan(d);
-  } catch (const std::exception& e) {
-    log_err << "Error reading \"model_is_node\" of " << path.string() << ": " << e.what() << std::endl;
+  } catch (const std::exception&) {
+    // The reader's own text ("stod") names neither key nor value.
+    log_err << "Value " << written(j["model_is_node"]) << " of key \"model_is_node\" in model file " << path.string()
+            << " is no number: the model is no block of other models (1 makes it one, 0 not)" << std::endl;
     return false;
   }
 }

@@ -52,9 +52,18 @@ void collect_node_catalog(const fs::path& workspace_dir, node_catalog& catalog, 
   for (const fs::directory_entry& e : fs::directory_iterator(workspace_dir)) {
     const std::string name = e.path().filename().string();
     if (!e.is_directory() || !is_identifier(name) || !path_exists(e.path() / "nodes")) continue;
-    headers[name] = find_files((e.path() / "nodes").string(), "*.h");
     // In name order, so that the same files are left out past the bound every time.
-    std::sort(headers[name].begin(), headers[name].end());
+    std::vector<std::string> found = find_files((e.path() / "nodes").string(), "*");
+    std::sort(found.begin(), found.end());
+    for (std::string& path : found) {
+      if (ends_with(path, ".h")) {
+        headers[name].push_back(std::move(path));
+      } else if (is_header_file(path)) {
+        // A header the build cannot use must not look like one with no nodes.
+        log_warn << "Node source " << path << " is not read: the node sources of a project are its files named "
+                 << "*.h in its folder \"nodes\" and the folders within; rename it to read its nodes" << std::endl;
+      }
+    }
   }
   annotations::node_total total;
   total.limit = limit;
@@ -171,6 +180,14 @@ int build_model(const build_context& context) {
 
   // The faults of what the configuration selects name it.
   const std::string in_config = " in " + config.file.path.string();
+  // The blocks name their project by its folder, whose nodes are read only under a name
+  // the generated code can use; vesk refuses to open such a project with the same words.
+  // A model that uses none of its nodes still builds.
+  const std::string project_name = project_dir.filename().string();
+  if (!is_identifier(project_name))
+    log_warn << "Project name '" << project_name
+             << "' is invalid. A project name must follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'." << in_config
+             << ": the node sources of its folder \"nodes\" are not read" << std::endl;
   const fs::path model_file = project_dir / "models" / (config.model + ".vmdl");
   if (!path_exists(model_file)) {
     if (config.model.empty()) end_build("No model to execute selected in your project configuration." + in_config);

@@ -96,6 +96,8 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
     std::string same_as;   // for a "w: " row: the last file's text with the lenient reading written out, which
                            // builds the same sources; empty for an "e: " row: nothing is generated
     std::vector<std::string> args = {};  // before the configuration file
+    std::string config = "demo/demo.vcfg";  // the configuration file, below "ws/"
+    std::string same_path = "";  // for a row about a file's name: where the lenient text goes instead of the last file
   } rows[] = {
       {"transition to no state", {{m, model_of(state_machine("hihg"))}},
        "w: Transition of state \"init\" to \"hihg\"" + in("sm") +
@@ -288,6 +290,50 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
        "w: Value true of key \"key\" of entry 1 in {ws}/demo/build-demo-sim/config_def.json is a bool, expected a "
        "text: the entry supplies no default",
        0, R"([{"default":1}])"},
+      // What only the C++ compiler would have refused is named at its block or line first.
+      {"source raster of a class without poll()",
+       {{"demo/nodes/lp.h", "#pragma once\n/* @node: auto */\nclass low_pass {\n public:\n  void tick() {}\n};\n"},
+        {m, model_of(R"({"name":"f","type":"class","raster":"source","cfg":{"class":"low_pass","prj":"demo"}})")}},
+       "e: Raster 'source' for block f needs a block object with a poll(), which class \"low_pass\" does not declare (a "
+       "raster source declares vesk::time poll(), no tick() and no inputs)" + at("f"), 255, ""},
+      {"raster no source runs", {{m, model_of(named("\"a\"", R"(,"raster":"a_nosuch")"))}},
+       "e: Raster a_nosuch has nodes but no source nodes. (A raster a_x is run by block x of raster 'source'; no block "
+       "nosuch has that raster.)" + at("a"), 255, ""},
+      {"empty condition", {{m, model_of(machine(R"({"name":"init","transitions":[{"c":"","t":"init"}]})"))}},
+       e + "Value \"\" of key \"c\" of a transition of state \"init\"" + in("sm") +
+           "is empty: the transition needs a condition, such as true", 1, ""},
+      {"input named twice", {{m, model_of(R"({"name":"f","type":"function","cfg":{"function":"hypot","inputs":"x, x"}})")}},
+       e + "Value \"x, x\" of key \"inputs\"" + in("f") + "names the input \"x\" more than once: each name is one pin "
+           "and one argument of the call; name each input once", 1, ""},
+      {"inputs as lines", {{m, model_of(R"({"name":"f","type":"function","cfg":{"function":"hypot","inputs":["x"]}})")}},
+       e + "Value [\"x\"] of key \"inputs\"" + in("f") + "is an array, expected a text, a number or null", 1, ""},
+      {"vars as lines",
+       {{m, model_of(R"({"name":"sm","type":"state_machine","cfg":{"vars":["double x;"],"states":[{"name":"init"}]}})")}},
+       e + "Value [\"double x;\"] of key \"vars\"" + in("sm") + "is an array, expected a text, a number or null", 1, ""},
+      {"call and pin the class lacks",
+       {{"demo/nodes/lp.h", "#pragma once\n//@node: class\nclass low_pass {\n public:\n  //@input: u\n  double in = 0;\n"
+                            "  //@tick: stpe()\n  void step() {}\n};\n"}},
+       "e: {ws}/demo/nodes/lp.h:7 Nodeverification failed: Method 'stpe' of the @tick call is not declared in class "
+       "'low_pass'.\ne: {ws}/demo/nodes/lp.h:5 Nodeverification failed: Input 'u' is bound to the member 'u', which "
+       "class 'low_pass' does not declare.",
+       0, "#pragma once\n//@node: class\nclass low_pass {\n public:\n  //@input: u\n  double u = 0;\n  //@tick: step()\n"
+          "  void step() {}\n};\n"},
+      {"header of another extension", {{"demo/nodes/lp.hpp", low_pass("")}},
+       "w: Node source {ws}/demo/nodes/lp.hpp is not read: the node sources of a project are its files named *.h in "
+       "its folder \"nodes\" and the folders within; rename it to read its nodes",
+       0, low_pass(""), {}, "demo/demo.vcfg", "demo/nodes/lp.h"},
+      {"project folder that is no identifier",
+       {{"low-pass/nodes/lp.h", low_pass("")},
+        {"low-pass/models/m.vmdl", model_of(R"({"name":"f","type":"class","cfg":{"class":"low_pass","prj":"low-pass"}})")},
+        {"low-pass/low_pass.vcfg", plain}},
+       "w: Project name 'low-pass' is invalid. A project name must follow the pattern '[a-zA-Z][a-zA-Z0-9_]*'. in "
+       "{ws}/low-pass/low_pass.vcfg: the node sources of its folder \"nodes\" are not read\ne: Node f has an error: "
+       "Node not found. Class name: 'low_pass' prj: 'low-pass' in block 'f' of model file {ws}/low-pass/models/m.vmdl",
+       255, "", {}, "low-pass/low_pass.vcfg"},
+      {"model with a byte order mark", {{m, "\xEF\xBB\xBF" + model_of(counter)}},
+       "w: {ws}/" + m + " begins with a UTF-8 byte order mark, which is skipped: JSON text needs none", 0, model_of(counter)},
+      {"configuration with a byte order mark", {{vcfg, "\xEF\xBB\xBF" + plain}},
+       "w: {ws}/" + vcfg + " begins with a UTF-8 byte order mark, which is skipped: JSON text needs none", 0, plain},
       {"configuration given twice", {{vcfg, plain}},
        "w: Argument \"other.vcfg\" is ignored: only the last argument names the project configuration file", 0, plain,
        {"other.vcfg"}},
@@ -296,11 +342,12 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
     workspace w, same;
     for (const auto& [rel, text] : r.files) w.put("ws/" + rel, text);
     if (!r.same_as.empty()) {
-      for (const auto& [rel, text] : r.files) same.put("ws/" + rel, text);
-      same.put("ws/" + r.files.back().first, r.same_as);
+      for (const auto& [rel, text] : r.files)
+        if (r.same_path.empty() || rel != r.files.back().first) same.put("ws/" + rel, text);
+      same.put("ws/" + (r.same_path.empty() ? r.files.back().first : r.same_path), r.same_as);
     }
     std::vector<std::string> args = r.args;
-    args.push_back(w.vcfg.string());
+    args.push_back((w.ws / r.config).string());
     const auto res = w.run(args), base = same.run({same.vcfg.string()});
     // The row's reports are those of its lenient reading written out, and its lines more.
     std::vector<std::string> expected = reports(base.out);

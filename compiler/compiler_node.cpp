@@ -126,8 +126,15 @@ compiler_node::compiler_node(vesk::json node_object, vesk::compiler* owner) : co
   }
   gen->set_config(cfg);
   // What cannot compile matters only for a block that is compiled.
+  bool refused = false;
   for (vesk::read_finding& f : gen->check_config())
-    if (!f.error || !comment_out) config_warnings.push_back(std::move(f));
+    if (!f.error || !comment_out) {
+      refused = refused || f.error;
+      config_warnings.push_back(std::move(f));
+    }
+  // A configuration read wrong is refused with its finding, which names key and value;
+  // the view would read it as something else or throw a bare type error.
+  if (refused) return;
   // A number becomes code with the digits the user wrote, not in the writer's form.
   if (cfg.is_object())
     for (auto& [key, value] : cfg.object_members())

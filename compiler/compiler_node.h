@@ -46,7 +46,8 @@ class compiler_node : public node {
  public:
   /// Reads `node_object` checked, fills the cfg defaults of the block's properties and
   /// takes the pins, members, raster and error state from its generator's view. What the
-  /// reading finds is in config_warnings; after an error the generator is not asked.
+  /// reading finds is in config_warnings; after an error the generator is not asked, after an
+  /// error of its own check_config its view is not.
   compiler_node(vesk::json node_object, vesk::compiler* owner);
 
   /// The three name maps (inputs, members, outputs: name -> mapped_name) for a generator.

@@ -6,6 +6,7 @@
 
 #include "compiler/compiler.h"
 #include "foundation/helpers.h"
+#include "foundation/json_reader.h"
 #include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
@@ -21,6 +22,14 @@ struct unit {
 // Matching order when reading ("ms" before "m", "s" after "ns"/"us"/"ms").
 const unit read_units[] = {{"ns", 1ULL},          {"us", 1000ULL},          {"ms", 1000000ULL},
                            {"s", 1000000000ULL},  {"m", 60000000000ULL},    {"h", 3600000000000ULL}};
+
+/// The cfg "class" of a block as written; null when it has none.
+vesk::json class_of(const compiler_node& n) {
+  if (n.cfg.is_object())
+    for (const auto& [key, value] : n.cfg.object_members())
+      if (key == "class") return value;
+  return vesk::json();
+}
 
 }  // namespace
 
@@ -87,10 +96,16 @@ void compiler::resolve_rasters() {
     } else if (n->raster == "source") {
       n->raster = "a_" + name;
       n->raster_source = true;
-      // Its raster is run by the block object's poll(), which only a node class has.
-      if (n->members.find("obj") == nullptr) {
-        log_err << "Raster 'source' for block " << name << " needs a block object with a poll(), which a \""
-                << n->type << "\" block has not" << origin << std::endl;
+      // Its raster is run by the block object's poll(), which only a class node has, and
+      // only when its class declares one.
+      const bool has_obj = n->members.find("obj") != nullptr;
+      if (!has_obj || (!n->has_error && !configured_generator(*n)->has_poll())) {
+        const bool is_class = has_obj && n->type == "class";
+        log_err << "Raster 'source' for block " << name << " needs a block object with a poll(), which "
+                << (is_class ? "class " + written(class_of(*n)) + " does not declare (a raster source declares "
+                               "vesk::time poll(), no tick() and no inputs)"
+                             : "a \"" + n->type + "\" block has not")
+                << origin << std::endl;
         send_to_all(vesk::json{{"cmd", "mdl_error"}, {"node", name}});
         error = true;
       }
@@ -136,11 +151,23 @@ void compiler::resolve_rasters() {
     current.swap(next);
   }
 
+  std::set<std::string> polled;  // the rasters "a_x" that a source block runs
   for (auto& [name, n] : nodes) {
     n->placed = false;
     if (n->raster == "auto") n->raster = default_raster;
+    if (n->raster_source) polled.insert(n->raster);
     std::string label = !n->raster.empty() && n->raster[0] == 'r' ? n->raster.substr(1) : n->raster;
     send_to_all(vesk::json{{"cmd", "set_text_right"}, {"name", name}, {"text", label}});
+  }
+  // A raster that no source runs would have no poll() to wait on: each of its blocks is
+  // told, before any code is written.
+  for (auto& [name, n] : nodes) {
+    if (is_rate_transition(*n) || n->raster.compare(0, 2, "a_") != 0 || polled.count(n->raster) != 0) continue;
+    log_place at(n->place);
+    log_err << "Raster " << n->raster << " has nodes but no source nodes. (A raster a_x is run by block x of raster "
+            << "'source'; no block " << n->raster.substr(2) << " has that raster.)" << std::endl;
+    send_to_all(vesk::json{{"cmd", "mdl_error"}, {"node", name}});
+    error = true;
   }
 }
 

@@ -10,10 +10,16 @@ namespace vesk {
 json parse_json_file(const std::filesystem::path& file, const std::string& text, std::string& error) {
   error.clear();
   const std::string name = file.lexically_normal().string();
+  // Some editors save UTF-8 with a byte order mark; JSON text may be read past it, and
+  // lines and columns then count as the editor shows them, without it.
+  static const char bom[] = "\xEF\xBB\xBF";
+  const size_t skip = text.compare(0, 3, bom) == 0 ? 3 : 0;
+  if (skip != 0)
+    log_warn << name << " begins with a UTF-8 byte order mark, which is skipped: JSON text needs none" << std::endl;
   json::error_place place;
   json value;
   try {
-    value = json::parse(text.data(), text.size(), place);
+    value = json::parse(text.data() + skip, text.size() - skip, place);
   } catch (const std::invalid_argument&) {
     error = name + ": malformed number in JSON text";
     return json();

@@ -15,7 +15,8 @@ namespace vesk {
 /// the file: "<file>:<line>:<column>: syntax error in JSON text" for the first error the
 /// parser reported (both counted from 1), "<file>: malformed number in JSON text", "<file>:
 /// number out of range in JSON text" or "<file>: JSON text ends inside an escape" for what
-/// the parser throws for (the value is null then).
+/// the parser throws for (the value is null then). A UTF-8 byte order mark at the start is
+/// skipped with a warning naming the file; lines and columns are counted after it.
 json parse_json_file(const std::filesystem::path& file, const std::string& text, std::string& error);
 
 /// As parse_json_file, with the message written to log_err: for readers that go on with

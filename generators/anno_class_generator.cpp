@@ -137,6 +137,11 @@ std::vector<std::string> anno_class_generator::get_libs() { return lookup().libs
 
 bool anno_class_generator::has_raster_interval() { return lookup().has_raster_interval_var; }
 
+bool anno_class_generator::has_poll() {
+  const vesk::annotations::block_class node = lookup();
+  return !node.not_found && !node.poll_calls.empty();
+}
+
 void anno_class_generator::write_call(const vesk::annotations::call& c,
                                       const vesk::annotations::block_class& node, std::ostream& os) {
   if (!c.return_to.empty()) os << find_mapping(c.return_to) << " = ";

@@ -37,6 +37,8 @@ class anno_class_generator : public generator {
   /// Final calls.
   void write_final(std::ostream& os) override;
   bool has_raster_interval() override;
+  /// Whether the class declares its poll(): only an automatic class can.
+  bool has_poll() override;
   /// Keys that are no parameter of the class; checkbox values read as false.
   std::vector<vesk::config_warning> check_config() override;
 

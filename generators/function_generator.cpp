@@ -40,6 +40,23 @@ std::vector<vesk::property> function_generator::get_properties() {
 std::vector<vesk::config_warning> function_generator::check_config() {
   std::vector<vesk::config_warning> found = read_block_config(cfg, get_properties(), {}, "function");
   add_empty_function(cfg, found);
+  // A name given twice is one pin, which the call would get once: "x, x" would call f(x),
+  // another function than written (or one of a default argument).
+  const vesk::json* inputs = nullptr;
+  if (cfg.is_object())
+    for (const auto& [key, value] : cfg.object_members())
+      if (key == "inputs" && inputs == nullptr) inputs = &value;  // the first one is read
+  if (inputs != nullptr && inputs->is_string()) {
+    std::unordered_set<std::string> seen;
+    for (const std::string& entry : split(inputs->get_string_ref(), ",")) {
+      if (entry.empty() || seen.insert(entry).second) continue;
+      found.push_back({"Value " + written(*inputs) + " of key \"inputs\"",
+                       "names the input \"" + entry + "\" more than once: each name is one pin and one argument "
+                       "of the call; name each input once",
+                       true});
+      break;
+    }
+  }
   return found;
 }
 

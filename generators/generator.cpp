@@ -38,6 +38,8 @@ void generator::write_final(std::ostream&) {}
 
 std::string generator::get_output_type() { return "auto"; }
 bool generator::has_raster_interval() { return false; }
+
+bool generator::has_poll() { return false; }
 std::vector<vesk::config_warning> generator::check_config() { return {}; }
 
 std::string generator::find_mapping(const std::string& key) const {

@@ -61,6 +61,9 @@ class generator {
   virtual std::string get_output_type();
   /// Whether the block object has a raster interval member to be set.
   virtual bool has_raster_interval();
+  /// Whether the block object has a poll() returning vesk::time, which runs a raster of
+  /// its own ("source"); false by default.
+  virtual bool has_poll();
   /// What the configuration (as set_config left it) names that this generator never
   /// reads or reads leniently (warnings), and what could only end in errors of the C++
   /// compiler (errors); nothing by default. Asked once a block by the model

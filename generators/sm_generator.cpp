@@ -195,8 +195,15 @@ std::vector<vesk::config_warning> sm_generator::check_config() {
     vesk::json list = transitions != nullptr ? *transitions : vesk::json();
     for (auto t = list.begin(); t != list.end(); ++t) {
       vesk::json_reader tr(*(*t).value, "a transition of " + state);
-      tr.take("c", {vesk::json::string_t, vesk::json::number_t, vesk::json::bool_t});
+      const vesk::json* c = tr.take("c", {vesk::json::string_t, vesk::json::number_t, vesk::json::bool_t});
       take_text(tr, "t");
+      // "if (  )" (or "if ( null )") could only fail in the C++ compiler.
+      if (!tr.failed() && (c == nullptr || (c->is_string() && trim(c->get_string_ref()).empty())))
+        found.push_back({c == nullptr ? "Key \"c\" of a transition of " + state
+                                      : "Value " + written(*c) + " of key \"c\" of a transition of " + state,
+                         c == nullptr ? "is missing: the transition needs a condition, such as true"
+                                      : "is empty: the transition needs a condition, such as true",
+                         true});
       tr.finish([] { return "a transition reads c, t"; });
       found.insert(found.end(), tr.findings.begin(), tr.findings.end());
     }

@@ -2,7 +2,7 @@
 // A discrete PI controller with anti-windup.
 
 #include <algorithm>
-
+#include <string>
 //@link: m
 
 namespace ctl {
@@ -45,6 +45,12 @@ class pi_controller {
   void stop() {}
 
  private:
+  // The members the calls and pins name.
+  bool reset = false;
+  double u = 0;
+  double kp = 1.5;
+  double ki = 0.1;
+  std::string name = "pi";
   double integral_ = 0;
   double limit_;
   double dt_;
