@@ -9,6 +9,7 @@
 #include "annotations/block_lists.h"
 #include "annotations/scanner.h"
 #include "cli/build_dir_sync.h"
+#include "cli/build_trace.h"
 #include "cli/cli_output.h"
 #include "cli/file_write.h"
 #include "cli/json_input.h"
@@ -224,7 +225,11 @@ int build_model(const build_context& context) {
   comp.compile(model);
   if (comp.error) return -1;
   // Only a model that compiled gets a build directory: a fault leaves nothing behind.
-  fs::create_directories(build_dir);
+  // A new one holds no successful build until ./build succeeds, however this run ends.
+  if (!fs::is_directory(build_dir)) {
+    fs::create_directories(build_dir);
+    note_build_result(build_dir, false);
+  }
   fs::create_directories(model_dir);
   fs::create_directories(build_dir / "resources");
   // A broken node source of a project that this model does not use (another project of
@@ -233,6 +238,7 @@ int build_model(const build_context& context) {
 
   write_generated_files(model_dir, comp.files);
   write_text_file(model_dir / "compile_info.json", comp.compile_info.dump("  "));
+  write_if_changed(build_dir / block_lines_file, block_lines_text(comp.block_lines, "model/"));
 
   {
     log_place place(config.file.path.string());
@@ -240,7 +246,9 @@ int build_model(const build_context& context) {
   }
   sync_workspace_nodes(ws_sync_context{comp.compile_info, build_dir}, workspace_dir);
   write_runtime_config(build_dir, config, config.runtime);
-  const int status = run_build_script(build_dir);
+  // The C++ compiler's messages about generated lines name the block that wrote them.
+  const int status = run_build_script(
+      build_dir, [&](const std::string& line) { return traced_line(line, comp.block_lines, build_dir); });
   note_build_result(build_dir, status == 0);
   return status;
 }

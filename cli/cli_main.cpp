@@ -74,7 +74,7 @@ int cli_main(int argc, char** argv) {
   try {
     if (no_try) {
       build_model(context);
-      start_runtime(config_path, true);
+      start_runtime(config_path, true, false);
       return 0;
     }
     if (build && build_model(context) != 0) return -1;

@@ -142,7 +142,8 @@ TEST(CliNames, NamesTypedByHandAreCheckedWhereTheyAreRead) {
       {"runtime setting",
        {{"rt_sim/config_def.json", R"([{"key":"print_interval_ms","default":1000}])"},
         {"demo/demo.vcfg", R"({"model":"m","runtime":"sim","runtime_configs":{"sim":{"print_intervall_ms":5}}})"}},
-       "w: Runtime setting \"print_intervall_ms\" in {ws}/demo/demo.vcfg is unknown to runtime 'sim' and is ignored: "
+       "w: Runtime setting \"print_intervall_ms\" in {ws}/demo/demo.vcfg is unknown to runtime 'sim', which does not "
+       "read it (it is written to config.json all the same): "
        "its settings are print_interval_ms",
        0, R"({"model":"m","runtime":"sim","runtime_configs":{"sim":{}}})"},
       {"model array", {{m, "[]"}}, no_model, 1, ""},

@@ -351,6 +351,20 @@ TEST(CliProgram, ScriptsRunInsideTheBuildDirectoryOnly) {
 }
 
 TEST(CliProgram, StartAfterAFailedBuildSaysWhichProgramRuns) {
+  {
+    // A first build that fails leaves no program: the start says so and runs nothing.
+    workspace w;
+    w.script("ws/rt_sim/build", "exit 2");
+    EXPECT_NE(0, w.run({"-b", w.vcfg.string()}).status);
+    fs::remove(w.trace);
+    const auto res = w.run({"-s", w.vcfg.string()});
+    EXPECT_EQ(255, res.status);
+    EXPECT_EQ(std::vector<std::string>{"e: No build of '" + w.build_dir.string() +
+                                       "' has succeeded yet: there is no program to start. Build the project first "
+                                       "(vesk-cli -b)."},
+              lines_with(res.out, "e: ")) << res.out;
+    EXPECT_EQ("", w.trace_text());
+  }
   // How the second build fails, and how the start is asked for.
   const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
       {"build script", {"-s"}}, {"compile fault", {"--start"}}, {"build script", {"-nt", "-b"}}};
@@ -370,6 +384,30 @@ TEST(CliProgram, StartAfterAFailedBuildSaysWhichProgramRuns) {
     w.model({cli_test::counter_block("a", "r10ms")});
     ASSERT_EQ(0, w.run({"-b", w.vcfg.string()}).status) << fault;
     EXPECT_TRUE(lines_with(w.run({"-s", w.vcfg.string()}).out, "w: ").empty()) << fault;
+  }
+}
+
+TEST(CliProgram, CompilerErrorsInGeneratedFilesNameTheirBlock) {
+  if (std::system("command -v g++ >/dev/null 2>&1") != 0) GTEST_SKIP() << "g++ is not installed";
+  workspace w;
+  fs::remove_all(w.cwd / "shared");
+  fs::copy(fs::path(VESK_SOURCE_DIR) / "shared", w.cwd / "shared", fs::copy_options::recursive);
+  fs::copy(fs::path(VESK_SOURCE_DIR) / "runtimes" / "linux", w.cwd / "runtimes" / "linux",
+           fs::copy_options::recursive);
+  w.config(R"({"model":"m","runtime":"linux"})");
+  // What only the C++ compiler finds: an expression cut short, a type misspelt.
+  w.model({cli_test::counter_block("a", "r10ms"),
+           R"({"name":"x","type":"expression","raster":"r10ms","cfg":{"function":"in_meas > "}})",
+           R"({"name":"k","type":"base","cfg":{"node":"parameter","data_type":"dobule"}})"});
+  const auto res = w.run({"-b", w.vcfg.string()});
+  EXPECT_NE(0, res.status);
+  const std::string of_m = "' of model file " + (w.project / "models" / "m.vmdl").string();
+  for (const auto& [file, block] : {std::pair<std::string, std::string>{"model/r10ms.cpp:", "x"},
+                                    {"model/parameters_and_shared_data.h:", "k"}}) {
+    size_t traced = 0;
+    for (const std::string& line : lines_with(replace_all(res.err, "model/./", "model/"), file))
+      traced += line.find(": error: ") != std::string::npos && ends_with(line, " in block '" + block + of_m);
+    EXPECT_GE(traced, 1u) << file << "\n" << res.err;
   }
 }
 

@@ -59,14 +59,16 @@ namespace {
 
 /// Writes a "w: " line for each member of `settings` (the project's configuration for a
 /// runtime, read from `config_path`) whose key the runtime's form lacks; nothing when
-/// the runtime has no form, since it then says nothing about what it reads.
+/// the runtime has no form, since it then says nothing about what it reads. The member
+/// stays in config.json: a runtime may read more than its form shows.
 void warn_unknown_settings(const json& settings, const std::vector<std::string>& form_keys,
                            const std::string& runtime_name, const fs::path& config_path) {
   if (form_keys.empty() || !settings.is_object()) return;
   for (const auto& [key, value] : settings.object_members()) {
     if (std::find(form_keys.begin(), form_keys.end(), key) != form_keys.end()) continue;
     log_warn << "Runtime setting \"" << key << "\" in " << config_path.string() << " is unknown to runtime '"
-             << runtime_name << "' and is ignored: its settings are " << name_list(form_keys) << std::endl;
+             << runtime_name << "', which does not read it (it is written to config.json all the same): its settings are "
+             << name_list(form_keys) << std::endl;
   }
 }
 
@@ -123,34 +125,36 @@ void write_runtime_config(const fs::path& build_dir, const project_config_file& 
 
 namespace {
 
-int run_script(const fs::path& build_dir, const std::string& script) {
+int run_script(const fs::path& build_dir, const std::string& script, const line_filter& filter = nullptr) {
   // The children write to the same stdout; what we printed must come first.
   std::cout.flush();
-  return run_script_command(script_command(build_dir, script));
+  return run_script_command(script_command(build_dir, script), filter);
 }
 
 }  // namespace
 
 const char* const failed_build_marker = "last-build-failed";
+const char* const built_marker = "build-succeeded";
 
 void note_build_result(const fs::path& build_dir, bool succeeded) {
   const fs::path marker = build_dir / failed_build_marker;
   std::error_code ec;
   if (succeeded) {
     fs::remove(marker, ec);
+    write_if_changed(build_dir / built_marker, "A build of this directory succeeded; ./start has a program to run.\n");
   } else {
-    write_text_file(marker, "The latest build of this directory failed; ./start runs the last successful one.\n");
+    write_text_file(marker, "The latest build of this directory failed (or was stopped).\n");
   }
 }
 
-int run_build_script(const fs::path& build_dir) {
+int run_build_script(const fs::path& build_dir, const line_filter& filter) {
   log_info << "Build runtime..." << std::endl;
-  const int status = run_script(build_dir, "build");
+  const int status = run_script(build_dir, "build", filter);
   if (status != 0) log_err << "Error compiling model..." << std::endl;
   return status;
 }
 
-int start_runtime(const fs::path& config_path, bool built) {
+int start_runtime(const fs::path& config_path, bool built, bool checked) {
   std::unique_ptr<project_config_file> loaded;
   {
     std::optional<log_silencer> told;
@@ -171,7 +175,16 @@ int start_runtime(const fs::path& config_path, bool built) {
             << "' does not exist. Build the project first (vesk-cli -b)." << std::endl;
     return -1;
   }
-  if (fs::exists(build_dir / failed_build_marker, ec)) {
+  const bool failed = fs::exists(build_dir / failed_build_marker, ec);
+  if (failed && !fs::exists(build_dir / built_marker, ec)) {
+    // A first build that failed or was stopped: the start script would find nothing.
+    const std::string text = "No build of '" + build_dir.string() + "' has succeeded yet: there is no program to start";
+    if (checked) {
+      log_err << text << ". Build the project first (vesk-cli -b)." << std::endl;
+      return -1;
+    }
+    log_warn << text << "; ./start runs all the same (-nt)." << std::endl;
+  } else if (failed) {
     log_warn << "The latest build of '" << build_dir.string()
              << "' failed: the program of the last successful build runs." << std::endl;
   }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cli/output_relay.h"
 #include "foundation/project_config.h"
 
 namespace vesk {
@@ -37,18 +38,26 @@ void write_runtime_config(const std::filesystem::path& build_dir, const project_
 /// The file in a build directory whose presence says that its latest build failed.
 extern const char* const failed_build_marker;
 
-/// Writes (`succeeded` false) or removes the failed_build_marker of `build_dir`.
+/// The file in a build directory whose presence says that a build of it succeeded, so
+/// that there is a program to start.
+extern const char* const built_marker;
+
+/// Writes (`succeeded` false) or removes the failed_build_marker of `build_dir`; a
+/// success also writes the built_marker (when it is not there yet).
 void note_build_result(const std::filesystem::path& build_dir, bool succeeded);
 
-/// Logs "Build runtime...", runs ./build; returns the raw wait status from system().
-int run_build_script(const std::filesystem::path& build_dir);
+/// Logs "Build runtime...", runs ./build with each line of its output and error passed
+/// through `filter`; returns the raw wait status, as system() does.
+int run_build_script(const std::filesystem::path& build_dir, const line_filter& filter);
 
 /// The start step: derives the build directory from the configuration file alone, logs
 /// "Start runtime..." and runs ./start; returns its raw wait status (-1 for a runtime
-/// name that is not plain or a build directory that does not exist yet). A build
-/// directory whose latest build failed gives a "w: " line first: the program of the last
-/// successful build is the one that runs. `built`: the build step of this run has read
-/// the configuration and written its warnings already, so they are not written again.
-int start_runtime(const std::filesystem::path& config_path, bool built = false);
+/// name that is not plain, a build directory that does not exist yet, or one whose
+/// builds all failed, each with an "e: " line). A build directory whose latest build
+/// failed gives a "w: " line first: the program of the last successful build runs.
+/// `built`: the build step of this run has read the configuration and written its
+/// warnings already, so they are not written again. `checked` false (-nt): a directory
+/// whose builds all failed gives a "w: " line and ./start runs all the same.
+int start_runtime(const std::filesystem::path& config_path, bool built = false, bool checked = true);
 
 }  // namespace vesk

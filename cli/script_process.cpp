@@ -1,5 +1,6 @@
 #include "cli/script_process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 namespace vesk {
@@ -42,11 +44,15 @@ bool group_gone(pid_t group) {
   return ::kill(-group, 0) != 0 && errno == ESRCH;
 }
 
-/// Waits up to `ms` for `gone` to hold; true when it did.
+/// Waits up to `ms` for `gone` to hold, passing on what the script writes meanwhile
+/// (`relay` may be null); true when it did.
 template <typename F>
-bool wait_for(F gone, int ms) {
+bool wait_for(F gone, int ms, output_relay* relay) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!gone()) {
+  for (;;) {
+    // A script blocked on a full pipe could not end.
+    if (relay != nullptr) relay->drain();
+    if (gone()) break;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -72,7 +78,9 @@ void child_ended(int) {}
 
 }  // namespace
 
-int run_script_command(const std::string& command) {
+int run_script_command(const std::string& command, const line_filter& filter) {
+  std::unique_ptr<output_relay> relay;
+  if (filter) relay = std::make_unique<output_relay>(filter);
   // The script runs in a process group of its own, and every stop request that reaches
   // us is passed on to that group: one for us alone (kill, `timeout`, a closing terminal,
   // the back end stopping its own group) reaches the model, and one for our group (Ctrl-C)
@@ -108,9 +116,11 @@ int run_script_command(const std::string& command) {
     if (::getppid() != parent) ::_exit(127);  // we ended before that took hold
     for (int i = 0; i < 4; ++i) ::sigaction(handled[i], &old_actions[i], nullptr);
     ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    if (relay) relay->attach_child();
     ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  if (relay) relay->close_child_ends();
   int status = -1;
   if (child > 0) {
     ::setpgid(child, child);  // also here, so the group exists before any request is passed on
@@ -125,7 +135,13 @@ int run_script_command(const std::string& command) {
         break;
       }
       if (stop_signal != 0) break;
-      ::sigsuspend(&wait_mask);  // until the child ends or a request comes
+      if (!relay) {
+        ::sigsuspend(&wait_mask);  // until the child ends or a request comes
+        continue;
+      }
+      // The same wait, and until the script wrote something.
+      pollfd fds[2] = {{relay->read_end(0), POLLIN, 0}, {relay->read_end(1), POLLIN, 0}};
+      if (::ppoll(fds, 2, nullptr, &wait_mask) > 0) relay->drain();
     }
     // A request may come just as the script ends: it still counts, and is passed on to
     // what is left of the group once it is unblocked below.
@@ -138,14 +154,16 @@ int run_script_command(const std::string& command) {
       // one as "do not wait").
       sigset_t stops = stop_set();
       ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
-      if (!wait_for([child] { return group_gone(child); }, script_stop_grace_ms)) {
+      if (!wait_for([child] { return group_gone(child); }, script_stop_grace_ms, relay.get())) {
         ::kill(-child, SIGKILL);
-        wait_for([child] { return group_gone(child); }, 1000);
+        wait_for([child] { return group_gone(child); }, 1000, relay.get());
       }
+      if (relay) relay->finish();
       end_by(stop_signal);
     }
     script_group = 0;
   }
+  if (relay) relay->finish();
   for (int i = 0; i < 4; ++i) ::sigaction(handled[i], &old_actions[i], nullptr);
   ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
   return status;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "cli/output_relay.h"
+
 namespace vesk {
 
 /// How long the script's processes get to end after a stop request was passed on to
@@ -20,6 +22,8 @@ constexpr int script_stop_grace_ms = 5000;
 /// (status 130 for SIGINT in a shell, the raw status 15 for SIGTERM). Should the program
 /// end without passing a stop on (SIGKILL), the kernel sends the script's process SIGTERM.
 /// A signal that was ignored when this was called stays ignored, by the script too.
-int run_script_command(const std::string& command);
+/// With a `filter`, the script's standard output and error reach ours through it, line
+/// by line (output_relay); what a process it left behind writes after it ended is lost.
+int run_script_command(const std::string& command, const line_filter& filter = nullptr);
 
 }  // namespace vesk

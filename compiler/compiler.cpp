@@ -173,6 +173,7 @@ bool compiler::order_raster(const node_list& group, node_list& ordered) {
 
 void compiler::compile(const vesk::json& model_json) {
   files.clear();
+  block_lines.clear();
   signal_names.clear();
   signal_sources.clear();
   header_file_name = base_name + ".h";
@@ -259,6 +260,16 @@ void compiler::compile(const vesk::json& model_json) {
   log_debug << "finished: " << static_cast<double>(now_ns() - start) / 1000000000.0 << std::endl;
 
   write_global_getter();
+
+  // A state machine's own files are its block's alone.
+  for (auto& [name, n] : nodes) {
+    if (n->type != "state_machine") continue;
+    for (const char* ext : {".h", ".cpp"}) {
+      auto f = files.find("sm_" + name + ext);
+      if (f != files.end() && lines_written(f->second) > 0)
+        add_block_lines(block_lines, f->first, 1, lines_written(f->second), n->place);
+    }
+  }
 
   for (auto& [file, text] : files) {
     if (ends_with(file, ".h")) compile_info["headers"].push_back("model/" + file);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/block_lines.h"
 #include "compiler/compiler_node.h"
 #include "foundation/helpers.h"
 #include "foundation/json.h"
@@ -57,6 +58,8 @@ class compiler {
 
   node_map nodes;
   std::vector<std::string> signal_entries;
+  /// The place of the block behind each of signal_entries ("" for none).
+  std::vector<std::string> signal_places;
   std::vector<std::string> parameter_entries;
   vesk::json model;
   std::string header_file_name;
@@ -68,6 +71,8 @@ class compiler {
   std::map<std::string, std::string> signal_sources;
   std::string base_name = "model";
   std::map<std::string, src_stream> files;
+  /// Which block wrote which lines of `files`.
+  block_line_map block_lines;
   bool error = false;
   vesk::json compile_info;
   /// Path of the model's file, named in the reports about its blocks.

@@ -87,6 +87,7 @@ void compiler::write_parameters_header() {
   indent(os, 2);
   for (auto& [name, n] : nodes) {
     if (!n->is_base("rt")) continue;
+    block_span span(block_lines, "parameters_and_shared_data.h", os, n->place);
     vesk::json& cfg = n->cfg;
     vesk::json data_type = cfg["data_type"];
     vesk::json start = cfg["start_value"];
@@ -106,6 +107,7 @@ void compiler::write_parameters_header() {
   indent(os, 2);
   for (auto& [name, n] : nodes) {
     if (!n->is_base("parameter")) continue;
+    block_span span(block_lines, "parameters_and_shared_data.h", os, n->place);
     os << "vesk::rt::parameter<" << n->cfg["data_type"] << "> " << name << " = {" << n->cfg["default"] << "};"
        << std::endl;
   }

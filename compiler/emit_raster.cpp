@@ -65,12 +65,16 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
   indent(h, 2);
   h << std::endl << "shared_data& shared;" << std::endl << "parameter_data& parameter;" << std::endl << std::endl;
 
-  auto add_signal = [&](const std::string& display, const std::string& var) {
+  auto add_signal = [&](const std::string& display, const std::string& var, const std::string& place) {
     signal_entries.push_back("{ \"" + display + "\", instance_" + r + "." + var + ", " + index + " }");
+    signal_places.push_back(place);
   };
 
+  const std::string header_name = r + ".h";
+  const std::string source_name = r + ".cpp";
   for (const auto& n : ordered) {
     if (n->is_base("parameter")) continue;
+    block_span span(block_lines, header_name, h, n->place);
     if (!n->is_base("delay")) {
       for (auto& in : n->input_pins) {
         input_pin& pin = in.value;
@@ -94,7 +98,7 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
               h << "double " << pin.mapped_name << " = {};" << std::endl;
           }
         }
-        add_signal(display_name(n->name, in.key), pin.mapped_name);
+        add_signal(display_name(n->name, in.key), pin.mapped_name, n->place);
       }
     }
     for (auto& m : n->member_copy)
@@ -108,7 +112,7 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
         }
         h << pin.type << " " << pin.mapped_name << ";" << std::endl;
       }
-      add_signal(display_name(n->name, out.key), pin.mapped_name);
+      add_signal(display_name(n->name, out.key), pin.mapped_name, n->place);
     }
   }
 
@@ -121,7 +125,7 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
     auto it = nodes.find(raw.substr(0, dot));
     if (it == nodes.end() || in_raster.count(it->second.get()) == 0) continue;
     if (const output_pin* pin = it->second->output_pins.find(raw.substr(dot + 1)))
-      add_signal(display, pin->mapped_name);
+      add_signal(display, pin->mapped_name, it->second->place);
   }
 
   h << std::endl;
@@ -146,6 +150,7 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
     for (const auto& n : ordered) {
       if (!n->raster_source) continue;
       has_source = true;
+      block_span span(block_lines, source_name, s, n->place);
       s << "return " << n->members["obj"].mapped_name << ".poll();" << std::endl;
     }
     if (!has_source) throw_bt_exception(log_place::placed("Raster " + r + " has nodes but no source nodes."));
@@ -153,8 +158,11 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
     s << "} // poll() " << std::endl << std::endl;
     s << "void " << r << "::init(){" << std::endl;
     indent(s, 2);
-    for (const auto& n : ordered)
-      if (n->raster_source) configured_generator(*n)->write_init(s);
+    for (const auto& n : ordered) {
+      if (!n->raster_source) continue;
+      block_span span(block_lines, source_name, s, n->place);
+      configured_generator(*n)->write_init(s);
+    }
     indent(s, -2);
     s << "} // init() " << std::endl << std::endl;
   }
@@ -179,19 +187,24 @@ void compiler::write_raster_class(const std::string& r, const node_list& ordered
   s << "} // tick() " << std::endl << std::endl;
   s << "void " << r << "::final(){" << std::endl;
   indent(s, 2);
-  for (const auto& n : ordered) configured_generator(*n)->write_final(s);
+  for (const auto& n : ordered) {
+    block_span span(block_lines, source_name, s, n->place);
+    configured_generator(*n)->write_final(s);
+  }
   indent(s, -2);
   s << "} // final()" << std::endl << std::endl;
 }
 
 void compiler::write_tick_body(const std::string& r, const node_list& ordered, bool init) {
-  src_stream& s = files[r + ".cpp"];
+  const std::string source_name = r + ".cpp";
+  src_stream& s = files[source_name];
 
   // Reads of rate transitions.
   for (const auto& n : ordered) {
     if (n->is_base("delay")) continue;
     // A second reader is refused where it stands.
     log_place at(n->place);
+    block_span span(block_lines, source_name, s, n->place);
     for (auto& [pin, c] : n->inputs) {
       compiler_node* rt = c.bound.get();
       if (rt == nullptr || !rt->is_base("rt")) continue;
@@ -214,6 +227,7 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
 
   // Reads of parameters.
   for (const auto& n : ordered) {
+    block_span span(block_lines, source_name, s, n->place);
     for (auto& [pin, c] : n->inputs) {
       if (c.bound == nullptr || !c.bound->is_base("parameter")) continue;
       s << n->input_pins[pin].mapped_name << " = " << source_var(c) << ".get();" << std::endl;
@@ -222,6 +236,7 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
 
   // The blocks' own code.
   for (const auto& n : ordered) {
+    block_span span(block_lines, source_name, s, n->place);
     std::shared_ptr<vesk::generator> gen = configured_generator(*n);
     if (!n->is_base("delay")) {
       for (auto& [pin, c] : n->inputs) {
@@ -250,6 +265,7 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
   // stored; anything else would overwrite the start value with a value never computed.
   for (const auto& n : ordered) {
     if (!n->is_base("delay")) continue;
+    block_span span(block_lines, source_name, s, n->place);
     for (auto& [pin, c] : n->inputs) {
       if (init && (c.bound == nullptr || !c.bound->raster_source)) continue;
       s << n->members["mem"].mapped_name << " = " << source_var(c) << "; //  " << c.node << "." << c.pin << std::endl;
@@ -259,6 +275,7 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
   // Writes into rate transitions, under the same rule for init_tick.
   for (const auto& n : ordered) {
     if (init && !n->raster_source) continue;
+    block_span span(block_lines, source_name, s, n->place);
     for (auto& out : n->output_pins) {
       for (auto& c : out.value.consumers) {
         compiler_node* rt = c.bound.get();

@@ -1,5 +1,6 @@
 #include "generators/src_stream.h"
 
+#include <algorithm>
 #include <string>
 #include <typeinfo>
 
@@ -10,7 +11,10 @@ src_stream::src_buf::~src_buf() = default;
 
 int src_stream::src_buf::sync() {
   for (uint64_t i = 0; i < owner->indentation; ++i) owner->text.put(' ');
-  owner->text << str();
+  const std::string pending = str();
+  owner->bytes += owner->indentation + pending.size();
+  owner->line_ends += static_cast<uint64_t>(std::count(pending.begin(), pending.end(), '\n'));
+  owner->text << pending;
   str(std::string());
   owner->text.flush();
   return 0;
@@ -35,4 +39,14 @@ std::ostream& indent(std::ostream& os, int n) {
 void reset_stream(src_stream& s) {
   s.text.str(std::string());
   s.text.clear();
+  s.line_ends = 0;
+  s.bytes = 0;
 }
+
+uint64_t lines_written(const src_stream& s) {
+  // Indentation holds no line end, so the pending text alone adds to the count.
+  const std::string pending = s.buf.str();
+  return s.line_ends + static_cast<uint64_t>(std::count(pending.begin(), pending.end(), '\n'));
+}
+
+uint64_t bytes_written(const src_stream& s) { return s.bytes + s.buf.str().size(); }

@@ -29,12 +29,22 @@ class src_stream : public std::ostream {
   src_buf buf;
   std::stringstream text;
   uint64_t indentation = 0;
+  /// The line ends moved into `text` so far: where a writer stands, without copying it.
+  uint64_t line_ends = 0;
+  /// The bytes moved into `text` so far.
+  uint64_t bytes = 0;
 };
+
+/// The line ends written to `s`, flushed or not: the lines a writer has completed.
+uint64_t lines_written(const src_stream& s);
+
+/// The bytes written to `s`, flushed or not (indentation counted once flushed).
+uint64_t bytes_written(const src_stream& s);
 
 /// Adds `n` blanks of indentation to the src_stream behind `os` (clamped at
 /// zero); throws std::bad_cast when `os` is no src_stream.
 std::ostream& indent(std::ostream& os, int n);
 
-/// Empties the collected text of `s` and clears its error flags; keeps the
-/// indentation and text not yet flushed.
+/// Empties the collected text of `s` (and its counts of line ends and bytes) and clears its error
+/// flags; keeps the indentation and text not yet flushed.
 void reset_stream(src_stream& s);
