@@ -36,6 +36,9 @@ void sweep_dropped();
 void note_start(pid_t pid, int pidfd, bool sweep);
 /// Whether this process made itself a subreaper, and so looks after what comes back.
 bool adopting = false;
+/// A swept child (or one of its orphans) was seen ended at the last look: what it left
+/// may come at the next.
+bool ended_before = false;
 }
 
 namespace {
@@ -380,7 +383,9 @@ bool in_users_session(pid_t pid) {
 void command_task::look_after_orphans() {
   if (!adopting) return;
   // Whatever a swept child or one of its orphans leaves comes back when it ends, before
-  // its end can be seen.
+  // its end can be seen: the children are listed first, so an end seen now explains those
+  // listed now, and those that come from it after the listing are listed at the next look.
+  const std::vector<pid_t> children = our_children();
   bool swept_ended = false;
   std::vector<member>& ms = members();
   ms.erase(std::remove_if(ms.begin(), ms.end(),
@@ -395,12 +400,14 @@ void command_task::look_after_orphans() {
            ms.end());
   std::vector<orphan>& list = orphans();
   for (const orphan& o : list) swept_ended = swept_ended || (o.childs && exited(P_PID, static_cast<id_t>(o.pid)));
+  const bool theirs = swept_ended || ended_before;
+  ended_before = swept_ended;
   const steady::time_point now = steady::now();
   const std::vector<own_child>& own = own_children();
-  for (pid_t p : our_children()) {
+  for (pid_t p : children) {
     const auto same = [p](const auto& x) { return x.pid == p; };
     if (std::any_of(own.begin(), own.end(), same) || std::any_of(list.begin(), list.end(), same)) continue;
-    const orphan o{p, swept_ended && !in_users_session(p), now, false};
+    const orphan o{p, theirs && !in_users_session(p), now, false};
     if (o.childs) signal_orphan(o, SIGTERM);
     list.push_back(o);
   }
@@ -452,7 +459,7 @@ void command_task::advance_stops() {
 }
 
 bool command_task::stopping() {
-  return !releases().empty() ||
+  return !releases().empty() || ended_before ||
          std::any_of(orphans().begin(), orphans().end(), [](const orphan& o) { return o.childs && !o.gave_up; });
 }
 
