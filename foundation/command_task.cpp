@@ -48,9 +48,11 @@ namespace {
 bool usable(const std::string& candidate) {
   if (!path_exists(candidate)) return false;
   if (!candidate.empty() && candidate[0] == '/') return true;
-  const std::string fault = own_file_fault(candidate);
+  std::error_code ec;
+  const fs::path where = fs::absolute(candidate, ec).lexically_normal();
+  const std::string fault = own_file_fault(ec ? fs::path(candidate) : where);
   if (fault.empty()) return true;
-  log_warn << "Command " << candidate << " in the working folder is skipped: " << fault << "." << std::endl;
+  log_warn << "Command " << candidate << " of the working folder is skipped: " << fault << "." << std::endl;
   return false;
 }
 

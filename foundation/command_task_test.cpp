@@ -93,6 +93,15 @@ TEST(FindInPath, LookupOrderAndPieces) {
   // PATH unset, or no entry holds it.
   EXPECT_EQ(find_in_path("tool", nullptr), "");
   EXPECT_EQ(find_in_path("tool", a.c_str()), "");
+  {
+    // A bare name found in the working folder runs only when it is the user's own.
+    scoped_cwd in_b(t.path / "b");
+    EXPECT_EQ(find_in_path("tool", a.c_str()), "tool");
+    fs::permissions(t.path / "b" / "tool", fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(find_in_path("tool", a.c_str()), "");  // skipped, with a warning; then PATH
+    EXPECT_EQ(find_in_path("tool", (a + ":" + b).c_str()), b + "/tool");
+    fs::permissions(t.path / "b" / "tool", fs::perms::others_write, fs::perm_options::remove);
+  }
   scoped_cwd cwd(t.path / "a");
   // An empty entry names the root folder, a final ':' adds no entry.
   EXPECT_EQ(find_in_path("etc", ":"), "/etc");

@@ -74,7 +74,7 @@ fs::path choose(const fs::path& local, std::string (*judge)(const fs::path&), st
                 const char* taken_note) {
   if (!path_exists(local)) return first_existing_path({local, *others.begin(), *(others.begin() + 1)});
   const fs::path where = fs::absolute(local).lexically_normal();
-  const std::string fault = judge(local);
+  const std::string fault = judge(where);
   if (fault.empty()) {
     if (taken_note != nullptr) path_notes().push_back({false, taken_note + where.string()});
     return local;
