@@ -117,8 +117,9 @@ void main_controller::start_build() {
     build_task.reset();
     end_stop(true);
   }
+  // The build and its model are stopped with all they started, wherever it went.
   auto task = std::make_shared<command_task>(
-      cli.string(), std::vector<std::string>{"--gui-output", prj_cfg.file.path.string()}, "");
+      cli.string(), std::vector<std::string>{"--gui-output", prj_cfg.file.path.string()}, "", true);
   // The new child runs first; releasing the old task then stops the old child.
   build_task.swap(task);
   task.reset();
@@ -201,6 +202,8 @@ void main_controller::end_children() {
 }
 
 void main_controller::poll_processes() {
+  // What a build left when it ended is stopped, what the editor's apps left is reaped.
+  command_task::look_after_orphans();
   // A task released anywhere (the last holder of a replaced one may be a handler) is
   // stopped on the timer.
   watch_releases();

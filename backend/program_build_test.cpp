@@ -214,19 +214,24 @@ TEST(ProgramBuild, InvalidUtf8IsReplacedInLogEntries) {
 
 TEST(ProgramBuild, StopSignalsEndTheProgramAndEveryChild) {
   // A run that ignores SIGTERM: the build tool, and the model it started in a group of its
-  // own. Stopped by a signal to the program, or replaced by the next build (signal 0).
+  // own. Or a run that left a daemon in a session of its own. Stopped by a signal to the
+  // program, or replaced by the next build (signal 0).
   const struct {
     int sig;
     bool deaf;
-  } rows[] = {{SIGHUP, false}, {SIGINT, false}, {SIGQUIT, false}, {SIGTERM, false}, {SIGINT, true}, {0, true}};
+    bool daemon;
+  } rows[] = {{SIGHUP, false, false}, {SIGINT, false, false}, {SIGQUIT, false, false}, {SIGTERM, false, false},
+              {SIGINT, true, false},  {0, true, false},      {SIGTERM, false, true}, {0, false, true}};
   for (const auto& r : rows) {
     SCOPED_TRACE(std::to_string(r.sig) + (r.deaf ? " deaf" : ""));
     program p;
     const fs::path pid_file = p.tmp.path / "child.pid";
     const std::string record = "echo $$ >> '" + pid_file.string() + "'\n";
-    p.stub_cli(r.deaf ? "trap '' TERM\n" + record + deaf_group(pid_file) + "\nwait" : record + "exec sleep 30");
+    const std::string daemon = "setsid sh -c 'echo $$ >> \"" + pid_file.string() + "\"; exec sleep 30' &\n";
+    p.stub_cli(r.deaf ? "trap '' TERM\n" + record + deaf_group(pid_file) + "\nwait"
+                      : record + (r.daemon ? daemon : "") + "exec sleep 30");
     p.start_running({"--no-gui", "--start"});
-    const size_t members = r.deaf ? 2 : 1;
+    const size_t members = r.deaf || r.daemon ? 2 : 1;
     ASSERT_TRUE(eventually([&] { return pids_in(pid_file).size() == members; })) << p.out();
     const std::vector<pid_t> run = pids_in(pid_file);
     for (pid_t child : run) EXPECT_TRUE(runs(child));
@@ -290,7 +295,7 @@ TEST(ProgramBuild, StandardOutputNeitherKillsNorStopsTheProgram) {
 }
 
 TEST(ProgramBuild, VersionControlGuiStartsInTheProjectAndIsReplaced) {
-  // The tool, or one that ignores SIGTERM with a process of its own group that does too.
+  // The tool, or one that ignores SIGTERM with an app in a group of its own that does too.
   for (bool deaf : {false, true}) {
     SCOPED_TRACE(deaf ? "deaf" : "plain");
     program p;
@@ -322,16 +327,21 @@ TEST(ProgramBuild, VersionControlGuiStartsInTheProjectAndIsReplaced) {
     std::getline(lines, dir2);
     EXPECT_EQ(dir1, p.prj.string());
     EXPECT_EQ(dir2, p.prj.string());
-    std::vector<pid_t> old = {first}, now = {second};
+    // What the tool launched in a group of its own (a diff tool, an editor with unsaved
+    // text) is the user's: it outlives the tool's replacement and the program.
+    std::vector<pid_t> apps;
     if (deaf) {
       ASSERT_TRUE(eventually([&] { return pids_in(helpers).size() == 2; }));
-      old.push_back(pids_in(helpers)[0]);
-      now.push_back(pids_in(helpers)[1]);
+      apps = pids_in(helpers);
     }
-    for (pid_t pid : old) EXPECT_TRUE(eventually([&] { return !runs(pid); }, 5000)) << pid;
-    for (pid_t pid : now) EXPECT_TRUE(runs(pid)) << pid;
+    EXPECT_TRUE(eventually([&] { return !runs(first); }, 5000)) << first;
+    EXPECT_TRUE(runs(second)) << second;
     EXPECT_EQ(p.stop(), 0);
-    for (pid_t pid : now) EXPECT_FALSE(runs(pid)) << pid << ": outlived the program";
+    EXPECT_FALSE(runs(second)) << second << ": outlived the program";
+    for (pid_t app : apps) {
+      EXPECT_TRUE(runs(app)) << app << ": the user's app was stopped";
+      ::kill(app, SIGKILL);
+    }
   }
 }
 

@@ -102,8 +102,10 @@ TEST(CliProgram, OutputLinesOfABuildAndStart) {
   for (std::string l; std::getline(in, l);) {
     if (l.compare(0, 3, "d: ") != 0) lines.push_back(l);
   }
+  // The working folder's runtimes folder is the user's own: taken, and named.
   const std::vector<std::string> expected = {
-      "i: Build model...", "i: Start compiling...", "i: Updating build-directory...", "i: Build runtime...",
+      "i: Build model...", "i: Runtimes are taken from the working folder: " + w.cwd.string() + "/runtimes",
+      "i: Start compiling...", "i: Updating build-directory...", "i: Build runtime...",
       "built",             "i: Start runtime...",   "started"};
   EXPECT_EQ(expected, lines);
   EXPECT_TRUE(lines_with(res.out, "j: ").empty());
@@ -565,6 +567,51 @@ TEST(CliProgram, InstalledProgramFindsItsFoldersFromAnyWorkingFolder) {
   EXPECT_EQ(0, std::system(cmd.c_str()));
   EXPECT_EQ(read_file((fs::path(VESK_SOURCE_DIR) / "shared" / "vesk" / "rt" / "model.h").string()),
             read_file((w.build_dir / "shared" / "vesk" / "rt" / "model.h").string()));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliProgram, WorkingFolderCandidatesOnlyWhenTheUsersOwn) {
+  const bool root = ::geteuid() == 0;
+  const struct {
+    const char* what;
+    std::vector<std::string> others;  // made another user's (as root only)
+    std::vector<std::string> open;    // made writable by every user
+    std::string line;                 // the one line about the working folder
+  } cases[] = {
+      {"own, under umask 002", {}, {}, "i: Runtimes are taken from the working folder: $cwd/runtimes"},
+      {"runtimes writable by all", {}, {"runtimes"}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes is writable by every user"},
+      {"a script writable by all", {}, {"runtimes/rt_own/build"}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes/rt_own/build is writable by every user"},
+      {"shared writable by all", {}, {"shared/vesk"}, "w: $cwd/shared of the working folder is skipped: $cwd/shared/vesk is writable by every user"},
+      {"runtimes another user's", {"runtimes"}, {}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes belongs to uid 65534"},
+      {"a form another user's", {"runtimes/rt_own/config_def.json"}, {}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes/rt_own/config_def.json belongs to uid 65534"},
+  };
+  for (const auto& c : cases) {
+    if (!c.others.empty() && !root) {
+      std::cout << "skipped without root (needs a second user): " << c.what << std::endl;
+      continue;
+    }
+    workspace w;
+    w.script("cwd/runtimes/rt_own/build", "true");
+    w.put("cwd/runtimes/rt_own/config_def.json", "[]");
+    // A group-writable folder of the user's own, as umask 002 makes it, is fine.
+    for (const char* f : {"runtimes", "runtimes/rt_own", "shared"})
+      fs::permissions(w.cwd / f, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read |
+                                     fs::perms::others_exec);
+    for (const std::string& f : c.others) ASSERT_EQ(::chown((w.cwd / f).c_str(), 65534, 65534), 0);
+    for (const std::string& f : c.open) fs::permissions(w.cwd / f, fs::perms::others_write, fs::perm_options::add);
+    const auto res = w.run({w.vcfg.string()});
+    EXPECT_EQ(0, res.status) << c.what << res.out;
+    std::string line = c.line;
+    line.replace(line.find("$cwd"), 4, w.cwd.string());
+    while (line.find("$cwd") != std::string::npos) line.replace(line.find("$cwd"), 4, w.cwd.string());
+    std::vector<std::string> about;
+    for (const std::string& l : lines_with(res.out, line.substr(0, 3)))
+      if (l.find("working folder") != std::string::npos) about.push_back(l.substr(0, line.size()));
+    EXPECT_EQ(about, std::vector<std::string>{line}) << c.what << "\n" << res.out;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,11 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <system_error>
 
 #include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/own_file.h"
 
 extern char** environ;
 
@@ -29,10 +33,33 @@ namespace fs = std::filesystem;
 
 namespace {
 void sweep_dropped();
+void note_start(pid_t pid, int pidfd, bool sweep);
+/// Whether this process made itself a subreaper, and so looks after what comes back.
+bool adopting = false;
+/// A swept child (or one of its orphans) was seen ended at the last look: what it left
+/// may come at the next.
+bool ended_before = false;
 }
 
+namespace {
+
+/// Whether `candidate` exists and may run: one in the working folder (a relative path)
+/// only when it is the user's own, else it is skipped with a warning naming it and why.
+bool usable(const std::string& candidate) {
+  if (!path_exists(candidate)) return false;
+  if (!candidate.empty() && candidate[0] == '/') return true;
+  std::error_code ec;
+  const fs::path where = fs::absolute(candidate, ec).lexically_normal();
+  const std::string fault = own_file_fault(ec ? fs::path(candidate) : where);
+  if (fault.empty()) return true;
+  log_warn << "Command " << candidate << " of the working folder is skipped: " << fault << "." << std::endl;
+  return false;
+}
+
+}  // namespace
+
 std::string find_in_path(const std::string& command, const char* path_env) {
-  if (path_exists(command)) return command;
+  if (usable(command)) return command;
   if (path_env == nullptr) return std::string();
   // Entries as consecutive reads up to ':' give them: a trailing ':' adds no empty entry.
   std::string path(path_env);
@@ -41,14 +68,14 @@ std::string find_in_path(const std::string& command, const char* path_env) {
     size_t end = path.find(':', begin);
     if (end == std::string::npos) end = path.size();
     std::string candidate = path.substr(begin, end - begin) + "/" + command;
-    if (path_exists(candidate)) return candidate;
+    if (usable(candidate)) return candidate;
     begin = end + 1;
   }
   return std::string();
 }
 
-command_task::command_task(std::string cmd, std::vector<std::string> arguments, std::string working_dir)
-    : command(std::move(cmd)), args(std::move(arguments)), working_dir_(std::move(working_dir)) {
+command_task::command_task(std::string cmd, std::vector<std::string> arguments, std::string working_dir, bool sweep)
+    : command(std::move(cmd)), args(std::move(arguments)), working_dir_(std::move(working_dir)), sweep_(sweep) {
   if (!resolve()) return;
   if (args.size() > max_args) {
     // The table has room for max_args arguments; rather than cutting the command line
@@ -95,6 +122,9 @@ void command_task::start() {
   char* const* const child_argv = argv;
   const int read_end = fds[0];
   const int write_end = fds[1];
+  const bool sweep = sweep_;
+  // What a swept child leaves when it ends comes back here rather than to init.
+  if (sweep && !adopting) adopting = ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0;
   sigset_t all, none, saved;
   ::sigfillset(&all);
   ::sigemptyset(&none);
@@ -118,6 +148,8 @@ void command_task::start() {
     ::fcntl(1, F_SETFD, 0);
     ::fcntl(2, F_SETFD, 0);
     ::setsid();
+    // Kept across the exec: while the child runs, nothing of what it starts leaves it.
+    if (sweep) ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::execve(exe, child_argv, environ);
     ::_exit(127);
@@ -130,6 +162,7 @@ void command_task::start() {
   pid = child;
   // Not reaped before this constructor returns, so the pidfd names this very child.
   pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+  note_start(child, pidfd_, sweep_);
   pipe_fd[0] = read_end;
   ::close(write_end);
   ::fcntl(read_end, F_SETFL, O_NONBLOCK);
@@ -146,16 +179,67 @@ std::vector<pid_t>& dropped() {
   return pids;
 }
 
+/// A child this process started: its own, never taken for one that came back.
+struct own_child {
+  pid_t pid;
+  bool sweep;
+};
+std::vector<own_child>& own_children() {
+  static std::vector<own_child> list;
+  return list;
+}
+void forget_own(pid_t pid) {
+  std::vector<own_child>& list = own_children();
+  list.erase(std::remove_if(list.begin(), list.end(), [pid](const own_child& c) { return c.pid == pid; }), list.end());
+}
+
+/// A swept child whose end has not been seen yet; its pidfd (a copy) is its own for good.
+struct member {
+  pid_t pid;
+  int pidfd;
+};
+std::vector<member>& members() {
+  static std::vector<member> list;
+  return list;
+}
+
+/// A process that came back to us, not started by us. Until it is reaped its pid, and so
+/// its group's and session's ids, cannot name anything else.
+struct orphan {
+  pid_t pid;
+  /// Left by a swept child: stopped. Else the user's: left running.
+  bool childs;
+  steady::time_point since;
+  /// Not even SIGKILL ended it within give_up_after_ms: only reaped once it ends.
+  bool gave_up;
+};
+std::vector<orphan>& orphans() {
+  static std::vector<orphan> list;
+  return list;
+}
+
+void note_start(pid_t pid, int pidfd, bool sweep) {
+  own_children().push_back({pid, sweep});
+  if (sweep) members().push_back({pid, pidfd >= 0 ? ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3) : -1});
+}
+
 /// Reaps the dropped children that have ended since.
 void sweep_dropped() {
   std::vector<pid_t>& pids = dropped();
-  pids.erase(std::remove_if(pids.begin(), pids.end(), [](pid_t p) { return ::waitpid(p, nullptr, WNOHANG) != 0; }),
+  pids.erase(std::remove_if(pids.begin(), pids.end(),
+                            [](pid_t p) {
+                              if (::waitpid(p, nullptr, WNOHANG) == 0) return false;
+                              forget_own(p);
+                              return true;
+                            }),
              pids.end());
 }
 
 /// A released child whose stop is under way. Its pid is its session's and its group's id.
 struct release {
   pid_t pid = 0;
+  /// Its whole session is stopped, not only its group.
+  bool sweep = false;
   /// Refers to the child for good; -1 when the system gave none.
   int pidfd = -1;
   steady::time_point since;
@@ -168,8 +252,9 @@ std::vector<release>& releases() {
   return list;
 }
 
-/// The process groups of the processes of session `sid` that have not ended (from /proc).
-std::vector<pid_t> groups_in_session(pid_t sid) {
+/// The process groups of the processes of session `sid` that have not ended (from /proc);
+/// with `group_only`, only group `sid` itself, when it has such a member.
+std::vector<pid_t> groups_in_session(pid_t sid, bool group_only) {
   std::vector<pid_t> groups;
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return groups;
@@ -190,7 +275,7 @@ std::vector<pid_t> groups_in_session(pid_t sid) {
     int ppid = 0, group = 0, session = 0;
     if (after_name == nullptr || std::sscanf(after_name + 1, " %c %d %d %d", &state, &ppid, &group, &session) != 4)
       continue;
-    if (session != sid || state == 'Z' || state == 'X') continue;
+    if ((group_only ? group : session) != sid || state == 'Z' || state == 'X') continue;
     if (std::find(groups.begin(), groups.end(), group) == groups.end()) groups.push_back(group);
   }
   ::closedir(proc);
@@ -208,13 +293,14 @@ bool ended(release& r) {
   return rc != 0 || info.si_pid != 0;
 }
 
-/// The groups still living in the child's session. Until the child is reaped, its pid (the
-/// session's id) cannot name anything else. A child that its owner collected ended as it
-/// meant to: its session is looked at only while its own group has members and no
-/// process has the pid (the session can then only be what the child left).
+/// The groups still living in the child's session (not sweeping: its own group, if it has
+/// living members). Until the child is reaped, its pid (the session's id) cannot name
+/// anything else. A child that its owner collected ended as it meant to: its session is
+/// looked at only while its own group has members and no process has the pid (the session
+/// can then only be what the child left).
 std::vector<pid_t> left_behind(const release& r) {
   if (r.reaped && (::kill(r.pid, 0) == 0 || errno != ESRCH || ::kill(-r.pid, 0) != 0)) return {};
-  return groups_in_session(r.pid);
+  return groups_in_session(r.pid, !r.sweep);
 }
 
 void signal_groups(const std::vector<pid_t>& groups, int sig) {
@@ -223,7 +309,10 @@ void signal_groups(const std::vector<pid_t>& groups, int sig) {
 
 /// Ends the release: the child reaped (or dropped, when it has not ended), its pidfd closed.
 void finish(release& r, bool child_ended) {
-  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0)) dropped().push_back(r.pid);
+  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0))
+    dropped().push_back(r.pid);
+  else
+    forget_own(r.pid);
   if (r.pidfd >= 0) ::close(r.pidfd);
   r.pidfd = -1;
 }
@@ -251,9 +340,98 @@ bool advance(release& r, steady::time_point now) {
 
 }  // namespace
 
+namespace {
+
+/// Whether our child `pid` has ended (a zombie) or is reaped already.
+bool exited(idtype_t type, id_t id) {
+  siginfo_t info{};
+  return ::waitid(type, id, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+}
+
+/// The children of this process, of all its threads (from /proc).
+std::vector<pid_t> our_children() {
+  std::vector<pid_t> pids;
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (tasks == nullptr) return pids;
+  while (const dirent* t = ::readdir(tasks)) {
+    if (t->d_name[0] < '1' || t->d_name[0] > '9') continue;
+    std::ifstream list(std::string("/proc/self/task/") + t->d_name + "/children");
+    for (pid_t p = 0; list >> p;) pids.push_back(p);
+  }
+  ::closedir(tasks);
+  return pids;
+}
+
+/// Signals an orphan and, when it leads them, its session's groups or its group.
+void signal_orphan(const orphan& o, int sig) {
+  const pid_t session = ::getsid(o.pid), group = ::getpgid(o.pid);
+  ::kill(o.pid, sig);
+  if (session == o.pid)
+    signal_groups(groups_in_session(o.pid, false), sig);
+  else if (group == o.pid)
+    ::kill(-o.pid, sig);
+}
+
+/// Whether `pid` lives in the session of a child of ours that is not swept (the editor's
+/// or the version-control GUI's): what they launched is the user's.
+bool in_users_session(pid_t pid) {
+  const pid_t session = ::getsid(pid);
+  const std::vector<own_child>& own = own_children();
+  return std::any_of(own.begin(), own.end(), [session](const own_child& c) { return !c.sweep && c.pid == session; });
+}
+
+}  // namespace
+
+void command_task::look_after_orphans() {
+  if (!adopting) return;
+  // Whatever a swept child or one of its orphans leaves comes back when it ends, before
+  // its end can be seen: the children are listed first, so an end seen now explains those
+  // listed now, and those that come from it after the listing are listed at the next look.
+  const std::vector<pid_t> children = our_children();
+  bool swept_ended = false;
+  std::vector<member>& ms = members();
+  ms.erase(std::remove_if(ms.begin(), ms.end(),
+                          [&](member& m) {
+                            if (!(m.pidfd >= 0 ? exited(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m.pidfd))
+                                               : exited(P_PID, static_cast<id_t>(m.pid))))
+                              return false;
+                            swept_ended = true;
+                            if (m.pidfd >= 0) ::close(m.pidfd);
+                            return true;
+                          }),
+           ms.end());
+  std::vector<orphan>& list = orphans();
+  for (const orphan& o : list) swept_ended = swept_ended || (o.childs && exited(P_PID, static_cast<id_t>(o.pid)));
+  const bool theirs = swept_ended || ended_before;
+  ended_before = swept_ended;
+  const steady::time_point now = steady::now();
+  const std::vector<own_child>& own = own_children();
+  for (pid_t p : children) {
+    const auto same = [p](const auto& x) { return x.pid == p; };
+    if (std::any_of(own.begin(), own.end(), same) || std::any_of(list.begin(), list.end(), same)) continue;
+    const orphan o{p, theirs && !in_users_session(p), now, false};
+    if (o.childs) signal_orphan(o, SIGTERM);
+    list.push_back(o);
+  }
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [now](orphan& o) {
+                              // By its own pid: the tasks' children are their owners' to wait for.
+                              if (::waitpid(o.pid, nullptr, WNOHANG) != 0) return true;
+                              if (!o.childs || o.gave_up) return false;
+                              const auto age = now - o.since;
+                              if (age >= std::chrono::milliseconds(give_up_after_ms))
+                                o.gave_up = true;
+                              else if (age >= std::chrono::milliseconds(kill_after_ms))
+                                signal_orphan(o, SIGKILL);
+                              return false;
+                            }),
+             list.end());
+}
+
 void command_task::stop_group() {
   release r;
   r.pid = pid;
+  r.sweep = sweep_;
   r.pidfd = pidfd_;
   r.since = steady::now();
   pidfd_ = -1;  // the release's now
@@ -278,9 +456,14 @@ void command_task::advance_stops() {
   const steady::time_point now = steady::now();
   std::vector<release>& list = releases();
   list.erase(std::remove_if(list.begin(), list.end(), [now](release& r) { return advance(r, now); }), list.end());
+  // A child that ended just now has left its own to us.
+  look_after_orphans();
 }
 
-bool command_task::stopping() { return !releases().empty(); }
+bool command_task::stopping() {
+  return !releases().empty() || ended_before ||
+         std::any_of(orphans().begin(), orphans().end(), [](const orphan& o) { return o.childs && !o.gave_up; });
+}
 
 void command_task::finish_stops() {
   // Each stop is over by its give_up_after_ms, so this ends.

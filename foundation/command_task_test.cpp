@@ -93,6 +93,15 @@ TEST(FindInPath, LookupOrderAndPieces) {
   // PATH unset, or no entry holds it.
   EXPECT_EQ(find_in_path("tool", nullptr), "");
   EXPECT_EQ(find_in_path("tool", a.c_str()), "");
+  {
+    // A bare name found in the working folder runs only when it is the user's own.
+    scoped_cwd in_b(t.path / "b");
+    EXPECT_EQ(find_in_path("tool", a.c_str()), "tool");
+    fs::permissions(t.path / "b" / "tool", fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(find_in_path("tool", a.c_str()), "");  // skipped, with a warning; then PATH
+    EXPECT_EQ(find_in_path("tool", (a + ":" + b).c_str()), b + "/tool");
+    fs::permissions(t.path / "b" / "tool", fs::perms::others_write, fs::perm_options::remove);
+  }
   scoped_cwd cwd(t.path / "a");
   // An empty entry names the root folder, a final ':' adds no entry.
   EXPECT_EQ(find_in_path("etc", ":"), "/etc");
@@ -393,4 +402,52 @@ TEST(CommandTask, DropAfterOwnerReapedNeverSignalsAReusedPid) {
     return;
   }
   GTEST_SKIP() << "the process id was never free for reuse";
+}
+
+namespace {
+
+/// Runs in a forked process (a swept task makes it a subreaper for good): starts `script`,
+/// which prints "<pid of an app> started", releases the task (after reaping the child
+/// when `owner_reaps`) and, unless `owner_reaps`, runs the stop to its end. Exits with how
+/// the app fared: 200 stopped and reaped by the release; else, if it still ran, 100 + the
+/// signal that ends it after our own SIGKILL (109: nothing was sent to it before, 115: a
+/// SIGTERM was), or the signal that ended it before.
+void app_after_release(const char* script, bool sweep, bool owner_reaps) {
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  int app = 0;
+  {
+    command_task task("sh", {"-c", script}, "", sweep);
+    app = std::atoi(read_output(task.pipe_fd[0], "started").c_str());
+    if (owner_reaps) reap(task.pid);
+  }
+  if (!owner_reaps) command_task::finish_stops();
+  if (app <= 0) ::_exit(1);
+  siginfo_t info{};
+  if (::waitid(P_PID, app, &info, WEXITED | WNOHANG | WNOWAIT) != 0) ::_exit(200);
+  const bool ran = info.si_pid == 0;
+  // A signal sent before is queued already: a fatal one decides how it ends.
+  ::kill(app, SIGKILL);
+  int st = 0;
+  ::waitpid(app, &st, 0);
+  ::_exit((ran ? 100 : 0) + (WIFSIGNALED(st) ? WTERMSIG(st) : 50));
+}
+
+}  // namespace
+
+TEST(CommandTask, OnlyASweptTaskStopsWhatLeftItsGroup) {
+  const char* const own_group = "perl -e '$| = 1; setpgrp; print \"$$ started\\n\"; sleep 1000' & exec sleep 1000";
+  const struct {
+    const char* script;
+    bool sweep, owner_reaps;
+    int fate;
+  } cases[] = {
+      // The editor's or the version-control GUI's app in a group of its own is the user's.
+      {own_group, false, false, 109},
+      // A build's process in a session of its own comes back to us and is stopped.
+      {"setsid sh -c 'echo $$ started; exec sleep 1000' & exec sleep 1000", true, false, 200},
+      // A collected child's own group is empty: a reused id may name its session, untouched.
+      {"perl -e '$| = 1; setpgrp; print \"$$ started\\n\"; sleep 1000' &", true, true, 109},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT(app_after_release(c.script, c.sweep, c.owner_reaps), testing::ExitedWithCode(c.fate), "") << c.script;
 }

@@ -12,6 +12,8 @@
 
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/log_stream.h"
+#include "foundation/own_file.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +29,69 @@ namespace {
 
 const char* const installed_runtimes = "/opt/vesk/runtimes";
 
+/// What the choice of the start-up folders has to say: logged once, at the first listing of
+/// the runtimes, since the folders are chosen before the log has its place.
+struct path_note {
+  bool warning;
+  std::string text;
+};
+std::vector<path_note>& path_notes() {
+  static std::vector<path_note> notes;
+  return notes;
+}
+
+/// What is wrong with the runtimes folder `dir` of the working folder: it, a runtime
+/// folder in it, or a script or form of one that is not the user's own; empty when none.
+std::string runtimes_fault(const fs::path& dir) {
+  std::string fault = own_file_fault(dir);
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; fault.empty() && !ec && it != end; it.increment(ec)) {
+    std::error_code e;
+    if (!it->is_directory(e)) continue;
+    fault = own_file_fault(it->path());
+    for (const char* file : {"build", "start", "config_def.json"}) {
+      if (fault.empty() && path_exists(it->path() / file)) fault = own_file_fault(it->path() / file);
+    }
+  }
+  if (fault.empty() && ec) fault = dir.string() + " cannot be listed: " + ec.message();
+  return fault;
+}
+
+/// What is wrong with the shared folder `dir` of the working folder: it or anything in it
+/// (its sources are built into every model) that is not the user's own; empty when none.
+std::string tree_fault(const fs::path& dir) {
+  std::string fault = own_file_fault(dir);
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, ec), end; fault.empty() && !ec && it != end; it.increment(ec))
+    fault = own_file_fault(it->path());
+  if (fault.empty() && ec) fault = dir.string() + " cannot be listed: " + ec.message();
+  return fault;
+}
+
+/// The working folder's `local` when it exists and passes `judge`, else the first of
+/// `others` that exists (else the first of them); a skipped one gets a warning.
+fs::path choose(const fs::path& local, std::string (*judge)(const fs::path&), std::initializer_list<fs::path> others,
+                const char* taken_note) {
+  if (!path_exists(local)) return first_existing_path({local, *others.begin(), *(others.begin() + 1)});
+  const fs::path where = fs::absolute(local).lexically_normal();
+  const std::string fault = judge(where);
+  if (fault.empty()) {
+    if (taken_note != nullptr) path_notes().push_back({false, taken_note + where.string()});
+    return local;
+  }
+  const fs::path next = first_existing_path(others);
+  path_notes().push_back({true, where.string() + " of the working folder is skipped: " + fault +
+                                    "; the folder beside the program or the installed one is used (" +
+                                    next.string() + ")."});
+  return next;
+}
+
 }  // namespace
+
+void log_start_path_notes() {
+  for (const path_note& n : path_notes()) (n.warning ? log_warn : log_info) << n.text << std::endl;
+  path_notes().clear();
+}
 
 fs::path first_existing_path(std::initializer_list<fs::path> candidates) {
   for (const fs::path& p : candidates) {
@@ -54,8 +118,12 @@ void setup_paths() {
   if (!path_exists(self)) throw_bt_exception("unable to open /proc/self/exe");
   exe_dir = read_link_target(self).parent_path();
 
-  shared_dir = first_existing_path({"./shared", exe_dir / "shared", "/opt/vesk/shared"});
-  runtimes_dir = first_existing_path({"./runtimes", exe_dir / "runtimes", installed_runtimes});
+  // What the working folder holds is taken first, but only what is the user's own: the
+  // folder may be one that others can write.
+  path_notes().clear();
+  shared_dir = choose("./shared", tree_fault, {exe_dir / "shared", "/opt/vesk/shared"}, nullptr);
+  runtimes_dir = choose("./runtimes", runtimes_fault, {exe_dir / "runtimes", installed_runtimes},
+                        "Runtimes are taken from the working folder: ");
 
   const char* home = std::getenv("HOME");
   if (home == nullptr) {
@@ -78,6 +146,7 @@ void create_config_dir() {
 }
 
 std::vector<fs::path> runtime_folders(const fs::path& dir) {
+  if (dir == runtimes_dir) log_start_path_notes();
   std::error_code ec;
   fs::directory_iterator it(dir, ec);
   if (ec) {

@@ -9,18 +9,27 @@
 
 /// Folder of the running program file.
 extern std::filesystem::path exe_dir;
-/// Sources common to all builds: "./shared", exe_dir/"shared" or "/opt/vesk/shared".
+/// Sources common to all builds: "./shared", exe_dir/"shared" or "/opt/vesk/shared". A
+/// working folder's one is taken only when it and all in it are the user's own (own_file.h).
 extern std::filesystem::path shared_dir;
 /// Folder of the "rt_" runtime folders: "./runtimes", exe_dir/"runtimes" or "/opt/vesk/runtimes".
+/// A working folder's one is taken only when it, its runtime folders and their "build",
+/// "start" and "config_def.json" are the user's own.
 extern std::filesystem::path runtimes_dir;
 /// The user's home folder ($HOME).
 extern std::filesystem::path home_dir;
 /// home_dir/".config"/"vesk"; made by create_config_dir().
 extern std::filesystem::path config_dir;
 
-/// Fills the five folders; creates nothing. Throws when "/proc/self/exe" cannot be read;
+/// Fills the five folders; creates nothing. What it skipped in the working folder, and a
+/// runtimes folder taken from there, are logged by log_start_path_notes(). Throws when "/proc/self/exe" cannot be read;
 /// prints a message and exits with status 1 when HOME is unset.
 void setup_paths();
+
+/// Logs, once, a warning for each working-folder candidate that setup_paths() skipped
+/// (naming it and why) and a line naming a runtimes folder taken from the working folder.
+/// runtime_folders(runtimes_dir) calls it: setup_paths() runs before the log has its place.
+void log_start_path_notes();
 
 /// Creates config_dir with its missing parents. Called by a program only once its command
 /// line is accepted and it has work to do, so that "--help" or a refused option leaves no

@@ -6,7 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "foundation/log_stream.h"
 #include "io/event_list.h"
@@ -47,22 +53,106 @@ struct standard_output::watcher : event {
   bool added = false;  ///< known to epoll
 };
 
-standard_output::standard_output(int fd) : fd_(fd), shared_fd_(fd) {
+/// The thread that writes a description shared with others, which stays blocking: it may
+/// wait for the reader, the caller never does. Shared with the thread, so a thread still
+/// blocked in a write at the end can be left to the process's exit.
+struct standard_output::writer {
+  explicit writer(int out) : fd(out) {}
+
+  /// Hands `line` over, or drops and counts it when pending_limit bytes wait already.
+  void take(std::string_view line) {
+    std::lock_guard<std::mutex> lock(m);
+    if (gone) return;
+    if (queue.size() + in_flight >= pending_limit) {
+      ++dropped;
+      return;
+    }
+    queue.append(line.data(), line.size());
+    cv.notify_all();
+  }
+
+  /// Writes what is handed over until `stop`, or until the reader is gone.
+  void run() {
+    std::unique_lock<std::mutex> lock(m);
+    for (;;) {
+      cv.wait(lock, [this] { return stop || !queue.empty(); });
+      if (queue.empty()) return;
+      std::string out;
+      out.swap(queue);
+      busy = true;
+      in_flight = out.size();
+      lock.unlock();
+      const bool ended = !write_all(out);
+      lock.lock();
+      busy = false;
+      in_flight = 0;
+      if (ended) {
+        gone = true;
+        queue.clear();
+      } else if (queue.empty() && dropped > 0) {
+        queue = "warn: " + std::to_string(dropped) +
+                " log lines were dropped from standard output: its reader did not take them in time.\n";
+        dropped = 0;
+      }
+      cv.notify_all();
+      if (gone) return;
+    }
+  }
+
+  /// Writes `out` whole, waiting for the reader; false once the reader is gone.
+  bool write_all(const std::string& out) {
+    size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && errno == EAGAIN) {
+        // Somebody else made the description non-blocking: wait for room as a blocking one would.
+        pollfd room{fd, POLLOUT, 0};
+        ::poll(&room, 1, -1);
+      } else {
+        // Gone (EPIPE, EIO) for good; any other failure (a full disk) costs these bytes only.
+        return n < 0 && errno != EPIPE && errno != EIO && errno != EBADF;
+      }
+    }
+    return true;
+  }
+
+  const int fd;
+  std::mutex m;
+  std::condition_variable cv;
+  std::string queue;   ///< bytes handed over, not yet written
+  size_t dropped = 0;  ///< lines dropped since the last note
+  size_t in_flight = 0;  ///< bytes of the write under way
+  bool busy = false;   ///< a write is under way
+  bool stop = false;   ///< the owner has gone: end once nothing is handed over
+  bool gone = false;   ///< the reader is gone for good
+  std::thread thread;
+};
+
+standard_output::standard_output(int fd, bool reopen) : fd_(fd), shared_fd_(fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return;
   if (S_ISSOCK(st.st_mode)) {
     socket_ = true;
   } else if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    const int own = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int own = reopen ? ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
     if (own >= 0) {
       fd_ = own;
       own_ = true;
     } else {
-      // A FIFO without a reader cannot be opened, nor can a terminal we may not open:
-      // the shared description then, its flags put back at the end.
-      const int flags = ::fcntl(fd, F_GETFL);
-      if (flags >= 0 && !(flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) restore_flags_ = flags;
+      // A FIFO without a reader cannot be opened, nor can another user's terminal. The
+      // shared description's flags are the shell's and the pipeline's: a thread of our own
+      // waits for its reader instead. It takes no signal meant for the program.
+      writer_ = std::make_shared<writer>(fd);
+      sigset_t all, saved;
+      ::sigfillset(&all);
+      ::pthread_sigmask(SIG_SETMASK, &all, &saved);
+      writer_->thread = std::thread([w = writer_] { w->run(); });
+      ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     }
   }
 }
@@ -71,11 +161,26 @@ standard_output::~standard_output() {
   finish();
   watcher_.reset();
   if (own_) ::close(fd_);
-  if (restore_flags_ >= 0) ::fcntl(shared_fd_, F_SETFL, restore_flags_);
+  if (writer_) {
+    std::unique_lock<std::mutex> lock(writer_->m);
+    writer_->stop = true;
+    writer_->cv.notify_all();
+    const bool blocked = writer_->busy;
+    lock.unlock();
+    // A thread still waiting for a paused reader is left to the process's exit.
+    if (blocked)
+      writer_->thread.detach();
+    else
+      writer_->thread.join();
+  }
 }
 
 void standard_output::write(std::string_view line) {
   if (line.empty() || gone_) return;
+  if (writer_) {
+    writer_->take(line);
+    return;
+  }
   if (waiting() > 0) send_pending();
   if (waiting() == 0) {
     line.remove_prefix(write_now(line.data(), line.size()));
@@ -97,6 +202,12 @@ void standard_output::watch(event_list* events) {
 
 void standard_output::finish() {
   const auto end = std::chrono::steady_clock::now() + finish_wait;
+  if (writer_) {
+    std::unique_lock<std::mutex> lock(writer_->m);
+    writer_->cv.wait_until(lock, end, [this] { return writer_->gone || (writer_->queue.empty() && !writer_->busy); });
+    writer_->queue.clear();
+    return;
+  }
   send_pending();
   while (waiting() > 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());

@@ -18,7 +18,9 @@ class event_list;
 /// dropped whole and counted, and once everything waiting has left one line says how many
 /// were dropped. A reader that is gone drops every line. Pipes, FIFOs and terminals get a
 /// description of their own to be non-blocking, so the one shared with the shell and the
-/// other programs of a pipeline keeps its flags.
+/// other programs of a pipeline keeps its flags; where none can be had (another user's
+/// terminal, a FIFO without a reader), a thread of its own writes to the shared one, which
+/// may block it but never the caller, and what waits for it is bounded and counted alike.
 class standard_output {
  public:
   /// Bytes of lines that may wait for a slow or paused reader; a line begun within it is
@@ -27,8 +29,9 @@ class standard_output {
   /// How long finish waits for the reader to take what waits.
   static constexpr std::chrono::milliseconds finish_wait{1000};
 
-  /// Writes to descriptor `fd` from now on (1 or 2).
-  explicit standard_output(int fd);
+  /// Writes to descriptor `fd` from now on (1 or 2). `reopen` false acts as if no
+  /// description of its own could be had (for tests).
+  explicit standard_output(int fd, bool reopen = true);
   /// finish, then the own description is closed.
   ~standard_output();
   standard_output(const standard_output&) = delete;
@@ -45,6 +48,7 @@ class standard_output {
 
  private:
   struct watcher;
+  struct writer;
   /// Bytes that wait for the reader.
   size_t waiting() const { return pending_.size() - sent_; }
   /// Writes `bytes` now; returns how many the reader took (all of them when it is gone).
@@ -57,13 +61,13 @@ class standard_output {
   int fd_;                  ///< the descriptor written: fd itself or a description of our own
   int shared_fd_;           ///< the standard descriptor given
   bool own_ = false;        ///< fd_ is a description of our own, closed at the end
-  int restore_flags_ = -1;  ///< the shared description's flags to put back, when we set O_NONBLOCK on it
   bool socket_ = false;     ///< written with send(MSG_DONTWAIT), which leaves the flags alone
   bool gone_ = false;       ///< the reader is gone for good (EPIPE, EIO)
   std::string pending_;     ///< lines the reader has not taken, from sent_ on
   size_t sent_ = 0;         ///< the beginning of pending_ that has left
   size_t dropped_ = 0;      ///< lines dropped since the last note
   std::unique_ptr<watcher> watcher_;  ///< while an event loop watches for room
+  std::shared_ptr<writer> writer_;    ///< the thread that writes a shared blocking description
 };
 
 /// The program's standard output, made on first use.
