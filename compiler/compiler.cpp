@@ -214,13 +214,15 @@ void compiler::compile(const vesk::json& model_json) {
 
   build_connections();
 
-  // Bind connections to their node objects.
+  // Bind connections to their node objects; the pins found by name, as a block may have
+  // many.
   for (auto& [name, n] : nodes) {
+    hash_vector_filler<input_pin> input_pins(n->input_pins);
     for (auto& [pin, c] : n->inputs) {
       if (c.node.empty()) continue;
       auto src = nodes.find(c.node);
       std::shared_ptr<compiler_node> bound = src != nodes.end() ? src->second : nullptr;
-      n->input_pins[pin].attachment = bound;
+      input_pins[pin].attachment = bound;
       c.bound = bound;
     }
     for (auto& out : n->output_pins) {
