@@ -22,6 +22,16 @@ inline uint64_t word_at(const unsigned char* p) {
   return w;
 }
 
+/// The four bytes at `p` as a little-endian word.
+inline uint64_t half_at(const unsigned char* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap32(w);
+#endif
+  return w;
+}
+
 struct sip_state {
   uint64_t v0, v1, v2, v3;
 
@@ -59,7 +69,15 @@ uint64_t siphash(const hash_key& key, std::string_view bytes) {
   }
   // The last word: the bytes left over and the length's low byte on top.
   uint64_t last = static_cast<uint64_t>(n) << 56;
-  for (size_t i = whole; i < n; ++i) last |= static_cast<uint64_t>(p[i]) << (8 * (i - whole));
+  const size_t rest = n - whole;
+  const unsigned char* t = p + whole;
+  if (rest >= 4) {
+    // Two words of four that overlap where rest < 8; the bytes they share are alike.
+    last |= half_at(t) | (half_at(t + rest - 4) << (8 * (rest - 4)));
+  } else if (rest > 0) {
+    last |= static_cast<uint64_t>(t[0]) | static_cast<uint64_t>(t[rest / 2]) << (8 * (rest / 2)) |
+            static_cast<uint64_t>(t[rest - 1]) << (8 * (rest - 1));
+  }
   s.v3 ^= last;
   for (int r = 0; r < c; ++r) s.round();
   s.v0 ^= last;
