@@ -63,7 +63,16 @@ void backend_state_t::get_links(std::vector<json_link_element>& links) {
 }
 
 std::string backend_state_t::message_text() {
-  const vesk::json rest = to_json();
+  vesk::json rest = to_json();
+  // The folders' names (workspace, project, its configuration), the build's and the
+  // runtime's texts may hold bytes that are no UTF-8; the editor gets them repaired, the
+  // back end keeps them as they are. Said once, not at every push.
+  if (repair_texts(rest) && !repaired_said_) {
+    repaired_said_ = true;
+    log_warn << "The back end's state holds texts that are not valid UTF-8 (the project folder '"
+             << escaped_text(prj_path) << "' or a text of its configuration): the editor is shown them with "
+             << "each such byte replaced by U+FFFD." << std::endl;
+  }
   // The members as the writer lays them out two levels deep; the definitions' text is
   // already laid out so. Pieces first, so that the text is allocated once.
   std::vector<std::string> own;

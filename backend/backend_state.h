@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/shown_text.h"
 #include "backend/type_def.h"
 #include "backend/user_config.h"
 #include "foundation/json.h"
@@ -100,10 +101,14 @@ class backend_state_t : public json_link {
   std::string workspace;
   std::string prj_name;
   std::string prj_cfg_name;
+  /// The names from the file system left out of the file list and block list.
+  vesk::unshown_names unshown;
 
  private:
   /// Stands in for the definitions in to_json, which keeps their keys in place.
   vesk::json definitions_placeholder_;
+  /// Whether the repair of the state's texts was said.
+  bool repaired_said_ = false;
 };
 
 }  // namespace vesk

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "backend/main_controller.h"
+#include "backend/shown_text.h"
 #include "foundation/log_stream.h"
 
 namespace vesk {
@@ -40,11 +41,16 @@ void main_controller::send_block_list() {
   repeats_written = std::set<std::string>(repeats.begin(), repeats.end());
 
   vesk::json message{{"cmd", "get_blk_list"}, {"prj", vesk::json::make_array(nullptr, 0)}, {"ws", vesk::json::make_object()}};
+  // A block names its model and project, which the compile looks up: names that cannot be
+  // shown as they are stay out.
   for (const auto& m : prj_dir.models)
-    if (m.second->is_node) message["prj"].push_back(model_entry(m.second->model_name, prj_dir.name));
+    if (m.second->is_node && state.unshown.admit(m.second->model_name, "model"))
+      message["prj"].push_back(model_entry(m.second->model_name, prj_dir.name));
   for (const auto& p : workspace.projects)
     for (const auto& m : p.second->models)
-      if (m.second->is_node) message["ws"][p.first].push_back(model_entry(m.second->model_name, p.first));
+      if (m.second->is_node && state.unshown.admit(p.first, "project") &&
+          state.unshown.admit(m.second->model_name, "model"))
+        message["ws"][p.first].push_back(model_entry(m.second->model_name, p.first));
 
   auto place = [&](vesk::json entry) {
     vesk::json& prj = entry["cfg"]["prj"];
@@ -75,10 +81,14 @@ void main_controller::collect_blocks(vesk::annotations::block_lists& lists, cons
 void main_controller::update_file_list() {
   const char* kinds[] = {"headers", "sources", "models", "views"};
   for (const char* k : kinds) state.file_list[k] = vesk::json::make_array(nullptr, 0);
-  for (const auto& f : prj_dir.headers) state.file_list["headers"].push_back(f.first.string());
-  for (const auto& f : prj_dir.sources) state.file_list["sources"].push_back(f.first.string());
-  for (const auto& f : prj_dir.models) state.file_list["models"].push_back(f.first.string());
-  for (const auto& f : prj_dir.views) state.file_list["views"].push_back(f.first.string());
+  // The editor opens a listed file by its name: one it cannot be shown as it is stays out.
+  auto list = [this](const char* kind, const std::filesystem::path& name) {
+    if (state.unshown.admit(name.string(), "file")) state.file_list[kind].push_back(name.string());
+  };
+  for (const auto& f : prj_dir.headers) list("headers", f.first);
+  for (const auto& f : prj_dir.sources) list("sources", f.first);
+  for (const auto& f : prj_dir.models) list("models", f.first);
+  for (const auto& f : prj_dir.views) list("views", f.first);
   send_backend_state();
 }
 

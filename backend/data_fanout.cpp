@@ -3,6 +3,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "foundation/keyed_hash.h"
+
 namespace vesk {
 
 namespace {
@@ -30,7 +32,7 @@ subscription_table build_subscriptions(const definition_list& definitions,
   constexpr uint64_t undefined = UINT64_MAX;
   size_t asked = 0;
   for (const std::vector<std::string>* names : name_lists) asked += names->size();
-  std::unordered_map<std::string_view, uint64_t> defined;
+  std::unordered_map<std::string_view, uint64_t, name_hasher> defined;
   defined.reserve(asked);
   for (const std::vector<std::string>* names : name_lists) {
     for (const std::string& n : *names) defined.emplace(n, undefined);
@@ -44,7 +46,7 @@ subscription_table build_subscriptions(const definition_list& definitions,
     }
   }
   subscription_table table;
-  std::unordered_map<std::string, size_t> entry_of;
+  std::unordered_map<std::string, size_t, name_hasher> entry_of;
   for (size_t i = 0; i < name_lists.size(); ++i) {
     const std::vector<std::string>& names = *name_lists[i];
     for (size_t j = 0; j < names.size(); ++j) {

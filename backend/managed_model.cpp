@@ -8,6 +8,7 @@
 #include "backend/managed_file.h"
 #include "foundation/json_file.h"
 #include "foundation/json_reader.h"
+#include "foundation/keyed_hash.h"
 #include "foundation/log_stream.h"
 
 namespace fs = std::filesystem;
@@ -52,9 +53,12 @@ bool declares_node(vesk::json& j, const fs::path& path) {
   }
 }
 
+/// A set of the names a model file chooses.
+using name_set = std::unordered_set<std::string, vesk::name_hasher>;
+
 // The names of an object's members.
-std::unordered_set<std::string> keys_of(const vesk::json& object) {
-  std::unordered_set<std::string> keys;
+name_set keys_of(const vesk::json& object) {
+  name_set keys;
   for (const auto& m : object.object_members()) keys.insert(m.first);
   return keys;
 }
@@ -65,7 +69,7 @@ std::unordered_set<std::string> keys_of(const vesk::json& object) {
 void fill_ports(vesk::json& j, vesk::json& ports) {
   if (!j.is_object()) return;
   vesk::json* lists[2] = {&ports["inputs"], &ports["outputs"]};
-  std::unordered_set<std::string> seen[2] = {keys_of(*lists[0]), keys_of(*lists[1])};
+  name_set seen[2] = {keys_of(*lists[0]), keys_of(*lists[1])};
   for (auto item : j["nodes"]) {
     vesk::json& node = *item.value;
     port_kind k = kind_of(node);
@@ -112,7 +116,7 @@ void managed_model::compute_node_ports() {
     is_node = true;
     model_name = path.stem().string();
     size_t inputs = 0, outputs = 0;
-    std::unordered_set<std::string> known_names[2] = {keys_of(node_ports["inputs"]), keys_of(node_ports["outputs"])};
+    name_set known_names[2] = {keys_of(node_ports["inputs"]), keys_of(node_ports["outputs"])};
     for (auto item : j["nodes"]) {
       vesk::json& node = *item.value;
       port_kind k = kind_of(node);

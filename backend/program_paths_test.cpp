@@ -198,15 +198,36 @@ TEST(ProgramPaths, OpenFileRefusesWhatIsNoRegularFile) {
   }
 }
 
-TEST(ProgramPaths, ContentThatIsNoUtf8IsReportedNotAltered) {
-  program p;
-  const fs::path f = p.tmp.put("my ws/demo/views/v.txt", "caf\xe9");
-  ASSERT_TRUE(p.start_running()) << p.out();
-  editor e(p.gui_port);
-  e.send(vesk::json{{"cmd", "open_file"}, {"file_name", f.string()}});
-  EXPECT_TRUE(eventually([&] { return p.err().find("is not valid UTF-8") != std::string::npos; })) << p.err();
-  EXPECT_TRUE(e.answers());
-  EXPECT_EQ(slurp(f), "caf\xe9");
+// Bytes that are no UTF-8 never cost the editor more than their own text: a file's content
+// is refused unaltered; a file name is left out of the file list with one warning, and the
+// state still arrives whole.
+TEST(ProgramPaths, TextsThatAreNoUtf8AreReportedNotAltered) {
+  struct row {
+    std::string file, content, logged;
+  };
+  // The editor can send no name that is not UTF-8: only the first file is asked for.
+  for (const row& r : std::vector<row>{{"v.txt", "caf\xe9", "/views/v.txt' is not valid UTF-8"},
+                                       {"caf\xe9.txt", "x", "/views/caf\\xE9.txt' is not valid UTF-8"}}) {
+    program p;
+    const fs::path f = p.tmp.put("my ws/demo/views/" + r.file, r.content);
+    p.tmp.put("my ws/demo/views/w.txt", "w");
+    ASSERT_TRUE(p.start_running()) << p.out();
+    editor e(p.gui_port);
+    if (r.file == "v.txt") e.send(vesk::json{{"cmd", "open_file"}, {"file_name", f.string()}});
+    e.send(R"({"cmd":"get_backend_state"})");
+    const int state = e.wait_cmd("backend_state");
+    ASSERT_GE(state, 0) << r.file << p.err();
+    vesk::json s = e.seen[static_cast<size_t>(state)]["state"];
+    EXPECT_TRUE(s["online"].is_bool() && s.contains("signal_def")) << s.dump();
+    std::vector<std::string> views;
+    for (const vesk::json& v : s["file_list"]["views"].array_elements()) views.push_back(v.get_string());
+    std::vector<std::string> listed = {(p.prj / "views" / "w.txt").string()};
+    if (r.file == "v.txt") listed.insert(listed.begin(), f.string());
+    EXPECT_EQ(views, listed) << r.file;
+    EXPECT_TRUE(eventually([&] { return (p.err() + p.out()).find(r.logged) != std::string::npos; })) << p.err() << p.out();
+    EXPECT_TRUE(e.answers());
+    EXPECT_EQ(slurp(f), r.content);
+  }
 }
 
 TEST(ProgramPaths, CleanBuildDirRemovesOnlyTheProjectsBuildFolder) {

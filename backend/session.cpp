@@ -8,6 +8,7 @@
 #include "backend/session_commands.h"
 #include "backend/bad_number.h"
 #include "backend/data_fanout.h"
+#include "backend/shown_text.h"
 #include "foundation/bt_exception.h"
 #include "foundation/json_reader.h"
 #include "foundation/log_place.h"
@@ -431,6 +432,14 @@ void session::handle_command(vesk::json request) {
 void session::send_read_file(const std::shared_ptr<managed_file>& file) {
   if (!file || in_save_point) return;
   // The text is copied once, straight into the reply (a list would copy it twice).
+  // The content is never altered to fit: an editor that saved a repaired text would
+  // overwrite the file's own bytes.
+  if (!is_valid_utf8(file->content()) || !is_valid_utf8(file->path.string())) {
+    const std::string note = "the file '" + escaped_text(file->path.string()) +
+                             "' is not valid UTF-8 and cannot be sent to the editor as text.";
+    if (peer_lines::admit()) io::write_error_line("vesk: ", note);
+    return;
+  }
   vesk::json reply{{"cmd", "read_file"}, {"file_name", file->path.string()}};
   reply["file"] = file->content();
   send(reply);
@@ -465,13 +474,18 @@ std::string command_of(const vesk::json& message) {
 
 void session::send_text(const std::string& text, const std::string& cmd) {
   if (!has_room() || !fits_queue(text.size(), cmd)) return;
-  // The WebSocket library refuses a text message that is not UTF-8; say so rather than
-  // losing it without a word (file contents are never altered to make them fit).
+  // The WebSocket library refuses a text message that is not UTF-8: one text of it (a
+  // name from the file system) would lose the whole. It goes repaired, with a line (a file's
+  // content never comes here so: send_read_file refuses it unaltered).
   if (!is_valid_utf8(text)) {
     const std::string note = "the message \"" + replace_invalid_utf8(cmd) +
-                             "\" to the editor is not valid UTF-8 and cannot be sent as text.";
-    // The editor may ask for such a file at any rate: the line counts against it.
+                             "\" to the editor is not valid UTF-8: it is sent with each such byte replaced by U+FFFD.";
+    // The editor may ask for such texts at any rate: the line counts against it.
     if (peer_lines::admit()) io::write_error_line("vesk: ", note);
+    const std::string repaired = replace_invalid_utf8(text);
+    if (!fits_queue(repaired.size(), cmd)) return;
+    std::shared_ptr<vesk::io::websocket_connection> c = connection;
+    c->send_text(repaired.data(), repaired.size());
     return;
   }
   std::shared_ptr<vesk::io::websocket_connection> c = connection;

@@ -132,6 +132,21 @@ std::string mixed(int n) {
   return model(nodes);
 }
 
+/// One function block of n inputs (and a default value for each), every input read from
+/// one source: its pins are looked up by name once per connection and value.
+std::string many_pins(int n) {
+  std::string names, inputs, defaults;
+  for (int i = 0; i < n; ++i) {
+    const std::string pin = name("x", i);
+    names += (i ? "," : "") + pin;
+    inputs += (i ? "," : "") + input(pin, "src");
+    defaults += std::string(i ? "," : "") + "\"" + pin + "\":\"0\"";
+  }
+  return model({expr("src", "1.5", "", "r10ms"),
+                "{\"name\":\"f\",\"type\":\"function\",\"cfg\":{\"function\":\"sum\",\"inputs\":\"" + names +
+                    "\"},\"inputs\":{" + inputs + "},\"default_values\":{" + defaults + "}}"});
+}
+
 struct shape {
   const char* label;
   std::function<std::string(int)> make;
@@ -144,6 +159,7 @@ const std::vector<shape>& shapes() {
       {"auto_chain", auto_chain},
       {"subsystems", subsystems},
       {"mixed", mixed},
+      {"many_pins", many_pins},
   };
   return all;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
@@ -17,6 +18,9 @@
 #include <rapidjson/writer.h>
 
 #include "foundation/json.h"
+#include "foundation/json_reader.h"
+#include "foundation/key_index.h"
+#include "foundation/keyed_hash.h"
 
 namespace {
 
@@ -144,6 +148,58 @@ BENCHMARK(BM_nlohmann_write_compact) DOCS;
 BENCHMARK(BM_vesk_write_indented) DOCS;
 BENCHMARK(BM_rapidjson_write_indented) DOCS;
 BENCHMARK(BM_nlohmann_write_indented) DOCS;
+
+// The checked reading of an object of many members (a block of many pins, a node of many
+// parameters): every key taken by name through json_reader, whose member index hashes
+// each key. Arg: the member count.
+void BM_checked_read(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  vesk::json object = vesk::json::make_object();
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < n; ++i) {
+    keys.push_back("pin_" + std::to_string(i));
+    object.object_members().emplace_back(keys.back(), vesk::json(1.0));
+  }
+  for (auto _ : state) {
+    vesk::json_reader reader(object);
+    for (const std::string& k : keys) benchmark::DoNotOptimize(reader.take(k));
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+BENCHMARK(BM_checked_read)->Arg(1000)->Arg(20000)->Unit(benchmark::kMicrosecond);
+
+// The names of one slot: `n` names whose hashes under `key` agree in their low `bits`, as
+// a file would hold them to fill one run of a table whose hash key is known.
+std::vector<std::string> names_of_one_slot(const vesk::hash_key& key, size_t n, int bits) {
+  std::vector<std::string> names;
+  const uint64_t mask = (uint64_t{1} << bits) - 1;
+  for (uint64_t i = 0; names.size() < n; ++i) {
+    std::string name = "pin_" + std::to_string(i);
+    if ((vesk::siphash13(key, name) & mask) == 0) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+// Key index inserts of 4000 names. Arg 0: plain names; 1: names made to share one slot
+// under a fixed key, in an index keyed at random as every table is; 2: the same names in
+// an index of that fixed key, the cost they would have if the key were public (as that of
+// std::hash is), quadratic in the names.
+void BM_key_index_names(benchmark::State& state) {
+  constexpr size_t n = 4000;
+  constexpr int slot_bits = 13;  // 2n slots
+  static const vesk::hash_key fixed{0x0123456789abcdefULL, 0xfedcba9876543210ULL};
+  static const std::vector<std::string> worst = names_of_one_slot(fixed, n, slot_bits);
+  std::vector<std::string> plain;
+  for (size_t i = 0; i < n; ++i) plain.push_back("pin_" + std::to_string(i));
+  const std::vector<std::string>& names = state.range(0) == 0 ? plain : worst;
+  const vesk::hash_key key = state.range(0) == 2 ? fixed : vesk::process_hash_key();
+  for (auto _ : state) {
+    vesk::key_index at([&names](size_t i) { return std::string_view(names[i]); }, n, key);
+    for (size_t i = 0; i < n; ++i) benchmark::DoNotOptimize(at.insert(names[i], i));
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+BENCHMARK(BM_key_index_names)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 // Collects MB/s per benchmark run so that the ratios can be printed at the end.
 class ratio_reporter : public benchmark::ConsoleReporter {

@@ -11,6 +11,7 @@
 #include "compiler/rasters.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/keyed_hash.h"
 #include "foundation/json_reader.h"
 #include "foundation/log_place.h"
 #include "foundation/log_stream.h"
@@ -48,7 +49,7 @@ size_t compiler::find_raster_index(const std::string& raster) const {
 
 void compiler::report_duplicate_names(const std::vector<std::string>& names, const std::string& file,
                                       const std::string& subsystem) {
-  std::unordered_set<std::string> seen, reported;
+  std::unordered_set<std::string, name_hasher> seen, reported;
   for (const std::string& name : names) {
     if (seen.insert(name).second || !reported.insert(name).second) continue;
     log_err << "Duplicate block name '" << name << "' in " << level_text(file, subsystem) << std::endl;
@@ -115,7 +116,7 @@ std::shared_ptr<vesk::generator> compiler::configured_generator(compiler_node& n
 bool compiler::order_raster(const node_list& group, node_list& ordered) {
   for (auto& [name, n] : nodes) n->placed = false;
   const size_t count = group.size();
-  std::unordered_map<std::string, size_t> index;
+  std::unordered_map<std::string, size_t, name_hasher> index;
   index.reserve(count);
   for (size_t i = 0; i < count; ++i) index.emplace(group[i]->name, i);
 
@@ -214,13 +215,15 @@ void compiler::compile(const vesk::json& model_json) {
 
   build_connections();
 
-  // Bind connections to their node objects.
+  // Bind connections to their node objects; the pins found by name, as a block may have
+  // many.
   for (auto& [name, n] : nodes) {
+    hash_vector_filler<input_pin> input_pins(n->input_pins);
     for (auto& [pin, c] : n->inputs) {
       if (c.node.empty()) continue;
       auto src = nodes.find(c.node);
       std::shared_ptr<compiler_node> bound = src != nodes.end() ? src->second : nullptr;
-      n->input_pins[pin].attachment = bound;
+      input_pins[pin].attachment = bound;
       c.bound = bound;
     }
     for (auto& out : n->output_pins) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "compiler/compiler.h"
+#include "foundation/key_index.h"
 #include "generators/base_element_generator.h"
 #include "generators/config_check.h"
 
@@ -153,10 +154,16 @@ compiler_node::compiler_node(vesk::json node_object, vesk::compiler* owner) : co
   members = view.members;
   has_error = view.error;
   error_text = view.error_string;
+  // The inputs by name, once: a block of many pins and many default values would otherwise
+  // scan its inputs for each value.
+  vesk::key_index input_at([this](size_t i) { return std::string_view(input_pins[i].key); }, input_pins.size());
+  if (!default_values.empty())
+    for (size_t i = 0; i < input_pins.size(); ++i) input_at.insert(input_pins[i].key, i);
+  std::vector<std::string> pins;
   for (const auto& [pin, text] : default_values) {
-    if (input_pins.contains(pin)) continue;
-    std::vector<std::string> pins;
-    for (const auto& in : input_pins) pins.push_back(in.key);
+    if (input_at.find(pin) != vesk::key_index::none) continue;
+    if (pins.empty())
+      for (const auto& in : input_pins) pins.push_back(in.key);
     config_warnings.push_back({"Default value " + written(vesk::json(text)) + " of input " + written(vesk::json(pin)),
                                "is ignored: the block has no such input" +
                                    (pins.empty() ? std::string(" and no other") : "; its inputs are " + name_list(pins))});
@@ -183,6 +190,11 @@ output_pin* compiler_node::reader_output(const std::string& pin) {
   // subsystem's read ports are checked against its port blocks when its border is rewired.
   if (is_base("output") || is_base("subsystem_ready_to_delete")) return &output_pins[pin];
   return output_pins.find(pin);
+}
+
+output_pin* compiler_node::reader_output(const std::string& pin, hash_vector_filler<output_pin>& outputs) {
+  if (is_base("output") || is_base("subsystem_ready_to_delete")) return &outputs[pin];
+  return outputs.find(pin);
 }
 
 bool is_rate_transition(const compiler_node& n) { return n.is_base("rt") || n.is_base("fifo"); }

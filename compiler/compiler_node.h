@@ -62,6 +62,9 @@ class compiler_node : public node {
   /// output. Only blocks that stand for others ("output" blocks, expanded subsystems)
   /// get the pin made for their readers.
   output_pin* reader_output(const std::string& pin);
+  /// As reader_output, with the outputs found through `outputs`, a filler of output_pins:
+  /// the connections of a block of many pins are linked in time linear in them.
+  output_pin* reader_output(const std::string& pin, hash_vector_filler<output_pin>& outputs);
 
   vesk::compiler* compiler = nullptr;
   uint64_t order_number = 0;

@@ -97,6 +97,35 @@ TEST(Compiler, ConsumersFollowReaderNameThenPinOrder) {
   EXPECT_EQ(got, "a.x b.x b.y ");
 }
 
+// A block of many pins, every one connected and given a default value, compiles with each
+// connection linked and bound; a connection to a pin it lacks and a default value of one
+// are still reported, once each, and the dropped connection is no reader of its source.
+TEST(Compiler, ABlockOfManyPinsCompilesWithEachLinked) {
+  fixture f;
+  const size_t n = 5000;
+  std::string names, inputs, defaults;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string pin = "x" + std::to_string(i);
+    names += (i ? "," : "") + pin;
+    inputs += in(pin, "src") + ",";
+    defaults += "\"" + pin + "\":\"1\",";
+  }
+  f.compile(model({expr("src", "1"), node("g", "function", "{\"function\":\"sum\",\"inputs\":\"" + names + "\"}",
+                                         "{" + inputs + in("y", "src") + "}",
+                                         ",\"default_values\":{" + defaults + "\"z\":\"2\"}")}));
+  EXPECT_FALSE(f.c.error);
+  ASSERT_EQ(f.c.nodes["src"]->output_pins["out"].consumers.size(), n);
+  EXPECT_EQ(f.c.nodes["src"]->output_pins["out"].consumers[n - 1].pin, "x999");  // pin name order
+  EXPECT_EQ(f.c.nodes["g"]->inputs.size(), n);
+  for (const auto& pin : f.c.nodes["g"]->input_pins) ASSERT_EQ(pin.value.attachment, f.c.nodes["src"]) << pin.key;
+  ASSERT_EQ(f.warn.lines.size(), 2u);
+  EXPECT_EQ(f.warn.lines[0].rfind("Default value \"2\" of input \"z\" is ignored: the block has no such input; its "
+                                  "inputs are x0, x1, x2,",
+                                  0),
+            0u);
+  EXPECT_EQ(f.warn.lines[1], "Output or inputpin not found: src.out -> g.y; Connection ignored...");
+}
+
 TEST(Compiler, EmptyModelStillWritesTheModelFiles) {
   fixture f;
   f.compile("{}");

@@ -239,9 +239,11 @@ void compiler::write_tick_body(const std::string& r, const node_list& ordered, b
     block_span span(block_lines, source_name, s, n->place);
     std::shared_ptr<vesk::generator> gen = configured_generator(*n);
     if (!n->is_base("delay")) {
+      // The pins found by name: a block may have many.
+      hash_vector_filler<input_pin> input_pins(n->input_pins);
       for (auto& [pin, c] : n->inputs) {
         if (c.bound != nullptr && (c.bound->is_base("rt") || c.bound->is_base("parameter"))) continue;
-        s << n->input_pins[pin].mapped_name << " = " << source_var(c) << "; //  " << c.node << "." << c.pin
+        s << input_pins[pin].mapped_name << " = " << source_var(c) << "; //  " << c.node << "." << c.pin
           << std::endl;
       }
     }

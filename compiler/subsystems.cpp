@@ -9,6 +9,7 @@
 #include "compiler/compiler.h"
 #include "foundation/bt_exception.h"
 #include "foundation/helpers.h"
+#include "foundation/keyed_hash.h"
 #include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
@@ -61,7 +62,7 @@ class port_table {
   }
 
   std::vector<std::pair<std::string, ports>> entries_;
-  std::unordered_map<std::string, size_t> index_;
+  std::unordered_map<std::string, size_t, name_hasher> index_;
 };
 
 /// Where a block still to expand stands: the referenced models around it (innermost
@@ -112,9 +113,9 @@ void compiler::resolve_subsystems() {
   // inside itself would only expand until the budget is spent, with names (and memory)
   // growing at every step, so it ends the compile at once with the same message. Blocks
   // of the model itself have no entry.
-  std::unordered_map<std::string, placement> enclosing;
+  std::unordered_map<std::string, placement, name_hasher> enclosing;
   // Where each inner block came from, for the report of a name taken twice.
-  std::unordered_map<std::string, std::string> origin;
+  std::unordered_map<std::string, std::string, name_hasher> origin;
 
   auto lookup = [this](const std::string& name) -> compiler_node* {
     auto it = nodes.find(name);
@@ -196,7 +197,7 @@ void compiler::resolve_subsystems() {
     // A new name may be taken already, by a top-level block or by an inner block of
     // another expansion. The editor would show both as one block, so this is a clash to
     // report, never a replacement. Names used twice within this level are reported above.
-    std::unordered_set<std::string> placed;
+    std::unordered_set<std::string, name_hasher> placed;
     const std::string level = level_text(at.file, at.path);
     for (size_t i = 0; i < fresh.size(); ++i) {
       const std::shared_ptr<compiler_node>& x = fresh[i];
@@ -257,7 +258,7 @@ void compiler::resolve_subsystems() {
   link_output_connections();
 
   // Aliases by their current value, so that a redirect touches only its own keys.
-  std::unordered_map<std::string, std::vector<std::string>> alias_keys;
+  std::unordered_map<std::string, std::vector<std::string>, name_hasher> alias_keys;
   for (const auto& [key, value] : aliases) alias_keys[value].push_back(key);
   auto redirect_aliases = [&](const std::string& from, const node_connection& to) {
     auto it = alias_keys.find(from);

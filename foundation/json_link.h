@@ -104,6 +104,11 @@ class hash_vector_filler {
     if (added) m_.push_back({key, hash_vector<T>::default_value()});
     return m_[where].value;
   }
+  /// As hash_vector::find: the value of the first entry with the key, or null.
+  T* find(const std::string& key) {
+    const size_t where = at_.find(key);
+    return where == vesk::key_index::none ? nullptr : &m_[where].value;
+  }
 
  private:
   hash_vector<T>& m_;

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "foundation/keyed_hash.h"
 #include "foundation/log_place.h"
 #include "foundation/log_stream.h"
 
@@ -171,7 +172,7 @@ void json_reader::take_all() { taken_.assign(taken_.size(), true); }
 
 void json_reader::take_all_lenient(const std::vector<json::type_t>& types, const std::string& read_as) {
   const json::members& m = object_->object_members();
-  std::unordered_map<std::string_view, size_t> first;  // key -> position of its first member
+  std::unordered_map<std::string_view, size_t, name_hasher> first;  // key -> position of its first member
   for (size_t i = 0; i < m.size(); ++i) {
     const auto [at, fresh] = first.emplace(m[i].first, i);
     if (taken_[i]) continue;  // taken by name already, with its findings
@@ -193,7 +194,7 @@ void json_reader::finish(const std::function<std::string()>& reads) {
   std::string outcome;
   // A repeated unknown key is one finding; a set, so that an object of many keys costs
   // one lookup per key.
-  std::unordered_set<std::string_view> reported;
+  std::unordered_set<std::string_view, name_hasher> reported;
   for (size_t i = 0; i < m.size(); ++i) {
     if (taken_[i] || !reported.insert(m[i].first).second) continue;
     if (outcome.empty()) outcome = "is ignored: " + reads();

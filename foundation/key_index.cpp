@@ -5,14 +5,10 @@
 
 namespace vesk {
 
-namespace {
-
-/// The low 32 bits of the hash of `key`, all that a slot keeps of it.
-uint32_t hash_of(std::string_view key) { return static_cast<uint32_t>(std::hash<std::string_view>()(key)); }
-
-}  // namespace
-
-key_index::key_index(key_at key_of, size_t expected) : key_of_(std::move(key_of)) { grow(expected); }
+key_index::key_index(key_at key_of, size_t expected, const hash_key& key)
+    : key_of_(std::move(key_of)), hash_key_(key) {
+  grow(expected);
+}
 
 size_t key_index::slot_of(std::string_view key, uint32_t hash) const {
   // Linear probing; half the slots or more are free, so a run ends soon.

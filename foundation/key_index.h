@@ -1,7 +1,8 @@
 #pragma once
 // Positions of text keys in a sequence its user holds, found by their hash: the pin lists
 // of a view are ordered maps searched linearly, and a view of many pins looks each name up
-// in one of these instead, at no allocation and no copy of a key per entry.
+// in one of these instead, at no allocation and no copy of a key per entry. The keys are
+// names a file or a peer chooses, so they are hashed under the process's random key.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "foundation/keyed_hash.h"
 
 namespace vesk {
 
@@ -22,7 +25,8 @@ class key_index {
   static constexpr size_t none = static_cast<size_t>(-1);
 
   /// An empty index over the sequence `key_of` reads; room for `expected` keys is made.
-  explicit key_index(key_at key_of, size_t expected = 0);
+  /// `key` is the hash's key: the process's, unless a benchmark shows another.
+  explicit key_index(key_at key_of, size_t expected = 0, const hash_key& key = process_hash_key());
   /// The position recorded for `key`, or none.
   size_t find(std::string_view key) const;
   /// The position recorded for `key`, and false; for a key without one, `pos` is recorded
@@ -44,7 +48,11 @@ class key_index {
   /// Makes room for `keys` keys with at most half the slots used.
   void grow(size_t keys);
 
+  /// The low 32 bits of the hash of `key`, all that a slot keeps of it.
+  uint32_t hash_of(std::string_view key) const { return static_cast<uint32_t>(siphash13(hash_key_, key)); }
+
   key_at key_of_;
+  hash_key hash_key_;
   std::vector<slot> slots_;  ///< a power of two of them
   size_t used_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "foundation/keyed_hash.h"
 #include "generators/config_check.h"
 #include "generators/template_filler.h"
 
@@ -62,7 +63,7 @@ std::vector<vesk::config_warning> function_generator::check_config() {
 
 std::vector<std::string> function_generator::input_names() {
   std::vector<std::string> names;
-  std::unordered_set<std::string> seen;
+  std::unordered_set<std::string, name_hasher> seen;
   for (auto& entry : split(cfg["inputs"].get_string(), ",")) {
     if (entry.empty() || !seen.insert(entry).second) continue;
     names.push_back(entry);
