@@ -72,6 +72,21 @@ struct busy_port {
   }
 };
 
+/// A message of one byte with room for one descriptor, as sendmsg and recvmsg take it.
+struct fd_message {
+  char byte = 1;
+  char room[CMSG_SPACE(sizeof(int))] = {};
+  iovec v{&byte, 1};
+  msghdr m{};
+  fd_message() {
+    m.msg_iov = &v;
+    m.msg_iovlen = 1;
+    m.msg_control = room;
+    m.msg_controllen = sizeof room;
+  }
+  fd_message(const fd_message&) = delete;  // points into itself
+};
+
 /// `n` IPv4 TCP sockets, not connected, made by a child that runs as user and group `id`,
 /// so that the kernel counts them as that user's (root only; none otherwise).
 inline std::vector<int> sockets_of_user(uid_t id, size_t n) {
@@ -83,35 +98,23 @@ inline std::vector<int> sockets_of_user(uid_t id, size_t n) {
     if (::setresgid(id, id, id) != 0 || ::setresuid(id, id, id) != 0) ::_exit(1);
     for (size_t i = 0; i < n; ++i) {
       int made = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      char one = 1, room[CMSG_SPACE(sizeof(int))] = {};
-      iovec v{&one, 1};
-      msghdr m{};
-      m.msg_iov = &v;
-      m.msg_iovlen = 1;
-      m.msg_control = room;
-      m.msg_controllen = sizeof room;
-      cmsghdr* c = CMSG_FIRSTHDR(&m);
+      fd_message out;
+      cmsghdr* c = CMSG_FIRSTHDR(&out.m);
       c->cmsg_level = SOL_SOCKET;
       c->cmsg_type = SCM_RIGHTS;
       c->cmsg_len = CMSG_LEN(sizeof(int));
       std::memcpy(CMSG_DATA(c), &made, sizeof made);
-      if (::sendmsg(pair[1], &m, 0) != 1) ::_exit(1);
+      if (::sendmsg(pair[1], &out.m, 0) != 1) ::_exit(1);
       ::close(made);
     }
     ::_exit(0);
   }
   ::close(pair[1]);
   for (size_t i = 0; i < n && child > 0; ++i) {
-    char one = 0, room[CMSG_SPACE(sizeof(int))] = {};
-    iovec v{&one, 1};
-    msghdr m{};
-    m.msg_iov = &v;
-    m.msg_iovlen = 1;
-    m.msg_control = room;
-    m.msg_controllen = sizeof room;
-    if (::recvmsg(pair[0], &m, MSG_CMSG_CLOEXEC) != 1 || CMSG_FIRSTHDR(&m) == nullptr) break;
+    fd_message in;
+    if (::recvmsg(pair[0], &in.m, MSG_CMSG_CLOEXEC) != 1 || CMSG_FIRSTHDR(&in.m) == nullptr) break;
     int got = -1;
-    std::memcpy(&got, CMSG_DATA(CMSG_FIRSTHDR(&m)), sizeof got);
+    std::memcpy(&got, CMSG_DATA(CMSG_FIRSTHDR(&in.m)), sizeof got);
     fds.push_back(got);
   }
   ::close(pair[0]);

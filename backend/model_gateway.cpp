@@ -77,20 +77,22 @@ bool model_observer_gateway::admits(const vesk::io::tcp& connection, std::string
     return false;
   }
   const std::string from = vesk::io::address_text(peer.address);
-  const std::string cfg = controller.prj_cfg.file.path.lexically_normal().string();
-  if (!vesk::io::is_loopback(peer.address)) {
-    for (const std::string& host : controller.prj_cfg.model_hosts) {
-      in_addr named{};
-      if (::inet_pton(AF_INET, host.c_str(), &named) == 1 && named.s_addr == peer.address) return true;
-    }
-    line = "Model port: refused a connection from " + from + ", a host the project does not name. To serve a model " +
-           "on that host, add \"" + from + "\" to \"model_hosts\" in " + cfg + ".";
+  const auto not_own = [&] {
+    line = "Model port: refused a connection from " + from + ":" + std::to_string(peer.port) + ": " + why +
+           ". A model on this machine is served when it runs as user " + std::to_string(::geteuid()) + " or as root.";
     return false;
+  };
+  if (vesk::io::is_loopback(peer.address)) return vesk::io::peer_is_own(local, peer, why) || not_own();
+  for (const std::string& host : controller.prj_cfg.model_hosts) {
+    in_addr named{};
+    if (::inet_pton(AF_INET, host.c_str(), &named) != 1 || named.s_addr != peer.address) continue;
+    // A named address may be one of this machine's own: a socket of this machine is the
+    // user's own or is refused, whatever address it connects from.
+    return !vesk::io::peer_is_other_users(local, peer, why) || not_own();
   }
-  if (vesk::io::peer_is_own(local, peer, why)) return true;
-  const std::string self = std::to_string(::geteuid());
-  line = "Model port: refused a connection from " + from + ":" + std::to_string(peer.port) + ": " + why +
-         ". A model on this machine is served when it runs as user " + self + " or as root.";
+  const std::string cfg = controller.prj_cfg.file.path.lexically_normal().string();
+  line = "Model port: refused a connection from " + from + ", a host the project does not name. To serve a model " +
+         "on that host, add \"" + from + "\" to \"model_hosts\" in " + cfg + ".";
   return false;
 }
 

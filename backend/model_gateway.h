@@ -105,7 +105,8 @@ class model_observer_gateway : public vesk::rt::observer_adapter {
   void on_model_connection(std::shared_ptr<vesk::io::tcp> connection);
   /// Whether `connection` may reach the model link: from the loopback network when its
   /// socket belongs to the user vesk runs as or to root, from any other address when the
-  /// project's "model_hosts" names it. Else `line` says why and what to set to accept it.
+  /// project's "model_hosts" names it (and, when that address is this machine's own, its
+  /// socket is the user's or root's too). Else `line` says why and what to set to accept it.
   bool admits(const vesk::io::tcp& connection, std::string& line) const;
   /// A new connection holds the link: the handshake starts over.
   void on_plugged() override;

@@ -41,6 +41,8 @@ TEST(ProgramAccess, OnlyTheOwnersEditorAndModelReachVesk) {
        "warn: Model port: refused a connection from " + host + ", a host the project does not name. To serve a " +
            "model on that host, add \"" + host + "\" to \"model_hosts\" in "},
       {"a model on a named host", true, ours, true, nullptr, ""},
+      {"another user's model through that named address of this machine", true, nobody, true, nullptr,
+       "warn: Model port: refused a connection from " + host + ":"},
       {"the owner's model", true, ours, false, nullptr, ""},
   };
   link_env env;

@@ -23,8 +23,9 @@ class file_lock {
   /// Whether the lock is held.
   bool held() const { return held_; }
 
-  /// The longest wait for another holder, in milliseconds.
-  static inline unsigned max_wait_ms = 1000;
+  /// The longest wait for another holder, in milliseconds: the lock is taken on the event
+  /// loop, which no peer may hold past about 100 ms.
+  static inline unsigned max_wait_ms = 100;
 
  private:
   int fd_ = -1;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -17,8 +18,14 @@ namespace vesk::io {
 
 namespace {
 
-/// What sock_diag said about one socket.
-enum class diag_answer { found, unavailable };
+/// What sock_diag said about one socket: its owner, that there is no such socket (which a
+/// kernel without the TCP handler answers too), or nothing.
+enum class diag_answer { found, absent, unavailable };
+
+/// Set once sock_diag has told an owner: its "no such socket" is then the truth, and
+/// /proc/net/tcp, whose reading costs what all sockets of the machine cost, is not read
+/// for each connection of a peer that closes at once.
+std::atomic<bool> diag_answers{false};
 
 /// Closes a descriptor when it goes.
 struct fd_holder {
@@ -73,7 +80,7 @@ diag_answer ask_sock_diag(const socket_end& own, const socket_end& other, uid_t&
       const int error = -static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
       why = std::string("sock_diag: ") + std::strerror(error);
       // ENOENT is also the answer of a kernel without the TCP handler: /proc tells then.
-      return diag_answer::unavailable;
+      return error == ENOENT ? diag_answer::absent : diag_answer::unavailable;
     }
     if (h->nlmsg_type == SOCK_DIAG_BY_FAMILY && h->nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
       uid = static_cast<const inet_diag_msg*>(NLMSG_DATA(h))->idiag_uid;
@@ -117,6 +124,15 @@ bool names(const std::string& column, const socket_end& end) {
     words[i] = w;
   }
   return words[3] == end.address;
+}
+
+/// Whether `owner` is the user this process runs as (its effective user) or root; else
+/// `why` says whose it is.
+bool is_own(uid_t owner, std::string& why) {
+  if (owner == ::geteuid() || owner == 0) return true;
+  why = "its socket belongs to user " + std::to_string(owner) + ", not to user " + std::to_string(::geteuid()) +
+        " that vesk runs as";
+  return false;
 }
 
 std::optional<uid_t> owner_in_files(const socket_end& own, const socket_end& other, std::string& why) {
@@ -177,7 +193,15 @@ std::optional<uid_t> owner_in_proc_net_tcp(const std::string& text, const socket
 
 std::optional<uid_t> socket_owner(const socket_end& local, const socket_end& peer, std::string& why) {
   uid_t uid = 0;
-  if (ask_sock_diag(peer, local, uid, why) == diag_answer::found) return uid;
+  const diag_answer answer = ask_sock_diag(peer, local, uid, why);
+  if (answer == diag_answer::found) {
+    diag_answers = true;
+    return uid;
+  }
+  if (answer == diag_answer::absent && diag_answers) {
+    why += "; no socket of this machine has that end";
+    return std::nullopt;
+  }
   return owner_in_files(peer, local, why);
 }
 
@@ -193,10 +217,13 @@ bool peer_is_own(const socket_end& local, const socket_end& peer, std::string& w
     why = "the owner of its socket cannot be told (" + unknown + ")";
     return false;
   }
-  if (*owner == ::geteuid() || *owner == 0) return true;
-  why = "its socket belongs to user " + std::to_string(*owner) + ", not to user " + std::to_string(::geteuid()) +
-        " that vesk runs as";
-  return false;
+  return is_own(*owner, why);
+}
+
+bool peer_is_other_users(const socket_end& local, const socket_end& peer, std::string& why) {
+  std::string unknown;
+  const std::optional<uid_t> owner = socket_owner(local, peer, unknown);
+  return owner && !is_own(*owner, why);
 }
 
 }  // namespace vesk::io

@@ -40,6 +40,12 @@ bool peer_is_own(int fd, std::string& why);
 /// The same for a connection accepted at `local` from `peer`.
 bool peer_is_own(const socket_end& local, const socket_end& peer, std::string& why);
 
+/// Whether the other end of a connection accepted at `local` from `peer` is a socket of
+/// this machine that belongs to neither the user this process runs as nor root, whatever
+/// address it connects from; `why` then says whose it is. False for a socket of another
+/// host (or one whose owner cannot be told).
+bool peer_is_other_users(const socket_end& local, const socket_end& peer, std::string& why);
+
 /// Whether an address (network byte order) is one of the loopback network 127.0.0.0/8.
 bool is_loopback(uint32_t address);
 

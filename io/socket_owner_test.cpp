@@ -58,6 +58,17 @@ TEST(SocketOwner, TheKernelTellsTheOwnerOfTheOtherEnd) {
   int accepted = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
   std::string why;
   EXPECT_TRUE(peer_is_own(accepted, why)) << why;
+  // An IPv6 socket that connects to the IPv4-mapped address is found as well.
+  int client6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 mapped{};
+  mapped.sin6_family = AF_INET6;
+  mapped.sin6_port = a.sin_port;
+  ASSERT_EQ(::inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped.sin6_addr), 1);
+  ASSERT_EQ(::connect(client6, reinterpret_cast<sockaddr*>(&mapped), sizeof mapped), 0);
+  int accepted6 = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+  EXPECT_TRUE(peer_is_own(accepted6, why)) << why;
+  ::close(client6);
+  ::close(accepted6);
   socket_end local, peer;
   ASSERT_TRUE(connection_ends(accepted, local, peer, why));
   EXPECT_EQ(socket_owner(local, peer, why), std::optional<uid_t>(::geteuid())) << why;
