@@ -75,7 +75,7 @@ struct busy_port {
 /// A message of one byte with room for one descriptor, as sendmsg and recvmsg take it.
 struct fd_message {
   char byte = 1;
-  char room[CMSG_SPACE(sizeof(int))] = {};
+  alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
   iovec v{&byte, 1};
   msghdr m{};
   fd_message() {
