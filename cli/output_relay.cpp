@@ -92,7 +92,11 @@ void output_relay::pass_on(int i, bool all) {
   for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     out << filter_(text.substr(start, end - start)) << '\n';
   text.erase(0, start);
-  if (all ? !text.empty() : text.size() >= longest_line) {
+  if (all && !text.empty()) {
+    // The stream's last line, without its line end: a line all the same.
+    out << filter_(text);
+    text.clear();
+  } else if (text.size() >= longest_line) {
     out << text;
     text.clear();
   }
