@@ -70,6 +70,14 @@ DIR* open_folder(int at, const char* name) {
 /// link); one already gone is no failure. False with errno otherwise.
 bool remove_entry(int at, const char* name) { return ::unlinkat(at, name, 0) == 0 || errno == ENOENT; }
 
+/// After open_folder failed on `name` of the folder open on `at`: what is gone is no
+/// failure, and what is no folder now (a link put there) goes as it is, never followed.
+/// False with errno otherwise.
+bool remove_unopened(int at, const char* name) {
+  if (errno == ENOENT) return true;
+  return (errno == ELOOP || errno == ENOTDIR) && remove_entry(at, name);
+}
+
 }  // namespace
 
 folder_removals::folder_removals(vesk::io::event_list& events) : timer_(events, 0, [this] { slice(); }) {}
@@ -97,7 +105,7 @@ bool folder_removals::remove_some(removal& r, size_t& budget, fs::path& failed, 
     const std::string name = r.root.filename().string();
     if (DIR* d = open_folder(r.parent, name.c_str())) {
       r.levels.push_back({d, name});
-    } else if (errno != ENOENT && ((errno != ELOOP && errno != ENOTDIR) || !remove_entry(r.parent, name.c_str()))) {
+    } else if (!remove_unopened(r.parent, name.c_str())) {
       return fail(nullptr);
     }
   }
@@ -151,9 +159,8 @@ bool folder_removals::remove_some(removal& r, size_t& budget, fs::path& failed, 
       r.levels.push_back({d, name});  // `l` and `e` are not used past this
       continue;
     }
-    // Gone, or exchanged for a link since it was listed: the link goes, never followed.
-    if (errno != ENOENT && ((errno != ELOOP && errno != ENOTDIR) || !remove_entry(fd, name)))
-      return fail(name);
+    // Gone, or exchanged for a link since it was listed.
+    if (!remove_unopened(fd, name)) return fail(name);
     --budget;
     l.removed_any = true;
   }

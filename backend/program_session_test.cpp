@@ -217,6 +217,7 @@ TEST(ProgramSession, StateHistoryAndLogPushes) {
 TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
   program p;  // no vesk-cli beside the program
   const fs::path view = p.tmp.put("my ws/demo/views/v.json", "A"), closed = p.prj / "views" / "w.json";
+  p.tmp.put(p.cfg.lexically_relative(p.tmp.path), R"({"model":"m","runtime":"sim","model_hosts":["10.0.0.9"]})");
   ASSERT_TRUE(p.start_running()) << p.out();
   editor e(p.gui_port);
   struct row {
@@ -225,6 +226,7 @@ TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
     std::string logged;  // beginning of the only error line; empty: valid input, no error line
     size_t times = 1;    // sent this often in a row: past the editor's bound, lines are counted
     std::string type = "error";  // of the line; a warning leaves no error line
+    std::string unsaid = "";     // in no line up to the one logged
   };
   const auto file_request = [](const char* cmd, const fs::path& file, const char* rest = "") {
     return std::string("{\"cmd\":\"") + cmd + "\",\"file_name\":" + vesk::json(file.string()).dump() + rest + "}";
@@ -242,6 +244,13 @@ TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
       {false, R"({"cmd":"write_prj_config","cfg":{"model":"m","runtime":"sim"}})", ""},
       {false, R"({"cmd":"write_prj_config","cfg":{"modle":"x","runtime":"sim"}})",
        R"(write_prj_config: Key "modle" of "cfg" is ignored: write_prj_config reads model, runtime,)", 1, "warn"},
+      // The state's prj_cfg sent back whole passes; another model_hosts is not taken.
+      {false, R"({"cmd":"write_prj_config","cfg":{"model":"m","runtime":"sim","model_hosts":["10.0.0.9"],"modle":1}})",
+       R"(write_prj_config: Key "modle" of "cfg" is ignored)", 1, "warn", "model_hosts"},
+      {false, R"({"cmd":"write_prj_config","cfg":{"model":"m","runtime":"sim","model_hosts":["10.0.0.8"]}})",
+       R"(write_prj_config: Value ["10.0.0.8"] of key "model_hosts" of "cfg" is ignored: the hosts whose models the )"
+       "model port serves are set in " + p.cfg.lexically_normal().string() + " alone",
+       1, "warn"},
       {false, "{\"cmd\":\"\xe0\xa4\x95\xe2\x80\xbf\xf0\x9f\x98\xbf\"}",
        "received unkonwn command: {\n  \"cmd\": \"\xe0\xa4\x95\xe2\x80\xbf\xf0\x9f\x98\xbf\"\n}"},
       {false, "[1,2]", "An exception occured: vesk::json: Types do not match"},
@@ -262,7 +271,11 @@ TEST(ProgramSession, BadInputIsLoggedAndTheBackEndAnswersOn) {
       if (r.binary) e.send_binary(r.message); else e.send(r.message);
     }
     if (!r.logged.empty()) {
-      EXPECT_GE(e.wait_log(r.type, r.logged, 10000, from), 0) << r.message;
+      const int at = e.wait_log(r.type, r.logged, 10000, from);
+      EXPECT_GE(at, 0) << r.message;
+      for (int i = static_cast<int>(from); !r.unsaid.empty() && i <= at; ++i)
+        EXPECT_FALSE(e.seen[i]["msg"].is_string() && e.seen[i]["msg"].get_string().find(r.unsaid) != std::string::npos)
+            << r.message;
     }
     EXPECT_TRUE(e.answers()) << r.message;
     size_t errors = 0;  // a refusal is one error line, and no other follows (the parser's own lines aside)

@@ -212,11 +212,21 @@ bool get_backend_state(session& s, vesk::json&) {
 /// The checked reading of write_prj_config's "cfg", as of the file it is written to: a
 /// value of the wrong type (a number is never read as its digits) refuses the whole
 /// request; a key nothing reads, or a runtime's configuration that is no object, is
-/// warned about, and the rest applies.
-bool prj_cfg_checked(vesk::json& request) {
+/// warned about, and the rest applies. The editor sends back the whole "prj_cfg" it was
+/// shown, so "model_hosts" as `current` has it passes in silence; another value is not
+/// applied (who may take the model link is set in the file alone) and is warned about.
+bool prj_cfg_checked(vesk::json& request, const project_config_file& current) {
   const vesk::json& cfg = request["cfg"];
   json_reader reader(cfg, "\"cfg\"");
   for (const char* key : {"model", "runtime"}) reader.take(key, {vesk::json::string_t, vesk::json::null_t});
+  if (const vesk::json* hosts = reader.take("model_hosts")) {
+    vesk::json shown = current.to_json()["model_hosts"];
+    const bool none = hosts->is_null() || (hosts->is_array() && hosts->array_elements().empty());
+    if (shown.is_null() ? !none : hosts->dump() != shown.dump())
+      reader.warn_value("model_hosts", *hosts,
+                        "is ignored: the hosts whose models the model port serves are set in " +
+                            current.file.path.lexically_normal().string() + " alone");
+  }
   const vesk::json* configs = reader.take("runtime_configs", {vesk::json::object_t, vesk::json::null_t});
   reader.take("runtime_config", {vesk::json::object_t, vesk::json::null_t});
   reader.finish([] { return "write_prj_config reads model, runtime, runtime_configs, runtime_config"; });
@@ -231,8 +241,8 @@ bool prj_cfg_checked(vesk::json& request) {
 bool write_prj_config(session& s, vesk::json& request) {
   // Anything but an object would rewrite the file with nothing taken from the request.
   if (!session_commands::object_arg(request, "cfg")) return true;
-  if (!prj_cfg_checked(request)) return true;
   project_config_file& cfg = s.controller.prj_cfg;
+  if (!prj_cfg_checked(request, cfg)) return true;
   // Applied, then measured as the state carries it: a change that could not be saved
   // or sent is put back whole, before the file is written.
   const vesk::json before = cfg.to_json();

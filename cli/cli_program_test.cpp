@@ -413,6 +413,21 @@ TEST(CliProgram, CompilerErrorsInGeneratedFilesNameTheirBlock) {
   }
 }
 
+TEST(CliProgram, TheBuildsLastLineWithoutItsEndIsTracedToo) {
+  workspace w;
+  // The compiler's message about the first line block 'a' wrote, as the stream's last text.
+  w.script("ws/rt_sim/build",
+           "first=$(sed -n '/\"model\\/r10ms.cpp\": \\[/,/^  \\]/s/^    \\[\\([0-9]*\\), .*block .a. of.*/\\1/p' "
+           "block_lines.json | head -n 1)\n"
+           "printf 'model/r10ms.cpp:%s:1: error: cut short' \"$first\" >&2\nexit 1");
+  const auto res = w.run({"-b", w.vcfg.string()});
+  EXPECT_NE(0, res.status);
+  EXPECT_NE(res.err.find(": error: cut short in block 'a' of model file " +
+                         (w.project / "models" / "m.vmdl").string()),
+            std::string::npos)
+      << res.err;
+}
+
 TEST(CliProgram, StopRequestsEndEveryProcessOfTheRun) {
   // Orphans of the run become ours, so that they can be reaped and seen gone.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -587,6 +602,7 @@ TEST(CliProgram, WorkingFolderCandidatesOnlyWhenTheUsersOwn) {
       {"shared writable by all", {}, {"shared/vesk"}, "w: $cwd/shared of the working folder is skipped: $cwd/shared/vesk is writable by every user"},
       {"runtimes another user's", {"runtimes"}, {}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes belongs to uid 65534"},
       {"a form another user's", {"runtimes/rt_own/config_def.json"}, {}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes/rt_own/config_def.json belongs to uid 65534"},
+      {"a tool its build runs writable by all", {}, {"runtimes/rt_own/tools/helper.cpp"}, "w: $cwd/runtimes of the working folder is skipped: $cwd/runtimes/rt_own/tools/helper.cpp is writable by every user"},
   };
   for (const auto& c : cases) {
     if (!c.others.empty() && !root) {
@@ -596,6 +612,7 @@ TEST(CliProgram, WorkingFolderCandidatesOnlyWhenTheUsersOwn) {
     workspace w;
     w.script("cwd/runtimes/rt_own/build", "true");
     w.put("cwd/runtimes/rt_own/config_def.json", "[]");
+    w.put("cwd/runtimes/rt_own/tools/helper.cpp", "");
     // A group-writable folder of the user's own, as umask 002 makes it, is fine.
     for (const char* f : {"runtimes", "runtimes/rt_own", "shared"})
       fs::permissions(w.cwd / f, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read |

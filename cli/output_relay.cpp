@@ -16,6 +16,11 @@ namespace {
 /// writing without line ends cannot make us hold all of it.
 constexpr size_t longest_line = 1 << 16;
 
+/// Bytes read of one stream per drain: the most a pipe holds (its default bound), so that
+/// a writer faster than we pass its text on (a runaway loop, a process the script left
+/// behind) cannot keep a drain from returning to the wait, and to the stop requests.
+constexpr size_t drain_bytes = 1 << 20;
+
 void close_fd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -60,9 +65,10 @@ void output_relay::close_child_ends() {
 void output_relay::drain() {
   char chunk[16384];
   for (int i = 0; i < 2; ++i) {
-    while (read_[i] >= 0) {
+    for (size_t taken = 0; read_[i] >= 0 && taken < drain_bytes;) {
       const ssize_t n = ::read(read_[i], chunk, sizeof chunk);
       if (n > 0) {
+        taken += static_cast<size_t>(n);
         pending_[i].append(chunk, static_cast<size_t>(n));
         pass_on(i, false);
         continue;
@@ -92,7 +98,11 @@ void output_relay::pass_on(int i, bool all) {
   for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     out << filter_(text.substr(start, end - start)) << '\n';
   text.erase(0, start);
-  if (all ? !text.empty() : text.size() >= longest_line) {
+  if (all && !text.empty()) {
+    // The stream's last line, without its line end: a line all the same.
+    out << filter_(text);
+    text.clear();
+  } else if (text.size() >= longest_line) {
     out << text;
     text.clear();
   }

@@ -28,7 +28,8 @@ class output_relay {
   void close_child_ends();
   /// The read end of stream `i` (0 output, 1 error); -1 once it ended.
   int read_end(int i) const { return read_[i]; }
-  /// Reads what is there of both streams without waiting and passes its ended lines on.
+  /// Reads what is there of both streams without waiting, up to what a pipe holds of
+  /// each, and passes its ended lines on.
   void drain();
   /// Drains, passes on the text of an unended line and closes the read ends: the script
   /// has ended, and a process it left behind must not keep us waiting.

@@ -40,30 +40,27 @@ std::vector<path_note>& path_notes() {
   return notes;
 }
 
-/// What is wrong with the runtimes folder `dir` of the working folder: it, a runtime
-/// folder in it, or a script or form of one that is not the user's own; empty when none.
-std::string runtimes_fault(const fs::path& dir) {
-  std::string fault = own_file_fault(dir);
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; fault.empty() && !ec && it != end; it.increment(ec)) {
-    std::error_code e;
-    if (!it->is_directory(e)) continue;
-    fault = own_file_fault(it->path());
-    for (const char* file : {"build", "start", "config_def.json"}) {
-      if (fault.empty() && path_exists(it->path() / file)) fault = own_file_fault(it->path() / file);
-    }
-  }
-  if (fault.empty() && ec) fault = dir.string() + " cannot be listed: " + ec.message();
-  return fault;
-}
-
-/// What is wrong with the shared folder `dir` of the working folder: it or anything in it
-/// (its sources are built into every model) that is not the user's own; empty when none.
+/// What is wrong with the folder `dir` of the working folder: it or anything in it that
+/// is not the user's own; empty when none.
 std::string tree_fault(const fs::path& dir) {
   std::string fault = own_file_fault(dir);
   std::error_code ec;
   for (fs::recursive_directory_iterator it(dir, ec), end; fault.empty() && !ec && it != end; it.increment(ec))
     fault = own_file_fault(it->path());
+  if (fault.empty() && ec) fault = dir.string() + " cannot be listed: " + ec.message();
+  return fault;
+}
+
+/// What is wrong with the runtimes folder `dir` of the working folder: it, or anything of a
+/// runtime folder in it (its scripts and form, and the sources and tools its build compiles
+/// and runs), that is not the user's own; empty when none.
+std::string runtimes_fault(const fs::path& dir) {
+  std::string fault = own_file_fault(dir);
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; fault.empty() && !ec && it != end; it.increment(ec)) {
+    std::error_code e;
+    if (it->is_directory(e)) fault = tree_fault(it->path());
+  }
   if (fault.empty() && ec) fault = dir.string() + " cannot be listed: " + ec.message();
   return fault;
 }

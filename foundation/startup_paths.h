@@ -13,8 +13,8 @@ extern std::filesystem::path exe_dir;
 /// working folder's one is taken only when it and all in it are the user's own (own_file.h).
 extern std::filesystem::path shared_dir;
 /// Folder of the "rt_" runtime folders: "./runtimes", exe_dir/"runtimes" or "/opt/vesk/runtimes".
-/// A working folder's one is taken only when it, its runtime folders and their "build",
-/// "start" and "config_def.json" are the user's own.
+/// A working folder's one is taken only when it and its runtime folders with all in them
+/// (the scripts, the form, the sources and tools a build compiles and runs) are the user's own.
 extern std::filesystem::path runtimes_dir;
 /// The user's home folder ($HOME).
 extern std::filesystem::path home_dir;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/file_stamp.h"
 #include "foundation/helpers.h"
 #include "foundation/json_file.h"
 #include "foundation/log_stream.h"
@@ -126,17 +127,14 @@ vesk::view_config base_element_generator::get_view_config() {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return v;
     struct read_model {
-      dev_t dev;
-      ino_t ino;
-      off_t size;
-      timespec mtime;
+      file_stamp stamp;  ///< of the file when it was read
       vesk::view_config pins;
     };
+    const file_stamp now = file_stamp::of(st);
     constexpr size_t cached_models = 256;
     static std::deque<read_model> cache;
     for (const read_model& m : cache) {
-      if (st.st_dev == m.dev && st.st_ino == m.ino && st.st_size == m.size &&
-          st.st_mtim.tv_sec == m.mtime.tv_sec && st.st_mtim.tv_nsec == m.mtime.tv_nsec) {
+      if (m.stamp == now) {
         v.inputs = m.pins.inputs;
         v.outputs = m.pins.outputs;
         return v;
@@ -163,10 +161,12 @@ vesk::view_config base_element_generator::get_view_config() {
     // A model file that is not an object has no ports to offer.
     if (model.is_object()) add_port_pins(model["nodes"], v);
     cache.erase(std::remove_if(cache.begin(), cache.end(),
-                               [&](const read_model& m) { return m.dev == st.st_dev && m.ino == st.st_ino; }),
+                               [&](const read_model& m) {
+                                 return m.stamp.device == now.device && m.stamp.inode == now.inode;
+                               }),
                 cache.end());
     if (cache.size() >= cached_models) cache.pop_front();
-    cache.push_back(read_model{st.st_dev, st.st_ino, st.st_size, st.st_mtim, vesk::view_config("", "")});
+    cache.push_back(read_model{now, vesk::view_config("", "")});
     cache.back().pins.inputs = v.inputs;
     cache.back().pins.outputs = v.outputs;
   } else if (kind == "input") {

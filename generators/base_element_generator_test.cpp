@@ -103,20 +103,26 @@ TEST(BaseElementGenerator, ReferenceReadsPortsOfTheModelOrLogs) {
             R"("outputs":{"b":{"type":"auto","raster":"block"}}})");
   EXPECT_EQ(view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path)),
             R"({"default_name":"arr"})");
-  // Read again only when the file changed, also with another model read in between:
-  // other bytes of the same size in the same file under the old time are not read, a new
-  // time is.
+  // Read again when the file changed, also with another model read in between: other
+  // bytes of the same size in the same file are read under the old modification time too
+  // (its change time moved), and under a new one.
   const std::filesystem::path m = ws.path / "p/models/m.vmdl";
   const std::string ports = R"({"node":"reference","prj":"p","mdl":"m"})";
   view_json(base_block(ports, ws.path));
   view_json(base_block(R"({"node":"reference","prj":"p","mdl":"arr"})", ws.path));
+  {
+    vesk::model_read_budget unmoved(1 << 20);  // a file that did not change costs no reading
+    view_json(base_block(ports, ws.path));
+    EXPECT_EQ(unmoved.read, 0u);
+  }
   const auto when = std::filesystem::last_write_time(m);
   std::string text = read_file(m.string());
   std::ofstream(m, std::ios::in | std::ios::out) << text.replace(text.find("\"a\""), 3, "\"d\"");
   std::filesystem::last_write_time(m, when);
-  EXPECT_EQ(view_json(base_block(ports, ws.path)).find("\"d\""), std::string::npos);
-  shift_write_time(m);
   EXPECT_NE(view_json(base_block(ports, ws.path)).find("\"d\""), std::string::npos);
+  std::ofstream(m, std::ios::in | std::ios::out) << text.replace(text.find("\"d\""), 3, "\"e\"");
+  shift_write_time(m);
+  EXPECT_NE(view_json(base_block(ports, ws.path)).find("\"e\""), std::string::npos);
   // A model past the bound is not read at all (a sparse file: nothing is written either).
   const std::filesystem::path big = ws.put("p/models/big.vmdl");
   std::filesystem::resize_file(big, max_project_file_bytes + 1);
