@@ -43,9 +43,16 @@ class key_index {
     uint32_t pos = free_pos;
   };
   static constexpr uint32_t free_pos = UINT32_MAX;
+  /// Up to this many keys are kept in a list searched from the front, not hashed: most
+  /// objects have a few members, where comparing a few names costs less than hashing one,
+  /// and the bound keeps every search short whatever the names.
+  static constexpr size_t few = 4;
   /// The slot that holds `key`, else the free one where it would go.
   size_t slot_of(std::string_view key, uint32_t hash) const;
-  /// Makes room for `keys` keys with at most half the slots used.
+  /// The list entry that holds `key`, else used_.
+  size_t listed(std::string_view key) const;
+  /// Makes room for `keys` keys with at most half the slots used; the listed keys move to
+  /// the slots at the first call.
   void grow(size_t keys);
 
   /// The low 32 bits of the hash of `key`, all that a slot keeps of it.
@@ -53,7 +60,8 @@ class key_index {
 
   key_at key_of_;
   hash_key hash_key_;
-  std::vector<slot> slots_;  ///< a power of two of them
+  uint32_t few_[few] = {};   ///< while slots_ is empty: the positions of the used_ keys
+  std::vector<slot> slots_;  ///< none, or a power of two of them
   size_t used_ = 0;
 };
 
