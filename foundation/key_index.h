@@ -6,8 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,24 @@ namespace vesk {
 /// and grow, but an entry once recorded keeps its key while the index is used.
 class key_index {
  public:
-  using key_at = std::function<std::string_view(size_t)>;
+  /// Reads the key at a position: a callable of at most two words that copies as bytes (a
+  /// lambda holding a reference or `this`), kept in place and called through one pointer,
+  /// without the allocation and the emptiness check of a std::function.
+  class key_at {
+   public:
+    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, key_at>>>
+    key_at(F f) : call_([](const void* f, size_t i) { return std::string_view((*static_cast<const F*>(f))(i)); }) {
+      static_assert(sizeof(F) <= sizeof(held_) && alignof(F) <= alignof(void*) && std::is_trivially_copyable_v<F>,
+                    "key_at holds a small callable that copies as bytes");
+      new (held_) F(f);
+    }
+    /// The key at `pos`.
+    std::string_view operator()(size_t pos) const { return call_(held_, pos); }
+
+   private:
+    std::string_view (*call_)(const void*, size_t);
+    alignas(void*) unsigned char held_[2 * sizeof(void*)];
+  };
   /// What find gives for a key without a position.
   static constexpr size_t none = static_cast<size_t>(-1);
 
