@@ -6,8 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,24 @@ namespace vesk {
 /// and grow, but an entry once recorded keeps its key while the index is used.
 class key_index {
  public:
-  using key_at = std::function<std::string_view(size_t)>;
+  /// Reads the key at a position: a callable of at most two words that copies as bytes (a
+  /// lambda holding a reference or `this`), kept in place and called through one pointer,
+  /// without the allocation and the emptiness check of a std::function.
+  class key_at {
+   public:
+    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, key_at>>>
+    key_at(F f) : call_([](const void* f, size_t i) { return std::string_view((*static_cast<const F*>(f))(i)); }) {
+      static_assert(sizeof(F) <= sizeof(held_) && alignof(F) <= alignof(void*) && std::is_trivially_copyable_v<F>,
+                    "key_at holds a small callable that copies as bytes");
+      new (held_) F(f);
+    }
+    /// The key at `pos`.
+    std::string_view operator()(size_t pos) const { return call_(held_, pos); }
+
+   private:
+    std::string_view (*call_)(const void*, size_t);
+    alignas(void*) unsigned char held_[2 * sizeof(void*)];
+  };
   /// What find gives for a key without a position.
   static constexpr size_t none = static_cast<size_t>(-1);
 
@@ -43,9 +61,16 @@ class key_index {
     uint32_t pos = free_pos;
   };
   static constexpr uint32_t free_pos = UINT32_MAX;
+  /// Up to this many keys are kept in a list searched from the front, not hashed: most
+  /// objects have a few members, where comparing a few names costs less than hashing one,
+  /// and the bound keeps every search short whatever the names.
+  static constexpr size_t few = 4;
   /// The slot that holds `key`, else the free one where it would go.
   size_t slot_of(std::string_view key, uint32_t hash) const;
-  /// Makes room for `keys` keys with at most half the slots used.
+  /// The list entry that holds `key`, else used_.
+  size_t listed(std::string_view key) const;
+  /// Makes room for `keys` keys with at most half the slots used; the listed keys move to
+  /// the slots at the first call.
   void grow(size_t keys);
 
   /// The low 32 bits of the hash of `key`, all that a slot keeps of it.
@@ -53,7 +78,8 @@ class key_index {
 
   key_at key_of_;
   hash_key hash_key_;
-  std::vector<slot> slots_;  ///< a power of two of them
+  uint32_t few_[few] = {};   ///< while slots_ is empty: the positions of the used_ keys
+  std::vector<slot> slots_;  ///< none, or a power of two of them
   size_t used_ = 0;
 };
 
