@@ -199,6 +199,9 @@ void forget_own(pid_t pid) {
 struct member {
   pid_t pid;
   int pidfd;
+  /// Its task was released: the stop is not over before a look has seen its end, which
+  /// may have come at once, and what it left.
+  bool released;
 };
 std::vector<member>& members() {
   static std::vector<member> list;
@@ -223,7 +226,7 @@ std::vector<orphan>& orphans() {
 void note_start(pid_t pid, int pidfd, bool sweep) {
   own_children().push_back({pid, sweep});
   if (!sweep) return;
-  members().push_back({pid, pidfd >= 0 ? ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3) : -1});
+  members().push_back({pid, pidfd >= 0 ? ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3) : -1, false});
   // What runs now is not the new child's: only what starts after this look may be.
   if (adopting) look_below();
 }
@@ -335,10 +338,16 @@ void signal_groups(const std::vector<pid_t>& groups, int sig) {
 
 /// Ends the release: the child reaped (or dropped, when it has not ended), its pidfd closed.
 void finish(release& r, bool child_ended) {
-  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0))
+  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0)) {
     dropped().push_back(r.pid);
-  else
+    // Not looked after any more: a stop that gave up must not hold the end of the program.
+    std::vector<member>& ms = members();
+    for (member& m : ms)
+      if (m.pid == r.pid && m.pidfd >= 0) ::close(m.pidfd);
+    ms.erase(std::remove_if(ms.begin(), ms.end(), [&r](const member& m) { return m.pid == r.pid; }), ms.end());
+  } else {
     forget_own(r.pid);
+  }
   if (r.pidfd >= 0) ::close(r.pidfd);
   r.pidfd = -1;
 }
@@ -582,6 +591,8 @@ void command_task::stop_group() {
   r.pidfd = pidfd_;
   r.since = steady::now();
   pidfd_ = -1;  // the release's now
+  for (member& m : members())
+    if (m.pid == pid) m.released = true;
   // The child's state without reaping it: running (si_pid 0), ended, or reaped by the owner.
   siginfo_t info{};
   const int rc = r.pidfd >= 0 ? ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(r.pidfd), &info,
@@ -609,6 +620,7 @@ void command_task::advance_stops() {
 
 bool command_task::stopping() {
   return !releases().empty() || ended_before ||
+         std::any_of(members().begin(), members().end(), [](const member& m) { return m.released; }) ||
          std::any_of(orphans().begin(), orphans().end(), [](const orphan& o) { return o.childs && !o.gave_up; });
 }
 
