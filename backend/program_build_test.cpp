@@ -223,7 +223,7 @@ TEST(ProgramBuild, StopSignalsEndTheProgramAndEveryChild) {
   } rows[] = {{SIGHUP, false, false}, {SIGINT, false, false}, {SIGQUIT, false, false}, {SIGTERM, false, false},
               {SIGINT, true, false},  {0, true, false},      {SIGTERM, false, true}, {0, false, true}};
   for (const auto& r : rows) {
-    SCOPED_TRACE(std::to_string(r.sig) + (r.deaf ? " deaf" : ""));
+    SCOPED_TRACE(std::to_string(r.sig) + (r.deaf ? " deaf" : "") + (r.daemon ? " daemon" : ""));
     program p;
     const fs::path pid_file = p.tmp.path / "child.pid";
     const std::string record = "echo $$ >> '" + pid_file.string() + "'\n";

@@ -7,6 +7,7 @@
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 void sweep_dropped();
 void note_start(pid_t pid, int pidfd, bool sweep);
+void look_below();
 /// Whether this process made itself a subreaper, and so looks after what comes back.
 bool adopting = false;
 /// A swept child (or one of its orphans) was seen ended at the last look: what it left
@@ -197,6 +199,9 @@ void forget_own(pid_t pid) {
 struct member {
   pid_t pid;
   int pidfd;
+  /// Its task was released: the stop is not over before a look has seen its end, which
+  /// may have come at once, and what it left.
+  bool released;
 };
 std::vector<member>& members() {
   static std::vector<member> list;
@@ -220,7 +225,10 @@ std::vector<orphan>& orphans() {
 
 void note_start(pid_t pid, int pidfd, bool sweep) {
   own_children().push_back({pid, sweep});
-  if (sweep) members().push_back({pid, pidfd >= 0 ? ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3) : -1});
+  if (!sweep) return;
+  members().push_back({pid, pidfd >= 0 ? ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3) : -1, false});
+  // What runs now is not the new child's: only what starts after this look may be.
+  if (adopting) look_below();
 }
 
 /// Reaps the dropped children that have ended since.
@@ -252,33 +260,54 @@ std::vector<release>& releases() {
   return list;
 }
 
+/// What /proc/PID/stat tells of a process.
+struct proc_stat {
+  pid_t pid = 0, ppid = 0, group = 0, session = 0;
+  char state = 0;
+  /// Clock ticks after boot at which it started: with the pid, names it for good.
+  unsigned long long start = 0;
+};
+
+/// Reads /proc/`name`/stat; false when the process is gone or the line is not understood.
+bool read_stat(const char* name, proc_stat& out) {
+  char path[300];  // "/proc/", a name of up to 255 bytes, "/stat"
+  char stat[512];
+  std::snprintf(path, sizeof path, "/proc/%s/stat", name);
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t n = ::read(fd, stat, sizeof stat - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  stat[n] = '\0';
+  // "pid (name) state ppid pgrp session ... starttime (22nd)": the name may hold anything.
+  const char* after_name = std::strrchr(stat, ')');
+  out.pid = std::atoi(stat);
+  return after_name != nullptr &&
+         std::sscanf(after_name + 1, " %c %d %d %d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+                     &out.state, &out.ppid, &out.group, &out.session, &out.start) == 5;
+}
+
+/// Calls `f` with the stat of every process (from /proc).
+template <typename F>
+void each_process(F f) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return;
+  proc_stat st;
+  while (const dirent* e = ::readdir(proc)) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    if (read_stat(e->d_name, st)) f(st);
+  }
+  ::closedir(proc);
+}
+
 /// The process groups of the processes of session `sid` that have not ended (from /proc);
 /// with `group_only`, only group `sid` itself, when it has such a member.
 std::vector<pid_t> groups_in_session(pid_t sid, bool group_only) {
   std::vector<pid_t> groups;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return groups;
-  char path[300];  // "/proc/", a name of up to 255 bytes, "/stat"
-  char stat[512];
-  while (const dirent* e = ::readdir(proc)) {
-    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-    std::snprintf(path, sizeof path, "/proc/%s/stat", e->d_name);
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    const ssize_t n = ::read(fd, stat, sizeof stat - 1);
-    ::close(fd);
-    if (n <= 0) continue;
-    stat[n] = '\0';
-    // "pid (name) state ppid pgrp session ...": the name may hold anything, ')' too.
-    const char* after_name = std::strrchr(stat, ')');
-    char state = 0;
-    int ppid = 0, group = 0, session = 0;
-    if (after_name == nullptr || std::sscanf(after_name + 1, " %c %d %d %d", &state, &ppid, &group, &session) != 4)
-      continue;
-    if ((group_only ? group : session) != sid || state == 'Z' || state == 'X') continue;
-    if (std::find(groups.begin(), groups.end(), group) == groups.end()) groups.push_back(group);
-  }
-  ::closedir(proc);
+  each_process([&](const proc_stat& st) {
+    if ((group_only ? st.group : st.session) != sid || st.state == 'Z' || st.state == 'X') return;
+    if (std::find(groups.begin(), groups.end(), st.group) == groups.end()) groups.push_back(st.group);
+  });
   return groups;
 }
 
@@ -309,10 +338,16 @@ void signal_groups(const std::vector<pid_t>& groups, int sig) {
 
 /// Ends the release: the child reaped (or dropped, when it has not ended), its pidfd closed.
 void finish(release& r, bool child_ended) {
-  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0))
+  if (!r.reaped && (!child_ended || ::waitpid(r.pid, nullptr, WNOHANG) == 0)) {
     dropped().push_back(r.pid);
-  else
+    // Not looked after any more: a stop that gave up must not hold the end of the program.
+    std::vector<member>& ms = members();
+    for (member& m : ms)
+      if (m.pid == r.pid && m.pidfd >= 0) ::close(m.pidfd);
+    ms.erase(std::remove_if(ms.begin(), ms.end(), [&r](const member& m) { return m.pid == r.pid; }), ms.end());
+  } else {
     forget_own(r.pid);
+  }
   if (r.pidfd >= 0) ::close(r.pidfd);
   r.pidfd = -1;
 }
@@ -380,10 +415,127 @@ bool in_users_session(pid_t pid) {
   return std::any_of(own.begin(), own.end(), [session](const own_child& c) { return !c.sweep && c.pid == session; });
 }
 
+/// A process seen below a swept child (or below what came back of one) at a look.
+struct known {
+  pid_t pid;
+  unsigned long long start;
+  /// Its line of parents ended in one that had gone before it was read: it may be below.
+  bool unsure;
+};
+/// What was seen below the swept children, by pid, kept while those processes live.
+std::vector<known>& below() {
+  static std::vector<known> list;
+  return list;
+}
+/// A child of ours at the last look through /proc.
+struct back {
+  pid_t pid;
+  /// When the last look that saw it elsewhere began: where it was is known from then.
+  unsigned long long seen_before;
+};
+std::vector<back>& back_at_look() {
+  static std::vector<back> list;
+  return list;
+}
+/// When the last look through /proc began, in clock ticks after boot.
+unsigned long long last_look = 0;
+
+unsigned long long ticks_now() {
+  timespec t{};
+  ::clock_gettime(CLOCK_BOOTTIME, &t);
+  const long hz = ::sysconf(_SC_CLK_TCK);
+  return static_cast<unsigned long long>(t.tv_sec) * hz + static_cast<unsigned long long>(t.tv_nsec) / (1000000000 / hz);
+}
+
+/// Whether processes whose end brings what they left back to us run (or ran at the last
+/// look): the swept children and what came back of them.
+bool sweeping() {
+  return ended_before || !members().empty() ||
+         std::any_of(orphans().begin(), orphans().end(), [](const orphan& o) { return o.childs; });
+}
+
+/// Looks through /proc once and adds to below() every process below a swept child or an
+/// orphan taken as one's; forgets those that have ended.
+void look_below() {
+  const unsigned long long look_before = last_look;
+  last_look = ticks_now();
+  std::vector<proc_stat> all;
+  each_process([&](const proc_stat& st) { all.push_back(st); });
+  const auto by_pid = [](const auto& a, const auto& b) { return a.pid < b.pid; };
+  std::sort(all.begin(), all.end(), by_pid);
+  std::vector<known> old;
+  old.swap(below());
+  std::sort(old.begin(), old.end(), by_pid);
+  const auto find = [](const auto& list, pid_t pid) {
+    auto it = std::lower_bound(list.begin(), list.end(), pid, [](const auto& x, pid_t p) { return x.pid < p; });
+    return it != list.end() && it->pid == pid ? &*it : nullptr;
+  };
+  const pid_t self = ::getpid();
+  std::vector<pid_t> roots;
+  for (const member& m : members()) roots.push_back(m.pid);
+  for (const orphan& o : orphans())
+    if (o.childs) roots.push_back(o.pid);
+  std::vector<back> came;
+  came.swap(back_at_look());
+  std::sort(came.begin(), came.end(), by_pid);
+  for (const proc_stat& p : all) {
+    const known* was = find(old, p.pid);
+    if (was != nullptr && was->start != p.start) was = nullptr;  // a reused pid
+    if (p.ppid == self) {
+      const back* b = find(came, p.pid);
+      back_at_look().push_back({p.pid, b != nullptr ? b->seen_before : look_before});
+    }
+    bool in = was != nullptr && !was->unsure, unsure = was != nullptr && was->unsure;
+    // Up the line of parents, at most once through every process (reads taken at
+    // different moments may make a loop).
+    const proc_stat* at = &p;
+    for (size_t steps = 0; !in && steps <= all.size(); ++steps) {
+      const proc_stat* parent = find(all, at->ppid);
+      const known* k = find(old, at->ppid);
+      if (std::find(roots.begin(), roots.end(), at->ppid) != roots.end() ||
+          (k != nullptr && !k->unsure && (parent == nullptr || parent->start == k->start))) {
+        in = true;
+      } else if (at->ppid <= 1 || at->ppid == self) {
+        break;
+      } else if (parent == nullptr) {
+        unsure = true;  // it ended while we looked
+        break;
+      } else {
+        at = parent;
+      }
+    }
+    if (in || unsure) below().push_back({p.pid, p.start, !in});
+  }
+}
+
+/// Whether our new child `pid` was below a swept child: 1 seen there, 0 seen elsewhere, -1
+/// unknown (started since the last look that could have seen it, or its line was broken).
+int was_below(pid_t pid) {
+  proc_stat st;
+  const std::string name = std::to_string(pid);
+  if (!read_stat(name.c_str(), st)) return -1;
+  const std::vector<known>& list = below();
+  const auto k = std::find_if(list.begin(), list.end(), [&](const known& x) { return x.pid == pid && x.start == st.start; });
+  if (k != list.end()) return k->unsure ? -1 : 1;
+  const std::vector<back>& came = back_at_look();
+  const auto b = std::find_if(came.begin(), came.end(), [pid](const back& x) { return x.pid == pid; });
+  return st.start >= (b != came.end() ? b->seen_before : last_look) ? -1 : 0;
+}
+
 }  // namespace
 
 void command_task::look_after_orphans() {
   if (!adopting) return;
+  // While a swept child runs (or what came back of one), every look sees through /proc
+  // what is below it; before the children are listed, so that each one who came back was
+  // seen where it was, unless it started since.
+  const bool watch = sweeping();
+  if (watch) {
+    look_below();
+  } else {
+    below().clear();
+    back_at_look().clear();
+  }
   // Whatever a swept child or one of its orphans leaves comes back when it ends, before
   // its end can be seen: the children are listed first, so an end seen now explains those
   // listed now, and those that come from it after the listing are listed at the next look.
@@ -409,7 +561,11 @@ void command_task::look_after_orphans() {
   for (pid_t p : children) {
     const auto same = [p](const auto& x) { return x.pid == p; };
     if (std::any_of(own.begin(), own.end(), same) || std::any_of(list.begin(), list.end(), same)) continue;
-    const orphan o{p, theirs && !in_users_session(p), now, false};
+    // Seen below a swept child: its. Not seen at all, since it started after the look:
+    // its when such a child has just ended and it is not of the editor's session. Seen
+    // elsewhere (an app the editor launched that left): the user's.
+    const int below_swept = watch ? was_below(p) : 0;
+    const orphan o{p, below_swept > 0 || (below_swept < 0 && theirs && !in_users_session(p)), now, false};
     if (o.childs) signal_orphan(o, SIGTERM);
     list.push_back(o);
   }
@@ -435,6 +591,8 @@ void command_task::stop_group() {
   r.pidfd = pidfd_;
   r.since = steady::now();
   pidfd_ = -1;  // the release's now
+  for (member& m : members())
+    if (m.pid == pid) m.released = true;
   // The child's state without reaping it: running (si_pid 0), ended, or reaped by the owner.
   siginfo_t info{};
   const int rc = r.pidfd >= 0 ? ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(r.pidfd), &info,
@@ -462,6 +620,7 @@ void command_task::advance_stops() {
 
 bool command_task::stopping() {
   return !releases().empty() || ended_before ||
+         std::any_of(members().begin(), members().end(), [](const member& m) { return m.released; }) ||
          std::any_of(orphans().begin(), orphans().end(), [](const orphan& o) { return o.childs && !o.gave_up; });
 }
 

@@ -46,11 +46,14 @@ class command_task {
   command_task& operator=(const command_task&) = delete;
 
   /// Takes care of the processes that came back to this process since it became a
-  /// subreaper, never waiting. One that comes when a swept child (or one of those taken
-  /// as its) has ended since the last look is taken as that child's: SIGTERM to it (and to
-  /// its session or group when it leads one), SIGKILL kill_after_ms later, and again at
-  /// each look until it ends; one that comes at any other time, or whose session is that
-  /// of a task that does not sweep, is the user's and left running. Either is reaped once
+  /// subreaper, never waiting. While a swept child (or one of those taken as its) runs,
+  /// each look reads /proc once and keeps what is below it, by pid and start time. One
+  /// that comes back is taken as that child's when a look saw it below, or when it started
+  /// since the last look, comes when such a child has ended since the last look and is
+  /// not of the session of a task that does not sweep: SIGTERM to it (and to its session
+  /// or group when it leads one), SIGKILL kill_after_ms later, and again at each look
+  /// until it ends. Any other (seen elsewhere: an app the editor launched that left) is
+  /// the user's and left running. Either is reaped once
   /// it ends, by its own pid, so the wait status of the tasks' children stays their
   /// owner's. The owner runs it on its poll; advance_stops runs it too.
   static void look_after_orphans();
@@ -60,7 +63,7 @@ class command_task {
   /// runs it on a timer while `stopping()`.
   static void advance_stops();
   /// Whether the stop of a released child, or of what came back of a swept one, is still
-  /// under way.
+  /// under way; a released swept child's until a look has seen it end.
   static bool stopping();
   /// Runs the stops under way to their end on this thread, within give_up_after_ms: for
   /// the end of a program, whose loop runs no more timers.

@@ -406,21 +406,38 @@ TEST(CommandTask, DropAfterOwnerReapedNeverSignalsAReusedPid) {
 
 namespace {
 
+/// What the owner does with the task's child before the release.
+enum class owner_does { nothing, waits_for_end, reaps };
+
 /// Runs in a forked process (a swept task makes it a subreaper for good): starts `script`,
-/// which prints "<pid of an app> started", releases the task (after reaping the child
-/// when `owner_reaps`) and, unless `owner_reaps`, runs the stop to its end. Exits with how
-/// the app fared: 200 stopped and reaped by the release; else, if it still ran, 100 + the
-/// signal that ends it after our own SIGKILL (109: nothing was sent to it before, 115: a
-/// SIGTERM was), or the signal that ended it before.
-void app_after_release(const char* script, bool sweep, bool owner_reaps) {
+/// which prints "<pid of an app> started", releases the task (after the child's end, and
+/// reaping it, as `owner` says) and, unless it reaped it, runs the stop to its end. With
+/// `build_beside`, a build runs too, and its child and the task's end between two looks.
+/// Exits with how the app fared: 200 stopped and reaped by the release; else, if it still
+/// ran, 100 + the signal that ends it after our own SIGKILL (109: nothing was sent to it
+/// before, 115: a SIGTERM was), or the signal that ended it before.
+void app_after_release(const char* script, bool sweep, owner_does owner, bool build_beside) {
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   int app = 0;
   {
+    std::unique_ptr<command_task> build;
+    if (build_beside) build = std::make_unique<command_task>("sleep", std::vector<std::string>{"1000"}, "", true);
     command_task task("sh", {"-c", script}, "", sweep);
     app = std::atoi(read_output(task.pipe_fd[0], "started").c_str());
-    if (owner_reaps) reap(task.pid);
+    if (build) {
+      command_task::look_after_orphans();
+      for (pid_t ends : {task.pid, build->pid}) {
+        ::kill(ends, SIGKILL);
+        siginfo_t info{};
+        ::waitid(P_PID, ends, &info, WEXITED | WNOWAIT);
+      }
+      command_task::look_after_orphans();
+    }
+    siginfo_t end{};
+    if (owner == owner_does::waits_for_end) ::waitid(P_PID, task.pid, &end, WEXITED | WNOWAIT);
+    if (owner == owner_does::reaps) reap(task.pid);
   }
-  if (!owner_reaps) command_task::finish_stops();
+  if (owner != owner_does::reaps) command_task::finish_stops();
   if (app <= 0) ::_exit(1);
   siginfo_t info{};
   if (::waitid(P_PID, app, &info, WEXITED | WNOHANG | WNOWAIT) != 0) ::_exit(200);
@@ -436,18 +453,28 @@ void app_after_release(const char* script, bool sweep, bool owner_reaps) {
 
 TEST(CommandTask, OnlyASweptTaskStopsWhatLeftItsGroup) {
   const char* const own_group = "perl -e '$| = 1; setpgrp; print \"$$ started\\n\"; sleep 1000' & exec sleep 1000";
+  const char* const own_session = "setsid sh -c 'echo $$ started; exec sleep 1000' & exec sleep 1000";
   const struct {
     const char* script;
-    bool sweep, owner_reaps;
+    bool sweep;
+    owner_does owner;
+    bool build_beside;
     int fate;
   } cases[] = {
       // The editor's or the version-control GUI's app in a group of its own is the user's.
-      {own_group, false, false, 109},
+      {own_group, false, owner_does::nothing, false, 109},
       // A build's process in a session of its own comes back to us and is stopped.
-      {"setsid sh -c 'echo $$ started; exec sleep 1000' & exec sleep 1000", true, false, 200},
+      {own_session, true, owner_does::nothing, false, 200},
+      // ... also when the child had ended before its release, which then has nothing to stop.
+      {"setsid sh -c 'echo $$ started; exec sleep 1000' &", true, owner_does::waits_for_end, false, 200},
       // A collected child's own group is empty: a reused id may name its session, untouched.
-      {"perl -e '$| = 1; setpgrp; print \"$$ started\\n\"; sleep 1000' &", true, true, 109},
+      {"perl -e '$| = 1; setpgrp; print \"$$ started\\n\"; sleep 1000' &", true, owner_does::reaps, false, 109},
+      // An app of the editor's that left in a session of its own comes back as a build ends:
+      // it was seen elsewhere while the build ran, so it is the user's.
+      {own_session, false, owner_does::nothing, true, 109},
   };
   for (const auto& c : cases)
-    EXPECT_EXIT(app_after_release(c.script, c.sweep, c.owner_reaps), testing::ExitedWithCode(c.fate), "") << c.script;
+    EXPECT_EXIT(app_after_release(c.script, c.sweep, c.owner, c.build_beside), testing::ExitedWithCode(c.fate),
+                "")
+        << c.script;
 }
