@@ -148,6 +148,8 @@ TEST(ProgramPaths, ValuesOfTheWrongKindChangeNoFile) {
   e.send(vesk::json{{"cmd", "open_file"}, {"file_name", view.string()}});
   ASSERT_GE(e.wait_cmd("read_file"), 0);
   const std::vector<fs::path> kept = {p.cfg, user / "vesk.cfg", user / "model_perspectives.json", view};
+  // The start's own write of vesk.cfg (the project last opened) waits for its timer.
+  ASSERT_TRUE(eventually([&] { return slurp(user / "vesk.cfg").find("last_open_prj") != std::string::npos; }));
   std::vector<std::string> before;
   for (const fs::path& f : kept) before.push_back(slurp(f));
   const std::string v = vesk::json(view.string()).dump();
